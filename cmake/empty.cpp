@@ -1,0 +1,1 @@
+// keeps an empty layer buildable

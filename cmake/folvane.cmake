@@ -1,0 +1,39 @@
+# Helpers shared by the build files.
+set(FV_LAYERS "")
+
+# fv_add_layer(name DEPS other...) : src/<name>/*.cpp as the object library fv_<name>
+function(fv_add_layer name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${name}/*.cpp)
+  if(NOT srcs)
+    set(srcs ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(fv_${name} OBJECT ${srcs})
+  target_include_directories(fv_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_BINARY_DIR}/generated)
+  foreach(d ${A_DEPS})
+    target_link_libraries(fv_${name} PUBLIC fv_${d})
+  endforeach()
+  set(FV_LAYERS ${FV_LAYERS} ${name} PARENT_SCOPE)
+  set(FV_LAYER_DEPS_${name} ${A_DEPS} CACHE INTERNAL "")
+endfunction()
+
+# fv_add_test_suite(name DEPS layers...) : tests/<name>/*.cpp as the test program <name>_tests.
+# Object libraries only hand their objects to direct consumers, so every layer is linked by name.
+function(fv_add_test_suite name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${name}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name}_tests ${srcs} ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
+  target_include_directories(${name}_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  foreach(d ${A_DEPS})
+    target_link_libraries(${name}_tests PRIVATE fv_${d})
+  endforeach()
+  target_link_libraries(${name}_tests PRIVATE GTest::gtest GTest::gmock)
+  target_compile_definitions(${name}_tests PRIVATE
+    FV_TESTDATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+    FV_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    FV_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# The one place the package list lives; the Makefile calls it before configuring.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build ccache pkg-config git
+  # core libraries
+  libjpeg62-turbo-dev libjpeg-turbo-progs libcurl4-openssl-dev libpugixml-dev libicu-dev libcups2-dev
+  # user interface
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-multimedia-dev qt6-tools-dev
+  libgl-dev libxkbcommon-dev fonts-noto-cjk xvfb xauth
+  # tests, benchmarks and the stand-in service
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  # peers the benchmarks time against
+  exiv2 libimage-exiftool-perl
+  # fuzzing and sanitizers
+  clang-14 libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get -o DPkg::Lock::Timeout=300 update -qq
+$SUDO apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends "${missing[@]}"
