@@ -1,0 +1,353 @@
+#include "image/tiff_info.h"
+
+#include <cstring>
+
+#include "image/buffered_stream.h"
+
+namespace fv {
+
+int TiffTypeSize(uint16_t type) {
+    switch (type) {
+        case ttByte: case ttAscii: case ttSByte: case ttUndefined: return 1;
+        case ttShort: case ttSShort: return 2;
+        case ttLong: case ttSLong: case ttFloat: return 4;
+        case ttRational: case ttSRational: case ttDouble: return 8;
+        default: return 0;
+    }
+}
+
+uint32_t TTiffReader::Open() {
+    FBase = FStream.Position();
+    FSize = -1;
+    uint8_t h[8];
+    FStream.ReadBuffer(h, 8);
+    FBigEndian = h[0] == 'M' && h[1] == 'M';
+    return U32(h + 4);
+}
+
+int64_t TTiffReader::StreamSize() {
+    if (FSize < 0) FSize = FStream.Size();
+    return FSize;
+}
+
+uint16_t TTiffReader::U16(const uint8_t* p) const {
+    return FBigEndian ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t TTiffReader::U32(const uint8_t* p) const {
+    if (FBigEndian)
+        return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+               (static_cast<uint32_t>(p[2]) << 8) | p[3];
+    return (static_cast<uint32_t>(p[3]) << 24) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[1]) << 8) | p[0];
+}
+
+uint16_t TTiffReader::ReadU16() {
+    uint8_t b[2];
+    FStream.ReadBuffer(b, 2);
+    return U16(b);
+}
+
+uint32_t TTiffReader::ReadU32() {
+    uint8_t b[4];
+    FStream.ReadBuffer(b, 4);
+    return U32(b);
+}
+
+void TTiffReader::SeekTo(uint32_t offset) {
+    int64_t pos = FBase + static_cast<int64_t>(offset);
+    if (pos < 0 || pos > StreamSize()) throw ETiffFormatError(Format("TIFF offset %u outside the stream", offset));
+    FStream.Seek(pos, soBeginning);
+}
+
+uint16_t TTiffReader::ReadDirectoryCount(uint32_t offset) {
+    SeekTo(offset);
+    return ReadU16();
+}
+
+void TTiffReader::ReadEntry(TIfdEntry& e) {
+    uint8_t b[12];
+    e.Position = FStream.Position();
+    FStream.ReadBuffer(b, 12);
+    e.Tag = U16(b);
+    e.Type = U16(b + 2);
+    e.Count = U32(b + 4);
+    std::memcpy(e.Raw, b + 8, 4);
+    e.Value = U32(b + 8);
+}
+
+uint32_t TTiffReader::ReadNextIfdOffset(uint32_t ifdOffset, uint16_t count) {
+    uint64_t at = static_cast<uint64_t>(ifdOffset) + 2 + 12ull * count;
+    if (at > 0xffffffffull) throw ETiffFormatError("TIFF directory runs past 4 GB");
+    SeekTo(static_cast<uint32_t>(at));
+    return ReadU32();
+}
+
+int64_t TTiffReader::ValueByteSize(const TIfdEntry& e) {
+    int size = TiffTypeSize(e.Type);
+    if (size == 0) return -1;
+    uint64_t bytes = static_cast<uint64_t>(e.Count) * static_cast<uint64_t>(size);
+    if (bytes > 0xffffffffull) return -1;
+    return static_cast<int64_t>(bytes);
+}
+
+std::vector<uint8_t> TTiffReader::ValueBytes(const TIfdEntry& e, uint32_t maxBytes) {
+    int64_t bytes = ValueByteSize(e);
+    if (bytes < 0) throw ETiffFormatError(Format("TIFF tag %04X has a bad type or count", e.Tag));
+    if (bytes > static_cast<int64_t>(maxBytes)) bytes = maxBytes;
+    if (bytes <= 4) return std::vector<uint8_t>(e.Raw, e.Raw + bytes);
+    int64_t pos = FBase + static_cast<int64_t>(e.Value);
+    if (pos + bytes > StreamSize()) throw ETiffFormatError(Format("TIFF tag %04X value runs past the end", e.Tag));
+    std::vector<uint8_t> out(static_cast<size_t>(bytes));
+    FStream.Seek(pos, soBeginning);
+    FStream.ReadBuffer(out.data(), bytes);
+    return out;
+}
+
+uint32_t TTiffReader::IntegerValue(const TIfdEntry& e) const {
+    switch (e.Type) {
+        case ttByte: return e.Raw[0];
+        case ttShort: return U16(e.Raw);
+        case ttUndefined:
+            if (e.Count == 1) return e.Raw[0];
+            if (e.Count == 2) return U16(e.Raw);
+            return e.Value;
+        default: return e.Value;
+    }
+}
+
+std::string CleanExifText(const uint8_t* data, size_t count) {
+    std::string s;
+    s.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t c = data[i];
+        if (c == 0) break;
+        if ((c >= 1 && c <= 9) || c == 11 || c == 12 || (c >= 14 && c <= 30)) c = ' ';
+        s.push_back(static_cast<char>(c));
+    }
+    return s;
+}
+
+std::string TTiffReader::AsciiValue(const TIfdEntry& e) {
+    if (e.Count <= 4) return CleanExifText(e.Raw, e.Count);
+    int64_t pos = FBase + static_cast<int64_t>(e.Value);
+    if (pos + static_cast<int64_t>(e.Count) > StreamSize())
+        throw ETiffFormatError(Format("TIFF tag %04X text runs past the end", e.Tag));
+    std::vector<uint8_t> buf(static_cast<size_t>(e.Count));
+    FStream.Seek(pos, soBeginning);
+    FStream.ReadBuffer(buf.data(), e.Count);
+    return CleanExifText(buf.data(), buf.size());
+}
+
+void TTiffReader::RationalParts(const TIfdEntry& e, uint32_t index, uint32_t& num, uint32_t& den) {
+    int64_t pos = FBase + static_cast<int64_t>(e.Value) + 8ll * index;
+    if (index >= e.Count || pos < 0 || pos + 8 > StreamSize())
+        throw ETiffFormatError(Format("TIFF tag %04X rational runs past the end", e.Tag));
+    FStream.Seek(pos, soBeginning);
+    num = ReadU32();
+    den = ReadU32();
+}
+
+float TTiffReader::RationalValue(const TIfdEntry& e, uint32_t index) {
+    uint32_t num = 0, den = 0;
+    RationalParts(e, index, num, den);
+    if (den == 0) return 0.0f;
+    if (e.Type == ttSRational)
+        return static_cast<float>(static_cast<double>(static_cast<int32_t>(num)) / static_cast<int32_t>(den));
+    return static_cast<float>(static_cast<double>(num) / den);
+}
+
+TDateTime TTiffReader::DateTimeValue(const TIfdEntry& e) { return ExifStrToDateTime(AsciiValue(e)); }
+
+namespace {
+// a decimal integer with optional blanks and sign; def when the text isn't one
+bool ParseDecimal(const std::string& s, long long& out) {
+    size_t i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+    if (i >= s.size()) return false;
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+        if (v > 0x7fffffffLL) return false;
+    }
+    out = neg ? -v : v;
+    return true;
+}
+
+int PartOf(const std::string& s, size_t from1, size_t len) {
+    if (s.size() < from1) return 0;
+    long long v = 0;
+    return ParseDecimal(s.substr(from1 - 1, len), v) ? static_cast<int>(v) : 0;
+}
+}  // namespace
+
+int TTiffReader::SubSecValue(const TIfdEntry& e) {
+    std::string text = e.Count <= 4 ? std::string(reinterpret_cast<const char*>(e.Raw), 4) : AsciiValue(e);
+    size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    long long v = 0;
+    return ParseDecimal(text, v) ? static_cast<int>(v) : 0;
+}
+
+std::string TTiffReader::VersionValue(const TIfdEntry& e) const {
+    return std::string(reinterpret_cast<const char*>(e.Raw), 4);
+}
+
+std::string TTiffReader::ShortListValue(const TIfdEntry& e) {
+    std::vector<uint8_t> bytes;
+    if (e.Count < 3) {
+        bytes.assign(e.Raw, e.Raw + 2 * e.Count);
+    } else {
+        // far more values than any camera writes: keep the first 64
+        uint32_t n = e.Count > 64 ? 64 : e.Count;
+        int64_t pos = FBase + static_cast<int64_t>(e.Value);
+        if (pos + 2ll * n > StreamSize()) throw ETiffFormatError("TIFF short list runs past the end");
+        bytes.resize(2 * n);
+        FStream.Seek(pos, soBeginning);
+        FStream.ReadBuffer(bytes.data(), 2 * n);
+    }
+    std::string out;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        if (!out.empty()) out += ',';
+        out += std::to_string(U16(bytes.data() + i));
+    }
+    return out;
+}
+
+TDateTime ExifStrToDateTime(const std::string& text) {
+    int year = PartOf(text, 1, 4), month = PartOf(text, 6, 2), day = PartOf(text, 9, 2);
+    int hour = PartOf(text, 12, 2), minute = PartOf(text, 15, 2), second = PartOf(text, 18, 2);
+    TDateTime date = 0;
+    if (!TryEncodeDate(year, month, day, date)) return 0;
+    TDateTime time = 0;
+    if (!TryEncodeTime(hour, minute, second, 0, time)) return date;
+    return date >= 0 ? date + time : date - time;
+}
+
+std::string DateTimeToExifStr(TDateTime value) {
+    TDateTimeParts p = DecodeDateTime(value);
+    return Format("%.4d:%.2d:%.2d %.2d:%.2d:%.2d", p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second);
+}
+
+bool FindTiffHeader(TStream& stream) {
+    uint8_t buf[255];
+    int64_t start = stream.Position();
+    int64_t n = stream.Read(buf, sizeof buf);
+    for (int64_t i = 0; i + 1 < n && i <= 253; ++i) {
+        if ((buf[i] == 'I' && buf[i + 1] == 'I') || (buf[i] == 'M' && buf[i + 1] == 'M')) {
+            stream.Seek(start + i, soBeginning);
+            return true;
+        }
+    }
+    return false;
+}
+
+void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
+    rec = TTiffInfoRec();
+    int64_t base = stream.Position();
+    try {
+        TTiffReader r(stream);
+        uint32_t ifd0 = r.Open();
+        uint16_t count = r.ReadDirectoryCount(ifd0);
+        int64_t exifPos = 0;
+        TIfdEntry e;
+        for (uint16_t i = 0; i < count; ++i) {
+            r.ReadEntry(e);
+            switch (e.Tag) {
+                case 0x0100: rec.Width = static_cast<int32_t>(r.IntegerValue(e)); break;
+                case 0x0101: rec.Height = static_cast<int32_t>(r.IntegerValue(e)); break;
+                case 0x0103: rec.Compression = static_cast<int32_t>(r.IntegerValue(e)); break;
+                case 0x0111: rec.StripOffset = static_cast<int64_t>(r.IntegerValue(e)) + base; break;
+                case 0x0112: rec.Orientation = static_cast<int32_t>(r.IntegerValue(e)); break;
+                case 0x0117: rec.StripByteCount = r.IntegerValue(e); break;
+                default: break;
+            }
+            if (e.Tag == 0x8769) {
+                rec.ExifIfdFound = 1;
+                exifPos = base + static_cast<int64_t>(e.Value);
+                break;
+            }
+            if (e.Tag > 0x8769) break;
+        }
+        uint32_t ifd1 = 0;
+        if (readIfd1) {
+            try {
+                ifd1 = r.ReadNextIfdOffset(ifd0, count);
+                if (base + static_cast<int64_t>(ifd1) >= r.StreamSize()) ifd1 = 0;
+            } catch (const std::exception&) {
+                ifd1 = 0;
+            }
+        }
+        if (rec.ExifIfdFound && exifPos < r.StreamSize()) {
+            try {
+                uint16_t n = r.ReadDirectoryCount(static_cast<uint32_t>(exifPos - base));
+                for (uint16_t i = 0; i < n; ++i) {
+                    r.ReadEntry(e);
+                    if (e.Tag == 0x9003) {
+                        rec.ShootingDate = r.DateTimeValue(e);
+                        break;
+                    }
+                    if (e.Tag > 0x9003) break;
+                }
+            } catch (const std::exception&) {
+                // a broken Exif IFD leaves the date at 0; IFD1 may still be good
+            }
+        }
+        if (ifd1 != 0) {
+            uint16_t n = r.ReadDirectoryCount(ifd1);
+            for (uint16_t i = 0; i < n; ++i) {
+                r.ReadEntry(e);
+                bool done = false;
+                switch (e.Tag) {
+                    case 0x0100: rec.ThumbWidth = static_cast<int32_t>(r.IntegerValue(e)); break;
+                    case 0x0101: rec.ThumbHeight = static_cast<int32_t>(r.IntegerValue(e)); break;
+                    case 0x0103: rec.ThumbCompression = static_cast<int32_t>(r.IntegerValue(e)); break;
+                    case 0x0112: rec.ThumbOrientation = static_cast<int32_t>(r.IntegerValue(e)); break;
+                    case 0x0201:
+                    case 0x0111: rec.ThumbOffset = static_cast<int64_t>(r.IntegerValue(e)) + base; break;
+                    case 0x0202:
+                    case 0x0117:
+                        rec.ThumbLength = r.IntegerValue(e);
+                        done = true;
+                        break;
+                    default: done = e.Tag > 0x0202; break;
+                }
+                if (done) break;
+            }
+            if (rec.ThumbOffset > 0 && rec.ThumbLength > 0 && rec.ThumbOffset + rec.ThumbLength <= r.StreamSize()) {
+                auto thumb = std::make_unique<TMemoryStream>();
+                stream.Seek(rec.ThumbOffset, soBeginning);
+                int64_t copied = thumb->CopyFrom(stream, rec.ThumbLength);
+                if (copied == rec.ThumbLength) {
+                    thumb->Seek(0, soBeginning);
+                    rec.ThumbStream = std::move(thumb);
+                }
+            }
+        }
+    } catch (const std::exception&) {
+        // the quick reader reports what it found so far
+    }
+    try {
+        stream.Seek(base, soBeginning);
+    } catch (const std::exception&) {
+    }
+}
+
+bool ReadTiffInfoFromFile(const std::string& fileName, TTiffInfoRec& rec) {
+    rec = TTiffInfoRec();
+    try {
+        TFileStream file(fileName, TFileStream::fmOpenRead);
+        TBufferedStream s(file, kMetadataBufferSize);
+        if (!FindTiffHeader(s)) return true;
+        ReadTiffInfo(s, false, rec);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace fv
