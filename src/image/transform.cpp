@@ -1,0 +1,224 @@
+#include "image/transform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "image/resample.h"
+
+namespace fv {
+
+namespace {
+
+// Quarter turns copy the picture once into a flat buffer and write the turned rows from it.
+template <bool Clockwise>
+void RotateQuarter(TBitmap& bmp, const TProgressEvent& progress) {
+    bmp.SetPixelFormat(pf24bit);
+    if (bmp.Empty()) return;
+    const int W = bmp.Width(), H = bmp.Height();
+    std::vector<uint8_t> flat(static_cast<size_t>(W) * H * 3);
+    for (int y = 0; y < H; ++y) std::memcpy(&flat[static_cast<size_t>(y) * W * 3], bmp.ScanLine(y), static_cast<size_t>(W) * 3);
+    bmp.SetSize(H, W);
+    TProgressReporter rep(progress, W);
+    const size_t rowBytes = static_cast<size_t>(W) * 3;
+    for (int y = 0; y < W; ++y) {  // new picture is H wide, W high
+        uint8_t* d = bmp.ScanLine(y);
+        if (Clockwise) {
+            // new(x, y) = old(y, H - 1 - x)
+            const uint8_t* s = &flat[static_cast<size_t>(H - 1) * rowBytes + static_cast<size_t>(y) * 3];
+            for (int x = 0; x < H; ++x, s -= rowBytes, d += 3) { d[0] = s[0]; d[1] = s[1]; d[2] = s[2]; }
+        } else {
+            // new(x, y) = old(W - 1 - y, x)
+            const uint8_t* s = &flat[static_cast<size_t>(W - 1 - y) * 3];
+            for (int x = 0; x < H; ++x, s += rowBytes, d += 3) { d[0] = s[0]; d[1] = s[1]; d[2] = s[2]; }
+        }
+        rep.Row(y + 1);
+    }
+}
+
+inline void SwapPixel(uint8_t* a, uint8_t* b) {
+    std::swap(a[0], b[0]);
+    std::swap(a[1], b[1]);
+    std::swap(a[2], b[2]);
+}
+
+// Orientations outside 1..8 take the entry of 8 in the unary maps.
+int MapIndex(int o) { return (o >= 1 && o <= 8) ? o : 8; }
+
+}  // namespace
+
+void RotateClockwise(TBitmap& bmp, const TProgressEvent& progress) { RotateQuarter<true>(bmp, progress); }
+void RotateCounterClockwise(TBitmap& bmp, const TProgressEvent& progress) { RotateQuarter<false>(bmp, progress); }
+
+void RotateHalf(TBitmap& bmp, const TProgressEvent& progress) {
+    bmp.SetPixelFormat(pf24bit);
+    if (bmp.Empty()) return;
+    const int W = bmp.Width(), H = bmp.Height();
+    const int pairs = (H - 1) / 2;
+    TProgressReporter rep(progress, pairs + 1);
+    for (int k = 0; k <= pairs; ++k) {
+        uint8_t* a = bmp.ScanLine(k);
+        uint8_t* b = bmp.ScanLine(H - 1 - k);
+        if (a == b) {
+            for (int i = 0; i <= (W - 1) / 2; ++i) SwapPixel(a + i * 3, a + (W - 1 - i) * 3);
+        } else {
+            for (int i = 0; i < W; ++i) SwapPixel(a + i * 3, b + (W - 1 - i) * 3);
+        }
+        rep.Row(k + 1);
+    }
+}
+
+void FlipVertical(TBitmap& bmp, const TProgressEvent& progress) {
+    bmp.SetPixelFormat(pf24bit);
+    if (bmp.Empty()) return;
+    const int W = bmp.Width(), H = bmp.Height();
+    const int pairs = (H - 1) / 2;
+    std::vector<uint8_t> tmp(static_cast<size_t>(W) * 3);
+    TProgressReporter rep(progress, pairs + 1);
+    for (int k = 0; k <= pairs; ++k) {
+        uint8_t* a = bmp.ScanLine(k);
+        uint8_t* b = bmp.ScanLine(H - 1 - k);
+        if (a != b) {
+            std::memcpy(tmp.data(), a, tmp.size());
+            std::memcpy(a, b, tmp.size());
+            std::memcpy(b, tmp.data(), tmp.size());
+        }
+        rep.Row(k + 1);
+    }
+}
+
+void Mirror(TBitmap& bmp, const TProgressEvent& progress) {
+    bmp.SetPixelFormat(pf24bit);
+    if (bmp.Empty()) return;
+    const int W = bmp.Width(), H = bmp.Height();
+    TProgressReporter rep(progress, H);
+    for (int y = 0; y < H; ++y) {
+        uint8_t* a = bmp.ScanLine(y);
+        for (int i = 0; i <= (W - 1) / 2; ++i) SwapPixel(a + i * 3, a + (W - 1 - i) * 3);
+        rep.Row(y + 1);
+    }
+}
+
+void ApplyOrientation(TBitmap& bmp, int o, const TProgressEvent& progress) {
+    switch (o) {
+        case 2: Mirror(bmp, progress); break;
+        case 3: RotateHalf(bmp, progress); break;
+        case 4: FlipVertical(bmp, progress); break;
+        case 5: RotateCounterClockwise(bmp, progress); FlipVertical(bmp, progress); break;
+        case 6: RotateClockwise(bmp, progress); break;
+        case 7: RotateClockwise(bmp, progress); FlipVertical(bmp, progress); break;
+        case 8: RotateCounterClockwise(bmp, progress); break;
+        default: break;
+    }
+}
+
+void ApplyUserTransform(int steps, bool flipVertical, bool mirror, const TProgressEvent& progress, TBitmap& bmp) {
+    switch (steps) {
+        case 1: RotateClockwise(bmp, progress); break;
+        case 2: RotateHalf(bmp, progress); break;
+        case 3: RotateCounterClockwise(bmp, progress); break;
+        default: break;
+    }
+    if (flipVertical) FlipVertical(bmp, progress);
+    if (mirror) Mirror(bmp, progress);
+}
+
+int OrientationRotateRight(int o) {
+    static const int t[9] = {0, 6, 7, 8, 5, 2, 3, 4, 1};
+    return t[MapIndex(o)];
+}
+int OrientationRotateLeft(int o) {
+    static const int t[9] = {0, 8, 5, 6, 7, 4, 1, 2, 3};
+    return t[MapIndex(o)];
+}
+int OrientationFlipVertical(int o) {
+    static const int t[9] = {0, 4, 3, 2, 1, 8, 7, 6, 5};
+    return t[MapIndex(o)];
+}
+int OrientationMirror(int o) {
+    static const int t[9] = {0, 2, 1, 4, 3, 6, 5, 8, 7};
+    return t[MapIndex(o)];
+}
+int RotationStepsOf(int o) {
+    static const int t[9] = {0, 0, 0, 2, 0, 3, 1, 1, 3};
+    return (o >= 1 && o <= 8) ? t[o] : 0;
+}
+bool NeedsFlipVertical(int o) { return o == 4 || o == 5 || o == 7; }
+bool NeedsMirror(int o) { return o == 2; }
+
+int OrientationFromTransform(int steps, bool flipVertical, bool mirror) {
+    // columns: both flags, flip only, mirror only, neither
+    static const int t[4][4] = {{3, 4, 2, 1}, {8, 7, 5, 6}, {1, 2, 4, 3}, {6, 5, 7, 8}};
+    int col = flipVertical ? (mirror ? 0 : 1) : (mirror ? 2 : 3);
+    return t[steps & 3][col];
+}
+
+TSize FitSize(int maxW, int maxH, int srcW, int srcH) {
+    // the ratios are single-precision values; a zero source side gives an infinite ratio,
+    // which the comparison below handles without dividing by zero in integers
+    float e = srcH != 0 ? static_cast<float>(maxH) / static_cast<float>(srcH) : 0.0f;
+    TSize r;
+    float f = srcW != 0 ? static_cast<float>(maxW) / static_cast<float>(srcW) : 0.0f;
+    if (maxW == 0 || (maxH != 0 && f > e)) {
+        r.Width = static_cast<int>(std::trunc(static_cast<double>(srcW) * e + 0.5));
+        r.Height = maxH;
+    } else {
+        r.Width = maxW;
+        r.Height = static_cast<int>(std::trunc(static_cast<double>(srcH) * f + 0.5));
+    }
+    if (r.Width == 0) r.Width = 1;
+    if (r.Height == 0) r.Height = 1;
+    return r;
+}
+
+void FitSizeToBitmap(TBitmap& bmp, int maxW, int maxH, int srcH, int srcW) {
+    TSize s = FitSize(maxW, maxH, srcW, srcH);
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(s.Width, s.Height);
+}
+
+TSize CoverSize(int boxW, int boxH, int srcW, int srcH) {
+    float b = srcW != 0 ? static_cast<float>(boxW) / static_cast<float>(srcW) : 0.0f;
+    float d = srcH != 0 ? static_cast<float>(boxH) / static_cast<float>(srcH) : 0.0f;
+    TSize r;
+    if (b >= d) {
+        r.Width = boxW;
+        r.Height = static_cast<int>(std::trunc(static_cast<double>(b) * srcH + 0.5));
+    } else {
+        r.Width = static_cast<int>(std::trunc(static_cast<double>(srcW) * d + 0.5));
+        r.Height = boxH;
+    }
+    if (r.Width == 0) r.Width = 1;
+    if (r.Height == 0) r.Height = 1;
+    return r;
+}
+
+void CropBitmap(TBitmap& bmp, int left, int right, const TProgressEvent& progress, int bottom, int top) {
+    bmp.SetPixelFormat(pf24bit);
+    const int W = bmp.Width(), H = bmp.Height();
+    const int nw = W - left - right, nh = H - top - bottom;
+    // margins that are negative or leave nothing would read outside the picture
+    if (left < 0 || right < 0 || top < 0 || bottom < 0 || nw <= 0 || nh <= 0) throw EImageAbort("");
+    TBitmap out(nw, nh);
+    TProgressReporter rep(progress, nh);
+    for (int y = 0; y < nh; ++y) {
+        std::memcpy(out.ScanLine(y), bmp.ScanLine(y + top) + static_cast<size_t>(left) * 3, static_cast<size_t>(nw) * 3);
+        rep.Row(y + 1);
+    }
+    bmp.Swap(out);
+}
+
+void CropFit(TBitmap& bmp, int w, int h, const TProgressEvent& progress, int method) {
+    bmp.SetPixelFormat(pf24bit);
+    TSize c = CoverSize(w, h, bmp.Width(), bmp.Height());
+    ResizeBitmap(bmp, c.Width, c.Height, progress, method);
+    // ResizeBitmap leaves the picture alone when one side already matches; cut what is there
+    const int Wc = bmp.Width(), Hc = bmp.Height();
+    int cw = std::min(w, Wc), ch = std::min(h, Hc);
+    int left = static_cast<int>(std::trunc((Wc - cw) / 2.0 + 0.5));
+    int top = static_cast<int>(std::trunc((Hc - ch) / 2.0 + 0.5));
+    CropBitmap(bmp, left, Wc - cw - left, progress, Hc - ch - top, top);
+}
+
+}  // namespace fv
