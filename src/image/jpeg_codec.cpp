@@ -1,0 +1,240 @@
+#include "image/jpeg_codec.h"
+
+// clang-format off
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/stream.h"
+
+namespace fv {
+
+namespace {
+
+// libjpeg reports fatal errors through error_exit, which must not return: we jump back to
+// the frame that set up the codec and raise from there.
+struct TErrorManager {
+    jpeg_error_mgr Pub;
+    std::jmp_buf Jump;
+    char Message[JMSG_LENGTH_MAX];
+};
+
+void ErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->Message);
+    std::longjmp(err->Jump, 1);
+}
+
+// corrupt-data warnings are not printed; the decoder goes on with what it has
+void EmitMessage(j_common_ptr, int) {}
+void OutputMessage(j_common_ptr) {}
+
+// Files with absurd numbers of scans make a progressive decode run for minutes.
+constexpr int kMaxScans = 500;
+void ProgressMonitor(j_common_ptr cinfo) {
+    if (cinfo->is_decompressor) {
+        auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+        if (d->input_scan_number > kMaxScans) {
+            auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
+            std::snprintf(err->Message, sizeof err->Message, "JPEG has more than %d scans", kMaxScans);
+            std::longjmp(err->Jump, 1);
+        }
+    }
+}
+
+void InitErrors(TErrorManager& em) {
+    jpeg_std_error(&em.Pub);
+    em.Pub.error_exit = ErrorExit;
+    em.Pub.emit_message = EmitMessage;
+    em.Pub.output_message = OutputMessage;
+    em.Message[0] = 0;
+}
+
+// Owns a decompressor; destroyed on every way out.
+struct TDecompressor {
+    jpeg_decompress_struct Info;
+    TErrorManager Err;
+    jpeg_progress_mgr Progress;
+    bool Created = false;
+    TDecompressor() {
+        std::memset(&Info, 0, sizeof Info);
+        InitErrors(Err);
+        Info.err = &Err.Pub;
+    }
+    ~TDecompressor() {
+        if (Created) jpeg_destroy_decompress(&Info);
+    }
+};
+
+struct TCompressor {
+    jpeg_compress_struct Info;
+    TErrorManager Err;
+    bool Created = false;
+    unsigned char* OutBuf = nullptr;
+    unsigned long OutSize = 0;
+    TCompressor() {
+        std::memset(&Info, 0, sizeof Info);
+        InitErrors(Err);
+        Info.err = &Err.Pub;
+    }
+    ~TCompressor() {
+        if (Created) jpeg_destroy_compress(&Info);
+        std::free(OutBuf);
+    }
+};
+
+void CheckSides(unsigned w, unsigned h, const char* what) {
+    if (w == 0 || h == 0 || w > static_cast<unsigned>(kMaxJpegSide) || h > static_cast<unsigned>(kMaxJpegSide))
+        throw EJpegError(Format("JPEG %s size %u x %u is not supported", what, w, h));
+}
+
+// Adobe CMYK files are stored inverted; the colour is C * K with both inverted.
+void CmykRowToBgr(const uint8_t* s, uint8_t* d, unsigned width, bool inverted) {
+    for (unsigned x = 0; x < width; ++x, s += 4, d += 3) {
+        unsigned c = s[0], m = s[1], y = s[2], k = s[3];
+        if (!inverted) {
+            c = 255 - c; m = 255 - m; y = 255 - y; k = 255 - k;
+        }
+        d[2] = static_cast<uint8_t>(c * k / 255);
+        d[1] = static_cast<uint8_t>(m * k / 255);
+        d[0] = static_cast<uint8_t>(y * k / 255);
+    }
+}
+
+}  // namespace
+
+int JpegScaledSide(int side, int scaleDenom) {
+    if (scaleDenom <= 1) return side;
+    return (side + scaleDenom - 1) / scaleDenom;
+}
+
+TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size) {
+    TDecompressor d;
+    if (setjmp(d.Err.Jump)) throw EJpegError(d.Err.Message);
+    jpeg_create_decompress(&d.Info);
+    d.Created = true;
+    jpeg_mem_src(&d.Info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d.Info, TRUE);
+    TJpegHeader h;
+    h.Width = static_cast<int>(d.Info.image_width);
+    h.Height = static_cast<int>(d.Info.image_height);
+    h.Components = d.Info.num_components;
+    h.Progressive = d.Info.progressive_mode != 0;
+    return h;
+}
+
+void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp, int scaleDenom, const TProgressEvent& progress) {
+    if (data == nullptr || size < 4) throw EJpegError("Not a JPEG file");
+    TDecompressor d;
+    // nothing with a destructor is created between here and the last libjpeg call
+    std::vector<JSAMPROW> rows(16);
+    std::vector<uint8_t> cmykRow;
+    TProgressReporter rep(progress, 0);
+    if (setjmp(d.Err.Jump)) throw EJpegError(d.Err.Message);
+    jpeg_create_decompress(&d.Info);
+    d.Created = true;
+    d.Info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
+    d.Progress.progress_monitor = ProgressMonitor;
+    d.Info.progress = &d.Progress;
+    jpeg_mem_src(&d.Info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d.Info, TRUE);
+    CheckSides(d.Info.image_width, d.Info.image_height, "image");
+    d.Info.dct_method = JDCT_ISLOW;
+    d.Info.do_fancy_upsampling = TRUE;
+    d.Info.scale_num = 1;
+    d.Info.scale_denom = static_cast<unsigned>(scaleDenom == 2 || scaleDenom == 4 || scaleDenom == 8 ? scaleDenom : 1);
+    const bool cmyk = d.Info.jpeg_color_space == JCS_CMYK || d.Info.jpeg_color_space == JCS_YCCK;
+    d.Info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_calc_output_dimensions(&d.Info);
+    CheckSides(d.Info.output_width, d.Info.output_height, "output");
+    bmp.Clear();
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(static_cast<int>(d.Info.output_width), static_cast<int>(d.Info.output_height));
+    if (cmyk) cmykRow.resize(static_cast<size_t>(d.Info.output_width) * 4);
+    jpeg_start_decompress(&d.Info);
+    const unsigned H = d.Info.output_height;
+    const bool inverted = d.Info.saw_Adobe_marker != 0;
+    int lastPct = 0;
+    while (d.Info.output_scanline < H) {
+        const unsigned y = d.Info.output_scanline;
+        if (cmyk) {
+            JSAMPROW r = cmykRow.data();
+            if (jpeg_read_scanlines(&d.Info, &r, 1) != 1) break;
+            CmykRowToBgr(cmykRow.data(), bmp.ScanLine(static_cast<int>(y)), d.Info.output_width, inverted);
+        } else {
+            unsigned n = std::min<unsigned>(static_cast<unsigned>(rows.size()), H - y);
+            for (unsigned i = 0; i < n; ++i) rows[i] = bmp.ScanLine(static_cast<int>(y + i));
+            if (jpeg_read_scanlines(&d.Info, rows.data(), n) == 0) break;
+        }
+        if (progress) {
+            int pct = static_cast<int>(static_cast<uint64_t>(d.Info.output_scanline) * 100 / H);
+            if (pct != lastPct) {
+                lastPct = pct;
+                progress(psRunning, pct);
+            }
+        }
+    }
+    // a truncated file leaves the rest of the rows as libjpeg filled them (grey); that is
+    // the picture we have, as every viewer shows it
+    jpeg_abort_decompress(&d.Info);
+}
+
+void DecodeJpegStream(TStream& stream, TBitmap& bmp, int scaleDenom, const TProgressEvent& progress) {
+    const int64_t pos = stream.Position();
+    if (auto* ms = dynamic_cast<TMemoryStream*>(&stream)) {
+        const auto& v = ms->Data();
+        if (pos < 0 || pos >= static_cast<int64_t>(v.size())) throw EJpegError("Not a JPEG file");
+        DecodeJpeg(v.data() + pos, v.size() - static_cast<size_t>(pos), bmp, scaleDenom, progress);
+        return;
+    }
+    const int64_t remaining = stream.Size() - pos;
+    if (remaining <= 0) throw EJpegError("Not a JPEG file");
+    std::vector<uint8_t> buf(static_cast<size_t>(remaining));
+    const int64_t got = stream.Read(buf.data(), remaining);
+    buf.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    DecodeJpeg(buf.data(), buf.size(), bmp, scaleDenom, progress);
+}
+
+namespace {
+
+void CompressRows(TCompressor& c, const TBitmap& bmp, int quality) {
+    if (setjmp(c.Err.Jump)) throw EJpegError(c.Err.Message);
+    jpeg_create_compress(&c.Info);
+    c.Created = true;
+    jpeg_mem_dest(&c.Info, &c.OutBuf, &c.OutSize);
+    c.Info.image_width = static_cast<JDIMENSION>(bmp.Width());
+    c.Info.image_height = static_cast<JDIMENSION>(bmp.Height());
+    c.Info.input_components = 3;
+    c.Info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&c.Info);
+    jpeg_set_quality(&c.Info, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+    jpeg_start_compress(&c.Info, TRUE);
+    while (c.Info.next_scanline < c.Info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(bmp.ScanLine(static_cast<int>(c.Info.next_scanline)));
+        jpeg_write_scanlines(&c.Info, &row, 1);
+    }
+    jpeg_finish_compress(&c.Info);
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeJpeg(const TBitmap& src, int quality) {
+    if (src.Empty()) throw EJpegError("Cannot encode an empty picture");
+    TBitmap converted;
+    const TBitmap* bmp = &src;
+    if (src.PixelFormat() != pf24bit) {
+        converted = src;
+        converted.SetPixelFormat(pf24bit);
+        bmp = &converted;
+    }
+    TCompressor c;
+    CompressRows(c, *bmp, quality);
+    return std::vector<uint8_t>(c.OutBuf, c.OutBuf + c.OutSize);
+}
+
+}  // namespace fv

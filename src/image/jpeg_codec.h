@@ -1,0 +1,43 @@
+#pragma once
+// The one door to libjpeg (libjpeg-turbo through the IJG API): decoding with DCT scaling
+// straight into BGR bitmap rows, and encoding 24-bit bitmaps with a quality setting.
+// libjpeg's fatal errors come back as EJpegError; nothing here ever ends the process.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "image/bitmap.h"
+
+namespace fv {
+
+class TStream;
+
+FV_DECLARE_EXCEPTION(EJpegError, Exception);
+
+// Largest side of a picture the decoder accepts (header and output), and the memory the
+// decoder may take for whole-image buffers (progressive files).
+constexpr int kMaxJpegSide = 30000;
+constexpr long kMaxJpegDecoderMemory = 1L << 30;
+
+struct TJpegHeader {
+    int Width = 0;
+    int Height = 0;
+    int Components = 0;
+    bool Progressive = false;
+};
+
+// scaleDenom 1, 2, 4 or 8; best-quality DCT (islow) and fancy upsampling.
+// The bitmap becomes 24-bit BGR of the scaled size. Raises EJpegError.
+void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bitmap, int scaleDenom = 1,
+                const TProgressEvent& progress = {});
+// From the stream position to its end (memory streams are decoded without a copy).
+void DecodeJpegStream(TStream& stream, TBitmap& bitmap, int scaleDenom = 1, const TProgressEvent& progress = {});
+// Header facts only; raises EJpegError.
+TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size);
+// The scaled size libjpeg will produce for a picture of width x height at 1/scaleDenom.
+int JpegScaledSide(int side, int scaleDenom);
+
+// Encodes a 24-bit (or 8/32-bit, converted) bitmap; quality 1..100.
+std::vector<uint8_t> EncodeJpeg(const TBitmap& bitmap, int quality = 90);
+
+}  // namespace fv
