@@ -1,0 +1,119 @@
+#include "image/exif_makernote.h"
+
+#include <cstring>
+
+namespace fv {
+
+namespace {
+constexpr uint32_t kMaxMakerValues = 256;
+}
+
+std::string ReadBytesAt(TStream& s, int64_t pos, size_t n) {
+    std::string out(n, '\0');
+    s.Seek(pos, soBeginning);
+    int64_t got = s.Read(out.data(), static_cast<int64_t>(n));
+    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return out;
+}
+
+void ReadMakerNoteEntry(TTiffReader& r, const TIfdEntry& e, TMakerNoteRec& rec) {
+    rec = TMakerNoteRec();
+    uint32_t n = e.Count < kMaxMakerValues ? e.Count : kMaxMakerValues;
+    if (e.Type == ttAscii) {
+        rec.Text = r.AsciiValue(e);
+        rec.LastIndex = static_cast<int32_t>(n) - 1;
+        return;
+    }
+    if (e.Type == ttRational || e.Type == ttSRational) {
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t num = 0, den = 0;
+            r.RationalParts(e, i, num, den);
+            rec.Rationals.emplace_back(num, den);
+        }
+        rec.LastIndex = static_cast<int32_t>(n) - 1;
+        return;
+    }
+    int size = TiffTypeSize(e.Type);
+    if (size == 0 || size > 4) return;
+    TIfdEntry limited = e;
+    limited.Count = n;
+    std::vector<uint8_t> b = r.ValueBytes(limited);
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* p = b.data() + static_cast<size_t>(i) * size;
+        int64_t v = 0;
+        switch (e.Type) {
+            case ttByte: case ttUndefined: v = p[0]; break;
+            case ttSByte: v = static_cast<int8_t>(p[0]); break;
+            case ttShort: v = r.U16(p); break;
+            case ttSShort: v = static_cast<int16_t>(r.U16(p)); break;
+            case ttLong: v = r.U32(p); break;
+            case ttSLong: v = static_cast<int32_t>(r.U32(p)); break;
+            default: break;
+        }
+        rec.Integers.push_back(v);
+    }
+    rec.LastIndex = static_cast<int32_t>(n) - 1;
+}
+
+std::string MakerNoteValueText(TTiffReader& r, const TIfdEntry& e) {
+    try {
+        if (e.Type == 0 || e.Type > 12) return "未対応";
+        if (e.Type == ttFloat) return "未対応（Single）";
+        if (e.Type == ttDouble) return "未対応（Double）";
+        TMakerNoteRec rec;
+        ReadMakerNoteEntry(r, e, rec);
+        if (e.Type == ttAscii) return ForeignTextToUtf8(rec.Text);
+        std::string out;
+        if (e.Type == ttRational || e.Type == ttSRational) {
+            for (auto& [num, den] : rec.Rationals) {
+                if (!out.empty()) out += ',';
+                if (e.Type == ttSRational) out += Format("%d/%d", static_cast<int32_t>(num), static_cast<int32_t>(den));
+                else out += Format("%u/%u", num, den);
+            }
+            return out;
+        }
+        for (int64_t v : rec.Integers) {
+            if (!out.empty()) out += ',';
+            out += e.Type == ttUndefined ? Format("%.2x", static_cast<unsigned>(v)) : std::to_string(v);
+        }
+        return out;
+    } catch (const std::exception&) {
+        return "Error";
+    }
+}
+
+std::string MakerNoteLine(const std::string& label, const std::string& value) {
+    return Format("%-16s : %s", label.c_str(), value.c_str());
+}
+
+std::string UnknownCode(int64_t code) { return Format("不明（%lld）", static_cast<long long>(code)); }
+
+bool WalkMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t pos, int maxCount, const TMakerNoteVisit& visit) {
+    if (pos < 0 || pos + 2 > r.StreamSize()) return false;
+    TStream& s = r.Stream();
+    s.Seek(pos, soBeginning);
+    uint16_t count = r.ReadU16();
+    if (count == 0 || count >= maxCount) return false;
+    int64_t size = r.StreamSize();
+    TIfdEntry e;
+    for (uint16_t i = 0; i < count; ++i) {
+        int64_t at = pos + 2 + 12ll * i;
+        if (at + 12 > size) break;
+        s.Seek(at, soBeginning);
+        r.ReadEntry(e);
+        item.MakerNoteLines.push_back(
+            MakerNoteLine(Format("(%.4X:%2d:%4u)", e.Tag, e.Type, e.Count), MakerNoteValueText(r, e)));
+        std::string label, value;
+        try {
+            TMakerNoteRec rec;
+            ReadMakerNoteEntry(r, e, rec);
+            visit(e, rec, label, value);
+        } catch (const std::exception&) {
+            if (!label.empty()) value = "Error";
+        }
+        if (!label.empty()) item.Lines.push_back(MakerNoteLine(label, value));
+    }
+    return true;
+}
+
+}  // namespace fv
