@@ -1,0 +1,14 @@
+#pragma once
+// Thread names (what debuggers and top show) and priorities of the calling thread.
+#include <string>
+
+namespace fv {
+
+// pthread_setname_np keeps at most 15 bytes; longer names are cut at a character boundary.
+void SetCurrentThreadName(const std::string& name);
+std::string GetCurrentThreadName();
+// Lowers the calling thread's scheduling priority by the nice increment (1..19).
+bool LowerCurrentThreadPriority(int increment);
+int GetCurrentThreadNice();
+
+}  // namespace fv
