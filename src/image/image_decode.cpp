@@ -1,0 +1,355 @@
+#include "image/image_decode.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <mutex>
+
+#include "image/image_io.h"
+#include "image/jpeg_codec.h"
+#include "image/jpeg_info.h"
+#include "image/raw_preview.h"
+#include "image/resample.h"
+#include "image/transform.h"
+
+namespace fv {
+
+namespace {
+
+const char* const kUnsupportedFormat = "未サポートの形式です。";
+const char* const kUnsupportedWmf = "この形式のWMFは未対応です。";
+
+std::string UpperExt(const std::string& fileName) {
+    const auto dot = fileName.rfind('.');
+    const auto slash = fileName.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = fileName.substr(dot);
+    for (auto& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// header readers report bits per pixel; the info record keeps pixel-format ordinals
+TPixelFormat PixelFormatOfBits(int32_t bits) {
+    switch (bits) {
+        case 0: return pfDevice;
+        case 8: return pf8bit;
+        case 32: return pf32bit;
+        default: return pf24bit;
+    }
+}
+
+uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t LE32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Size of an enhanced metafile from its header frame (hundredths of a millimetre).
+struct TEmfFacts {
+    int Width = 0;
+    int Height = 0;
+    bool HasPalette = false;
+};
+TEmfFacts ReadEmfFacts(const std::vector<uint8_t>& d) {
+    if (d.size() < 88 || LE32(d.data()) != 1 || LE32(d.data() + 40) != 0x464D4520)
+        throw EImageLoadError(kUnsupportedFormat);
+    const auto frame = [&](size_t at) { return static_cast<int32_t>(LE32(d.data() + at)); };
+    const int64_t fw = static_cast<int64_t>(frame(32)) - frame(24);
+    const int64_t fh = static_cast<int64_t>(frame(36)) - frame(28);
+    TEmfFacts f;
+    f.Width = static_cast<int>(std::llround(static_cast<double>(fw) * kScreenPixelsPerInch / 2540.0));
+    f.Height = static_cast<int>(std::llround(static_cast<double>(fh) * kScreenPixelsPerInch / 2540.0));
+    f.HasPalette = LE32(d.data() + 68) != 0;
+    if (f.Width <= 0 || f.Height <= 0 || f.Width > kMaxBitmapSide || f.Height > kMaxBitmapSide)
+        throw EImageLoadError(kUnsupportedFormat);
+    return f;
+}
+
+// Metafiles cannot be played on this platform yet: the picture of the right size stays white.
+void BlankPicture(TBitmap& bmp, int w, int h) {
+    bmp.Clear();
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(std::max(w, 0), std::max(h, 0));
+    bmp.Fill(255, 255, 255);
+}
+
+void TakeJpegInfo(const TJpegInfoExRec& rec, uint8_t found, TImageInfoRec& info) {
+    info.PixelFormat = PixelFormatOfBits(rec.PixelFormat);
+    info.Width = rec.Width;
+    info.Height = rec.Height;
+    info.IsExif = rec.IsExif;
+    if (found & jiExif) {
+        info.Orientation = rec.Orientation;
+        info.HasOrientation = rec.Orientation > 1;
+        info.ShootingDate = rec.ShootingDate;
+    }
+}
+
+void TakeRawInfo(const TTiffInfoRec& rec, TImageInfoRec& info) {
+    info.PixelFormat = PixelFormatOfBits(rec.PixelFormat);
+    info.Width = rec.Width;
+    info.Height = rec.Height;
+    info.IsExif = rec.ExifIfdFound != 0;
+    info.Orientation = rec.Orientation;
+    info.HasOrientation = rec.Orientation > 1;
+    info.ShootingDate = rec.ShootingDate;
+}
+
+void SmoothOrNearest(TBitmap& src, TBitmap& dst, bool smooth) {
+    if (smooth)
+        FilteredResample(src, dst, fkTriangle);
+    else
+        Nearest(src, dst);
+}
+
+// RAF files keep their metadata and preview in an ordinary JPEG near the start
+bool IsJpegLike(int kind, const std::string& fileName) {
+    return kind == ikJpeg || kind == ikJpegThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
+}
+
+}  // namespace
+
+float ReduceFactor(int reduce) {
+    switch (reduce) {
+        case 0: return 1.0f;
+        case 1: return 0.5f;
+        case 2: return 0.25f;
+        default: return reduce < 0 ? 1.0f : 0.125f;
+    }
+}
+
+int ReduceDenominator(int reduce) {
+    if (reduce <= 0) return 1;
+    if (reduce == 1) return 2;
+    if (reduce == 2) return 4;
+    return 8;
+}
+
+bool LoadFileToMemory(const std::string& fileName, TMemoryStream& stream) {
+    std::lock_guard<std::recursive_mutex> guard(ImageLoadLock());
+    stream.Clear();
+    stream.LoadFromFile(fileName);
+    stream.SetPosition(0);
+    return stream.Size() > 0;
+}
+
+bool ReadPlaceableWmfHeader(const uint8_t* d, size_t size, TPlaceableWmfHeader& h) {
+    if (d == nullptr || size < 22) return false;
+    h.Key = LE32(d);
+    h.Handle = LE16(d + 4);
+    h.Left = static_cast<int16_t>(LE16(d + 6));
+    h.Top = static_cast<int16_t>(LE16(d + 8));
+    h.Right = static_cast<int16_t>(LE16(d + 10));
+    h.Bottom = static_cast<int16_t>(LE16(d + 12));
+    h.UnitsPerInch = LE16(d + 14);
+    h.Reserved = LE32(d + 16);
+    h.Checksum = LE16(d + 20);
+    if (h.Key != 0x9AC6CDD7u) return false;
+    uint16_t x = 0;
+    for (int i = 0; i < 10; ++i) x ^= LE16(d + 2 * i);
+    return x == h.Checksum;
+}
+
+void ReduceBitmap(TBitmap& bmp, int reduce) {
+    if (reduce <= 0 || bmp.Empty()) return;
+    const float s = ReduceFactor(reduce);
+    // a side never shrinks to nothing
+    const int w = std::max(1, static_cast<int>(std::trunc(bmp.Width() * s + 0.5)));
+    const int h = std::max(1, static_cast<int>(std::trunc(bmp.Height() * s + 0.5)));
+    TBitmap out(w, h);
+    FilteredResample(bmp, out, fkTriangle);
+    bmp.Swap(out);
+}
+
+void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
+    info = TImageInfoRec();
+    if (IsJpegLike(kind, fileName)) {
+        uint8_t options = jiExif;
+        TJpegInfoExRec rec;
+        if (ReadJpegInfoExFromFile(fileName, options, rec)) TakeJpegInfo(rec, options, info);
+        FreeJpegInfoEx(rec);
+        return;
+    }
+    switch (kind) {
+        case ikBitmap: {
+            TMemoryStream ms;
+            LoadFileToMemory(fileName, ms);
+            TBitmap bmp;
+            LoadBmpFromMemory(ms.Data().data(), ms.Data().size(), bmp);
+            int w = 0, h = 0;
+            TPixelFormat pf = pf24bit;
+            ReadBmpSize(ms.Data().data(), ms.Data().size(), w, h, pf);
+            info.PixelFormat = pf;
+            info.Width = bmp.Width();
+            info.Height = bmp.Height();
+            return;
+        }
+        case ikMetafile: {
+            TMemoryStream ms;
+            LoadFileToMemory(fileName, ms);
+            const auto& d = ms.Data();
+            if (UpperExt(fileName) == ".WMF") {
+                TPlaceableWmfHeader h;
+                if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageAbort("");
+                const double upi = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
+                info.Width = static_cast<int32_t>(std::trunc((h.Right - h.Left) * kScreenPixelsPerInch / upi + 0.5));
+                info.Height = static_cast<int32_t>(std::trunc((h.Bottom - h.Top) * kScreenPixelsPerInch / upi + 0.5));
+                info.PixelFormat = pf24bit;
+            } else {
+                const TEmfFacts f = ReadEmfFacts(d);
+                info.Width = f.Width;
+                info.Height = f.Height;
+                info.PixelFormat = f.HasPalette ? pf8bit : pf24bit;
+            }
+            return;
+        }
+        case ikRaw: {
+            TTiffInfoRec rec;
+            RawPreviewInfo(fileName, false, false, rec);
+            TakeRawInfo(rec, info);
+            return;
+        }
+        default:
+            if (kind >= ikOtherMedia) info.PixelFormat = pfDevice;
+            return;
+    }
+}
+
+void LoadImage(TBitmap& bmp, int kind, const std::string& fileName, const TProgressEvent& progress, int reduce) {
+    if (kind == ikRaw && RawKind(fileName) == rkRAF) kind = ikJpeg;
+    if (kind > ikRaw) throw EImageLoadError(kUnsupportedFormat);
+    const int denom = ReduceDenominator(reduce);
+    switch (kind) {
+        case ikBitmap: {
+            TMemoryStream ms;
+            LoadFileToMemory(fileName, ms);
+            TProgressReporter rep(progress, 0);
+            LoadBmpFromMemory(ms.Data().data(), ms.Data().size(), bmp);
+            ReduceBitmap(bmp, reduce);
+            return;
+        }
+        case ikMetafile: {
+            TMemoryStream ms;
+            LoadFileToMemory(fileName, ms);
+            const auto& d = ms.Data();
+            if (UpperExt(fileName) == ".WMF") {
+                TPlaceableWmfHeader h;
+                if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageLoadError(kUnsupportedWmf);
+                const double s = ReduceFactor(reduce);
+                const double upi = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
+                const int w = static_cast<int>(std::trunc((h.Right - h.Left) * kScreenPixelsPerInch * s / upi));
+                const int hh = static_cast<int>(std::trunc((h.Bottom - h.Top) * kScreenPixelsPerInch * s / upi));
+                BlankPicture(bmp, w, hh);
+            } else {
+                const TEmfFacts f = ReadEmfFacts(d);
+                BlankPicture(bmp, f.Width, f.Height);
+                ReduceBitmap(bmp, reduce);
+            }
+            return;
+        }
+        case ikRaw: {
+            // read through the 16 KiB buffer without the lock; only the preview's bytes are copied
+            TTiffInfoRec rec;
+            {
+                TFileStream probe(fileName, TFileStream::fmOpenRead);  // a missing file raises here
+            }
+            RawPreviewInfo(fileName, true, false, rec);
+            if (!rec.ThumbStream) throw EImageLoadError(Format("No preview picture in \"%s\"", fileName.c_str()));
+            FindJpegStart(*rec.ThumbStream);
+            DecodeJpegStream(*rec.ThumbStream, bmp, denom, progress);
+            return;
+        }
+        default: {
+            TMemoryStream ms;
+            LoadFileToMemory(fileName, ms);
+            FindJpegStart(ms);
+            DecodeJpegStream(ms, bmp, denom, progress);
+            return;
+        }
+    }
+}
+
+int ThumbnailScaleDenominator(int srcWidth, int fittedWidth) {
+    if (fittedWidth <= 0) return 1;
+    const float f = static_cast<float>(srcWidth) / static_cast<float>(fittedWidth);
+    if (f >= 8.0f) return 8;
+    if (f >= 4.0f) return 4;
+    if (f >= 2.0f) return 2;
+    return 1;
+}
+
+bool FitJpegStream(TStream& stream, TBitmap& bmp, int maxWidth, bool smooth, int srcHeight, int srcWidth,
+                   int maxHeight) {
+    if (srcWidth < 1 && srcHeight < 1) throw EImageAbort("");
+    if (maxWidth >= srcWidth && maxHeight >= srcHeight) {
+        DecodeJpegStream(stream, bmp, 1);
+        return false;
+    }
+    const TSize fit = FitSize(maxWidth, maxHeight, srcWidth, srcHeight);
+    TBitmap tmp;
+    DecodeJpegStream(stream, tmp, ThumbnailScaleDenominator(srcWidth, fit.Width));
+    if (tmp.Width() == fit.Width && tmp.Height() == fit.Height) {
+        bmp.Swap(tmp);
+        return false;
+    }
+    bmp.Clear();
+    bmp.SetPixelFormat(pf24bit);
+    bmp.SetSize(fit.Width, fit.Height);
+    SmoothOrNearest(tmp, bmp, smooth);
+    return true;
+}
+
+void LoadThumbnail(TBitmap& bmp, const std::string& fileName, int kind, TImageInfoRec& info, bool smooth,
+                   int maxHeight, int maxWidth) {
+    info = TImageInfoRec();
+    if (IsJpegLike(kind, fileName)) {
+        TMemoryStream ms;
+        LoadFileToMemory(fileName, ms);
+        uint8_t options = jiExif;
+        TJpegInfoExRec rec;
+        ReadJpegInfoEx(ms, options, rec);
+        TakeJpegInfo(rec, options, info);
+        FreeJpegInfoEx(rec);
+        FindJpegStart(ms);
+        info.Resized = FitJpegStream(ms, bmp, maxWidth, smooth, info.Height, info.Width, maxHeight);
+        return;
+    }
+    if (kind == ikRaw) {
+        {
+            TFileStream probe(fileName, TFileStream::fmOpenRead);  // a missing file raises here
+        }
+        TTiffInfoRec rec;
+        RawPreviewInfoLocked(fileName, true, false, rec);
+        TakeRawInfo(rec, info);
+        if (rec.ThumbStream) {
+            FindJpegStart(*rec.ThumbStream);
+            info.Resized = FitJpegStream(*rec.ThumbStream, bmp, maxWidth, smooth, info.Height, info.Width, maxHeight);
+        }
+        return;
+    }
+    if (kind >= ikOtherMedia) throw EImageAbort("");
+    // bitmaps and metafiles: every failure leaves the defaults and an empty bitmap
+    try {
+        TBitmap tmp;
+        LoadImage(tmp, kind, fileName, {}, 0);
+        info.PixelFormat = tmp.PixelFormat();
+        info.Width = tmp.Width();
+        info.Height = tmp.Height();
+        if (info.Width == 0 || info.Height == 0) return;
+        if (maxWidth < info.Width || maxHeight < info.Height) {
+            const TSize fit = FitSize(maxWidth, maxHeight, info.Width, info.Height);
+            bmp.Clear();
+            bmp.SetPixelFormat(pf24bit);
+            bmp.SetSize(fit.Width, fit.Height);
+            SmoothOrNearest(tmp, bmp, smooth);
+            info.Resized = true;
+        } else {
+            bmp.Swap(tmp);
+        }
+    } catch (const std::exception&) {
+        info = TImageInfoRec();
+        bmp.Clear();
+    }
+}
+
+}  // namespace fv
