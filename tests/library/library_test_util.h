@@ -1,0 +1,73 @@
+#pragma once
+// Helpers shared by the library tests: a private temporary folder per test and a
+// small concrete folder for the base-class behaviour.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "library/custom_folder.h"
+
+namespace fvtest {
+
+namespace fs = std::filesystem;
+
+struct TempDirTest : ::testing::Test {
+    fs::path dir;
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir = fs::temp_directory_path() /
+              ("fv-lib-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
+    std::string Path(const std::string& rel = "") const { return rel.empty() ? dir.string() : (dir / rel).string(); }
+};
+
+inline void WriteFile(const fs::path& p, const std::string& content) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out << content;
+}
+
+// A folder with a fixed kind, a fixed own item count and hand-made subfolders.
+class TFakeFolder : public fv::TCustomFolder {
+public:
+    explicit TFakeFolder(int kind, int items = 0, int marked = 0) : FKind(kind), FCount(items), FMarked(marked) {}
+    const char* ClassName() const override { return "TFakeFolder"; }
+    int GetFolderKind() const override { return FKind; }
+    std::string GetCaption() const override { return "fake"; }
+    std::string GetFullName() const override { return "fake"; }
+    bool HasSubFolders() const override { return !Subs.empty(); }
+    fv::TCustomFolder* GetParent() const override { return nullptr; }
+    int GetItemCount() const override { return FCount; }
+    int GetItemCountOfKinds(fv::TKindSet kinds) const override {
+        ++KindQueries;
+        return kinds ? FCount : 0;
+    }
+    int GetMarkedItemCount() const override { return FMarked; }
+    bool IsChildOf(const fv::TCustomFolder*) const override { return false; }
+    void GetSubFolders(fv::TFolderList& list) const override {
+        ++SubFolderQueries;
+        list.insert(list.end(), Subs.begin(), Subs.end());
+    }
+    void GetRemovedSubFolders(fv::TFolderList&) const override {}
+    void GetItems(fv::TItemList&) const override {}
+    void GetItemsOfKinds(fv::TKindSet, fv::TItemList&) const override {}
+
+    std::vector<fv::TCustomFolder*> Subs;
+    mutable int KindQueries = 0;
+    mutable int SubFolderQueries = 0;
+
+private:
+    int FKind, FCount, FMarked;
+};
+
+}  // namespace fvtest
