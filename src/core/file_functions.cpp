@@ -211,6 +211,26 @@ std::string ExpandRelativePath(const std::string& baseFolder, const std::string&
     return NormalisePath(IncludeTrailingPathDelimiter(base) + ExcludeLeadingPathDelimiters(p));
 }
 
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path) {
+    std::string p = ExcludeTrailingPathDelimiters(path);
+    if (p.empty()) return DirectoryExists("/");
+    if (DirectoryExists(p)) return true;
+    size_t slash = p.find_last_of(kPathDelim);
+    if (slash != std::string::npos && slash > 0 && !ForceDirectories(p.substr(0, slash))) return false;
+    if (::mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    return DirectoryExists(p);
+}
+
 std::string GetShortPath(const std::string& path) {
     if (path.empty()) return {};
     std::string r = ExcludeTrailingPathDelimiters(path);

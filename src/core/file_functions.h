@@ -58,6 +58,11 @@ std::string ReplaceInvalidFileNameChars(const std::string& s);
 // climbs, doubled delimiters collapse, no delimiter added at the end).
 std::string ExpandRelativePath(const std::string& baseFolder, const std::string& path);
 
+bool DirectoryExists(const std::string& path);
+bool FileExists(const std::string& path);
+// creates the folder with every missing parent; true when it exists afterwards
+bool ForceDirectories(const std::string& path);
+
 // short and long forms are the path itself here, without trailing delimiter
 std::string GetShortPath(const std::string& path);
 std::string GetLongPath(const std::string& path);
