@@ -5,34 +5,13 @@
 #include <cstdint>
 
 #include "image/bitmap.h"
+#include "library/correction_record.h"
 
 namespace fv {
 
-class TStream;
-
-constexpr int kCorrectionRecordSize = 28;
-
-// 28 bytes packed, little-endian, as stored inside the catalog item record.
-struct TCorrectionRecord {
-    uint8_t Effect = 0;    // has-corrections flag; 0 means the record is ignored
-    int32_t Meido = 0;     // brightness, percent of full scale
-    int32_t Cont = 0;      // contrast, percent
-    int32_t Gamma = 100;   // gamma x 100
-    int32_t Red = 0;       // channel gains, percent
-    int32_t Green = 0;
-    int32_t Blue = 0;
-    uint8_t Filter1 = 0;   // effect codes applied in this order
-    uint8_t Filter2 = 0;
-    uint8_t Filter3 = 0;
-
-    bool operator==(const TCorrectionRecord&) const = default;
-
-    std::array<uint8_t, kCorrectionRecordSize> ToBytes() const;
-    static TCorrectionRecord FromBytes(const uint8_t* bytes);  // exactly kCorrectionRecordSize bytes
-    void WriteTo(TStream& s) const;
-    void ReadFrom(TStream& s);  // raises EReadError on a short stream
-};
-
+// TCorrectionRecord (28 bytes, kept inside the catalog item record) is the catalog's type:
+// Enabled is the has-corrections flag ("effect"), Brightness "meido", Contrast "cont", Gamma
+// "gamma" (x100), Red/Green/Blue the channel gains in percent, Filter1..3 the effect codes.
 // the automatic correction is stored as this code in Filter3
 constexpr uint8_t kAutoCorrectionCode = 35;
 

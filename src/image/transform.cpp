@@ -124,18 +124,6 @@ void ApplyUserTransform(int steps, bool flipVertical, bool mirror, const TProgre
     if (mirror) Mirror(bmp, progress);
 }
 
-int OrientationRotateRight(int o) {
-    static const int t[9] = {0, 6, 7, 8, 5, 2, 3, 4, 1};
-    return t[MapIndex(o)];
-}
-int OrientationRotateLeft(int o) {
-    static const int t[9] = {0, 8, 5, 6, 7, 4, 1, 2, 3};
-    return t[MapIndex(o)];
-}
-int OrientationFlipVertical(int o) {
-    static const int t[9] = {0, 4, 3, 2, 1, 8, 7, 6, 5};
-    return t[MapIndex(o)];
-}
 int OrientationMirror(int o) {
     static const int t[9] = {0, 2, 1, 4, 3, 6, 5, 8, 7};
     return t[MapIndex(o)];

@@ -21,9 +21,8 @@ void RotateCounterClockwise(TBitmap& bitmap, const TProgressEvent& progress = {}
 void FlipVertical(TBitmap& bitmap, const TProgressEvent& progress = {});
 void Mirror(TBitmap& bitmap, const TProgressEvent& progress = {});
 
-int OrientationRotateRight(int o);
-int OrientationRotateLeft(int o);
-int OrientationFlipVertical(int o);
+// The catalog's turn and flip maps (OrientationRotateRight, OrientationRotateLeft,
+// OrientationFlipVertical) live with the catalog items in library/orientation.h.
 int OrientationMirror(int o);
 int OrientationFromTransform(int rotationSteps, bool flipVertical, bool mirror);
 int RotationStepsOf(int o);
