@@ -1,0 +1,28 @@
+#pragma once
+// The subcommands of fvb. Each takes the arguments after its name and returns the exit
+// status: 0 every file was handled, 1 some could not be read, 2 bad usage.
+#include <string>
+#include <vector>
+
+namespace fv::fvb {
+
+using TArgs = std::vector<std::string>;
+
+int CmdInfo(const TArgs& args);
+int CmdExif(const TArgs& args);
+int CmdThumb(const TArgs& args);
+
+// JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
+std::string JsonString(const std::string& s);
+// JSON number (null for NaN and infinities)
+std::string JsonNumber(double v);
+
+}  // namespace fv::fvb
+
+namespace fv::fvb {
+
+// how a picture file is laid out, from its first bytes
+enum TFileLayout { flUnreadable, flJpeg, flTiff, flOther };
+TFileLayout SniffFile(const std::string& path, std::string& error);
+
+}  // namespace fv::fvb

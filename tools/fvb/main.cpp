@@ -1,0 +1,42 @@
+// fvb: the command-line face of the photo library.
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "commands.h"
+
+namespace {
+
+struct TCommand {
+    const char* Name;
+    const char* Usage;
+    std::function<int(const fv::fvb::TArgs&)> Run;
+};
+
+const TCommand kCommands[] = {
+    {"info", "info FILE...            size, kind, orientation, date, EXIF and thumbnail of each file", fv::fvb::CmdInfo},
+    {"exif", "exif [--json] FILE...   the EXIF tags of each file", fv::fvb::CmdExif},
+    {"thumb", "thumb FILE --size N --out OUT [--reduce R] [--method M]   the pipeline's thumbnail, upright", fv::fvb::CmdThumb},
+};
+
+void Usage() {
+    std::fprintf(stderr, "usage: fvb COMMAND [ARGS]\ncommands:\n");
+    for (const auto& c : kCommands) std::fprintf(stderr, "  %s\n", c.Usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        Usage();
+        return argc < 2 ? 2 : 0;
+    }
+    fv::fvb::TArgs args(argv + 2, argv + argc);
+    for (const auto& c : kCommands)
+        if (std::strcmp(argv[1], c.Name) == 0) return c.Run(args);
+    std::fprintf(stderr, "fvb: unknown command \"%s\"\n", argv[1]);
+    Usage();
+    return 2;
+}
