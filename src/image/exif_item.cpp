@@ -47,7 +47,8 @@ bool TExifItem::LoadFromFile(const std::string& fileName, bool isJpeg, bool read
             return LoadFromStream(s, readMakerNote);
         }
         TMemoryStream app1;
-        if (!ExtractAppSegmentFromFile(fileName, 1, app1)) return false;
+        // the first Exif APP1, not merely the first APP1: XMP may come before it
+        if (!ExtractExifSegmentFromFile(fileName, app1)) return false;
         if (app1.Size() < 6 || !IsExifHeader(app1.Data().data())) return false;
         app1.Seek(6, soBeginning);
         return LoadFromStream(app1, readMakerNote);
@@ -58,6 +59,7 @@ bool TExifItem::LoadFromFile(const std::string& fileName, bool isJpeg, bool read
 
 bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
     Present.reset();
+    HasOrientation = false;
     for (auto& raw : Raw) raw = TExifRawValue();
     Stream = &stream;
     struct TClearStream {
@@ -87,7 +89,10 @@ bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
             r.ReadEntry(e);
             int64_t next = stream.Position();
             switch (e.Tag) {
-                case 0x0112: Orientation = static_cast<int32_t>(r.IntegerValue(e)); break;
+                case 0x0112:
+                    Orientation = static_cast<int32_t>(r.IntegerValue(e));
+                    HasOrientation = true;
+                    break;
                 case 0x8769: exifPos = base + e.Value; break;
                 case 0x8825: gpsPos = base + e.Value; break;
                 case 0xC4A5: ReadPrintIM(r, e); break;

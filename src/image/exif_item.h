@@ -79,6 +79,7 @@ public:
     bool DateFormatSet = false;
     std::string DateFormat;
     int32_t Orientation = 1;
+    bool HasOrientation = false;  // IFD0 held 0x0112 (reset by every load)
     std::bitset<96> Present;
     float XResolution = 0, YResolution = 0;
     bool ResolutionUnitInch = false;

@@ -175,6 +175,44 @@ bool ExtractAppSegmentFromFile(const std::string& fileName, int n, TMemoryStream
     }
 }
 
+bool ExtractExifSegment(TStream& s, TMemoryStream& dest) {
+    dest.Clear();
+    try {
+        bool got = WalkSegments(s, [&](uint8_t marker) {
+            if (marker != 0xE1) return false;
+            int64_t start = s.Position();
+            uint16_t len = ReadSegmentLength(s);
+            uint8_t h[6];
+            if (len < 8) return false;
+            s.ReadBuffer(h, 6);
+            if (!IsExifHeader(h)) {
+                s.Seek(start, soBeginning);
+                return false;
+            }
+            s.Seek(start + 2, soBeginning);
+            dest.CopyFrom(s, len - 2);
+            return true;
+        });
+        if (!got) dest.Clear();
+        dest.Seek(0, soBeginning);
+        return got;
+    } catch (const std::exception&) {
+        dest.Clear();
+        return false;
+    }
+}
+
+bool ExtractExifSegmentFromFile(const std::string& fileName, TMemoryStream& dest) {
+    try {
+        TFileStream file(fileName, TFileStream::fmOpenRead);
+        TBufferedStream s(file, kMetadataBufferSize);
+        return ExtractExifSegment(s, dest);
+    } catch (const std::exception&) {
+        dest.Clear();
+        return false;
+    }
+}
+
 void ReadJpegSize(TStream& s, bool searchStart, TJpegSizeRec& rec) {
     rec.Width = rec.Height = 0;
     rec.IsExif = false;

@@ -65,6 +65,10 @@ int64_t FindAppSegment(TStream& stream, int n);
 // Copies the payload of the first APPn segment into dest (at 0). False when absent.
 bool ExtractAppSegment(TStream& stream, int n, TMemoryStream& dest);
 bool ExtractAppSegmentFromFile(const std::string& fileName, int n, TMemoryStream& dest);
+// Copies the payload of the first APP1 segment that starts with "Exif" NUL NUL (an XMP
+// APP1 may come first). False when there is none.
+bool ExtractExifSegment(TStream& stream, TMemoryStream& dest);
+bool ExtractExifSegmentFromFile(const std::string& fileName, TMemoryStream& dest);
 
 // Size of the main image; -1 x -1 when the stream cannot be read. The position is restored.
 void ReadJpegSize(TStream& stream, bool searchStart, TJpegSizeRec& rec);

@@ -256,6 +256,7 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
         int64_t exifPos = 0;
         TIfdEntry e;
         for (uint16_t i = 0; i < count; ++i) {
+            if (stream.Position() + 12 > r.StreamSize()) break;
             r.ReadEntry(e);
             switch (e.Tag) {
                 case 0x0100: rec.Width = static_cast<int32_t>(r.IntegerValue(e)); break;
@@ -266,12 +267,12 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
                 case 0x0117: rec.StripByteCount = r.IntegerValue(e); break;
                 default: break;
             }
-            if (e.Tag == 0x8769) {
+            // cameras do not always sort their entries (a Reconyx writes 0x9101 before
+            // 0x9003), so the whole directory is scanned; it is a few hundred bytes
+            if (e.Tag == 0x8769 && !rec.ExifIfdFound) {
                 rec.ExifIfdFound = 1;
                 exifPos = base + static_cast<int64_t>(e.Value);
-                break;
             }
-            if (e.Tag > 0x8769) break;
         }
         uint32_t ifd1 = 0;
         if (readIfd1) {
@@ -285,13 +286,12 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
         if (rec.ExifIfdFound && exifPos < r.StreamSize()) {
             try {
                 uint16_t n = r.ReadDirectoryCount(static_cast<uint32_t>(exifPos - base));
-                for (uint16_t i = 0; i < n; ++i) {
+                for (uint16_t i = 0; i < n && stream.Position() + 12 <= r.StreamSize(); ++i) {
                     r.ReadEntry(e);
                     if (e.Tag == 0x9003) {
                         rec.ShootingDate = r.DateTimeValue(e);
                         break;
                     }
-                    if (e.Tag > 0x9003) break;
                 }
             } catch (const std::exception&) {
                 // a broken Exif IFD leaves the date at 0; IFD1 may still be good
@@ -299,9 +299,8 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
         }
         if (ifd1 != 0) {
             uint16_t n = r.ReadDirectoryCount(ifd1);
-            for (uint16_t i = 0; i < n; ++i) {
+            for (uint16_t i = 0; i < n && stream.Position() + 12 <= r.StreamSize(); ++i) {
                 r.ReadEntry(e);
-                bool done = false;
                 switch (e.Tag) {
                     case 0x0100: rec.ThumbWidth = static_cast<int32_t>(r.IntegerValue(e)); break;
                     case 0x0101: rec.ThumbHeight = static_cast<int32_t>(r.IntegerValue(e)); break;
@@ -312,11 +311,9 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
                     case 0x0202:
                     case 0x0117:
                         rec.ThumbLength = r.IntegerValue(e);
-                        done = true;
                         break;
-                    default: done = e.Tag > 0x0202; break;
+                    default: break;
                 }
-                if (done) break;
             }
             if (rec.ThumbOffset > 0 && rec.ThumbLength > 0 && rec.ThumbOffset + rec.ThumbLength <= r.StreamSize()) {
                 auto thumb = std::make_unique<TMemoryStream>();

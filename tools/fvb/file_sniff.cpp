@@ -1,0 +1,31 @@
+// Tells JPEG from TIFF-structured files by their first bytes.
+#include <cerrno>
+#include <cstring>
+
+#include "commands.h"
+#include "image/jpeg_info.h"
+#include "platform/stream.h"
+
+namespace fv::fvb {
+
+TFileLayout SniffFile(const std::string& path, std::string& error) {
+    try {
+        TFileStream f(path, TFileStream::fmOpenRead);
+        uint8_t head[4] = {0, 0, 0, 0};
+        int64_t n = f.Read(head, 4);
+        if (n >= 4 && ((head[0] == 'I' && head[1] == 'I' && head[2] == 42 && head[3] == 0) ||
+                       (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && head[3] == 42)))
+            return flTiff;
+        try {
+            FindJpegStart(f);
+            return flJpeg;
+        } catch (const EJpegStartNotFound&) {
+            return flOther;
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        return flUnreadable;
+    }
+}
+
+}  // namespace fv::fvb
