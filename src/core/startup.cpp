@@ -174,13 +174,14 @@ int RunStartupStages(const std::vector<TStartupStage>& stages, const TStartupHoo
     }
 }
 
-int RunFolvaneBrowser(const std::vector<std::string>& params, const TStartupHooks& hooks) {
+int RunFolvaneBrowser(const std::vector<std::string>& params, const std::function<TStartupHooks()>& firstInstance) {
     TSingleInstanceLock mutex(kInstanceMutexName);
     switch (mutex.Acquire()) {
         case TSingleInstanceLock::irFailed: return 0;  // ends at once and silently
         case TSingleInstanceLock::irAlreadyExists: ForwardToRunningInstance(params); return 0;
         case TSingleInstanceLock::irCreated: break;
     }
+    TStartupHooks hooks = firstInstance ? firstInstance() : DefaultStartupHooks(params);
     int rc = RunStartupStages(BuildStartupStages(hooks, params), hooks);
     mutex.Release();
     return rc;

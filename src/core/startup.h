@@ -89,9 +89,10 @@ std::vector<TStartupStage> BuildStartupStages(const TStartupHooks& hooks, const 
 // exception is raised again after the teardowns. Returns the process exit code.
 int RunStartupStages(const std::vector<TStartupStage>& stages, const TStartupHooks& hooks);
 
-// The whole entry sequence: mutex, forwarding or the stages, mutex released.
-// Returns the process exit code.
-int RunFolvaneBrowser(const std::vector<std::string>& params, const TStartupHooks& hooks);
+// The whole entry sequence: mutex, forwarding or the stages, mutex released. firstInstance runs
+// once the mutex is ours, before the stages (the UI creates its application object there, so
+// that a second start never needs a display). Returns the process exit code.
+int RunFolvaneBrowser(const std::vector<std::string>& params, const std::function<TStartupHooks()>& firstInstance);
 
 // True for the exception classes that end in the boot error path.
 bool IsBootError(const std::exception& e);

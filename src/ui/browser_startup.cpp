@@ -1,0 +1,124 @@
+#include "ui/browser_startup.h"
+
+#include <QDir>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/config.h"
+#include "core/log.h"
+#include "platform/instance.h"
+#include "platform/signals.h"
+#include "ui/boot_error_form.h"
+#include "ui/main_window.h"
+#include "ui/qt_ui_dispatcher.h"
+#include "ui/splash_form.h"
+
+namespace fv {
+namespace {
+
+TFolvaneMain2* gMainWindow = nullptr;
+bool gTerminationRequested = false;
+
+int EnvMs(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::atoi(v) : 0;
+}
+
+// FOLVANE_SCREENSHOT_DIR: pictures of what the screen shows, for the release notes and checks
+void ScheduleScreenshot(int delayMs, const QString& name, QWidget* fallback) {
+    const char* dir = std::getenv("FOLVANE_SCREENSHOT_DIR");
+    if (!dir || !*dir) return;
+    QString path = QDir(QString::fromLocal8Bit(dir)).filePath(name);
+    QPointer<QWidget> w(fallback);
+    QTimer::singleShot(delayMs, qApp, [path, w] {
+        QPixmap shot;
+        if (QScreen* s = QGuiApplication::primaryScreen()) shot = s->grabWindow(0);
+        if ((shot.isNull() || QGuiApplication::platformName() == "offscreen") && w) shot = w->grab();
+        if (!shot.isNull()) shot.save(path);
+    });
+}
+
+QString Lines(const std::string& s) { return QString::fromStdString(s).replace("\r\n", "\n"); }
+
+void OnTerminationSignal() {
+    if (!DrainTerminationPipe()) return;
+    gTerminationRequested = true;
+    WriteLog("Termination signal received.");
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    if (gMainWindow) gMainWindow->close();
+}
+
+}  // namespace
+
+TFolvaneMain2* RunningMainWindow() { return gMainWindow; }
+
+TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
+    TStartupHooks h = DefaultStartupHooks(params);
+    h.InitApplication = [] {
+        QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+        QApplication::setApplicationVersion(QString::fromStdString(RunningFileVersion()));
+        // the main window owns the program's life, not whichever window closed last
+        QApplication::setQuitOnLastWindowClosed(false);
+    };
+    h.ShowSplash = [] {
+        TSplashForm* splash = TSplashForm::ShowSplash(kSplashDisplayTime);
+        ScheduleScreenshot(900, "splash.png", splash);
+    };
+    h.RunMainWindow = [] {
+        TFolvaneMain2 main;
+        gMainWindow = &main;
+        QObject::connect(&main, &TFolvaneMain2::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        try {
+            main.StartListening(InstanceSocketPath(kInstanceMutexName));
+        } catch (const std::exception& e) {
+            // the program runs; only a second start cannot reach it
+            WriteLogFailed("TFolvaneMain2.StartListening", e);
+        }
+        main.show();
+        ScheduleScreenshot(4500, "main.png", &main);
+        if (int ms = EnvMs("FOLVANE_TEST_QUIT_AFTER_MS")) QTimer::singleShot(ms, &main, &QWidget::close);
+        if (gTerminationRequested) QTimer::singleShot(0, &main, &QWidget::close);
+        QApplication::exec();
+        gMainWindow = nullptr;
+    };
+    h.ShowBootError = [](const Exception* e) {
+        ShowBootErrorPath(e ? QString::fromUtf8(e->ClassName()) : QString(), e ? Lines(e->Message()) : QString(),
+                          e != nullptr);
+    };
+    return h;
+}
+
+int RunBrowserMain(int argc, char** argv) {
+    std::vector<std::string> params(argv + 1, argv + argc);
+    int qargc = argc;
+    std::unique_ptr<QApplication> app;
+    std::unique_ptr<QSocketNotifier> notifier;
+    int rc = 0;
+    try {
+        rc = RunFolvaneBrowser(params, [&] {
+            app = std::make_unique<QApplication>(qargc, argv);
+            InstallQtUiDispatcher();
+            int fd = InstallTerminationPipe();
+            if (fd >= 0) {
+                notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+                QObject::connect(notifier.get(), &QSocketNotifier::activated, [] { OnTerminationSignal(); });
+            }
+            return MakeBrowserHooks(params);
+        });
+    } catch (const std::exception& e) {
+        // what the runtime would report for an exception nobody handles
+        std::fprintf(stderr, "Exception %s in module folvane-browser.\n%s\n", ExceptionClassName(e).c_str(), e.what());
+        rc = 2;
+    }
+    notifier.reset();
+    SetUiDispatcher(nullptr);
+    app.reset();
+    return rc;
+}
+
+}  // namespace fv
