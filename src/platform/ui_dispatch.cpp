@@ -85,6 +85,8 @@ TQueueDispatcher& DefaultDispatcher() {
     static TQueueDispatcher d;
     return d;
 }
+// built during static initialisation, i.e. on the main thread, never on a worker that asks first
+[[maybe_unused]] TQueueDispatcher& gDefaultOnMainThread = DefaultDispatcher();
 }  // namespace
 
 TUiDispatcher& UiDispatcher() {

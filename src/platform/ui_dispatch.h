@@ -21,7 +21,7 @@ public:
     virtual void ProcessPending() = 0;
 };
 
-// The process's dispatcher; a TQueueDispatcher bound to the first thread that asks when none is set.
+// The process's dispatcher; when none is installed, a TQueueDispatcher bound to the main thread.
 TUiDispatcher& UiDispatcher();
 // Installs a dispatcher (not owned); null restores the default one.
 void SetUiDispatcher(TUiDispatcher* dispatcher);
