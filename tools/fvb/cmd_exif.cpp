@@ -81,9 +81,11 @@ void PrintText(const std::string& path, const TExifItem& item, const TExifResult
         std::printf("-- PrintIM\n%s\n", item.PrintIMHeader.c_str());
         for (const auto& l : item.PrintIMLines) std::printf("%s\n", l.c_str());
     }
-    if (!item.Lines.empty()) {
+    // decoded lines where the maker is known, else the raw entries
+    const auto& notes = item.Lines.empty() ? item.MakerNoteLines : item.Lines;
+    if (!notes.empty()) {
         std::printf("-- メーカーノート\n");
-        for (const auto& l : item.Lines) std::printf("%s\n", l.c_str());
+        for (const auto& l : notes) std::printf("%s\n", l.c_str());
     }
 }
 
