@@ -474,6 +474,21 @@ std::string TCatalogItem::GetNameKey() const {
     return FNameKey;
 }
 
+void TCatalogItem::GetSortFacts(TSortFacts& out, std::string& keys) const {
+    Guard g(FLock);
+    if (!FNameKeyValid) {
+        FNameKey = CollationKeyIgnoreCase(FFileName);
+        FNameKeyValid = true;
+    }
+    out.KeyOffset = keys.size();
+    out.KeyLength = FNameKey.size();
+    keys.append(FNameKey);
+    out.FileTime = FRec.FileTime;
+    out.ShootingDate = FRec.ShootingDate;
+    out.Group = FGroupNumber;
+    out.Position = FManualPosition;
+}
+
 std::string TCatalogItem::GetExtension() const {
     return std::string(ExtractFileExtView(GetFileName()));
 }

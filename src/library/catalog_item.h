@@ -141,6 +141,14 @@ public:
 
     // the ICU sort key of the file name ignoring case (kept until the name changes)
     std::string GetNameKey() const;
+    // What sorting looks at, read under one lock; the name key is appended to `keys`.
+    struct TSortFacts {
+        size_t KeyOffset, KeyLength;
+        TDateTime FileTime, ShootingDate;
+        int32_t Group;
+        int16_t Position;
+    };
+    void GetSortFacts(TSortFacts& out, std::string& keys) const;
 
     // derived texts
     std::string GetExtension() const;

@@ -66,9 +66,11 @@ std::string SortTypeName(int sortType) {
 
 namespace {
 
-// What the comparators look at, taken from an item once per sort.
+// What the comparators look at, taken from an item once per sort. Name keys live in
+// one shared buffer, so a sort of 100,000 items makes no allocation per item.
 struct TSortRec {
-    std::string Key;
+    const char* Key;
+    size_t KeyLength;
     TDateTime FileTime;
     TDateTime ShootingDate;
     double ShootingDay;
@@ -78,15 +80,27 @@ struct TSortRec {
     TCatalogItem* Item;
 };
 
-void FillSortRec(TCatalogItem* item, TSortRec& r) {
-    r.Key = item->GetNameKey();
-    r.FileTime = item->GetFileTime();
-    r.ShootingDate = item->GetShootingDate();
-    r.ShootingDay = std::floor(r.ShootingDate);
-    r.Group = item->GetGroupNumber();
-    r.Position = static_cast<uint16_t>(item->GetManualPosition());
-    r.Id = item->RuntimeId();
-    r.Item = item;
+// Fills records for items; `keys` must outlive the records.
+void FillSortRecs(TCatalogItem* const* items, size_t n, std::vector<TSortRec>& recs, std::string& keys) {
+    thread_local std::vector<TCatalogItem::TSortFacts> facts;
+    facts.resize(n);
+    keys.clear();
+    keys.reserve(n * 48);
+    for (size_t i = 0; i < n; ++i) items[i]->GetSortFacts(facts[i], keys);
+    recs.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        TSortRec& r = recs[i];
+        const TCatalogItem::TSortFacts& f = facts[i];
+        r.Key = keys.data() + f.KeyOffset;  // the buffer no longer grows
+        r.KeyLength = f.KeyLength;
+        r.FileTime = f.FileTime;
+        r.ShootingDate = f.ShootingDate;
+        r.ShootingDay = std::floor(f.ShootingDate);
+        r.Group = f.Group;
+        r.Position = static_cast<uint16_t>(f.Position);
+        r.Id = items[i]->RuntimeId();
+        r.Item = items[i];
+    }
 }
 
 template <class T>
@@ -97,7 +111,7 @@ int Cmp(T a, T b) {
 // names ignoring case, then identity, so that the order is total and stable for the
 // life of the items
 int ByName(const TSortRec& a, const TSortRec& b) {
-    int r = CompareTextExact(a.Key, b.Key);
+    int r = CompareTextExact(std::string_view(a.Key, a.KeyLength), std::string_view(b.Key, b.KeyLength));
     return r != 0 ? r : Cmp(a.Id, b.Id);
 }
 int ByFileTime(const TSortRec& a, const TSortRec& b) {
@@ -151,10 +165,11 @@ TRecCompare ChooseRecCompare(int type, bool ascending, bool byDay, bool byNumber
 
 template <TRecCompare C>
 int ItemCompare(TCatalogItem* a, TCatalogItem* b) {
-    TSortRec ra, rb;
-    FillSortRec(a, ra);
-    FillSortRec(b, rb);
-    return C(ra, rb);
+    TCatalogItem* both[2] = {a, b};
+    std::vector<TSortRec> recs;
+    std::string keys;
+    FillSortRecs(both, 2, recs, keys);
+    return C(recs[0], recs[1]);
 }
 
 // item comparators, one per record comparator (same table layout)
@@ -211,12 +226,16 @@ void TCorvaSortList::Sort() {
     if (!FComparator) return;
     TRecCompare cmp = ChooseRecCompare(FSortType, FAscending, FGroupByDay, FGroupByNumber);
     // Each item's fields are read once under its lock; the sort then works on the copies.
-    std::vector<TSortRec> recs(FItems.size());
-    for (size_t i = 0; i < FItems.size(); ++i) FillSortRec(FItems[i], recs[i]);
-    std::vector<const TSortRec*> order(recs.size());
-    for (size_t i = 0; i < recs.size(); ++i) order[i] = &recs[i];
-    std::sort(order.begin(), order.end(), [cmp](const TSortRec* a, const TSortRec* b) { return cmp(*a, *b) < 0; });
-    for (size_t i = 0; i < order.size(); ++i) FItems[i] = order[i]->Item;
+    // scratch kept per thread: repeated sorts of big lists reuse warm memory
+    thread_local std::vector<TSortRec> recs;
+    thread_local std::string keys;
+    FillSortRecs(FItems.data(), FItems.size(), recs, keys);
+    std::sort(recs.begin(), recs.end(), [cmp](const TSortRec& a, const TSortRec& b) { return cmp(a, b) < 0; });
+    for (size_t i = 0; i < recs.size(); ++i) FItems[i] = recs[i].Item;
+    if (recs.capacity() > 1000000) {  // do not hold on to huge buffers
+        std::vector<TSortRec>().swap(recs);
+        std::string().swap(keys);
+    }
     FSorted = true;
 }
 
@@ -226,15 +245,15 @@ int TCorvaSortList::FindIndex(TCatalogItem* item, bool insert) {
     if (!FComparator) return -1;
     if (!FSorted) Sort();
     TRecCompare cmp = ChooseRecCompare(FSortType, FAscending, FGroupByDay, FGroupByNumber);
-    TSortRec probe;
-    FillSortRec(item, probe);
     int lo = 0, hi = static_cast<int>(FItems.size()) - 1;
     int pos = 0;
     while (lo <= hi) {
         int mid = (lo + hi) / 2;
-        TSortRec r;
-        FillSortRec(FItems[static_cast<size_t>(mid)], r);
-        int c = cmp(r, probe);
+        TCatalogItem* pair[2] = {FItems[static_cast<size_t>(mid)], item};
+        std::vector<TSortRec> recs;
+        std::string keys;
+        FillSortRecs(pair, 2, recs, keys);
+        int c = cmp(recs[0], recs[1]);
         if (c == 0) return mid;
         if (c < 0) {
             lo = mid + 1;
