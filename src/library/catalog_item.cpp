@@ -564,7 +564,13 @@ void TCatalogItem::SetOwner(TFolder* folder, bool resetPosition) {
     if (old != folder) {
         if (old) old->DetachItem(this);
         SetOwnerRaw(folder);
-        if (folder) folder->AddItem(this);
+        // a folder that already holds this name refuses the item: it stays where it was
+        // rather than belonging to nobody
+        if (folder && !folder->AddItem(this)) {
+            SetOwnerRaw(old);
+            if (old) old->AddItem(this);
+            return;
+        }
     }
     if (resetPosition) SetStoredPosition(-1);
 }
@@ -622,7 +628,8 @@ void TCatalogItem::Invalidate() {
 }
 
 void TCatalogItem::UpdateFromSearchRec(const TSearchRec& rec) {
-    TDateTime t = UnixToLocalDateTime(static_cast<double>(rec.MTimeSec) + rec.MTimeNsec * 1e-9);
+    // 100 ns ticks, as the file-time helpers count them, so both give the same value
+    TDateTime t = UnixToLocalDateTime(static_cast<double>(rec.MTimeSec) + static_cast<double>(rec.MTimeNsec / 100) / 1e7);
     Guard g(FLock);
     if (t != FRec.FileTime || static_cast<int64_t>(FRec.FileSize) != rec.Size) InvalidateLocked();
     if (FState != isDeleted) FState = isPresent;

@@ -81,6 +81,8 @@ TEST_F(DiskFolder, EnumeratesRegisteredFilesInNameOrder) {
     EXPECT_TRUE(b->HasFlag(ifViewable));
     EXPECT_EQ(b->GetOwner(), &f);
     EXPECT_EQ(b->GetFullPath(), Path("b.JPG"));
+    // the same local time the file helpers read for the path
+    EXPECT_EQ(b->GetFileTime(), GetFileUpdateDateTime(Path("b.JPG")));
     EXPECT_EQ(f.FindItem("b.jpg"), nullptr);  // lookups are exact
     TCatalogItem* song = f.FindItem("song.mp3");
     ASSERT_NE(song, nullptr);
@@ -356,6 +358,12 @@ TEST_F(DiskFolder, ItemRenameAndOwnerChangeKeepListsSorted) {
     EXPECT_FALSE(b.AddItem(dup));
     EXPECT_EQ(b.GetItemCount(), 1);
     delete dup;
+    // moving onto a folder that holds the name already leaves the item with its owner
+    TCatalogItem* other = a.FindOrCreateItem("a.jpg", nullptr);
+    other->SetOwner(&b, false);
+    EXPECT_EQ(other->GetOwner(), &a);
+    EXPECT_EQ(a.FindItem("a.jpg"), other);
+    EXPECT_EQ(b.FindItem("a.jpg"), x);
 }
 
 TEST_F(DiskFolder, PurgeAndRemove) {
