@@ -180,6 +180,12 @@ std::string FormatGpsPosition(const TGpsDms& dms);
 std::string JisToSjis(const std::string& text);
 // text from a Japanese device: kept when it is valid UTF-8, else decoded as CP932
 std::string ForeignTextToUtf8(const std::string& text);
+// Width of a UTF-8 text in the columns the CP932 bytes would take: 1 for ASCII and
+// half-width katakana, 2 for everything else. Listings pad labels and values by it so
+// that columns line up as they did with CP932 byte counts.
+int TextColumns(const std::string& utf8);
+// pads with blanks to width columns, on the right (left-aligned) or on the left
+std::string PadColumns(const std::string& utf8, int width, bool leftAlign = true);
 // UTF-16 code units -> UTF-8 (unpaired surrogates become U+FFFD)
 std::string Utf16ToUtf8(const std::vector<uint16_t>& units);
 

@@ -83,7 +83,7 @@ std::string MakerNoteValueText(TTiffReader& r, const TIfdEntry& e) {
 }
 
 std::string MakerNoteLine(const std::string& label, const std::string& value) {
-    return Format("%-16s : %s", label.c_str(), value.c_str());
+    return PadColumns(label, 16) + " : " + value;
 }
 
 std::string UnknownCode(int64_t code) { return Format("不明（%lld）", static_cast<long long>(code)); }

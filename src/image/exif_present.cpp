@@ -149,7 +149,7 @@ std::string Resolution(float value, bool unitPresent, bool inch) {
 }
 
 std::string Apex(const std::string& main, double apex, const char* tail) {
-    return Format("%-10s ←%s%s", main.c_str(), FormatNumber(apex, 3, 7).c_str(), tail);
+    return PadColumns(main, 10) + " ←" + FormatNumber(apex, 3, 7) + tail;
 }
 
 std::string FlashText(uint16_t f) {
@@ -381,12 +381,7 @@ std::string GetDisplayLine(const TExifItem& item, TExifTagIndex index, bool with
         int width = 0;
         while (j < format.size() && format[j] >= '0' && format[j] <= '9' && width < 1000) width = width * 10 + (format[j++] - '0');
         if (j < format.size() && format[j] == 's' && used < 2) {
-            std::string a = args[used++];
-            while (static_cast<int>(a.size()) < width) {
-                if (left) a.push_back(' ');
-                else a.insert(a.begin(), ' ');
-            }
-            out += a;
+            out += PadColumns(args[used++], width, left);
             i = j;
         } else {
             out.push_back('%');

@@ -87,6 +87,29 @@ std::string ForeignTextToUtf8(const std::string& text) {
     return out;
 }
 
+int TextColumns(const std::string& s) {
+    int cols = 0;
+    for (size_t i = 0; i < s.size();) {
+        auto c = static_cast<uint8_t>(s[i]);
+        size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+        uint32_t cp = c;
+        if (n > 1 && i + n <= s.size()) {
+            cp = c & (0x7F >> n);
+            for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
+        }
+        cols += (cp < 0x80 || (cp >= 0xFF61 && cp <= 0xFF9F)) ? 1 : 2;
+        i += n;
+    }
+    return cols;
+}
+
+std::string PadColumns(const std::string& s, int width, bool leftAlign) {
+    int cols = TextColumns(s);
+    if (cols >= width) return s;
+    std::string pad(static_cast<size_t>(width - cols), ' ');
+    return leftAlign ? s + pad : pad + s;
+}
+
 std::string JisToSjis(const std::string& text) {
     std::string out;
     bool twoByte = false;

@@ -225,7 +225,7 @@ TEST(ExifItem, MakerNotesAreDecodedByMakeAndHeader) {
     TExifItem x;
     ASSERT_TRUE(Load(x, MakerNoteTiff("OLYMPUS OPTICAL", olympus)));
     ASSERT_EQ(x.Lines.size(), 1u);
-    EXPECT_EQ(x.Lines[0], "撮影画質     : SHQ");
+    EXPECT_EQ(x.Lines[0], "撮影画質         : SHQ");
     ASSERT_EQ(x.MakerNoteLines.size(), 1u);
     EXPECT_EQ(x.MakerNoteLines[0], "(0201: 3:   1)   : 3");
     EXPECT_TRUE(x.MakerNoteInfo.rfind("有り ($", 0) == 0);
