@@ -78,7 +78,7 @@ void ExpectPreview(const std::string& file, int w, int h) {
     TBitmap t;
     LoadThumbnail(t, file, ikRaw, info, true, 50, 50);
     EXPECT_EQ(std::max(t.Width(), t.Height()), 50) << file;
-    EXPECT_TRUE(info.Resized);
+    EXPECT_EQ(info.Width, w);
 }
 
 TEST(RawKinds, ExtensionsAndStrategies) {
