@@ -273,7 +273,7 @@ bool IsFloppyDrive(const std::string&) { return false; }
 
 uint32_t GetShellAttributes(const std::string& folder) {
     std::string f = ExcludeTrailingPathDelimiters(folder);
-    if (f.empty()) f = "/";
+    if (f.empty()) f.push_back(kPathDelim);
     struct stat st {};
     if (::stat(f.c_str(), &st) != 0) return 0;
     uint32_t attrs = SFGAO_FILESYSTEM;
