@@ -1,11 +1,17 @@
 #include "image/effects.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "image/correction.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <emmintrin.h>
+#define FV_X86_SIMD 1
+#endif
 
 namespace fv {
 
@@ -69,14 +75,78 @@ void Pass3x3(TBitmap& bmp, const TProgressEvent& progress, Kernel kernel) {
     }
 }
 
+#if FV_X86_SIMD
+// The linear 3 x 3 kernels on 16 bytes at a time in 16-bit lanes; the results equal the
+// plain formulas for every input (the sums stay within 16 bits, the divisions round toward
+// zero, packus clamps like ClampByte, and (x * 7281) >> 16 equals (x * 3640) >> 15 for every
+// sum of nine bytes).
+template <int Code>
+inline __m128i LinearLanes(__m128i ul, __m128i u0, __m128i ur, __m128i cl, __m128i c0, __m128i cr, __m128i dl,
+                           __m128i d0, __m128i dr) {
+    const __m128i corners = _mm_add_epi16(_mm_add_epi16(ul, ur), _mm_add_epi16(dl, dr));
+    const __m128i edges = _mm_add_epi16(_mm_add_epi16(u0, cl), _mm_add_epi16(cr, d0));
+    const __m128i s8 = _mm_add_epi16(corners, edges);
+    auto divTowardZero = [](__m128i v, int shift, int d) {
+        const __m128i bias = _mm_and_si128(_mm_srai_epi16(v, 15), _mm_set1_epi16(static_cast<short>(d - 1)));
+        return _mm_sra_epi16(_mm_add_epi16(v, bias), _mm_cvtsi32_si128(shift));
+    };
+    const __m128i k128 = _mm_set1_epi16(128);
+    switch (Code) {
+        case 8: return divTowardZero(_mm_sub_epi16(_mm_mullo_epi16(c0, _mm_set1_epi16(24)), s8), 4, 16);
+        case 9: return divTowardZero(_mm_sub_epi16(_mm_slli_epi16(c0, 4), s8), 3, 8);
+        case 10: return divTowardZero(_mm_sub_epi16(_mm_mullo_epi16(c0, _mm_set1_epi16(12)), s8), 2, 4);
+        case 11:
+            return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(corners, _mm_slli_epi16(edges, 1)), _mm_slli_epi16(c0, 2)), 4);
+        case 12: return _mm_mulhi_epu16(_mm_add_epi16(s8, c0), _mm_set1_epi16(7281));
+        case 16: return _mm_add_epi16(_mm_sub_epi16(dr, ul), k128);
+        case 17:
+            return _mm_add_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(cr, d0), dr), _mm_add_epi16(_mm_add_epi16(ul, u0), cl)),
+                                 k128);
+        case 18: return _mm_sub_epi16(edges, _mm_slli_epi16(c0, 2));
+        default: return _mm_sub_epi16(s8, _mm_slli_epi16(c0, 3));  // 19
+    }
+}
+
+// u, c, d point at the first picture byte of the padded rows; returns the bytes done
+template <int Code>
+int LinearRowSse2(const uint8_t* u, const uint8_t* c, const uint8_t* d, uint8_t* out, int n) {
+    const __m128i z = _mm_setzero_si128();
+    int j = 0;
+    for (; j + 16 <= n; j += 16) {
+        __m128i v[9];
+        const uint8_t* src[9] = {u + j - 3, u + j, u + j + 3, c + j - 3, c + j, c + j + 3, d + j - 3, d + j, d + j + 3};
+        for (int i = 0; i < 9; ++i) v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[i]));
+        __m128i lo[9], hi[9];
+        for (int i = 0; i < 9; ++i) {
+            lo[i] = _mm_unpacklo_epi8(v[i], z);
+            hi[i] = _mm_unpackhi_epi8(v[i], z);
+        }
+        const __m128i rl = LinearLanes<Code>(lo[0], lo[1], lo[2], lo[3], lo[4], lo[5], lo[6], lo[7], lo[8]);
+        const __m128i rh = LinearLanes<Code>(hi[0], hi[1], hi[2], hi[3], hi[4], hi[5], hi[6], hi[7], hi[8]);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(rl, rh));
+    }
+    return j;
+}
+#endif
+
+// plain twins and vector variants can be compared by tests
+std::atomic<bool> gEffectsSimd{true};
+
 // A kernel that is the same linear formula on every byte: op(u, c, d) gets pointers to the
 // byte in the rows above, at and below; the neighbours are at -3 and +3. Written as a plain
 // loop over bytes so that the compiler vectorises it.
-template <class Op>
+template <int Code, class Op>
 void LinearPass(TBitmap& bmp, const TProgressEvent& progress, Op op) {
+    const bool simd = gEffectsSimd.load(std::memory_order_relaxed);
     Pass3x3(bmp, progress, [&](const uint8_t* u, const uint8_t* c, const uint8_t* d, uint8_t* out, int W) {
         const int n = W * 3;
-        for (int j = 0; j < n; ++j) out[j] = ClampByte(op(u + j, c + j, d + j));
+        int j = 0;
+#if FV_X86_SIMD
+        if (simd) j = LinearRowSse2<Code>(u, c, d, out, n);
+#else
+        (void)simd;
+#endif
+        for (; j < n; ++j) out[j] = ClampByte(op(u + j, c + j, d + j));
     });
 }
 
@@ -160,6 +230,10 @@ void StretchMap(int low, int high, uint8_t* map) {
 }
 
 }  // namespace
+
+namespace effects_detail {
+void SetUseSimd(bool on) { gEffectsSimd.store(on); }
+}  // namespace effects_detail
 
 std::string EffectName(int code) {
     const int c = code & 0x7F;
@@ -401,28 +475,28 @@ void Convolve3x3(TBitmap& bmp, int code, const TProgressEvent& progress) {
     if (!Usable(bmp)) return;
     switch (code) {
         case 8:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<8>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return (24 * c[0] - S8(u, c, d)) / 16;  // rounds toward zero
             });
             break;
         case 9:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<9>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return (16 * c[0] - S8(u, c, d)) / 8;
             });
             break;
         case 10:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<10>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return (12 * c[0] - S8(u, c, d)) / 4;
             });
             break;
         case 11:
         case 36:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<11>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return (Corners(u, d) + 2 * Edges(u, c, d) + 4 * c[0]) >> 4;
             });
             break;
         case 12:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<12>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return ((S8(u, c, d) + c[0]) * 3640) >> 15;
             });
             break;
@@ -444,22 +518,22 @@ void Convolve3x3(TBitmap& bmp, int code, const TProgressEvent& progress) {
             break;
         }
         case 16:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t*, const uint8_t* d) {
+            LinearPass<16>(bmp, progress, [](const uint8_t* u, const uint8_t*, const uint8_t* d) {
                 return d[3] - u[-3] + 128;
             });
             break;
         case 17:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<17>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return c[3] + d[0] + d[3] - u[-3] - u[0] - c[-3] + 128;
             });
             break;
         case 18:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<18>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return Edges(u, c, d) - 4 * c[0];
             });
             break;
         case 19:
-            LinearPass(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
+            LinearPass<19>(bmp, progress, [](const uint8_t* u, const uint8_t* c, const uint8_t* d) {
                 return S8(u, c, d) - 8 * c[0];
             });
             break;

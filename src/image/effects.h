@@ -37,4 +37,9 @@ void Soft2(TBitmap& bitmap, const TProgressEvent& progress = {});
 // one 3 x 3 pass with the kernel of codes 8..22, 36, 39 or 40 (edges repeat the nearest pixel)
 void Convolve3x3(TBitmap& bitmap, int code, const TProgressEvent& progress = {});
 
+namespace effects_detail {
+// selects the plain loops of the 3 x 3 kernels (tests compare both)
+void SetUseSimd(bool on);
+}  // namespace effects_detail
+
 }  // namespace fv

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define FV_X86_SIMD 1
 #endif
 
 namespace fv {
@@ -62,7 +63,7 @@ inline uint8_t ClampShift(int32_t sum) {
     return static_cast<uint8_t>(sum >> 14);
 }
 
-#if defined(__SSE2__)
+#if FV_X86_SIMD
 void CombineRowsSse2(const uint8_t* first, ptrdiff_t stride, const int32_t* w, int count, uint8_t* out, int bytes) {
     const __m128i z = _mm_setzero_si128();
     int j = 0;
@@ -100,6 +101,48 @@ void CombineRowsSse2(const uint8_t* first, ptrdiff_t stride, const int32_t* w, i
     }
     if (j < bytes) resample_detail::CombineRowsScalar(first + j, stride, w, count, out + j, bytes - j);
 }
+
+// The same combiner 32 bytes at a time. Unpacks and packs both work within 128-bit lanes,
+// so the bytes come back in order without a permute.
+__attribute__((target("avx2"))) void CombineRowsAvx2(const uint8_t* first, ptrdiff_t stride, const int32_t* w,
+                                                     int count, uint8_t* out, int bytes) {
+    const __m256i z = _mm256_setzero_si256();
+    int j = 0;
+    for (; j + 32 <= bytes; j += 32) {
+        __m256i acc0 = z, acc1 = z, acc2 = z, acc3 = z;
+        const uint8_t* p = first + j;
+        int k = 0;
+        for (; k + 1 < count; k += 2, p += 2 * stride) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + stride));
+            const __m256i wv = _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(w[k]) & 0xFFFFu) |
+                                                                   (static_cast<uint32_t>(w[k + 1]) << 16)));
+            const __m256i lo = _mm256_unpacklo_epi8(a, b), hi = _mm256_unpackhi_epi8(a, b);
+            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, z), wv));
+            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, z), wv));
+            acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, z), wv));
+            acc3 = _mm256_add_epi32(acc3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, z), wv));
+        }
+        if (k < count) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i wv = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(w[k]) & 0xFFFFu));
+            const __m256i lo = _mm256_unpacklo_epi8(a, z), hi = _mm256_unpackhi_epi8(a, z);
+            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, z), wv));
+            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, z), wv));
+            acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, z), wv));
+            acc3 = _mm256_add_epi32(acc3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, z), wv));
+        }
+        acc0 = _mm256_srai_epi32(acc0, 14);
+        acc1 = _mm256_srai_epi32(acc1, 14);
+        acc2 = _mm256_srai_epi32(acc2, 14);
+        acc3 = _mm256_srai_epi32(acc3, 14);
+        const __m256i r = _mm256_packus_epi16(_mm256_packs_epi32(acc0, acc1), _mm256_packs_epi32(acc2, acc3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), r);
+    }
+    if (j < bytes) CombineRowsSse2(first + j, stride, w, count, out + j, bytes - j);
+}
+
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // source rows per transposed band of the horizontal pass
@@ -119,13 +162,16 @@ void CombineRowsScalar(const uint8_t* first, ptrdiff_t stride, const int32_t* w,
 }
 
 void CombineRows(const uint8_t* first, ptrdiff_t stride, const int32_t* w, int count, uint8_t* out, int bytes) {
-#if defined(__SSE2__)
+#if FV_X86_SIMD
     if (gUseSimd.load(std::memory_order_relaxed)) {
         bool fits = true;
         for (int k = 0; k < count; ++k)
             if (w[k] < -32768 || w[k] > 32767) fits = false;
         if (fits) {
-            CombineRowsSse2(first, stride, w, count, out, bytes);
+            if (kHaveAvx2)
+                CombineRowsAvx2(first, stride, w, count, out, bytes);
+            else
+                CombineRowsSse2(first, stride, w, count, out, bytes);
             return;
         }
     }
@@ -221,55 +267,66 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
     const auto cols = BuildContributions(srcW, dstW, kernel);
     const auto rows = BuildContributions(srcH, dstH, kernel);
 
-    // source rows some destination row needs
-    int y0 = srcH, y1 = 0;
-    for (const auto& r : rows) {
-        y0 = std::min(y0, r.First);
-        y1 = std::max(y1, r.First + static_cast<int>(r.Weights.size()));
-    }
-    const int needed = y1 - y0;
+    size_t maxTaps = 1;
+    for (const auto& r : rows) maxTaps = std::max(maxTaps, r.Weights.size());
     const size_t hStride = static_cast<size_t>(dstW) * 3;
-    std::vector<uint8_t> inter(hStride * static_cast<size_t>(needed));
+    const size_t bandStride = static_cast<size_t>(kBand) * 4;
 
-    // Horizontal pass: bands of source rows are transposed so that the columns of a band
-    // become rows, which the same row combiner as the vertical pass then filters.
-    {
-        const size_t bandStride = static_cast<size_t>(kBand) * 3;
-        std::vector<uint8_t> tin(static_cast<size_t>(srcW) * bandStride + 16);
-        std::vector<uint8_t> tout(static_cast<size_t>(dstW) * bandStride + 16);
-        for (int yb = y0; yb < y1; yb += kBand) {
-            const int nb = std::min(kBand, y1 - yb);
-            for (int b = 0; b < nb; ++b) {
-                const uint8_t* s = src.ScanLine(yb + b);
-                uint8_t* d = tin.data() + static_cast<size_t>(b) * 3;
-                for (int x = 0; x < srcW; ++x, s += 3, d += bandStride) {
-                    d[0] = s[0];
-                    d[1] = s[1];
-                    d[2] = s[2];
-                }
-            }
-            for (int i = 0; i < dstW; ++i) {
-                const TContribution& c = cols[static_cast<size_t>(i)];
-                resample_detail::CombineRows(tin.data() + static_cast<size_t>(c.First) * bandStride,
-                                             static_cast<ptrdiff_t>(bandStride), c.Weights.data(),
-                                             static_cast<int>(c.Weights.size()),
-                                             tout.data() + static_cast<size_t>(i) * bandStride, nb * 3);
-            }
-            for (int b = 0; b < nb; ++b) {
-                uint8_t* d = inter.data() + static_cast<size_t>(yb + b - y0) * hStride;
-                const uint8_t* s = tout.data() + static_cast<size_t>(b) * 3;
-                for (int x = 0; x < dstW; ++x, s += bandStride, d += 3) {
-                    d[0] = s[0];
-                    d[1] = s[1];
-                    d[2] = s[2];
-                }
-            }
+    // Horizontally filtered rows live in a sliding window [w0, w1) of source rows, kept
+    // contiguous so that the vertical pass reads them at a fixed stride. A band of source rows
+    // is transposed so that its columns become rows, which the same row combiner filters.
+    const size_t capacity = maxTaps + kBand;
+    std::vector<uint8_t> window(hStride * capacity + 16);
+    std::vector<uint8_t> tin(static_cast<size_t>(srcW) * bandStride + 16);
+    std::vector<uint8_t> tout(static_cast<size_t>(dstW) * bandStride + 16);
+    int w0 = 0, w1 = 0;
+
+    // the band holds 4 bytes a pixel so that the transposes move whole 32-bit words; the
+    // fourth byte is filtered along and never written back
+    auto filterBand = [&](int yb, int nb, uint8_t* outRows) {
+        for (int b = 0; b < nb; ++b) {
+            const uint8_t* s = src.ScanLine(yb + b);
+            uint8_t* d = tin.data() + static_cast<size_t>(b) * 4;
+            int x = 0;
+            for (; x + 1 < srcW; ++x, s += 3, d += bandStride) std::memcpy(d, s, 4);
+            std::memcpy(d, s, 3);  // the last pixel: no byte past the row is read
         }
-    }
-    // Vertical pass over the filtered rows.
+        for (int i = 0; i < dstW; ++i) {
+            const TContribution& c = cols[static_cast<size_t>(i)];
+            resample_detail::CombineRows(tin.data() + static_cast<size_t>(c.First) * bandStride,
+                                         static_cast<ptrdiff_t>(bandStride), c.Weights.data(),
+                                         static_cast<int>(c.Weights.size()),
+                                         tout.data() + static_cast<size_t>(i) * bandStride, nb * 4);
+        }
+        for (int b = 0; b < nb; ++b) {
+            uint8_t* d = outRows + static_cast<size_t>(b) * hStride;
+            const uint8_t* s = tout.data() + static_cast<size_t>(b) * 4;
+            int x = 0;
+            // each word's fourth byte lands on the next pixel, which is written right after
+            for (; x + 1 < dstW; ++x, s += bandStride, d += 3) std::memcpy(d, s, 4);
+            std::memcpy(d, s, 3);
+        }
+    };
+
     for (int y = 0; y < dstH; ++y) {
         const TContribution& r = rows[static_cast<size_t>(y)];
-        const uint8_t* base = inter.data() + static_cast<size_t>(r.First - y0) * hStride;
+        const int first = r.First;
+        const int last = r.First + static_cast<int>(r.Weights.size());  // exclusive
+        if (first < w0 || first > w1) {
+            // the window does not reach this row (only for unusual lists): start it afresh
+            w0 = w1 = first;
+        } else if (first > w0) {
+            // drop the rows no later destination row needs (row lists only move forward)
+            std::memmove(window.data(), window.data() + static_cast<size_t>(first - w0) * hStride,
+                         static_cast<size_t>(w1 - first) * hStride);
+            w0 = first;
+        }
+        while (w1 < last) {
+            const int nb = std::min({kBand, srcH - w1, static_cast<int>(capacity) - (w1 - w0)});
+            filterBand(w1, nb, window.data() + static_cast<size_t>(w1 - w0) * hStride);
+            w1 += nb;
+        }
+        const uint8_t* base = window.data();
         if (r.Weights.size() == 1) {
             std::memcpy(dst.ScanLine(y), base, hStride);
         } else {

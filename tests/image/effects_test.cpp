@@ -183,6 +183,24 @@ TEST(NeighbourhoodEffects, KernelsOnAKnownNeighbourhood) {
     EXPECT_EQ(PixelAt(two, 1, 0).G, 0);
 }
 
+TEST(NeighbourhoodEffects, VectorAndPlainKernelsGiveTheSameBytes) {
+    for (int code : {8, 9, 10, 11, 12, 16, 17, 18, 19, 36}) {
+        for (auto sz : std::vector<std::pair<int, int>>{{37, 11}, {1, 3}, {6, 2}, {16, 4}}) {
+            TBitmap a = Noise(sz.first, sz.second, static_cast<uint32_t>(code)), b = a;
+            // extremes as well as noise
+            if (sz.first > 6) {
+                for (int x = 0; x < 6; ++x) SetPixel(a, x, 0, x % 2 ? Bgr{255, 255, 255} : Bgr{0, 0, 0});
+                b = a;
+            }
+            effects_detail::SetUseSimd(false);
+            ApplyEffect(a, code);
+            effects_detail::SetUseSimd(true);
+            ApplyEffect(b, code);
+            EXPECT_TRUE(a.SamePixels(b)) << "code " << code << " " << sz.first << "x" << sz.second;
+        }
+    }
+}
+
 TEST(NeighbourhoodEffects, EmbossReadsTheDiagonalNeighbours) {
     TBitmap b = MakeBitmap(3, 3, [](int x, int y) { return Bgr{0, 0, static_cast<uint8_t>(x * 10 + y * 30)}; });
     ApplyEffect(b, 16);

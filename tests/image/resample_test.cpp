@@ -93,6 +93,42 @@ TEST(Resamplers, VectorAndPlainRowCombinersGiveTheSameBytes) {
     EXPECT_EQ(x[1], 255);  // 20000*255 > 255*16384
 }
 
+// the filtered resampler written the plain way: every source row filtered horizontally into a
+// full intermediate picture, then every column vertically
+TBitmap NaiveFiltered(const TBitmap& src, int dw, int dh, int kernel) {
+    const auto cols = BuildContributions(src.Width(), dw, kernel);
+    const auto rows = BuildContributions(src.Height(), dh, kernel);
+    auto clamp = [](int64_t sum) { return static_cast<uint8_t>(sum <= 0 ? 0 : (sum >= 255 * 16384 ? 255 : sum / 16384)); };
+    std::vector<std::vector<uint8_t>> mid(static_cast<size_t>(src.Height()), std::vector<uint8_t>(static_cast<size_t>(dw) * 3));
+    for (int y = 0; y < src.Height(); ++y)
+        for (int x = 0; x < dw; ++x)
+            for (int c = 0; c < 3; ++c) {
+                int64_t sum = 0;
+                for (size_t k = 0; k < cols[x].Weights.size(); ++k)
+                    sum += int64_t(cols[x].Weights[k]) * src.ScanLine(y)[(cols[x].First + k) * 3 + c];
+                mid[y][x * 3 + c] = clamp(sum);
+            }
+    TBitmap out(dw, dh);
+    for (int y = 0; y < dh; ++y)
+        for (int j = 0; j < dw * 3; ++j) {
+            int64_t sum = 0;
+            for (size_t k = 0; k < rows[y].Weights.size(); ++k) sum += int64_t(rows[y].Weights[k]) * mid[rows[y].First + k][j];
+            out.ScanLine(y)[j] = clamp(sum);
+        }
+    return out;
+}
+
+TEST(Resamplers, FilteredMatchesThePlainTwoPassDefinition) {
+    const TBitmap src = Noise(203, 331, 17);
+    const int sizes[][2] = {{101, 165}, {203, 40}, {50, 331}, {407, 700}, {3, 2}, {202, 330}};
+    for (int k : kAllKernels)
+        for (const auto& sz : sizes) {
+            TBitmap s = src, dst(sz[0], sz[1]);
+            FilteredResample(s, dst, k);
+            EXPECT_TRUE(dst.SamePixels(NaiveFiltered(src, sz[0], sz[1], k))) << "kernel " << k << " " << sz[0] << "x" << sz[1];
+        }
+}
+
 TEST(Resamplers, AutoPicksAreaAverageForStrongReductionsOnly) {
     TBitmap src = Noise(1000, 800, 2);
     TBitmap autoDst(400, 320), area(400, 320);
