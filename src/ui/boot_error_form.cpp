@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "core/log.h"
+#include "ui/screenshot.h"
 
 namespace fv {
 
@@ -104,6 +105,7 @@ TBootErrorForm::TBootErrorForm(QWidget* parent) : QDialog(parent) {
 int RunBootErrorForm(QWidget* parent) {
     QApplication::beep();
     TBootErrorForm form(parent);
+    ScheduleScreenshot(300, "boot_error_form.png", &form);
     if (int ms = DialogAutoCloseMs()) QTimer::singleShot(ms, &form, &QDialog::reject);
     int result = form.exec();
     if (result == QDialog::Accepted) {
@@ -118,6 +120,7 @@ void ShowBootErrorPath(const QString& className, const QString& message, bool ha
         QApplication::beep();
         QMessageBox box(QMessageBox::Critical, className, message, QMessageBox::Ok);
         box.setObjectName("BootErrorMessage");
+        ScheduleScreenshot(300, "boot_error_message.png", &box);
         if (int ms = DialogAutoCloseMs()) QTimer::singleShot(ms, &box, &QDialog::accept);
         box.exec();
     }

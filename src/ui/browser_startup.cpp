@@ -16,31 +16,19 @@
 #include "ui/boot_error_form.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
+#include "ui/screenshot.h"
 #include "ui/splash_form.h"
 
 namespace fv {
 namespace {
 
 TFolvaneMain2* gMainWindow = nullptr;
+QPointer<TSplashForm> gSplash;
 bool gTerminationRequested = false;
 
 int EnvMs(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::atoi(v) : 0;
-}
-
-// FOLVANE_SCREENSHOT_DIR: pictures of what the screen shows, for the release notes and checks
-void ScheduleScreenshot(int delayMs, const QString& name, QWidget* fallback) {
-    const char* dir = std::getenv("FOLVANE_SCREENSHOT_DIR");
-    if (!dir || !*dir) return;
-    QString path = QDir(QString::fromLocal8Bit(dir)).filePath(name);
-    QPointer<QWidget> w(fallback);
-    QTimer::singleShot(delayMs, qApp, [path, w] {
-        QPixmap shot;
-        if (QScreen* s = QGuiApplication::primaryScreen()) shot = s->grabWindow(0);
-        if ((shot.isNull() || QGuiApplication::platformName() == "offscreen") && w) shot = w->grab();
-        if (!shot.isNull()) shot.save(path);
-    });
 }
 
 QString Lines(const std::string& s) { return QString::fromStdString(s).replace("\r\n", "\n"); }
@@ -66,8 +54,8 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         QApplication::setQuitOnLastWindowClosed(false);
     };
     h.ShowSplash = [] {
-        TSplashForm* splash = TSplashForm::ShowSplash(kSplashDisplayTime);
-        ScheduleScreenshot(900, "splash.png", splash);
+        gSplash = TSplashForm::ShowSplash(kSplashDisplayTime);
+        ScheduleScreenshot(900, "splash.png", gSplash);
     };
     h.RunMainWindow = [] {
         TFolvaneMain2 main;
@@ -79,7 +67,11 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
             // the program runs; only a second start cannot reach it
             WriteLogFailed("TFolvaneMain2.StartListening", e);
         }
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            main.move(screen->availableGeometry().center() - main.rect().center());
         main.show();
+        // the splash stays above the new main window also where no window manager keeps it there
+        if (gSplash) gSplash->raise();
         ScheduleScreenshot(4500, "main.png", &main);
         if (int ms = EnvMs("FOLVANE_TEST_QUIT_AFTER_MS")) QTimer::singleShot(ms, &main, &QWidget::close);
         if (gTerminationRequested) QTimer::singleShot(0, &main, &QWidget::close);
@@ -87,6 +79,8 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         gMainWindow = nullptr;
     };
     h.ShowBootError = [](const Exception* e) {
+        // the splash stays on top of everything: it would hide the error from the user
+        if (gSplash) gSplash->close();
         ShowBootErrorPath(e ? QString::fromUtf8(e->ClassName()) : QString(), e ? Lines(e->Message()) : QString(),
                           e != nullptr);
     };
