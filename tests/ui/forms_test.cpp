@@ -24,8 +24,9 @@ QApplication& App() {
     static char name[] = "ui_tests";
     static char* argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // never destroyed: tearing it down among the exit handlers crashes inside Qt's test devices
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 }  // namespace
 
