@@ -1,9 +1,58 @@
 #include "image/bitmap.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace fv {
+
+namespace {
+constexpr size_t kMapThreshold = 1 << 20;
+constexpr size_t kHugePage = 2 << 20;
+}  // namespace
+
+TPixelBuffer::TPixelBuffer(size_t size) : FSize(size) {
+    if (size == 0) return;
+    if (size >= kMapThreshold) {
+        const size_t len = (size + kHugePage - 1) / kHugePage * kHugePage;
+        void* p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+        madvise(p, len, MADV_HUGEPAGE);
+#endif
+        FData = static_cast<uint8_t*>(p);
+        FMapped = true;
+        return;
+    }
+    FData = static_cast<uint8_t*>(std::calloc(size, 1));
+    if (FData == nullptr) throw std::bad_alloc();
+}
+
+void TPixelBuffer::Release() noexcept {
+    if (FData == nullptr) return;
+    if (FMapped)
+        munmap(FData, (FSize + kHugePage - 1) / kHugePage * kHugePage);
+    else
+        std::free(FData);
+    FData = nullptr;
+    FSize = 0;
+    FMapped = false;
+}
+
+TPixelBuffer::TPixelBuffer(const TPixelBuffer& o) : TPixelBuffer(o.FSize) {
+    if (FSize) std::memcpy(FData, o.FData, FSize);
+}
+
+TPixelBuffer& TPixelBuffer::operator=(const TPixelBuffer& o) {
+    if (this != &o) {
+        TPixelBuffer t(o);
+        Swap(t);
+    }
+    return *this;
+}
 
 int TBitmap::StrideFor(int width, TPixelFormat pf) {
     int bpp = pf == pf32bit ? 4 : (pf == pf8bit ? 1 : 3);
@@ -18,15 +67,12 @@ void TBitmap::SetSize(int width, int height) {
         FWidth = width;
         FHeight = height;
         FStride = StrideFor(width, FPixelFormat);
-        FData.clear();
+        FData = TPixelBuffer();
         return;
     }
-    int stride = StrideFor(width, FPixelFormat);
-    if (stride != FStride) {
-        FData.assign(static_cast<size_t>(stride) * height, 0);
-    } else {
-        FData.resize(static_cast<size_t>(stride) * height, 0);
-    }
+    const int stride = StrideFor(width, FPixelFormat);
+    if (width == FWidth && height == FHeight && stride == FStride) return;
+    FData = TPixelBuffer(static_cast<size_t>(stride) * height);
     FWidth = width;
     FHeight = height;
     FStride = stride;
@@ -72,7 +118,7 @@ void TBitmap::Swap(TBitmap& o) noexcept {
     std::swap(FHeight, o.FHeight);
     std::swap(FStride, o.FStride);
     std::swap(FPixelFormat, o.FPixelFormat);
-    FData.swap(o.FData);
+    FData.Swap(o.FData);
 }
 
 void TBitmap::Fill(uint8_t b, uint8_t g, uint8_t r) {
