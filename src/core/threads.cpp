@@ -26,6 +26,7 @@ TThreadObject::~TThreadObject() {
 void TThreadObject::Start() {
     if (FStarted) return;
     FStarted = true;
+    std::lock_guard g(FStartLock);
     FThread = std::thread([this] { Run(); });
 }
 
@@ -43,6 +44,7 @@ void TThreadObject::Run() {
         WriteLogFailed(ClassName() + ".DoTerminate", e);
     }
     if (FFreeOnTerminate) {
+        { std::lock_guard g(FStartLock); }  // Start has finished assigning FThread
         FThread.detach();
         delete this;
         return;

@@ -51,6 +51,7 @@ protected:
 private:
     void Run();
     std::thread FThread;
+    std::mutex FStartLock;  // Run waits on it until FThread has been assigned
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
     bool FStarted = false;
@@ -59,6 +60,18 @@ private:
 
 class TCorvaThreadBase;
 class TThreadMaster;
+
+// kind numbers of the concrete workers (GetThreadKind)
+enum : int {
+    tkExifDateChanger = 25,
+    tkImagePrintThread = 27,
+    tkListupItemsThread = 28,
+    tkFileUpdater = 29,
+    tkBgmFileUpdater = 34,
+    tkBgmUploader = 35,
+    tkImageLoader = 36,
+    tkAlbumInporter = 37,
+};
 
 enum : uint8_t { tsStarted = 0, tsProgress = 1, tsFinished = 2, tsCancelled = 3, tsFailed = 4 };
 

@@ -244,3 +244,25 @@ TEST_F(UiThread, WaitNamedEventEndsOnSignalOrTermination) {
     c.WaitFor();
     EXPECT_EQ(c.Result, 1);
 }
+
+namespace {
+std::atomic<int> gFreed{0};
+class TSelfFreeing : public TThreadObject {
+public:
+    ~TSelfFreeing() override { ++gFreed; }
+
+protected:
+    void Execute() override {}
+};
+}  // namespace
+
+TEST(ThreadObject, FreesItselfAtItsEndWhenAsked) {
+    gFreed = 0;
+    for (int i = 0; i < 50; ++i) {
+        auto* t = new TSelfFreeing;
+        t->SetFreeOnTerminate(true);
+        t->Start();
+    }
+    for (int i = 0; i < 500 && gFreed < 50; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(gFreed, 50);
+}
