@@ -536,6 +536,13 @@ void TCatalogItem::SetFileNameRaw(const std::string& name) {
     FNameKeyValid = false;
 }
 
+void TCatalogItem::SetFileNameAndKey(const std::string& name, const std::string& key) {
+    Guard g(FLock);
+    FFileName = name;
+    FNameKey = key;
+    FNameKeyValid = true;
+}
+
 void TCatalogItem::SetOwnerRaw(TFolder* folder) {
     Guard g(FLock);
     FOwner = folder;

@@ -258,6 +258,8 @@ public:
 
     // for the owner folder only: set the name without touching any list
     void SetFileNameRaw(const std::string& name);
+    // name and its collation key together (the folder computed the key already)
+    void SetFileNameAndKey(const std::string& name, const std::string& key);
     void SetOwnerRaw(TFolder* folder);
 
 protected:

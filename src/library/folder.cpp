@@ -229,7 +229,7 @@ TCatalogItem* TFolder::FindOrCreateItem(const std::string& name, bool* created) 
         return FItems[i].Item;
     }
     TCatalogItem* item = CreateItem();
-    item->SetFileNameRaw(name);
+    item->SetFileNameAndKey(name, key);
     item->SetOwnerRaw(this);
     FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(i), TItemEntry{std::move(key), name, item});
     if (created) *created = true;
@@ -280,7 +280,7 @@ void TFolder::RenameItem(TCatalogItem* item, const std::string& name) {
         return;
     }
     FItems.erase(FItems.begin() + i);
-    item->SetFileNameRaw(name);
+    item->SetFileNameAndKey(name, key);
     size_t at = LowerBound(key, name);
     FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(at), TItemEntry{std::move(key), name, item});
 }
@@ -594,7 +594,10 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
 
     // new items join the sorted list in one merge
     if (!created.empty()) {
-        for (TItemEntry& e : created) e.Key = CollationKeyIgnoreCase(e.Name);
+        for (TItemEntry& e : created) {
+            e.Key = CollationKeyIgnoreCase(e.Name);
+            e.Item->SetFileNameAndKey(e.Name, e.Key);  // sorting views reuse the key
+        }
         auto less = [](const TItemEntry& a, const TItemEntry& b) {
             int r = CompareTextExact(a.Key, b.Key);
             return (r != 0 ? r : CompareTextExact(a.Name, b.Name)) < 0;
