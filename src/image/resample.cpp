@@ -146,7 +146,7 @@ const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 // source rows per transposed band of the horizontal pass
-constexpr int kBand = 64;
+constexpr int kBand = 16;  // small enough that a band of a wide picture stays in the level-2 cache
 
 }  // namespace
 
@@ -275,7 +275,7 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
     // Horizontally filtered rows live in a sliding window [w0, w1) of source rows, kept
     // contiguous so that the vertical pass reads them at a fixed stride. A band of source rows
     // is transposed so that its columns become rows, which the same row combiner filters.
-    const size_t capacity = maxTaps + kBand;
+    const size_t capacity = maxTaps + 2 * kBand;
     std::vector<uint8_t> window(hStride * capacity + 16);
     std::vector<uint8_t> tin(static_cast<size_t>(srcW) * bandStride + 16);
     std::vector<uint8_t> tout(static_cast<size_t>(dstW) * bandStride + 16);
@@ -284,12 +284,17 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
     // the band holds 4 bytes a pixel so that the transposes move whole 32-bit words; the
     // fourth byte is filtered along and never written back
     auto filterBand = [&](int yb, int nb, uint8_t* outRows) {
-        for (int b = 0; b < nb; ++b) {
-            const uint8_t* s = src.ScanLine(yb + b);
-            uint8_t* d = tin.data() + static_cast<size_t>(b) * 4;
-            int x = 0;
-            for (; x + 1 < srcW; ++x, s += 3, d += bandStride) std::memcpy(d, s, 4);
-            std::memcpy(d, s, 3);  // the last pixel: no byte past the row is read
+        // blocks of 16 columns keep both the rows read and the band lines written in cache
+        constexpr int kBlock = 16;
+        for (int x0 = 0; x0 < srcW; x0 += kBlock) {
+            const int x1 = std::min(x0 + kBlock, srcW);
+            for (int b = 0; b < nb; ++b) {
+                const uint8_t* s = src.ScanLine(yb + b) + static_cast<size_t>(x0) * 3;
+                uint8_t* d = tin.data() + static_cast<size_t>(x0) * bandStride + static_cast<size_t>(b) * 4;
+                int x = x0;
+                for (; x < x1 && x + 1 < srcW; ++x, s += 3, d += bandStride) std::memcpy(d, s, 4);
+                if (x < x1) std::memcpy(d, s, 3);  // the last pixel: no byte past the row is read
+            }
         }
         for (int i = 0; i < dstW; ++i) {
             const TContribution& c = cols[static_cast<size_t>(i)];
@@ -312,21 +317,19 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
         const TContribution& r = rows[static_cast<size_t>(y)];
         const int first = r.First;
         const int last = r.First + static_cast<int>(r.Weights.size());  // exclusive
-        if (first < w0 || first > w1) {
-            // the window does not reach this row (only for unusual lists): start it afresh
-            w0 = w1 = first;
-        } else if (first > w0) {
-            // drop the rows no later destination row needs (row lists only move forward)
-            std::memmove(window.data(), window.data() + static_cast<size_t>(first - w0) * hStride,
-                         static_cast<size_t>(w1 - first) * hStride);
-            w0 = first;
-        }
+        if (first < w0 || first > w1) w0 = w1 = first;  // the window does not reach this row: start afresh
         while (w1 < last) {
+            if (static_cast<size_t>(w1 - w0) + kBand > capacity && first > w0) {
+                // make room: keep only the rows from this destination row's first one on
+                std::memmove(window.data(), window.data() + static_cast<size_t>(first - w0) * hStride,
+                             static_cast<size_t>(w1 - first) * hStride);
+                w0 = first;
+            }
             const int nb = std::min({kBand, srcH - w1, static_cast<int>(capacity) - (w1 - w0)});
             filterBand(w1, nb, window.data() + static_cast<size_t>(w1 - w0) * hStride);
             w1 += nb;
         }
-        const uint8_t* base = window.data();
+        const uint8_t* base = window.data() + static_cast<size_t>(first - w0) * hStride;
         if (r.Weights.size() == 1) {
             std::memcpy(dst.ScanLine(y), base, hStride);
         } else {
