@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -131,6 +132,54 @@ TEST_F(DiskFolder, RescanFollowsAddsTouchesDeletesAndRenames) {
     EXPECT_EQ(f.FindItem("new.jpg")->GetState(), isPresent);
     // a removed item still knows where it was
     EXPECT_EQ(gone->GetOwner(), &f);
+}
+
+TEST_F(DiskFolder, TreeRescanAfterASubfolderIsRemoved) {
+    WriteFile(dir / "2024" / "jan" / "a.jpg", "a");
+    WriteFile(dir / "2024" / "jan" / "b.jpg", "b");
+    WriteFile(dir / "2024" / "feb" / "c.jpg", "c");
+    WriteFile(dir / "2024" / "top.jpg", "t");
+    auto root = MakeRoot();
+    TFolder* year = Reach(root.get())->AddSubFolder("2024");
+    // walk the tree the way the listing does: files, then subfolders, then down
+    std::function<void(TFolder*)> walk = [&](TFolder* f) {
+        f->SearchFiles(nullptr);
+        TFolderList subs;
+        f->ScanSubFolders(&subs);
+        for (auto* s : subs) walk(static_cast<TFolder*>(s));
+    };
+    walk(year);
+    TFolder* jan = year->FindSubFolder("jan");
+    TFolder* feb = year->FindSubFolder("feb");
+    ASSERT_TRUE(jan && feb);
+    EXPECT_EQ(year->GetTotalItemCount(), 4);
+    TCatalogItem* a = jan->FindItem("a.jpg");
+
+    fs::remove_all(dir / "2024" / "jan");
+    WriteFile(dir / "2024" / "feb" / "d.jpg", "d");
+    walk(year);
+    EXPECT_TRUE(jan->IsOffline());
+    EXPECT_FALSE(feb->IsOffline());
+    EXPECT_EQ(Names(*feb), (std::vector<std::string>{"c.jpg", "d.jpg"}));
+
+    root->CheckExists(true, true);
+    EXPECT_TRUE(jan->IsOffline());
+    EXPECT_EQ(a->GetState(), isMissing);
+    EXPECT_TRUE(a->IsUnavailable());
+    EXPECT_FALSE(feb->FindItem("d.jpg")->IsUnavailable());
+
+    // enumerating the vanished folder deletes its items; a purge then drops the folder
+    jan->SearchFiles(nullptr);
+    EXPECT_EQ(a->GetState(), isDeleted);
+    EXPECT_EQ(jan->GetRemovedItemCount(), 2);
+    EXPECT_TRUE(year->Purge(true, true));
+    EXPECT_TRUE(jan->IsRemoved());
+    EXPECT_EQ(year->FindSubFolder("jan"), nullptr);
+    EXPECT_EQ(year->GetRemovedSubFolderCount(), 1);
+    EXPECT_EQ(year->GetTotalItemCount(), 3);
+    // a removed folder and its items stay valid objects until the tree is freed
+    EXPECT_EQ(a->GetOwner(), jan);
+    EXPECT_EQ(jan->GetFullName(), Path("2024/jan"));
 }
 
 TEST_F(DiskFolder, ScanningOneKindLeavesOtherKindsAlone) {
