@@ -11,16 +11,33 @@ namespace {
 }
 }  // namespace
 
-TBufferedStream::TBufferedStream(TStream& inner, int32_t bufferSize) : FInner(inner), FBufferSize(bufferSize) {
+TBufferedStream::TBufferedStream(TStream& inner, int32_t bufferSize, int64_t innerPosition)
+    : FInner(inner), FBufferSize(bufferSize) {
     if (bufferSize <= 0) RaiseArg("Create", "不正なバッファサイズ。");
-    FBuffer.resize(static_cast<size_t>(bufferSize));
+    FBuffer.reset(new uint8_t[static_cast<size_t>(bufferSize)]);
+    FInnerPos = innerPosition >= 0 ? innerPosition : FInner.Position();
 }
+
+int64_t TBufferedStream::InnerRead(void* buffer, int64_t count) {
+    int64_t n = FInner.Read(buffer, count);
+    if (n > 0) FInnerPos += n;
+    return n;
+}
+
+int64_t TBufferedStream::InnerWrite(const void* buffer, int64_t count) {
+    FSizeCache = -1;
+    int64_t n = FInner.Write(buffer, count);
+    if (n > 0) FInnerPos += n;
+    return n;
+}
+
+void TBufferedStream::InnerSeek(int64_t position) { FInnerPos = FInner.Seek(position, soBeginning); }
 
 TBufferedStream::~TBufferedStream() {
     // pending writes reach the inner stream; the inner position is left where it ends up
     if (FMode == mdWriting && FPos > 0) {
         try {
-            FInner.Write(FBuffer.data(), FPos);
+            InnerWrite(FBuffer.get(), FPos);
         } catch (...) {
         }
     }
@@ -28,9 +45,9 @@ TBufferedStream::~TBufferedStream() {
 
 void TBufferedStream::Sync() {
     if (FMode == mdReading) {
-        if (FValid - FPos != 0) FInner.Seek(-static_cast<int64_t>(FValid - FPos), soCurrent);
+        if (FValid - FPos != 0) InnerSeek(FInnerPos - (FValid - FPos));
     } else if (FMode == mdWriting) {
-        if (FPos > 0) FInner.Write(FBuffer.data(), FPos);
+        if (FPos > 0) InnerWrite(FBuffer.get(), FPos);
     }
     FValid = 0;
     FPos = 0;
@@ -38,7 +55,7 @@ void TBufferedStream::Sync() {
 }
 
 int64_t TBufferedStream::Fill() {
-    int64_t n = FInner.Read(FBuffer.data(), FBufferSize);
+    int64_t n = InnerRead(FBuffer.get(), FBufferSize);
     if (n < 0) n = 0;
     FValid = static_cast<int32_t>(n);
     FPos = 0;
@@ -61,7 +78,7 @@ int64_t TBufferedStream::Read(void* buffer, int64_t count) {
             if (count - done >= FBufferSize) {
                 // keep the buffer empty but consistent: Valid = Pos = 0
                 FValid = FPos = 0;
-                int64_t n = FInner.Read(out + done, count - done);
+                int64_t n = InnerRead(out + done, count - done);
                 if (n <= 0) break;
                 done += n;
                 continue;
@@ -69,7 +86,7 @@ int64_t TBufferedStream::Read(void* buffer, int64_t count) {
             if (Fill() <= 0) break;
         }
         int64_t n = std::min<int64_t>(count - done, FValid - FPos);
-        std::memcpy(out + done, FBuffer.data() + FPos, static_cast<size_t>(n));
+        std::memcpy(out + done, FBuffer.get() + FPos, static_cast<size_t>(n));
         FPos += static_cast<int32_t>(n);
         done += n;
     }
@@ -86,11 +103,11 @@ int64_t TBufferedStream::Write(const void* buffer, int64_t count) {
     int64_t done = 0;
     while (done < count) {
         int64_t n = std::min<int64_t>(count - done, FBufferSize - FPos);
-        std::memcpy(FBuffer.data() + FPos, in + done, static_cast<size_t>(n));
+        std::memcpy(FBuffer.get() + FPos, in + done, static_cast<size_t>(n));
         FPos += static_cast<int32_t>(n);
         done += n;
         if (FPos == FBufferSize) {
-            int64_t w = FInner.Write(FBuffer.data(), FBufferSize);
+            int64_t w = InnerWrite(FBuffer.get(), FBufferSize);
             if (w < FBufferSize) {
                 // the inner stream is full: what it did not take is lost to the caller's count
                 int64_t lost = FBufferSize - std::max<int64_t>(w, 0);
@@ -104,7 +121,7 @@ int64_t TBufferedStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TBufferedStream::Position() {
-    int64_t inner = FInner.Position();
+    int64_t inner = FInnerPos;
     if (FMode == mdReading) return inner - (FValid - FPos);
     if (FMode == mdWriting) return inner + FPos;
     return inner;
@@ -117,35 +134,37 @@ int64_t TBufferedStream::Seek(int64_t offset, int origin) {
         case soCurrent: target = Position() + offset; break;
         case soEnd:
             Sync();
-            target = FInner.Size() + offset;
+            target = Size() + offset;
             break;
         default: return 0;
     }
     if (target != Position()) {
         // a move inside the read buffer only moves the buffer position
         if (FMode == mdReading) {
-            int64_t bufStart = FInner.Position() - FValid;
+            int64_t bufStart = FInnerPos - FValid;
             if (target >= bufStart && target <= bufStart + FValid) {
                 FPos = static_cast<int32_t>(target - bufStart);
                 return target;
             }
         }
         Sync();
-        FInner.Seek(target, soBeginning);
+        InnerSeek(target);
     }
     return Position();
 }
 
 void TBufferedStream::SetSize(int64_t size) {
     Sync();
+    FSizeCache = -1;
     FInner.SetSize(size);
+    FInnerPos = FInner.Position();
 }
 
 int64_t TBufferedStream::Size() {
     // the inner size, grown by what is still in the write buffer
-    int64_t inner = FInner.Size();
-    if (FMode == mdWriting) return std::max(inner, FInner.Position() + FPos);
-    return inner;
+    if (FSizeCache < 0) FSizeCache = FInner.Size();
+    if (FMode == mdWriting) return std::max(FSizeCache, FInnerPos + FPos);
+    return FSizeCache;
 }
 
 }  // namespace fv

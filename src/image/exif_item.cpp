@@ -42,7 +42,7 @@ bool TExifItem::LoadFromFile(const std::string& fileName, bool isJpeg, bool read
         for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (!isJpeg && ext != ".RAF") {
             TFileStream file(fileName, TFileStream::fmOpenRead);
-            TBufferedStream s(file, kMetadataBufferSize);
+            TBufferedStream s(file, kMetadataBufferSize, 0);
             FindTiffHeader(s);
             return LoadFromStream(s, readMakerNote);
         }
@@ -603,8 +603,9 @@ std::string FormatGpsPosition(const TGpsDms& dms) {
     double min = std::trunc(Frac(x) * 60.0);
     double sec = Frac(Frac(x) * 60.0) * 60.0;
     // "00.00" rounds; a value that rounds up to 60 stays as the pattern prints it
-    return GpsRefLetter(dms.Ref) + Format("%s度%s分%s秒", Format("%02.0f", deg).c_str(), Format("%02.0f", min).c_str(),
-                                          Format("%05.2f", sec).c_str());
+    std::string out = GpsRefLetter(dms.Ref);
+    out += Format("%02.0f度%02.0f分%05.2f秒", deg, min, sec);
+    return out;
 }
 
 // ---------------------------------------------------------------- maker-note dispatch

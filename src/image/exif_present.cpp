@@ -30,7 +30,11 @@ std::string FixedDigits(double value, int decimals, bool grouping, int minInt) {
         }
         ip = g;
     }
-    return fp.empty() ? ip : ip + "." + fp;
+    if (!fp.empty()) {
+        ip += '.';
+        ip += fp;
+    }
+    return ip;
 }
 
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
@@ -87,10 +91,14 @@ std::string FormatFloatPattern(const std::string& pattern, double value) {
             if (digits.back() == '.') digits.pop_back();
         }
     }
-    if (digits.empty()) digits = "0";
+    if (digits.empty()) digits.assign(1, '0');
     double check = std::round(std::fabs(value) * std::pow(10.0, decimals));
     bool negative = value < 0 && check != 0;
-    return prefix + (negative ? "-" : "") + digits + suffix;
+    std::string out = prefix;
+    if (negative) out += '-';
+    out += digits;
+    out += suffix;
+    return out;
 }
 
 std::string FormatNumber(double value, int decimals, int width) {
@@ -129,7 +137,10 @@ std::string FormatExifDate(const TExifItem& item, int subSecond, TDateTime date)
     if (date == 0) return "不明";
     if (item.DateFormatSet) return FormatDatePattern(item.DateFormat, date);
     std::string s = FormatDatePattern("yyyy/mm/dd hh:nn:ss", date);
-    if (subSecond > 0) s += "." + std::to_string(subSecond);
+    if (subSecond > 0) {
+        s += '.';
+        s += std::to_string(subSecond);
+    }
     return s;
 }
 

@@ -167,7 +167,7 @@ bool ExtractAppSegment(TStream& s, int n, TMemoryStream& dest) {
 bool ExtractAppSegmentFromFile(const std::string& fileName, int n, TMemoryStream& dest) {
     try {
         TFileStream file(fileName, TFileStream::fmOpenRead);
-        TBufferedStream s(file, kMetadataBufferSize);
+        TBufferedStream s(file, kMetadataBufferSize, 0);
         return ExtractAppSegment(s, n, dest);
     } catch (const std::exception&) {
         dest.Clear();
@@ -205,7 +205,7 @@ bool ExtractExifSegment(TStream& s, TMemoryStream& dest) {
 bool ExtractExifSegmentFromFile(const std::string& fileName, TMemoryStream& dest) {
     try {
         TFileStream file(fileName, TFileStream::fmOpenRead);
-        TBufferedStream s(file, kMetadataBufferSize);
+        TBufferedStream s(file, kMetadataBufferSize, 0);
         return ExtractExifSegment(s, dest);
     } catch (const std::exception&) {
         dest.Clear();
@@ -374,7 +374,7 @@ void ReadJpegInfoEx(TStream& s, uint8_t& options, TJpegInfoExRec& rec) {
 bool ReadJpegInfoExFromFile(const std::string& fileName, uint8_t& options, TJpegInfoExRec& rec) {
     try {
         TFileStream file(fileName, TFileStream::fmOpenRead);
-        TBufferedStream s(file, kMetadataBufferSize);
+        TBufferedStream s(file, kMetadataBufferSize, 0);
         ReadJpegInfoEx(s, options, rec);
         return true;
     } catch (const std::exception&) {

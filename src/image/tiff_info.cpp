@@ -338,7 +338,7 @@ bool ReadTiffInfoFromFile(const std::string& fileName, TTiffInfoRec& rec) {
     rec = TTiffInfoRec();
     try {
         TFileStream file(fileName, TFileStream::fmOpenRead);
-        TBufferedStream s(file, kMetadataBufferSize);
+        TBufferedStream s(file, kMetadataBufferSize, 0);
         if (!FindTiffHeader(s)) return true;
         ReadTiffInfo(s, false, rec);
         return true;

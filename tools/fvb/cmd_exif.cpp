@@ -43,7 +43,10 @@ std::string RawJson(const TExifRawValue& v) {
     if (v.IsText) return JsonString(v.Text);
     if (v.Numbers.size() == 1) return JsonNumber(v.Numbers[0]);
     std::string out = "[";
-    for (size_t i = 0; i < v.Numbers.size(); ++i) out += (i ? "," : "") + JsonNumber(v.Numbers[i]);
+    for (size_t i = 0; i < v.Numbers.size(); ++i) {
+        if (i) out += ',';
+        out += JsonNumber(v.Numbers[i]);
+    }
     return out + "]";
 }
 
