@@ -299,19 +299,36 @@ bool FitJpegStream(TStream& stream, TBitmap& bmp, int maxWidth, bool smooth, int
     return true;
 }
 
+void LoadJpegThumbnail(TMemoryStream& ms, TBitmap& bmp, TImageInfoRec& info, bool smooth, int maxHeight,
+                       int maxWidth) {
+    info = TImageInfoRec();
+    ms.SetPosition(0);
+    uint8_t options = jiExif;
+    TJpegInfoExRec rec;
+    ReadJpegInfoEx(ms, options, rec);
+    TakeJpegInfo(rec, options, info);
+    FreeJpegInfoEx(rec);
+    FindJpegStart(ms);
+    info.Resized = FitJpegStream(ms, bmp, maxWidth, smooth, info.Height, info.Width, maxHeight);
+}
+
+void LoadRawThumbnail(TTiffInfoRec& rec, TBitmap& bmp, TImageInfoRec& info, bool smooth, int maxHeight, int maxWidth) {
+    info = TImageInfoRec();
+    TakeRawInfo(rec, info);
+    if (rec.ThumbStream) {
+        FindJpegStart(*rec.ThumbStream);
+        info.Resized = FitJpegStream(*rec.ThumbStream, bmp, maxWidth, smooth, info.Height, info.Width, maxHeight);
+        rec.ThumbStream.reset();
+    }
+}
+
 void LoadThumbnail(TBitmap& bmp, const std::string& fileName, int kind, TImageInfoRec& info, bool smooth,
                    int maxHeight, int maxWidth) {
     info = TImageInfoRec();
     if (IsJpegLike(kind, fileName)) {
         TMemoryStream ms;
         LoadFileToMemory(fileName, ms);
-        uint8_t options = jiExif;
-        TJpegInfoExRec rec;
-        ReadJpegInfoEx(ms, options, rec);
-        TakeJpegInfo(rec, options, info);
-        FreeJpegInfoEx(rec);
-        FindJpegStart(ms);
-        info.Resized = FitJpegStream(ms, bmp, maxWidth, smooth, info.Height, info.Width, maxHeight);
+        LoadJpegThumbnail(ms, bmp, info, smooth, maxHeight, maxWidth);
         return;
     }
     if (kind == ikRaw) {
@@ -320,11 +337,7 @@ void LoadThumbnail(TBitmap& bmp, const std::string& fileName, int kind, TImageIn
         }
         TTiffInfoRec rec;
         RawPreviewInfoLocked(fileName, true, false, rec);
-        TakeRawInfo(rec, info);
-        if (rec.ThumbStream) {
-            FindJpegStart(*rec.ThumbStream);
-            info.Resized = FitJpegStream(*rec.ThumbStream, bmp, maxWidth, smooth, info.Height, info.Width, maxHeight);
-        }
+        LoadRawThumbnail(rec, bmp, info, smooth, maxHeight, maxWidth);
         return;
     }
     if (kind >= ikOtherMedia) throw EImageAbort("");

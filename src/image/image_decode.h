@@ -43,6 +43,13 @@ void LoadImage(TBitmap& bitmap, int kind, const std::string& fileName, const TPr
 // raw files raise when they cannot be read; kind 6 raises EImageAbort.
 void LoadThumbnail(TBitmap& bitmap, const std::string& fileName, int kind, TImageInfoRec& info, bool smooth,
                    int maxHeight, int maxWidth);
+// The in-memory halves of LoadThumbnail: a JPEG file's bytes, and a raw file's preview record
+// (RawPreviewInfo with the large preview copied; the preview stream is freed).
+void LoadJpegThumbnail(TMemoryStream& stream, TBitmap& bitmap, TImageInfoRec& info, bool smooth, int maxHeight,
+                       int maxWidth);
+struct TTiffInfoRec;
+void LoadRawThumbnail(TTiffInfoRec& rec, TBitmap& bitmap, TImageInfoRec& info, bool smooth, int maxHeight,
+                      int maxWidth);
 // The stream is at the JPEG's FF D8. Returns whether a resample happened.
 bool FitJpegStream(TStream& stream, TBitmap& bitmap, int maxWidth, bool smooth, int srcHeight, int srcWidth,
                    int maxHeight);

@@ -263,30 +263,9 @@ void OpenAndRead(const std::string& fileName, bool largeWanted, bool thumbWanted
     try {
         TFileStream file(fileName, TFileStream::fmOpenRead);
         TBufferedStream s(file, kMetadataBufferSize);
-        const int kind = RawKind(fileName);
-        if (kind == rkCRW) {
-            ReadCiffPreview(s, largeWanted, rec);
-            return;
-        }
-        const int large = RawLargeStrategy(kind);
-        const int copy = largeWanted ? large : (thumbWanted ? RawThumbStrategy(kind) : rsNone);
-        if (kind == rkRAF) {
-            // the metadata of these files sits in an ordinary JPEG near the start
-            const int64_t app1 = FindAppSegment(s, 1);
-            if (app1 < 0) return;
-            s.Seek(app1 + 4, soBeginning);
-            uint8_t h[6];
-            if (s.Read(h, 6) != 6 || !IsExifHeader(h)) return;
-            s.Seek(app1, soBeginning);
-        } else {
-            s.Seek(0, soBeginning);
-        }
-        if (!FindTiffHeader(s)) return;
-        ReadRawPreviews(s, large, copy, rec);
-    } catch (const EStreamError&) {
-        // a file that cannot be opened or read has no preview
-        rec = TTiffInfoRec();
+        RawPreviewFromStream(s, RawKind(fileName), largeWanted, thumbWanted, rec);
     } catch (const std::exception&) {
+        // a file that cannot be opened or read has no preview
         rec = TTiffInfoRec();
     }
 }
@@ -500,6 +479,33 @@ void ReadCiffPreview(TStream& s, bool copyWanted, TTiffInfoRec& rec) {
             }
             return;
         }
+    } catch (const std::exception&) {
+        rec = TTiffInfoRec();
+    }
+}
+
+void RawPreviewFromStream(TStream& s, int kind, bool largeWanted, bool thumbWanted, TTiffInfoRec& rec) {
+    rec = TTiffInfoRec();
+    try {
+        if (kind == rkCRW) {
+            ReadCiffPreview(s, largeWanted, rec);
+            return;
+        }
+        const int large = RawLargeStrategy(kind);
+        const int copy = largeWanted ? large : (thumbWanted ? RawThumbStrategy(kind) : rsNone);
+        if (kind == rkRAF) {
+            // the metadata of these files sits in an ordinary JPEG near the start
+            const int64_t app1 = FindAppSegment(s, 1);
+            if (app1 < 0) return;
+            s.Seek(app1 + 4, soBeginning);
+            uint8_t h[6];
+            if (s.Read(h, 6) != 6 || !IsExifHeader(h)) return;
+            s.Seek(app1, soBeginning);
+        } else {
+            s.Seek(0, soBeginning);
+        }
+        if (!FindTiffHeader(s)) return;
+        ReadRawPreviews(s, large, copy, rec);
     } catch (const std::exception&) {
         rec = TTiffInfoRec();
     }

@@ -51,6 +51,8 @@ void ReadRawPreviews(TStream& stream, int mainStrategy, int copyStrategy, TTiffI
 // Canon CRW (CIFF heap): the first heap entry that holds a JPEG.
 void ReadCiffPreview(TStream& stream, bool copyWanted, TTiffInfoRec& rec);
 
+// The same on an open stream of a file of the given raw kind. Never raises.
+void RawPreviewFromStream(TStream& stream, int rawKind, bool largeWanted, bool thumbWanted, TTiffInfoRec& rec);
 // Facts of the large preview and, when wanted, a copy of its bytes (largeWanted) or of the
 // thumbnail (thumbWanted) in rec.ThumbStream. Never raises.
 void RawPreviewInfo(const std::string& fileName, bool largeWanted, bool thumbWanted, TTiffInfoRec& rec);

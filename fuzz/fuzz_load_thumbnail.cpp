@@ -1,0 +1,56 @@
+// libFuzzer target: the thumbnail path of JPEG and raw files from their bytes: the header
+// read, the preview walk of every raw format over a small read buffer, and the DCT-scaled
+// decode with the final resample.
+#include <cstddef>
+#include <cstdint>
+
+#include "image/buffered_stream.h"
+#include "image/image_decode.h"
+#include "image/jpeg_info.h"
+#include "image/raw_preview.h"
+
+namespace {
+
+// Pictures above this many pixels are still parsed, but not decoded: a few bytes can claim
+// 30000 x 30000 pixels, and decoding that much grey is slow rather than wrong.
+constexpr int64_t kMaxDecodedPixels = 4096LL * 4096;
+
+bool SmallEnough(fv::TStream& s) {
+    fv::TJpegSizeRec r;
+    fv::ReadJpegSize(s, true, r);
+    return r.Width > 0 && r.Height > 0 && static_cast<int64_t>(r.Width) * r.Height <= kMaxDecodedPixels;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace fv;
+    {
+        TMemoryStream ms(std::vector<uint8_t>(data, data + size));
+        try {
+            if (SmallEnough(ms)) {
+                TBitmap b;
+                TImageInfoRec info;
+                LoadJpegThumbnail(ms, b, info, (size & 1) != 0, 120, 160);
+            }
+        } catch (const Exception&) {
+            // bad pictures raise our own errors; anything else (or a crash) is a finding
+        }
+    }
+    for (int kind = rkCR2; kind <= rkSRF; ++kind) {
+        TBytesStream bytes(data, size);
+        TBufferedStream s(bytes, 512);
+        TTiffInfoRec rec;
+        RawPreviewFromStream(s, kind, (kind & 1) != 0, true, rec);
+        if (!rec.ThumbStream) continue;
+        try {
+            if (SmallEnough(*rec.ThumbStream)) {
+                TBitmap b;
+                TImageInfoRec info;
+                LoadRawThumbnail(rec, b, info, true, 64, 64);
+            }
+        } catch (const Exception&) {
+        }
+    }
+    return 0;
+}
