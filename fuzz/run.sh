@@ -30,6 +30,6 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus"
   echo "=== running fuzz_$t for ${seconds}s"
   nice -n 19 "$out/fuzz_$t" "$corpus" $(find tests/data/photos -type d) \
-    -max_total_time="$seconds" -max_len=70000 -rss_limit_mb=2048 -timeout=10 \
+    -max_total_time="$seconds" -max_len=70000 -rss_limit_mb=2048 -timeout=60 \
     -artifact_prefix="$out/" -print_final_stats=1 2>&1 | tail -n 25
 done
