@@ -258,6 +258,16 @@ TEST(OtherEffects, BevelBands) {
     EXPECT_EQ(PixelAt(b, 1, 9).G, 36);
     EXPECT_EQ(PixelAt(b, 9, 9).G, 36);
     EXPECT_EQ(PixelAt(b, 5, 5).G, 100);
+    const int borders[] = {2, 4, 6, 10};
+    for (int code = 23; code <= 26; ++code) {
+        const int n = borders[code - 23];
+        TBitmap w = Flat(30, 30, 100);
+        ApplyEffect(w, code);
+        EXPECT_EQ(PixelAt(w, n - 1, n - 1).G, 164) << code;  // inside the light band
+        EXPECT_EQ(PixelAt(w, n, n).G, 100) << code;          // just outside it
+        EXPECT_EQ(PixelAt(w, 29 - n + 1, 15).G, 36) << code; // inside the dark band
+        EXPECT_EQ(PixelAt(w, 29 - n, 15).G, 100) << code;
+    }
 }
 
 TEST(OtherEffects, SmoothingAndNoiseReductionWorkInPlace) {
