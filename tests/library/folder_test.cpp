@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -527,6 +528,19 @@ TEST_F(DiskFolder, DamagedFolderDataFailsCleanly) {
         TMemoryStream cut(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)));
         TFolderRoot r;
         EXPECT_THROW(r.LoadFromStream(cut), Exception) << n;
+    }
+    // random damage: a clean error or a loaded tree, never a crash or a runaway allocation
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<uint8_t> bad = good;
+        int flips = 1 + static_cast<int>(rng() % 4);
+        for (int k = 0; k < flips; ++k) bad[rng() % bad.size()] = static_cast<uint8_t>(rng());
+        TMemoryStream m(bad);
+        TFolderRoot r;
+        try {
+            r.LoadFromStream(m);
+        } catch (const Exception&) {
+        }
     }
     // another root version stops loading
     std::vector<uint8_t> v = good;
