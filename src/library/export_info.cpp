@@ -8,12 +8,17 @@
 #include "core/log.h"
 #include "library/catalog_list.h"
 #include "library/dir_scan.h"
+#include "platform/collate.h"
+#include "platform/stream.h"
 
 namespace fv {
 
 namespace {
 
 FV_DECLARE_EXCEPTION(EInfoDataValueError, Exception);
+
+// far above any real file; the whole file is read into memory
+constexpr int64_t kMaxInfoFileSize = 64 * 1024 * 1024;
 
 // Integer of an attribute or element text; "true"/"false" are accepted for flags.
 int32_t ParseInt(const char* text, const char* what) {
@@ -77,9 +82,27 @@ void LoadInfoDataXml(const TItemList& newItems, const std::string& folderPath) {
     std::string path = folder + "/" + kInfoDataFileName;
     TDirEntryFacts facts;
     if (!StatPath(path, facts) || !facts.IsFile) return;
+    if (facts.Size > kMaxInfoFileSize) {
+        WriteLogText("LoadInfoDataXml", Format("%s : %lld bytes, not read", path.c_str(), static_cast<long long>(facts.Size)));
+        return;
+    }
     try {
+        std::string text;
+        {
+            TMemoryStream m;
+            m.LoadFromFile(path);
+            text.assign(reinterpret_cast<const char*>(m.Data().data()), m.Data().size());
+        }
+        pugi::xml_encoding encoding = pugi::encoding_auto;
+        bool utf16 = text.size() >= 2 && ((static_cast<uint8_t>(text[0]) == 0xFF && static_cast<uint8_t>(text[1]) == 0xFE) ||
+                                          (static_cast<uint8_t>(text[0]) == 0xFE && static_cast<uint8_t>(text[1]) == 0xFF));
+        if (!utf16) {
+            // files from the original program are CP932; UTF-8 ones are taken as they are
+            if (!IsValidUtf8(text)) text = Cp932ToUtf8(text);
+            encoding = pugi::encoding_utf8;
+        }
         pugi::xml_document doc;
-        pugi::xml_parse_result parsed = doc.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto);
+        pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size(), pugi::parse_default, encoding);
         if (!parsed) {
             // not our business to repair someone else's file: note it and go on
             WriteLogText("LoadInfoDataXml", Format("%s : %s (offset %lld)", path.c_str(), parsed.description(),

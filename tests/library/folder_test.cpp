@@ -645,6 +645,18 @@ TEST_F(DiskFolder, ExportedInfoReachesNewItemsOnly) {
     EXPECT_FALSE(f.FindItem("old.jpg")->IsMarked());
 }
 
+TEST_F(DiskFolder, ExportedInfoWrittenInCp932IsDecoded) {
+    // "浜辺で" and half-width "ｶﾒﾗ" in CP932, as the original program wrote its files
+    std::string xml = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<CorvaExportInfo>"
+                      "<file name=\"a.jpg\"><comment>\x95\x6c\x95\xd3\x82\xc5 \xb6\xd2\xd7</comment></file>"
+                      "</CorvaExportInfo>";
+    WriteFile(dir / kInfoDataFileName, xml);
+    WriteFile(dir / "a.jpg", "a");
+    TFolder f(Path());
+    f.SearchFiles(nullptr);
+    EXPECT_EQ(f.FindItem("a.jpg")->GetComment(), "浜辺で ｶﾒﾗ");
+}
+
 TEST_F(DiskFolder, ExportedInfoUnderAnotherRootOrMalformedIsIgnored) {
     fs::create_directories(dir / "log");
     OpenCorvaLog(Path("log"));
