@@ -207,6 +207,11 @@ size_t TFolder::LowerBound(const std::string& key, const std::string& name) cons
 }
 
 int TFolder::IndexOfItem(const TCatalogItem* item) const {
+    // by name first (binary search), by identity when the name does not lead to it
+    std::string name = item->GetFileName();
+    std::string key = item->GetNameKey();
+    for (size_t i = LowerBound(key, name); i < FItems.size() && FItems[i].Name == name; ++i)
+        if (FItems[i].Item == item) return static_cast<int>(i);
     for (size_t i = 0; i < FItems.size(); ++i)
         if (FItems[i].Item == item) return static_cast<int>(i);
     return -1;
@@ -243,7 +248,6 @@ bool TFolder::AddItem(TCatalogItem* item) {
     Guard g(FLock);
     size_t i = LowerBound(key, name);
     if (i < FItems.size() && FItems[i].Name == name) return FItems[i].Item == item;
-    if (IndexOfItem(item) >= 0) return true;
     item->SetOwnerRaw(this);
     FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(i), TItemEntry{std::move(key), name, item});
     return true;
@@ -710,15 +714,13 @@ void TFolder::LoadFromStream(TStream& stream) {
     if (GetOptionsFollow()) LoadOptions(stream);
     uint32_t count = stream.ReadU32();
     if (static_cast<int64_t>(count) > stream.Remaining() / kMinItemBytes) throw EReadError("Stream read error");
-    std::vector<TItemEntry> entries;
     for (uint32_t i = 0; i < count; ++i) {
         std::unique_ptr<TCatalogItem> item(CreateItem());
         item->LoadFromStream(stream);
         item->SetOwnerRaw(this);
-        std::string n = item->GetFileName();
-        entries.push_back(TItemEntry{item->GetNameKey(), n, item.get()});
+        TItemEntry entry{item->GetNameKey(), item->GetFileName(), item.get()};
         Guard g(FLock);
-        FItems.push_back(entries.back());
+        FItems.push_back(std::move(entry));
         item.release();
     }
     // the stored order is the sorted order of the program that wrote it; a newer
