@@ -207,7 +207,7 @@ TGpsDms TExifItem::ReadDms(TTiffReader& r, const TIfdEntry& e, char ref) {
 
 std::string TExifItem::ReadEncodedText(TTiffReader& r, const TIfdEntry& e, uint8_t& code) {
     if (static_cast<int64_t>(e.Count) - 8 <= 0) return std::string();
-    std::vector<uint8_t> all = r.ValueBytes(e);  // checked against the stream size
+    std::vector<uint8_t> all = r.ValueBytes(e, kMaxTiffTextBytes);  // checked against the stream size
     const uint8_t* id = all.data();
     std::string body(reinterpret_cast<const char*>(all.data() + 8), all.size() - 8);
     auto isId = [&](const char* name) { return std::memcmp(id, name, 8) == 0; };
@@ -268,7 +268,7 @@ void TExifItem::StoreValue(TTiffReader& r, const TIfdEntry& e, TExifTagIndex ind
                                        static_cast<int>(e.Count)); break;
         case 7: Artist = text(); break;
         case 8: {
-            std::vector<uint8_t> bytes = e.Count <= 4 ? std::vector<uint8_t>(e.Raw, e.Raw + e.Count) : r.ValueBytes(e);
+            std::vector<uint8_t> bytes = e.Count <= 4 ? std::vector<uint8_t>(e.Raw, e.Raw + e.Count) : r.ValueBytes(e, kMaxTiffTextBytes);
             std::string photographer = CleanExifText(bytes.data(), bytes.size());
             CopyrightPhotographer = ForeignTextToUtf8(photographer);
             CopyrightEditor.clear();

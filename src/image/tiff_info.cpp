@@ -1,5 +1,6 @@
 #include "image/tiff_info.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/buffered_stream.h"
@@ -133,9 +134,9 @@ std::string TTiffReader::AsciiValue(const TIfdEntry& e) {
     int64_t pos = FBase + static_cast<int64_t>(e.Value);
     if (pos + static_cast<int64_t>(e.Count) > StreamSize())
         throw ETiffFormatError(Format("TIFF tag %04X text runs past the end", e.Tag));
-    std::vector<uint8_t> buf(static_cast<size_t>(e.Count));
+    std::vector<uint8_t> buf(std::min<size_t>(e.Count, kMaxTiffTextBytes));
     FStream.Seek(pos, soBeginning);
-    FStream.ReadBuffer(buf.data(), e.Count);
+    FStream.ReadBuffer(buf.data(), static_cast<int64_t>(buf.size()));
     return CleanExifText(buf.data(), buf.size());
 }
 

@@ -12,6 +12,10 @@
 
 namespace fv {
 
+// the most bytes a text value is read with: a longer count in a broken file must not
+// make a raw file of hundreds of megabytes allocate as much
+constexpr uint32_t kMaxTiffTextBytes = 1 << 20;
+
 // raised by the value readers on offsets, counts or lengths that do not fit the stream
 FV_DECLARE_EXCEPTION(ETiffFormatError, Exception);
 
