@@ -1,5 +1,6 @@
 #include "core/file_functions.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -269,7 +270,16 @@ bool IsSubFolder(const std::string& parent, const std::string& child) {
     return c.compare(0, p.size(), p) == 0;
 }
 
-bool IsFloppyDrive(const std::string&) { return false; }
+bool IsFloppyDrive(const std::string& path) {
+    try {
+        // a removable drive whose device is a floppy controller's (/dev/fd0 and so on)
+        TMountEntry m;
+        if (!FindMountFor(ReadMountTable(), path, m) || DriveTypeOf(m) != DRIVE_REMOVABLE) return false;
+        return m.Source.size() > 7 && m.Source.compare(0, 7, "/dev/fd") == 0 && std::isdigit(static_cast<unsigned char>(m.Source[7]));
+    } catch (...) {
+        return false;
+    }
+}
 
 uint32_t GetShellAttributes(const std::string& folder) {
     std::string f = ExcludeTrailingPathDelimiters(folder);

@@ -71,7 +71,7 @@ std::string GetLongPath(const std::string& path);
 bool GetDriveInfo(const std::string& path, TDriveInfoRec& info);
 // true when child lies below parent; names compare exactly (case-sensitive file systems)
 bool IsSubFolder(const std::string& parent, const std::string& child);
-// There are no floppy drive names on this platform.
+// true for a removable drive on a floppy device (/dev/fdN)
 bool IsFloppyDrive(const std::string& path);
 
 // shell attribute bits kept from the original shell

@@ -57,6 +57,8 @@ TEST(DriveInfo, RootAndTemporaryFolderHaveAVolume) {
     EXPECT_GE(r.DriveType, 2);
     EXPECT_LE(r.DriveType, 6);
     EXPECT_NE(r.SerialNumber, 0xFFFFFFFFu);
+    EXPECT_FALSE(IsFloppyDrive("/"));
+    EXPECT_FALSE(IsFloppyDrive("relative"));
 
     TDriveInfoRec none;
     EXPECT_FALSE(GetDriveInfo("relative/path", none));
