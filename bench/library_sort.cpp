@@ -87,9 +87,8 @@ int main(int argc, char** argv) {
                 }
                 std::sort(runs.begin(), runs.end());
                 double med = runs[runs.size() / 2];
-                std::printf("sort type %d (%s)%s: %.1f ms\n", type, SortTypeName(type).c_str(),
-                            byDay ? " by day" : "", med);
-                (void)asc;
+                std::printf("sort type %d (%s)%s %s: %.1f ms\n", type, SortTypeName(type).c_str(),
+                            byDay ? " by day" : "", asc ? "ascending" : "descending", med);
                 worst = std::max(worst, med);
             }
     std::printf("first name sort (collation keys computed): %.1f ms\n", first);
