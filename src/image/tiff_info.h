@@ -19,10 +19,10 @@ constexpr uint32_t kMaxTiffTextBytes = 1 << 20;
 // raised by the value readers on offsets, counts or lengths that do not fit the stream
 FV_DECLARE_EXCEPTION(ETiffFormatError, Exception);
 
-// pixel formats the header readers report: the ordinals of TPixelFormat (bitmap.h),
-// pf8bit and pf24bit, kept here so the readers need no bitmap code
-constexpr int32_t kPixelFormat8bit = 3;
-constexpr int32_t kPixelFormat24bit = 6;
+// pixel formats the header readers report, as bits per pixel (the decoder maps them
+// to TPixelFormat); kept here so the readers need no bitmap code
+constexpr int32_t kPixelFormat8bit = 8;
+constexpr int32_t kPixelFormat24bit = 24;
 
 enum TTiffType : uint16_t {
     ttByte = 1, ttAscii = 2, ttShort = 3, ttLong = 4, ttRational = 5, ttSByte = 6,

@@ -24,11 +24,12 @@ struct TInfoLine {
     int ThumbWidth = 0, ThumbHeight = 0;
 };
 
-const char* PixelFormatName(int pf) {
-    switch (pf) {
-        case pf8bit: return "8bit";
-        case pf24bit: return "24bit";
-        case pf32bit: return "32bit";
+// bits per pixel as the header readers give them
+const char* PixelFormatName(int bits) {
+    switch (bits) {
+        case 8: return "8bit";
+        case 24: return "24bit";
+        case 32: return "32bit";
         default: return "-";
     }
 }
@@ -108,7 +109,7 @@ bool ReadOther(const std::string& path, TInfoLine& line, std::string& error) {
         if (n > 2 && head[0] == 'B' && head[1] == 'M' && ReadBmpSize(head, static_cast<size_t>(n), w, h, pf)) {
             line.Width = w;
             line.Height = h;
-            line.PixelFormat = pf;
+            line.PixelFormat = pf == pf8bit ? 8 : pf == pf32bit ? 32 : 24;
         }
         return true;
     } catch (const std::exception& e) {
