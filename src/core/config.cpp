@@ -108,14 +108,13 @@ void TCorvaConfigItem::LoadFromRegistry() {
         TRegistry reg(FRegistryFile);
         if (!reg.OpenKeyReadOnly(FRegistryKey)) return;  // first run: defaults stay
         LoadValues(reg);
-    } catch (const ERegistryDamagedError&) {
-        throw;  // already kept aside by the registry layer
     } catch (const ERegistryException& e) {
-        // a value of another type: the user sees the error now; the next start begins afresh
+        // a damaged store or a value of another type: the user sees this error now, and the
+        // next start begins afresh while the old file is kept for inspection
         std::string aside = KeepRegistryFileAside(FRegistryFile);
-        throw ERegistryException(aside.empty() ? e.Message()
-                                               : Format("%s (the settings file has been kept as %s)",
-                                                        e.Message().c_str(), aside.c_str()));
+        std::string msg = aside.empty() ? e.Message() : Format("%s; it has been kept as %s", e.Message().c_str(), aside.c_str());
+        if (dynamic_cast<const ERegistryDamagedError*>(&e)) throw ERegistryDamagedError(msg);
+        throw ERegistryException(msg);
     }
 }
 

@@ -256,9 +256,10 @@ public:
             if (text.find('\0') != std::string::npos) throw ERegistryException("binary data in a text file");
             Keys = ParseRegistryText(text);
         } catch (const ERegistryException& e) {
-            std::string aside = SetAsideLocked();
-            throw ERegistryDamagedError(Format("The registry file %s is damaged (%s); it has been kept as %s",
-                                               FName.c_str(), e.Message().c_str(), aside.c_str()));
+            // left where it is: only the one who shows the error to the user moves it aside
+            Keys.clear();
+            throw ERegistryDamagedError(
+                Format("The registry file %s is damaged (%s)", FName.c_str(), e.Message().c_str()));
         }
     }
 

@@ -15,7 +15,8 @@
 namespace fv {
 
 FV_DECLARE_EXCEPTION(ERegistryException, Exception);
-// the store file could not be read back: it has been kept aside as "<file>.bad"
+// the store file could not be read back; it stays untouched (nothing is written over it)
+// until KeepRegistryFileAside moves it away
 FV_DECLARE_EXCEPTION(ERegistryDamagedError, ERegistryException);
 
 enum class TRegDataType { rdUnknown, rdString, rdInteger, rdBinary };

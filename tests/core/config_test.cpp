@@ -219,3 +219,16 @@ TEST(WindowPlacementRecord, IsElevenLittleEndianIntegers) {
     EXPECT_EQ(shortRead.Flags, 1);
     EXPECT_EQ(shortRead.Right, 0);
 }
+
+TEST_F(Config, VersionMarkerLeavesADamagedStoreForTheLoadToReport) {
+    fs::create_directories(fs::path(file).parent_path());
+    const std::string damaged = "[SOFTWARE\\Kestrona\\FolvaneBrowser]\n\"SuccessedVersion\"=sz:\"1.0\n";
+    std::ofstream(file) << damaged;
+    TFolvaneConfigItem c;
+    EXPECT_FALSE(c.IsVersionChanged());
+    c.StoreSuccessedVersion();
+    std::ifstream in(file);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), damaged);
+    EXPECT_THROW(c.LoadFromRegistry(), ERegistryDamagedError);
+    EXPECT_TRUE(fs::exists(file + ".bad"));
+}

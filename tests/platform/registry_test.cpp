@@ -121,8 +121,9 @@ TEST_F(RegistryFile, WritesReplaceTheFileAtomically) {
     fs::permissions(fs::path(file).parent_path(), fs::perms::owner_all);
 }
 
-TEST_F(RegistryFile, ADamagedFileIsKeptAsideNotOverwritten) {
-    Put("[K]\n\"v\"=dword:1\ngarbage here\n");
+TEST_F(RegistryFile, ADamagedFileIsNeverWrittenOverAndCanBeKeptAside) {
+    const std::string damaged = "[K]\n\"v\"=dword:1\ngarbage here\n";
+    Put(damaged);
     TRegistry reg(file);
     try {
         reg.OpenKey("K", false);
@@ -130,14 +131,23 @@ TEST_F(RegistryFile, ADamagedFileIsKeptAsideNotOverwritten) {
     } catch (const ERegistryDamagedError& e) {
         EXPECT_NE(e.Message().find("line 3"), std::string::npos) << e.Message();
     }
+    // writers fail as well instead of replacing the file with what they know
+    EXPECT_THROW(reg.OpenKey("K", true), ERegistryDamagedError);
+    EXPECT_THROW(reg.CreateKey("Other"), ERegistryDamagedError);
+    EXPECT_EQ(Text(), damaged);
+
+    EXPECT_EQ(KeepRegistryFileAside(file), file + ".bad");
     EXPECT_FALSE(fs::exists(file));
     std::ifstream bad(file + ".bad");
     std::string kept((std::istreambuf_iterator<char>(bad)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(kept, "[K]\n\"v\"=dword:1\ngarbage here\n");
+    EXPECT_EQ(kept, damaged);
+    EXPECT_TRUE(reg.OpenKey("K", true));  // a fresh store from here on
+    reg.CloseKey();
     // the next damaged file does not replace the one kept before
     Put("[K\n");
     EXPECT_THROW(reg.KeyExists("K"), ERegistryDamagedError);
-    EXPECT_TRUE(fs::exists(file + ".bad2"));
+    EXPECT_EQ(KeepRegistryFileAside(file), file + ".bad2");
+    EXPECT_EQ(KeepRegistryFileAside(file), "");  // nothing left to move
 }
 
 TEST(RegistryText, ParserRejectsMalformedValues) {
