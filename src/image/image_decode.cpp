@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 
 #include "image/image_io.h"
@@ -128,6 +129,11 @@ int ReduceDenominator(int reduce) {
 bool LoadFileToMemory(const std::string& fileName, TMemoryStream& stream) {
     std::lock_guard<std::recursive_mutex> guard(ImageLoadLock());
     stream.Clear();
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(fileName, ec);
+    if (!ec && size > kMaxPictureFileSize)
+        throw EImageLoadError(Format("\"%s\" is too large to load (%llu bytes)", fileName.c_str(),
+                                     static_cast<unsigned long long>(size)));
     stream.LoadFromFile(fileName);
     stream.SetPosition(0);
     return stream.Size() > 0;

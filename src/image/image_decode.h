@@ -57,7 +57,9 @@ bool FitJpegStream(TStream& stream, TBitmap& bitmap, int maxWidth, bool smooth, 
 int ThumbnailScaleDenominator(int srcWidth, int fittedWidth);
 // Halves, quarters or eighths a decoded picture with the triangle filter.
 void ReduceBitmap(TBitmap& bitmap, int reduce);
-// Reads the whole file under ImageLoadLock; returns whether the stream is non-empty.
+// Reads the whole file under ImageLoadLock; returns whether the stream is non-empty. Files
+// above kMaxPictureFileSize raise EImageLoadError instead of being read into memory.
+constexpr uint64_t kMaxPictureFileSize = 1ULL << 31;
 bool LoadFileToMemory(const std::string& fileName, TMemoryStream& stream);
 
 // The 22-byte placeable header of a WMF file.

@@ -93,6 +93,17 @@ void CheckSides(unsigned w, unsigned h, const char* what) {
         throw EJpegError(Format("JPEG %s size %u x %u is not supported", what, w, h));
 }
 
+// A few bytes can claim a huge picture, and libjpeg fills what the data lacks with grey, so
+// such a file would cost gigabytes. Even a flat picture needs some bits for each 8 x 8 block;
+// a large picture with far fewer bytes than that is refused.
+constexpr uint64_t kLargePicture = 50'000'000;
+constexpr uint64_t kPixelsPerByteAtMost = 4096;
+void CheckDataForSize(unsigned w, unsigned h, size_t size) {
+    const uint64_t pixels = static_cast<uint64_t>(w) * h;
+    if (pixels > kLargePicture && size < pixels / kPixelsPerByteAtMost)
+        throw EJpegError(Format("JPEG data of %zu bytes is too short for %u x %u pixels", size, w, h));
+}
+
 // Adobe CMYK files are stored inverted; the colour is C * K with both inverted.
 void CmykRowToBgr(const uint8_t* s, uint8_t* d, unsigned width, bool inverted) {
     for (unsigned x = 0; x < width; ++x, s += 4, d += 3) {
@@ -144,6 +155,7 @@ void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp, int scaleDenom, 
     jpeg_mem_src(&d.Info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&d.Info, TRUE);
     CheckSides(d.Info.image_width, d.Info.image_height, "image");
+    CheckDataForSize(d.Info.image_width, d.Info.image_height, size);
     d.Info.dct_method = JDCT_ISLOW;
     d.Info.do_fancy_upsampling = TRUE;
     d.Info.scale_num = 1;

@@ -208,6 +208,14 @@ TEST(Jpeg, CorruptAndAbsurdFilesRaiseInsteadOfCrashing) {
     } catch (const EJpegError& e) {
         EXPECT_NE(e.Message().find("60000"), std::string::npos);
     }
+    // a large picture claimed by far too few bytes is refused before anything is allocated
+    const auto claim = WithSofSize(EncodeJpeg(Scene(64, 48), 90), 20000, 20000);
+    try {
+        DecodeJpeg(claim.data(), claim.size(), b, 8);
+        FAIL() << "decoded 400 megapixels from " << claim.size() << " bytes";
+    } catch (const EJpegError& e) {
+        EXPECT_NE(e.Message().find("too short"), std::string::npos);
+    }
     const auto zero = WithSofSize(good, 0, 48);
     EXPECT_THROW(DecodeJpeg(zero.data(), zero.size(), b), EJpegError);
     EXPECT_THROW(DecodeJpeg(nullptr, 0, b), EJpegError);
