@@ -228,3 +228,48 @@ TEST(ForwardText, QuotesEachParameterAndDoublesInnerMarks) {
 TEST(ForwardText, NobodyListeningMeansNothingHappens) {
     EXPECT_FALSE(ForwardToRunningInstance({"a=1"}));
 }
+
+TEST_F(DataHome, RefusedStartLeavesItsStepsInTheLogInOrder) {
+    setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    TStartupHooks h = DefaultStartupHooks({"mode=1"});
+    bool dialog = false;
+    h.CheckAppInfo = [] {
+        WriteLog("CheckAppInfoEx : service unreachable");
+        return false;
+    };
+    h.ShowBootError = [&](const Exception* e) { dialog = e == nullptr; };
+    h.InitEngine = [] { FAIL() << "the engine must not start"; };
+    EXPECT_EQ(RunStartupStages(BuildStartupStages(h, {"mode=1"}), h), 0);
+    EXPECT_TRUE(dialog);
+    std::string log;
+    for (auto& e : fs::directory_iterator(dir / "Kestrona/FolvaneBrowser/Log")) log += ReadAll(e.path());
+    std::vector<std::string> order = {"\r\nSTART\r\n", "\r\nInitial : \"mode=1\"\r\n", "\r\nCmdLine : \"mode=1\"\r\n",
+                                      "\r\nCheckAppInfoEx : service unreachable\r\n",
+                                      "\r\nExit. (CheckAppInfoEx Failed.)\r\n", "\r\nEND\r\n"};
+    size_t at = 0;
+    for (const auto& line : order) {
+        size_t p = log.find(line, at);
+        ASSERT_NE(p, std::string::npos) << line << "\n" << log;
+        at = p + line.size();
+    }
+    EXPECT_EQ(log.find("AppInfo :"), std::string::npos);
+}
+
+TEST_F(DataHome, StartedUpdateEndsTheLogWithItsExitLine) {
+    setenv("XDG_DATA_HOME", dir.c_str(), 1);
+    TStartupHooks h = DefaultStartupHooks({});
+    bool loggedOut = false, splash = false;
+    h.CheckNeedUpdate = [] { return true; };
+    h.LogOut = [&] { loggedOut = true; WriteLog("LogOut"); };
+    h.ShowSplash = [&] { splash = true; };
+    EXPECT_EQ(RunStartupStages(BuildStartupStages(h, {}), h), 0);
+    EXPECT_TRUE(loggedOut);
+    EXPECT_FALSE(splash);
+    std::string log;
+    for (auto& e : fs::directory_iterator(dir / "Kestrona/FolvaneBrowser/Log")) log += ReadAll(e.path());
+    size_t exitLine = log.find("\r\nExit. (Start Update.)\r\n");
+    ASSERT_NE(exitLine, std::string::npos) << log;
+    EXPECT_LT(exitLine, log.find("\r\nLogOut\r\n"));
+    EXPECT_LT(log.find("\r\nLogOut\r\n"), log.find("\r\nEND\r\n"));
+    EXPECT_FALSE(fs::exists(DefaultRegistryFileName()));  // the engine never ran, nothing was saved
+}
