@@ -1,6 +1,7 @@
 // Every sample file through every metadata reader, and the fvb commands over them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -70,6 +71,37 @@ TEST(ExifFiles, CorruptedCameraFileStillGivesItsHeaderFacts) {
     EXPECT_EQ(DateTimeToExifStr(rec.ShootingDate), "2015:09:08 11:02:17");
     EXPECT_EQ(rec.ThumbWidth, 160);
     EXPECT_EQ(rec.ThumbHeight, 120);
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(ExifFiles, MakerNotesOfRealCameras) {
+    TExifItem canon;
+    ASSERT_TRUE(canon.LoadFromFile(kPhotos + "Canon_PowerShot_S40.jpg", true, true));
+    EXPECT_TRUE(HasLine(canon.Lines, "所有者           : Andreas Huggel"));
+    EXPECT_TRUE(HasLine(canon.Lines, "撮影No           : 117-1771"));
+    EXPECT_TRUE(HasLine(canon.Lines, "画質モード       : Superfine"));
+    EXPECT_TRUE(HasLine(canon.Lines, "レンズタイプ     : 不明（65535）"));
+    EXPECT_FALSE(canon.MakerNoteLines.empty());
+
+    TExifItem fuji;
+    ASSERT_TRUE(fuji.LoadFromFile(kPhotos + "Fujifilm_FinePix6900ZOOM.jpg", true, true));
+    EXPECT_TRUE(HasLine(fuji.Lines, "Version          : 0130"));
+    EXPECT_TRUE(HasLine(fuji.Lines, "フラッシュ補正   : 0.0 (EV)"));
+
+    TExifItem nikon;
+    ASSERT_TRUE(nikon.LoadFromFile(kPhotos + "Nikon_COOLPIX_P1.jpg", true, true));
+    EXPECT_TRUE(HasLine(nikon.Lines, "カラーモード     : COLOR"));
+    EXPECT_TRUE(HasLine(nikon.Lines, "フォーカス距離   : 0/0 (m)"));
+
+    // Panasonic notes are listed raw only
+    TExifItem panasonic;
+    ASSERT_TRUE(panasonic.LoadFromFile(kPhotos + "Panasonic_DMC-FZ30.jpg", true, true));
+    EXPECT_TRUE(panasonic.Lines.empty());
+    ASSERT_GE(panasonic.MakerNoteLines.size(), 10u);
+    EXPECT_EQ(panasonic.MakerNoteLines[0], "(0001: 3:   1)   : 2");
 }
 
 // runs fvb with arguments; returns the exit status and its standard output
