@@ -83,7 +83,9 @@ std::string MakerNoteValueText(TTiffReader& r, const TIfdEntry& e) {
 }
 
 std::string MakerNoteLine(const std::string& label, const std::string& value) {
-    return PadColumns(label, 16) + " : " + value;
+    // cameras pad their texts with blanks; the listing does not show them
+    size_t end = value.find_last_not_of(' ');
+    return PadColumns(label, 16) + " : " + (end == std::string::npos ? std::string() : value.substr(0, end + 1));
 }
 
 std::string UnknownCode(int64_t code) { return Format("不明（%lld）", static_cast<long long>(code)); }
