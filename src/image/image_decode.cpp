@@ -287,6 +287,12 @@ int ThumbnailScaleDenominator(int srcWidth, int fittedWidth) {
 bool FitJpegStream(TStream& stream, TBitmap& bmp, int maxWidth, bool smooth, int srcHeight, int srcWidth,
                    int maxHeight) {
     if (srcWidth < 1 && srcHeight < 1) throw EImageAbort("");
+    if (srcWidth < 1 || srcHeight < 1 || srcWidth > kMaxJpegSide || srcHeight > kMaxJpegSide) {
+        // a size the header readers could not make sense of: the JPEG's own frame header decides
+        const TJpegHeader h = ReadJpegHeaderStream(stream);
+        srcWidth = h.Width;
+        srcHeight = h.Height;
+    }
     if (maxWidth >= srcWidth && maxHeight >= srcHeight) {
         DecodeJpegStream(stream, bmp, 1);
         return false;

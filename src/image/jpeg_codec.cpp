@@ -196,6 +196,20 @@ void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp, int scaleDenom, 
     jpeg_abort_decompress(&d.Info);
 }
 
+TJpegHeader ReadJpegHeaderStream(TStream& stream) {
+    const int64_t pos = stream.Position();
+    if (auto* ms = dynamic_cast<TMemoryStream*>(&stream)) {
+        const auto& v = ms->Data();
+        if (pos < 0 || pos >= static_cast<int64_t>(v.size())) throw EJpegError("Not a JPEG file");
+        return ReadJpegHeader(v.data() + pos, v.size() - static_cast<size_t>(pos));
+    }
+    // the header is near the start; 1 MiB covers any sane set of tables and segments
+    std::vector<uint8_t> buf(static_cast<size_t>(std::clamp<int64_t>(stream.Size() - pos, 0, 1 << 20)));
+    const int64_t got = stream.Read(buf.data(), static_cast<int64_t>(buf.size()));
+    stream.Seek(pos, soBeginning);
+    return ReadJpegHeader(buf.data(), static_cast<size_t>(std::max<int64_t>(got, 0)));
+}
+
 void DecodeJpegStream(TStream& stream, TBitmap& bmp, int scaleDenom, const TProgressEvent& progress) {
     const int64_t pos = stream.Position();
     if (auto* ms = dynamic_cast<TMemoryStream*>(&stream)) {

@@ -34,6 +34,8 @@ void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bitmap, int scaleDeno
 void DecodeJpegStream(TStream& stream, TBitmap& bitmap, int scaleDenom = 1, const TProgressEvent& progress = {});
 // Header facts only; raises EJpegError.
 TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size);
+// The same from the stream position (which is kept).
+TJpegHeader ReadJpegHeaderStream(TStream& stream);
 // The scaled size libjpeg will produce for a picture of width x height at 1/scaleDenom.
 int JpegScaledSide(int side, int scaleDenom);
 

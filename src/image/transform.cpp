@@ -11,6 +11,15 @@ namespace fv {
 
 namespace {
 
+// sizes from the fitting formulas; absurd inputs (sizes read from damaged files) must not
+// overflow the conversion
+int SizeOf(double v) {
+    const double t = std::trunc(v + 0.5);
+    if (!(t >= 1.0)) return 1;  // 0 becomes 1; negative and not-a-number too
+    if (t > 2147483647.0) return 2147483647;
+    return static_cast<int>(t);
+}
+
 // Quarter turns copy the picture once into a flat buffer and write the turned rows from it.
 template <bool Clockwise>
 void RotateQuarter(TBitmap& bmp, const TProgressEvent& progress) {
@@ -149,11 +158,11 @@ TSize FitSize(int maxW, int maxH, int srcW, int srcH) {
     TSize r;
     float f = srcW != 0 ? static_cast<float>(maxW) / static_cast<float>(srcW) : 0.0f;
     if (maxW == 0 || (maxH != 0 && f > e)) {
-        r.Width = static_cast<int>(std::trunc(static_cast<double>(srcW) * e + 0.5));
+        r.Width = SizeOf(static_cast<double>(srcW) * e);
         r.Height = maxH;
     } else {
         r.Width = maxW;
-        r.Height = static_cast<int>(std::trunc(static_cast<double>(srcH) * f + 0.5));
+        r.Height = SizeOf(static_cast<double>(srcH) * f);
     }
     if (r.Width == 0) r.Width = 1;
     if (r.Height == 0) r.Height = 1;
@@ -172,9 +181,9 @@ TSize CoverSize(int boxW, int boxH, int srcW, int srcH) {
     TSize r;
     if (b >= d) {
         r.Width = boxW;
-        r.Height = static_cast<int>(std::trunc(static_cast<double>(b) * srcH + 0.5));
+        r.Height = SizeOf(static_cast<double>(b) * srcH);
     } else {
-        r.Width = static_cast<int>(std::trunc(static_cast<double>(srcW) * d + 0.5));
+        r.Width = SizeOf(static_cast<double>(srcW) * d);
         r.Height = boxH;
     }
     if (r.Width == 0) r.Width = 1;

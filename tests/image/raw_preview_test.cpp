@@ -274,6 +274,23 @@ TEST(RawPreviews, OffsetsOutsideTheFileGiveNoPreview) {
     EXPECT_FALSE(rec.ThumbStream);
 }
 
+TEST(RawPreviews, AbsurdSizesInTheDirectoryYieldToTheJpegItself) {
+    TTempDir dir;
+    const auto jpeg = PreviewJpeg(200, 100);
+    TFileBuilder f;
+    f.Header();
+    f.Ifd({{0x0100, 4, 1, 0x80000001u}, {0x0101, 4, 1, 5}, {0x0103, 3, 1, 6}, {0x0111, 4, 1, 64},
+           {0x0117, 4, 1, static_cast<uint32_t>(jpeg.size())}});
+    while (f.Pos() < 64) f.U8(0);
+    f.Bytes(jpeg);
+    const auto file = Save(dir, "m.nef", f.D);
+    TImageInfoRec info;
+    TBitmap t;
+    LoadThumbnail(t, file, ikRaw, info, true, 50, 50);
+    EXPECT_EQ(t.Width(), 50);
+    EXPECT_EQ(t.Height(), 25);
+}
+
 TEST(RawPreviews, RafIsShownThroughItsEmbeddedJpeg) {
     TTempDir dir;
     // a JPEG with an Exif APP1 (orientation 8), behind the 148-byte header these files have

@@ -115,6 +115,11 @@ TEST(FitAndCover, SizesOfTheUsualCases) {
     EXPECT_EQ(FitSize(160, 0, 400, 300), (TSize{160, 120}));
     EXPECT_EQ(FitSize(100, 100, 10000, 10), (TSize{100, 1}));  // never 0
     EXPECT_EQ(FitSize(100, 100, 5, 100000), (TSize{1, 100}));
+    // sizes read from damaged files neither overflow nor go below 1
+    EXPECT_EQ(FitSize(160, 120, -2147483647, 3), (TSize{160, 1}));
+    EXPECT_EQ(FitSize(160, 120, 2147483647, 1), (TSize{160, 1}));
+    EXPECT_EQ(FitSize(0, 120, 2147483647, 1).Width, 2147483647);
+    EXPECT_EQ(CoverSize(100, 100, 1, -5).Height, 1);
     EXPECT_EQ(CoverSize(100, 100, 400, 200), (TSize{200, 100}));
     EXPECT_EQ(CoverSize(100, 100, 200, 400), (TSize{100, 200}));
     TBitmap b;
