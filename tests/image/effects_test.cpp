@@ -249,6 +249,31 @@ TEST(HistogramEffects, StretchAndEqualise) {
     EXPECT_TRUE(empty.Empty());
 }
 
+TEST(OtherEffects, ProgressAfterEachRowWhenThePercentChanges) {
+    std::vector<std::pair<int, int>> seen;
+    TProgressEvent ev = [&](TProgressStage s, int pct) { seen.push_back({s, pct}); };
+    TBitmap b = Noise(4, 3);
+    Grayscale(b, ev);
+    const std::vector<std::pair<int, int>> want = {{psStarting, 0}, {psRunning, 33}, {psRunning, 66}, {psEnding, 100}};
+    EXPECT_EQ(seen, want);
+    seen.clear();
+    ButtonBevel(b, 2, 64);  // the bevel reports nothing
+    EXPECT_TRUE(seen.empty());
+    seen.clear();
+    TCorrectionRecord r;
+    r.Enabled = 1;
+    r.Filter1 = 3;
+    r.Filter3 = 8;
+    ApplyCorrections(b, r, ev);  // one report sequence for each effect that runs
+    int starts = 0, ends = 0;
+    for (const auto& e : seen) {
+        starts += e.first == psStarting;
+        ends += e.first == psEnding;
+    }
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(ends, 2);
+}
+
 TEST(OtherEffects, BevelBands) {
     TBitmap b = Flat(10, 10, 100);
     ApplyEffect(b, 23);
