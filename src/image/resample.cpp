@@ -143,6 +143,50 @@ __attribute__((target("avx2"))) void CombineRowsAvx2(const uint8_t* first, ptrdi
 }
 
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+
+// Transposes between picture rows (3 bytes a pixel) and the band (4 bytes a pixel, the band's
+// rows next to each other), four rows and four pixels at a time. The callers keep every
+// 16-byte read and write inside the rows (the last pixels go the plain way).
+__attribute__((target("ssse3"))) int TransposeIn4Rows(const uint8_t* const* rows, int pixels, uint8_t* d,
+                                                      size_t bandStride) {
+    const __m128i expand = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    int x = 0;
+    for (; x + 4 <= pixels; x += 4, d += 4 * bandStride) {
+        const __m128i r0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + x * 3)), expand);
+        const __m128i r1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[1] + x * 3)), expand);
+        const __m128i r2 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2] + x * 3)), expand);
+        const __m128i r3 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[3] + x * 3)), expand);
+        const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
+        const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi64(t0, t1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + bandStride), _mm_unpackhi_epi64(t0, t1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 2 * bandStride), _mm_unpacklo_epi64(t2, t3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 3 * bandStride), _mm_unpackhi_epi64(t2, t3));
+    }
+    return x;
+}
+
+__attribute__((target("ssse3"))) int TransposeOut4Rows(const uint8_t* s, size_t bandStride, uint8_t* const* rows,
+                                                       int pixels) {
+    const __m128i compress = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int i = 0;
+    for (; i + 4 <= pixels; i += 4, s += 4 * bandStride) {
+        const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+        const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + bandStride));
+        const __m128i q2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * bandStride));
+        const __m128i q3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * bandStride));
+        const __m128i t0 = _mm_unpacklo_epi32(q0, q1), t1 = _mm_unpacklo_epi32(q2, q3);
+        const __m128i t2 = _mm_unpackhi_epi32(q0, q1), t3 = _mm_unpackhi_epi32(q2, q3);
+        // 12 picture bytes and 4 bytes of the next pixels, which are written after these
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[0] + i * 3), _mm_shuffle_epi8(_mm_unpacklo_epi64(t0, t1), compress));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[1] + i * 3), _mm_shuffle_epi8(_mm_unpackhi_epi64(t0, t1), compress));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[2] + i * 3), _mm_shuffle_epi8(_mm_unpacklo_epi64(t2, t3), compress));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[3] + i * 3), _mm_shuffle_epi8(_mm_unpackhi_epi64(t2, t3), compress));
+    }
+    return i;
+}
+
+const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
 #endif
 
 // source rows per transposed band of the horizontal pass
@@ -283,12 +327,33 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
 
     // the band holds 4 bytes a pixel so that the transposes move whole 32-bit words; the
     // fourth byte is filtered along and never written back
+    const bool simd = resample_detail::UseSimd();
     auto filterBand = [&](int yb, int nb, uint8_t* outRows) {
         // blocks of 16 columns keep both the rows read and the band lines written in cache
         constexpr int kBlock = 16;
         for (int x0 = 0; x0 < srcW; x0 += kBlock) {
             const int x1 = std::min(x0 + kBlock, srcW);
-            for (int b = 0; b < nb; ++b) {
+            int b = 0;
+#if FV_X86_SIMD
+            // 16-byte reads stay inside the row while two more pixels follow the four read
+            const int vecPixels = std::max(0, std::min(x1, srcW - 2) - x0);
+            if (simd && kHaveSsse3 && vecPixels >= 4) {
+                for (; b + 4 <= nb; b += 4) {
+                    const uint8_t* r[4];
+                    for (int k = 0; k < 4; ++k) r[k] = src.ScanLine(yb + b + k) + static_cast<size_t>(x0) * 3;
+                    uint8_t* d = tin.data() + static_cast<size_t>(x0) * bandStride + static_cast<size_t>(b) * 4;
+                    const int done = TransposeIn4Rows(r, vecPixels, d, bandStride);
+                    for (int k = 0; k < 4; ++k) {
+                        const uint8_t* sp = r[k] + static_cast<size_t>(done) * 3;
+                        uint8_t* dp = d + static_cast<size_t>(done) * bandStride + static_cast<size_t>(k) * 4;
+                        int x = x0 + done;
+                        for (; x < x1 && x + 1 < srcW; ++x, sp += 3, dp += bandStride) std::memcpy(dp, sp, 4);
+                        if (x < x1) std::memcpy(dp, sp, 3);
+                    }
+                }
+            }
+#endif
+            for (; b < nb; ++b) {
                 const uint8_t* s = src.ScanLine(yb + b) + static_cast<size_t>(x0) * 3;
                 uint8_t* d = tin.data() + static_cast<size_t>(x0) * bandStride + static_cast<size_t>(b) * 4;
                 int x = x0;
@@ -303,7 +368,27 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
                                          static_cast<int>(c.Weights.size()),
                                          tout.data() + static_cast<size_t>(i) * bandStride, nb * 4);
         }
-        for (int b = 0; b < nb; ++b) {
+        int b = 0;
+#if FV_X86_SIMD
+        // 16-byte writes stay inside the row while two more pixels follow the four written
+        const int vecOut = std::max(0, dstW - 2);
+        if (simd && kHaveSsse3 && vecOut >= 4) {
+            for (; b + 4 <= nb; b += 4) {
+                uint8_t* o[4];
+                for (int k = 0; k < 4; ++k) o[k] = outRows + static_cast<size_t>(b + k) * hStride;
+                const uint8_t* s = tout.data() + static_cast<size_t>(b) * 4;
+                const int done = TransposeOut4Rows(s, bandStride, o, vecOut);
+                for (int k = 0; k < 4; ++k) {
+                    const uint8_t* sp = s + static_cast<size_t>(done) * bandStride + static_cast<size_t>(k) * 4;
+                    uint8_t* dp = o[k] + static_cast<size_t>(done) * 3;
+                    int x = done;
+                    for (; x + 1 < dstW; ++x, sp += bandStride, dp += 3) std::memcpy(dp, sp, 4);
+                    std::memcpy(dp, sp, 3);
+                }
+            }
+        }
+#endif
+        for (; b < nb; ++b) {
             uint8_t* d = outRows + static_cast<size_t>(b) * hStride;
             const uint8_t* s = tout.data() + static_cast<size_t>(b) * 4;
             int x = 0;

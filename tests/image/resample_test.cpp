@@ -127,6 +127,14 @@ TEST(Resamplers, FilteredMatchesThePlainTwoPassDefinition) {
             FilteredResample(s, dst, k);
             EXPECT_TRUE(dst.SamePixels(NaiveFiltered(src, sz[0], sz[1], k))) << "kernel " << k << " " << sz[0] << "x" << sz[1];
         }
+    // narrow pictures around the edges of the four-pixel transposes
+    for (int sw = 1; sw <= 11; ++sw)
+        for (int dw = 1; dw <= 11; ++dw) {
+            const TBitmap small = Noise(sw, 9, static_cast<uint32_t>(sw * 16 + dw));
+            TBitmap s = small, dst(dw, 5);
+            FilteredResample(s, dst, fkLanczos3);
+            EXPECT_TRUE(dst.SamePixels(NaiveFiltered(small, dw, 5, fkLanczos3))) << sw << " -> " << dw;
+        }
 }
 
 TEST(Resamplers, AutoPicksAreaAverageForStrongReductionsOnly) {
