@@ -11,6 +11,8 @@
 
 #include "core/config.h"
 #include "core/log.h"
+#include "image/image_facts_provider.h"
+#include "library/image_facts.h"
 #include "platform/instance.h"
 #include "platform/signals.h"
 #include "ui/boot_error_form.h"
@@ -89,6 +91,8 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
 
 int RunBrowserMain(int argc, char** argv) {
     std::vector<std::string> params(argv + 1, argv + argc);
+    // catalog items learn sizes, orientations and shooting dates through the image pipeline
+    SetImageFactsProvider(MakeImageFactsProvider());
     int qargc = argc;
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -112,6 +116,7 @@ int RunBrowserMain(int argc, char** argv) {
     notifier.reset();
     SetUiDispatcher(nullptr);
     app.reset();
+    SetImageFactsProvider(nullptr);
     return rc;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "commands.h"
+#include "image/image_facts_provider.h"
+#include "library/image_facts.h"
 
 namespace {
 
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
         Usage();
         return argc < 2 ? 2 : 0;
     }
+    fv::SetImageFactsProvider(fv::MakeImageFactsProvider());
     fv::fvb::TArgs args(argv + 2, argv + argc);
     for (const auto& c : kCommands)
         if (std::strcmp(argv[1], c.Name) == 0) return c.Run(args);
