@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/resample.h"
+#include "library/orientation.h"
 
 namespace fv {
 
@@ -51,9 +52,6 @@ inline void SwapPixel(uint8_t* a, uint8_t* b) {
     std::swap(a[1], b[1]);
     std::swap(a[2], b[2]);
 }
-
-// Orientations outside 1..8 take the entry of 8 in the unary maps.
-int MapIndex(int o) { return (o >= 1 && o <= 8) ? o : 8; }
 
 }  // namespace
 
@@ -133,22 +131,13 @@ void ApplyUserTransform(int steps, bool flipVertical, bool mirror, const TProgre
     if (mirror) Mirror(bmp, progress);
 }
 
-int OrientationMirror(int o) {
-    static const int t[9] = {0, 2, 1, 4, 3, 6, 5, 8, 7};
-    return t[MapIndex(o)];
-}
-int RotationStepsOf(int o) {
-    static const int t[9] = {0, 0, 0, 2, 0, 3, 1, 1, 3};
-    return (o >= 1 && o <= 8) ? t[o] : 0;
-}
-bool NeedsFlipVertical(int o) { return o == 4 || o == 5 || o == 7; }
-bool NeedsMirror(int o) { return o == 2; }
-
+// Same maps as the catalog's turn and flip operations, under the names the pixel side uses.
+int OrientationMirror(int o) { return OrientationFlipHorizontal(o); }
+int RotationStepsOf(int o) { return (o >= 1 && o <= 8) ? DecomposeOrientation(o).QuarterTurns : 0; }
+bool NeedsFlipVertical(int o) { return o >= 1 && o <= 8 && DecomposeOrientation(o).MirrorVertical; }
+bool NeedsMirror(int o) { return o >= 1 && o <= 8 && DecomposeOrientation(o).MirrorHorizontal; }
 int OrientationFromTransform(int steps, bool flipVertical, bool mirror) {
-    // columns: both flags, flip only, mirror only, neither
-    static const int t[4][4] = {{3, 4, 2, 1}, {8, 7, 5, 6}, {1, 2, 4, 3}, {6, 5, 7, 8}};
-    int col = flipVertical ? (mirror ? 0 : 1) : (mirror ? 2 : 3);
-    return t[steps & 3][col];
+    return ComposeOrientation(steps & 3, flipVertical, mirror);
 }
 
 TSize FitSize(int maxW, int maxH, int srcW, int srcH) {
