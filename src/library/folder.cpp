@@ -34,22 +34,11 @@ TFolder::TFolder(const std::string& name) : FName(name), FFullName(name) {}
 
 TFolder::~TFolder() {
     // a failure while freeing one object stops that list only
-    auto freeItems = [](std::vector<TCatalogItem*>& list) {
+    auto freeAll = [](auto& list) {
         try {
-            for (TCatalogItem*& it : list) {
-                TCatalogItem* p = it;
-                it = nullptr;
-                delete p;
-            }
-        } catch (...) {
-        }
-        list.clear();
-    };
-    auto freeFolders = [](std::vector<TFolder*>& list) {
-        try {
-            for (TFolder*& f : list) {
-                TFolder* p = f;
-                f = nullptr;
+            for (auto*& entry : list) {
+                auto* p = entry;
+                entry = nullptr;
                 delete p;
             }
         } catch (...) {
@@ -59,10 +48,10 @@ TFolder::~TFolder() {
     std::vector<TCatalogItem*> items;
     for (TItemEntry& e : FItems) items.push_back(e.Item);
     FItems.clear();
-    freeItems(items);
-    freeItems(FRemovedItems);
-    freeFolders(FSubFolders);
-    freeFolders(FRemovedSubFolders);
+    freeAll(items);
+    freeAll(FRemovedItems);
+    freeAll(FSubFolders);
+    freeAll(FRemovedSubFolders);
 }
 
 std::string TFolder::GetName() const {
