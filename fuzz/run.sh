@@ -20,7 +20,8 @@ sources=(src/platform/stream.cpp src/platform/exception.cpp src/platform/datetim
          src/image/exif_makernote.cpp src/image/exif_makernote_olympus.cpp src/image/exif_makernote_canon.cpp
          src/image/exif_makernote_nikon.cpp src/image/exif_makernote_others.cpp
          src/image/bitmap.cpp src/image/transform.cpp src/image/resample.cpp src/image/jpeg_codec.cpp
-         src/image/image_io.cpp src/image/raw_preview.cpp src/image/image_decode.cpp)
+         src/image/image_io.cpp src/image/raw_preview.cpp src/image/image_decode.cpp
+         src/library/orientation.cpp)
 for t in "${targets[@]}"; do
   echo "=== building fuzz_$t"
   "$CXX" "${flags[@]}" "fuzz/fuzz_$t.cpp" "${sources[@]}" -licuuc -ljpeg -o "$out/fuzz_$t"
