@@ -14,6 +14,7 @@
 #include "ui/boot_error_form.h"
 #include "ui/main_window.h"
 #include "ui/splash_form.h"
+#include "ui/system_icons.h"
 
 using namespace fv;
 namespace fs = std::filesystem;
@@ -139,5 +140,28 @@ TEST(MainWindowQueue, ForwardedTextsAreQueuedLoggedAndHandedToTheProcessor) {
     EXPECT_NE(log.find("TFolvaneMain2.WMCopyData : \"a=1\"\r\n"), std::string::npos);
     EXPECT_NE(log.find("TFolvaneMain2.WMCopyData : \"c=3\"\r\n"), std::string::npos);
     EXPECT_EQ(log.find("WMCopyData : x"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(SystemIcons, FilesOfOneTypeShareAnIconAndMissingFilesHaveNone) {
+    App();
+    fs::path dir = fs::temp_directory_path() / ("fv-icons-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    fs::copy_file(FV_TESTDATA_DIR "/photos/Canon_40D.jpg", dir / "a.jpg", fs::copy_options::overwrite_existing);
+    fs::copy_file(FV_TESTDATA_DIR "/photos/Nikon_D70.jpg", dir / "b.jpg", fs::copy_options::overwrite_existing);
+    std::ofstream(dir / "notes.txt") << "text";
+
+    int a = GetSystemIconIndex((dir / "a.jpg").string(), false);
+    int b = GetSystemIconIndex((dir / "b.jpg").string(), false);
+    int folder = GetSystemIconIndex(dir.string(), false);
+    ASSERT_GE(a, 0);
+    EXPECT_EQ(a, b);
+    ASSERT_GE(folder, 0);
+    EXPECT_NE(folder, a);
+    EXPECT_EQ(GetSystemIconIndex(dir.string(), false), folder);
+    EXPECT_FALSE(SystemIcon(a).isNull());
+    EXPECT_EQ(GetSystemIconIndex((dir / "absent.jpg").string(), false), -1);
+    EXPECT_TRUE(SystemIcon(-1).isNull());
+    EXPECT_TRUE(SystemIcon(100000).isNull());
     fs::remove_all(dir);
 }
