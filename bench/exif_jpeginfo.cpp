@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "image/jpeg_info.h"
+#include "metadata/jpeg_info.h"
 #include "platform/stream.h"
 
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "fuzz_input.h"
-#include "image/exif_item.h"
-#include "image/exif_present.h"
+#include "metadata/exif_item.h"
+#include "metadata/exif_present.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace fv;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "image/jpeg_info.h"
+#include "metadata/jpeg_info.h"
 #include "platform/stream.h"
 
 namespace fv {

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/buffered_stream.h"
-#include "image/jpeg_info.h"
+#include "metadata/buffered_stream.h"
+#include "metadata/jpeg_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace fv;

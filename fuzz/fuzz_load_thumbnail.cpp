@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image/buffered_stream.h"
+#include "metadata/buffered_stream.h"
 #include "image/image_decode.h"
-#include "image/jpeg_info.h"
-#include "image/raw_preview.h"
+#include "metadata/jpeg_info.h"
+#include "metadata/raw_preview.h"
 
 namespace {
 

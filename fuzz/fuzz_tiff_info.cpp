@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "fuzz_input.h"
-#include "image/buffered_stream.h"
-#include "image/tiff_info.h"
+#include "metadata/buffered_stream.h"
+#include "metadata/tiff_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace fv;

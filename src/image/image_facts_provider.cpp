@@ -1,8 +1,8 @@
 #include "image/image_facts_provider.h"
 
-#include "image/exif_present.h"
+#include "metadata/exif_present.h"
 #include "image/image_decode.h"
-#include "image/raw_preview.h"
+#include "metadata/raw_preview.h"
 
 namespace fv {
 

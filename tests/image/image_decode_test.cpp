@@ -7,8 +7,8 @@
 #include "image/image_decode.h"
 #include "image/image_io.h"
 #include "image/jpeg_codec.h"
-#include "image/jpeg_info.h"
-#include "image/raw_preview.h"
+#include "metadata/jpeg_info.h"
+#include "metadata/raw_preview.h"
 #include "image/resample.h"
 #include "image/transform.h"
 

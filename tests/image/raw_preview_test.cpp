@@ -5,7 +5,7 @@
 #include "bitmap_test_util.h"
 #include "image/image_decode.h"
 #include "image/jpeg_codec.h"
-#include "image/raw_preview.h"
+#include "metadata/raw_preview.h"
 
 namespace fv {
 namespace {

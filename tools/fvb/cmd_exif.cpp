@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "commands.h"
-#include "image/exif_item.h"
-#include "image/exif_present.h"
-#include "image/jpeg_info.h"
+#include "metadata/exif_item.h"
+#include "metadata/exif_present.h"
+#include "metadata/jpeg_info.h"
 
 namespace fv::fvb {
 

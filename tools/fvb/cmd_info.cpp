@@ -5,8 +5,8 @@
 #include "commands.h"
 #include "image/bitmap.h"
 #include "image/image_io.h"
-#include "image/jpeg_info.h"
-#include "image/tiff_info.h"
+#include "metadata/jpeg_info.h"
+#include "metadata/tiff_info.h"
 #include "library/ext_items.h"
 #include "platform/stream.h"
 

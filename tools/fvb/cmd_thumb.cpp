@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "image/image_decode.h"
 #include "image/image_io.h"
-#include "image/raw_preview.h"
+#include "metadata/raw_preview.h"
 #include "image/resample.h"
 #include "image/transform.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "commands.h"
-#include "image/jpeg_info.h"
+#include "metadata/jpeg_info.h"
 #include "platform/stream.h"
 
 namespace fv::fvb {

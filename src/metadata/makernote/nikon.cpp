@@ -3,7 +3,7 @@
 // form with the directory at the start of the note.
 #include <cstring>
 
-#include "image/exif_makernote.h"
+#include "metadata/makernote/makernote.h"
 
 namespace fv {
 

@@ -1,9 +1,9 @@
-#include "image/tiff_info.h"
+#include "metadata/tiff_info.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "image/buffered_stream.h"
+#include "metadata/buffered_stream.h"
 
 namespace fv {
 

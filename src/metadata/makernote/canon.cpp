@@ -1,6 +1,6 @@
 // Canon maker note: a directory at the start of the note, offsets from the EXIF TIFF header.
 // Tag 0x01 (camera settings) and 0x04 (shot information) are arrays read by position.
-#include "image/exif_makernote.h"
+#include "metadata/makernote/makernote.h"
 
 namespace fv {
 

@@ -1,4 +1,4 @@
-#include "image/exif_tags.h"
+#include "metadata/exif_tags.h"
 
 namespace fv {
 

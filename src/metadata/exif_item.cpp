@@ -1,10 +1,10 @@
-#include "image/exif_item.h"
+#include "metadata/exif_item.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "image/buffered_stream.h"
-#include "image/jpeg_info.h"
+#include "metadata/buffered_stream.h"
+#include "metadata/jpeg_info.h"
 
 namespace fv {
 

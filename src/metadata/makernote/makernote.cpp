@@ -1,4 +1,4 @@
-#include "image/exif_makernote.h"
+#include "metadata/makernote/makernote.h"
 
 #include <cstring>
 
@@ -116,6 +116,16 @@ bool WalkMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t pos, int ma
         if (!label.empty()) item.Lines.push_back(MakerNoteLine(label, value));
     }
     return true;
+}
+
+void WalkRawMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t dir) {
+    WalkMakerNoteDirectory(item, r, dir, kMakerNoteMaxEntries,
+                           [&](const TIfdEntry& e, const TMakerNoteRec&, std::string& label, std::string& value) {
+                               if (e.Tag == 0x0E00) {
+                                   label = "PrintIM";
+                                   value = Format("%u Bytes", e.Count);
+                               }
+                           });
 }
 
 }  // namespace fv

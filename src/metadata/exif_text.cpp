@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image/exif_item.h"
+#include "metadata/exif_item.h"
 
 namespace fv {
 

@@ -1,4 +1,4 @@
-#include "image/exif_item.h"
+#include "metadata/exif_item.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "image/exif_present.h"
-#include "image/jpeg_info.h"
+#include "metadata/exif_present.h"
+#include "metadata/jpeg_info.h"
 #include "tiff_builder.h"
 
 namespace fv {

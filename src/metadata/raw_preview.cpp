@@ -1,12 +1,12 @@
-#include "image/raw_preview.h"
+#include "metadata/raw_preview.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <mutex>
 
-#include "image/buffered_stream.h"
-#include "image/jpeg_info.h"
+#include "metadata/buffered_stream.h"
+#include "metadata/jpeg_info.h"
 
 namespace fv {
 

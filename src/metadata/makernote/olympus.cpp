@@ -2,7 +2,7 @@
 // from the TIFF header of the EXIF block.
 #include <cstring>
 
-#include "image/exif_makernote.h"
+#include "metadata/makernote/makernote.h"
 
 namespace fv {
 

@@ -1,4 +1,4 @@
-#include "image/buffered_stream.h"
+#include "metadata/buffered_stream.h"
 
 #include <algorithm>
 #include <cstring>

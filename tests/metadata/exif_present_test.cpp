@@ -1,4 +1,4 @@
-#include "image/exif_present.h"
+#include "metadata/exif_present.h"
 
 #include <gtest/gtest.h>
 

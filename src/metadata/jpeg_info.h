@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "image/tiff_info.h"
+#include "metadata/tiff_info.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
 

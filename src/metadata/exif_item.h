@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "image/exif_tags.h"
-#include "image/tiff_info.h"
+#include "metadata/exif_tags.h"
+#include "metadata/tiff_info.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
 

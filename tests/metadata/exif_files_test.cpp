@@ -7,10 +7,10 @@
 #include <string>
 #include <sys/wait.h>
 
-#include "image/exif_item.h"
-#include "image/exif_present.h"
-#include "image/jpeg_info.h"
-#include "image/tiff_info.h"
+#include "metadata/exif_item.h"
+#include "metadata/exif_present.h"
+#include "metadata/jpeg_info.h"
+#include "metadata/tiff_info.h"
 
 namespace fv {
 namespace {

@@ -1,9 +1,9 @@
-#include "image/jpeg_info.h"
+#include "metadata/jpeg_info.h"
 
 #include <gtest/gtest.h>
 
-#include "image/buffered_stream.h"
-#include "image/tiff_info.h"
+#include "metadata/buffered_stream.h"
+#include "metadata/tiff_info.h"
 #include "tiff_builder.h"
 
 namespace fv {

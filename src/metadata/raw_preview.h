@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/tiff_info.h"
+#include "metadata/tiff_info.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
 

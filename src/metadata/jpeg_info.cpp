@@ -1,10 +1,10 @@
-#include "image/jpeg_info.h"
+#include "metadata/jpeg_info.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
-#include "image/buffered_stream.h"
+#include "metadata/buffered_stream.h"
 
 namespace fv {
 

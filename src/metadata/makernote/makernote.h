@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "image/exif_item.h"
+#include "metadata/exif_item.h"
 
 namespace fv {
 
@@ -35,6 +35,15 @@ using TMakerNoteVisit = std::function<void(const TIfdEntry& e, const TMakerNoteR
 // and for each entry the visitor labels a line in Lines. Directories with maxCount or
 // more entries are not decoded. Returns false when nothing was decoded.
 bool WalkMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t pos, int maxCount, const TMakerNoteVisit& visit);
+
+// Directories of the makers without a canon or nikon sized note stay under this many entries.
+constexpr int kMakerNoteMaxEntries = 255;
+
+// the first integer of an entry, 0 when it has none
+inline int64_t FirstValue(const TMakerNoteRec& rec) { return rec.Integers.empty() ? 0 : rec.Integers[0]; }
+
+// Lists a directory as raw lines only; the PrintIM block is named with its size.
+void WalkRawMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t dir);
 
 // reads n bytes at absolute position pos (fewer when the stream ends)
 std::string ReadBytesAt(TStream& s, int64_t pos, size_t n);

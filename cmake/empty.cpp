@@ -1,1 +1,0 @@
-// keeps an empty layer buildable
