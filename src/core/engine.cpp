@@ -53,9 +53,9 @@ std::unique_ptr<TFolvaneConfigItem> gConfig;
 std::unique_ptr<TThreadMaster> gThreadMaster;
 bool gExists = false;
 
-// runs one labelled part of a step, wrapping whatever it raises in the step's layout
+// runs one labelled piece of an engine step, wrapping whatever it raises in the step's layout
 template <class E, class F>
-void Part(const char* layout, const char* label, F&& fn) {
+void RunLabelled(const char* layout, const char* label, F&& fn) {
     try {
         fn();
     } catch (const std::exception& e) {
@@ -75,12 +75,12 @@ void Step(const char* layout, F&& fn) {
 
 void CreateStep() {
     Step<ECorvaEngineInitializeError>(kEngineInitFailed, [] {
-        Part<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaConfigItem", [] {
+        RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaConfigItem", [] {
             auto config = std::make_unique<TFolvaneConfigItem>();
             config->LoadFromRegistry();
             gConfig = std::move(config);
         });
-        Part<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaDataFolder", [] {
+        RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaDataFolder", [] {
             std::string folder = gConfig->GetDataFolder();
             if (!ForceDirectories(folder)) {
                 std::string text =
@@ -94,14 +94,14 @@ void CreateStep() {
 
 void StartStep() {
     Step<ECorvaEngineInitializeError>(kEngineInitFailed, [] {
-        Part<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaThreadMaster",
+        RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaThreadMaster",
                                           [] { gThreadMaster = std::make_unique<TThreadMaster>(); });
     });
 }
 
 void StopStep() {
     Step<ECorvaEngineError>(kEngineReleaseFailed, [] {
-        Part<ECorvaEngineError>(kEngineReleaseFailed, "CorvaThreadMaster", [] {
+        RunLabelled<ECorvaEngineError>(kEngineReleaseFailed, "CorvaThreadMaster", [] {
             if (gThreadMaster) {
                 gThreadMaster->Finish();
                 gThreadMaster.reset();
@@ -112,7 +112,7 @@ void StopStep() {
 
 void SaveStep() {
     Step<ECorvaEngineError>(kEngineSaveFailed, [] {
-        Part<ECorvaEngineError>(kEngineSaveFailed, "CorvaConfigItem", [] {
+        RunLabelled<ECorvaEngineError>(kEngineSaveFailed, "CorvaConfigItem", [] {
             if (gConfig) gConfig->SaveToRegistry();
         });
     });

@@ -26,7 +26,7 @@ struct TDriveInfoRec {
 std::string GetComputerNameStr();
 std::string GetUserNameStr();
 
-// special-folder codes of the original shell, kept so callers can name folders the same way
+// special-folder codes: the numbering callers use to name the user's standard folders
 enum : int {
     CSIDL_DESKTOP = 0x0000,
     CSIDL_PROGRAMS = 0x0002,
@@ -74,7 +74,7 @@ bool IsSubFolder(const std::string& parent, const std::string& child);
 // true for a removable drive on a floppy device (/dev/fdN)
 bool IsFloppyDrive(const std::string& path);
 
-// shell attribute bits kept from the original shell
+// shell attribute bits (what may be done with a path), with the numbering callers use
 enum : uint32_t {
     SFGAO_CANCOPY = 0x00000001u,
     SFGAO_CANMOVE = 0x00000002u,
@@ -101,7 +101,7 @@ bool ShowFileProperties(const std::string& file);
 bool CreateShortcut(const std::string& target, const std::string& linkFile, const std::string& description,
                     int iconIndex, const std::string& arguments, const std::string& workingFolder);
 
-// File times keep the original layout: 100 ns ticks since 1601-01-01 UTC.
+// File times as stored in the data files: 100 ns ticks since 1601-01-01 UTC.
 using TFileTime = uint64_t;
 TDateTime FileTimeToDateTimeEx(TFileTime fileTime);
 TFileTime DateTimeToFileTimeEx(TDateTime value);

@@ -6,7 +6,7 @@
 
 #include "core/log.h"
 #include "platform/exception.h"
-#include "platform/threads.h"
+#include "platform/os_thread.h"
 #include "platform/ui_dispatch.h"
 
 namespace fv {

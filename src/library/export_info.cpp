@@ -8,7 +8,7 @@
 #include "core/log.h"
 #include "library/catalog_list.h"
 #include "library/dir_scan.h"
-#include "platform/collate.h"
+#include "platform/codepage.h"
 #include "platform/stream.h"
 
 namespace fv {
@@ -97,7 +97,7 @@ void LoadInfoDataXml(const TItemList& newItems, const std::string& folderPath) {
         bool utf16 = text.size() >= 2 && ((static_cast<uint8_t>(text[0]) == 0xFF && static_cast<uint8_t>(text[1]) == 0xFE) ||
                                           (static_cast<uint8_t>(text[0]) == 0xFE && static_cast<uint8_t>(text[1]) == 0xFF));
         if (!utf16) {
-            // files from the original program are CP932; UTF-8 ones are taken as they are
+            // files written on Japanese Windows are CP932; UTF-8 ones are taken as they are
             if (!IsValidUtf8(text)) text = Cp932ToUtf8(text);
             encoding = pugi::encoding_utf8;
         }

@@ -35,10 +35,4 @@ std::string LowerCaseText(std::string_view text);
 // Upper-case ASCII letters only (file-name extensions).
 std::string UpperCaseAscii(std::string_view text);
 
-// Text files written by the original Japanese programs are CP932 (Shift_JIS with the
-// Microsoft extensions). ICU also does this conversion, so it sits beside the collation.
-bool IsValidUtf8(std::string_view text);
-// CP932 bytes to UTF-8; undecodable bytes become U+FFFD.
-std::string Cp932ToUtf8(std::string_view text);
-
 }  // namespace fv

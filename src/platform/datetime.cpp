@@ -59,7 +59,7 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 
 TDateTimeParts DecodeDateTime(TDateTime value) {
     TDateTimeParts p;
-    // round to the millisecond the way the original's date routines do
+    // round to the nearest millisecond first, so a value a hair below a full second decodes as that second
     double ms = std::round(value * kMSecsPerDay);
     int64_t totalMs = static_cast<int64_t>(ms);
     int64_t days = totalMs / 86400000;

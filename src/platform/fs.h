@@ -13,7 +13,7 @@ namespace fv {
 FV_DECLARE_EXCEPTION(EOSError, Exception);
 [[noreturn]] void RaiseLastOSError(const std::string& what);
 
-// drive-type codes kept from the original platform
+// drive-type codes (GetDriveTypeOf): the numbering stored files and callers already use
 enum : int32_t {
     DRIVE_UNKNOWN = 0,
     DRIVE_NO_ROOT_DIR = 1,

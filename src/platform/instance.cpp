@@ -11,7 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "platform/threads.h"
+#include "platform/os_thread.h"
 
 namespace fv {
 namespace {

@@ -2,7 +2,7 @@
 // The per-user settings store: keys named like "SOFTWARE\Kestrona\FolvaneBrowser\Config"
 // holding typed values (32-bit integer, binary, string) and subkeys, kept in one
 // human-readable file ($XDG_CONFIG_HOME/Kestrona/registry.ini) that is rewritten atomically.
-// Reading a value with another type raises ERegistryException, as the original registry did.
+// Reading a value with another type raises ERegistryException; values are never converted silently.
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -40,11 +40,3 @@ TEST(Collate, LowerCaseKeepsInvalidBytes) {
     EXPECT_EQ(UpperCaseAscii(".jpg\xc3\xa4"), ".JPG\xc3\xa4");
 }
 
-TEST(Collate, Cp932Decoding) {
-    EXPECT_TRUE(IsValidUtf8("写真 abc"));
-    EXPECT_FALSE(IsValidUtf8("\x95\x6c"));
-    EXPECT_FALSE(IsValidUtf8("\xc3"));  // cut in the middle of a character
-    EXPECT_EQ(Cp932ToUtf8("\x8e\xca\x90\x5e.jpg"), "写真.jpg");
-    EXPECT_EQ(Cp932ToUtf8("\x87\x40"), "①");  // a Microsoft extension
-    EXPECT_EQ(Cp932ToUtf8(""), "");
-}

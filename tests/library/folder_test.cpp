@@ -646,7 +646,7 @@ TEST_F(DiskFolder, ExportedInfoReachesNewItemsOnly) {
 }
 
 TEST_F(DiskFolder, ExportedInfoWrittenInCp932IsDecoded) {
-    // "浜辺で" and half-width "ｶﾒﾗ" in CP932, as the original program wrote its files
+    // "浜辺で" and half-width "ｶﾒﾗ" in CP932, as Japanese Windows programs write their files
     std::string xml = "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<CorvaExportInfo>"
                       "<file name=\"a.jpg\"><comment>\x95\x6c\x95\xd3\x82\xc5 \xb6\xd2\xd7</comment></file>"
                       "</CorvaExportInfo>";

@@ -1,4 +1,4 @@
-#include "platform/threads.h"
+#include "platform/os_thread.h"
 
 #include <cerrno>
 #include <pthread.h>

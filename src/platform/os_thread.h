@@ -1,5 +1,6 @@
 #pragma once
-// Thread names (what debuggers and top show) and priorities of the calling thread.
+// Operating-system side of threads: names (what debuggers and top show) and scheduling priority
+// of the calling thread. The worker-thread classes built on it live in core/threads.
 #include <string>
 
 namespace fv {
