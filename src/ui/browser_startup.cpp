@@ -15,6 +15,7 @@
 #include "library/image_facts.h"
 #include "platform/instance.h"
 #include "platform/signals.h"
+#include "service/start_params.h"
 #include "ui/boot_error_form.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
@@ -49,6 +50,7 @@ TFolvaneMain2* RunningMainWindow() { return gMainWindow; }
 
 TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
     TStartupHooks h = DefaultStartupHooks(params);
+    InstallStartParamsHooks(h);
     h.InitApplication = [] {
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
         QApplication::setApplicationVersion(QString::fromStdString(RunningFileVersion()));

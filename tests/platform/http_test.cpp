@@ -1,0 +1,145 @@
+// The HTTP door against raw loopback sockets: refused protocols, dead and silent peers,
+// answers that are not HTTP, cancellation and the size cap. The full calls run against the
+// stand-in service in tests/service.
+#include "platform/http.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace fv {
+namespace {
+
+// A loopback listener that answers every connection with fixed bytes (or nothing at all).
+class TRawPeer {
+public:
+    explicit TRawPeer(std::string answer, bool silent = false) : FAnswer(std::move(answer)), FSilent(silent) {
+        FFd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(FFd, 4);
+        socklen_t len = sizeof a;
+        getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
+        FPort = ntohs(a.sin_port);
+        FThread = std::thread([this] {
+            int c = accept(FFd, nullptr, nullptr);
+            if (c < 0) return;
+            char buf[4096];
+            (void)!recv(c, buf, sizeof buf, 0);
+            if (!FSilent) (void)!send(c, FAnswer.data(), FAnswer.size(), MSG_NOSIGNAL);
+            while (!FStop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            close(c);
+        });
+    }
+    ~TRawPeer() {
+        FStop = true;
+        shutdown(FFd, SHUT_RDWR);
+        close(FFd);
+        FThread.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(FPort) + "/x.php"; }
+
+private:
+    std::string FAnswer;
+    bool FSilent;
+    int FFd = -1;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+int ClosedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+TEST(Http, TransportFailuresRaiseTheirOwnClasses) {
+    THttpClient c;
+    TMemoryStream out;
+    EXPECT_THROW(c.Get("ftp://127.0.0.1/x", out), EHttpUnknownProtocol);
+    EXPECT_THROW(c.Get("file:///etc/passwd", out), EHttpUnknownProtocol);
+    EXPECT_THROW(c.Get("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", out), EHttpSocketError);
+    EXPECT_EQ(c.ResponseCode(), -1);
+    {
+        TRawPeer garbage("this is not http\r\n\r\n");
+        EXPECT_THROW(c.Get(garbage.Url(), out), EHttpProtocolError);
+    }
+    {
+        // a redirect may not lead to another protocol
+        TRawPeer redirect("HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n");
+        EXPECT_THROW(c.Get(redirect.Url(), out), EHttpUnknownProtocol);
+    }
+    EXPECT_EQ(out.Size(), 0);
+}
+
+TEST(Http, StatusAndReasonOfAnyAnswer) {
+    TRawPeer peer("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 4\r\nConnection: close\r\n\r\nbusy");
+    THttpClient c;
+    TMemoryStream out;
+    THttpForm form;
+    form.AddField("sessionid", "s");
+    EXPECT_EQ(c.Post(peer.Url(), form, out), 503);
+    EXPECT_EQ(c.ResponseCode(), 503);
+    EXPECT_EQ(c.ResponseText(), "Service Unavailable");
+    EXPECT_EQ(out.Size(), 4);
+}
+
+TEST(Http, SilentPeerFailsInBoundedTime) {
+    TRawPeer silent("", true);
+    THttpClient c;
+    c.SetLowSpeedLimit(1, 1);
+    TMemoryStream out;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_THROW(c.Get(silent.Url(), out), EHttpSocketError);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+}
+
+TEST(Http, CancelFromAnotherThreadAndSizeCap) {
+    {
+        TRawPeer silent("", true);
+        THttpClient c;
+        TMemoryStream out;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            c.Cancel();
+        });
+        auto t0 = std::chrono::steady_clock::now();
+        EXPECT_THROW(c.Get(silent.Url(), out), EHttpCancelled);
+        canceller.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    }
+    {
+        std::string body(5000, 'x');
+        TRawPeer big("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body);  // no length: the cap must catch it
+        THttpClient c;
+        c.SetMaxAnswerBytes(1000);
+        TMemoryStream out;
+        EXPECT_THROW(c.Get(big.Url(), out), EHttpAnswerTooLarge);
+        EXPECT_LE(out.Size(), 1000);
+    }
+}
+
+TEST(Http, ContentTypesByExtension) {
+    EXPECT_EQ(ContentTypeOfFileName("/a/b/Photo.JPG"), "image/jpeg");
+    EXPECT_EQ(ContentTypeOfFileName("song.mp3"), "audio/mpeg");
+    EXPECT_EQ(ContentTypeOfFileName("dir.x/noext"), "application/octet-stream");
+}
+
+}  // namespace
+}  // namespace fv
