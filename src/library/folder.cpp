@@ -45,13 +45,23 @@ TFolder::~TFolder() {
         }
         list.clear();
     };
+    // Every folder below is taken out of its parent's lists first, so that each one frees
+    // only its own items: a deep tree is freed by this loop, not by one call per level.
+    std::vector<TFolder*> below;
+    auto takeSubFolders = [&below](TFolder* f) {
+        below.insert(below.end(), f->FSubFolders.begin(), f->FSubFolders.end());
+        below.insert(below.end(), f->FRemovedSubFolders.begin(), f->FRemovedSubFolders.end());
+        f->FSubFolders.clear();
+        f->FRemovedSubFolders.clear();
+    };
+    takeSubFolders(this);
+    for (size_t i = 0; i < below.size(); ++i) takeSubFolders(below[i]);
     std::vector<TCatalogItem*> items;
     for (TItemEntry& e : FItems) items.push_back(e.Item);
     FItems.clear();
     freeAll(items);
     freeAll(FRemovedItems);
-    freeAll(FSubFolders);
-    freeAll(FRemovedSubFolders);
+    freeAll(below);
 }
 
 std::string TFolder::GetName() const {
@@ -341,16 +351,18 @@ void TFolder::ResortSubFolders() {
 }
 
 void TFolder::RecomputePath() {
-    TFolder* parent = GetParentFolder();
-    std::string parentName = parent ? parent->GetFullName() : std::string();
-    TFolderList subs;
-    {
-        Guard g(FLock);
-        FFullName = parent ? JoinFolderPath(parentName, FName) : FName;
-        subs.insert(subs.end(), FSubFolders.begin(), FSubFolders.end());
-        subs.insert(subs.end(), FRemovedSubFolders.begin(), FRemovedSubFolders.end());
+    // parents before children, without one call per level
+    std::vector<TFolder*> todo{this};
+    while (!todo.empty()) {
+        TFolder* f = todo.back();
+        todo.pop_back();
+        TFolder* parent = f->GetParentFolder();
+        std::string parentName = parent ? parent->GetFullName() : std::string();
+        Guard g(f->FLock);
+        f->FFullName = parent ? JoinFolderPath(parentName, f->FName) : f->FName;
+        todo.insert(todo.end(), f->FSubFolders.begin(), f->FSubFolders.end());
+        todo.insert(todo.end(), f->FRemovedSubFolders.begin(), f->FRemovedSubFolders.end());
     }
-    for (TCustomFolder* f : subs) static_cast<TFolder*>(f)->RecomputePath();
 }
 
 void TFolder::Rename(const std::string& name) {
@@ -662,10 +674,9 @@ void TFolder::ScanSubFolders(TFolderList* out) {
 
 // --- persistence
 
-void TFolder::SaveFolderRecord(TStream& file, TMemoryStream& buffer, int32_t& itemCounter) {
+uint32_t TFolder::SaveOwnRecord(TStream& file, TMemoryStream& buffer, int32_t& itemCounter, TFolderList& subs) {
     std::string name;
     TItemList items;
-    TFolderList subs;
     {
         Guard g(FLock);
         name = FName;
@@ -682,14 +693,28 @@ void TFolder::SaveFolderRecord(TStream& file, TMemoryStream& buffer, int32_t& it
     }
     if (buffer.Position() > kSaveBufferLimit) FlushFolderSaveBuffer(file, buffer);
     buffer.WriteU32(static_cast<uint32_t>(subs.size()));
-    for (TCustomFolder* f : subs) static_cast<TFolder*>(f)->SaveToStream(file, buffer, itemCounter);
+    return static_cast<uint32_t>(subs.size());
+}
+
+void TFolder::SaveFolderRecord(TStream& file, TMemoryStream& buffer, int32_t& itemCounter) {
+    // records follow in tree order (each folder before its subfolders); the walk keeps its
+    // own stack instead of one call per level
+    std::vector<TFolder*> todo{this};
+    TFolderList subs;
+    while (!todo.empty()) {
+        TFolder* f = todo.back();
+        todo.pop_back();
+        subs.clear();
+        f->SaveOwnRecord(file, buffer, itemCounter, subs);
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it) todo.push_back(static_cast<TFolder*>(*it));
+    }
 }
 
 void TFolder::SaveToStream(TStream& file, TMemoryStream& buffer, int32_t& itemCounter) {
     SaveFolderRecord(file, buffer, itemCounter);
 }
 
-void TFolder::LoadFromStream(TStream& stream) {
+uint32_t TFolder::LoadOwnRecord(TStream& stream) {
     // the smallest item record: version, length 0 and seven empty texts
     constexpr int64_t kMinItemBytes = 4 + 2 + 7 * 4;
     constexpr int64_t kMinFolderBytes = 4 + 1 + 4 + 4;
@@ -723,10 +748,33 @@ void TFolder::LoadFromStream(TStream& stream) {
     }
     uint32_t subCount = stream.ReadU32();
     if (static_cast<int64_t>(subCount) > stream.Remaining() / kMinFolderBytes) throw EReadError("Stream read error");
-    for (uint32_t i = 0; i < subCount; ++i) {
-        std::unique_ptr<TFolder> sub(CreateSubFolder(std::string()));
+    return subCount;
+}
+
+void TFolder::LoadFromStream(TStream& stream) {
+    // Subfolder records nest in the data; they are read with a stack of our own, and a
+    // nesting deeper than any path can name stops the load (a crafted file cannot make
+    // us recurse once per level).
+    struct TFrame {
+        TFolder* Folder;
+        uint32_t Left;
+    };
+    std::vector<TFrame> stack;
+    stack.push_back({this, LoadOwnRecord(stream)});
+    while (!stack.empty()) {
+        if (stack.back().Left == 0) {
+            stack.back().Folder->ResortSubFolders();
+            stack.pop_back();
+            continue;
+        }
+        --stack.back().Left;
+        TFolder* parent = stack.back().Folder;
+        if (stack.size() > static_cast<size_t>(kMaxFolderDepth))
+            throw EFolderLoadAbort(Format("Folder records nest deeper than %d levels", kMaxFolderDepth));
+        std::unique_ptr<TFolder> sub(parent->CreateSubFolder(std::string()));
+        uint32_t subCount;
         try {
-            sub->LoadFromStream(stream);
+            subCount = sub->LoadOwnRecord(stream);
         } catch (const EFolderLoadAbort&) {
             throw;
         } catch (const std::exception& e) {
@@ -735,12 +783,15 @@ void TFolder::LoadFromStream(TStream& stream) {
         }
         {
             Guard sg(sub->FLock);
-            sub->FParent = this;
+            sub->FParent = parent;
         }
-        Guard g(FLock);
-        FSubFolders.push_back(sub.release());
+        TFolder* raw = sub.get();
+        {
+            Guard g(parent->FLock);
+            parent->FSubFolders.push_back(sub.release());
+        }
+        stack.push_back({raw, subCount});
     }
-    ResortSubFolders();
 }
 
 // ---------------------------------------------------------------------------

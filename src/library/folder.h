@@ -31,6 +31,9 @@ public:
     // Flush threshold of the save buffer.
     static constexpr int64_t kSaveBufferLimit = 204800;
     static constexpr uint32_t kRootVersion = 10;
+    // Deepest nesting of folder records a load accepts: a path of at most 4096 bytes
+    // names at most 2048 levels. Deeper data is damaged or crafted; the load stops.
+    static constexpr int kMaxFolderDepth = 2048;
 
     explicit TFolder(const std::string& name = std::string());
     ~TFolder() override;
@@ -112,6 +115,10 @@ protected:
     virtual void LoadOptions(TStream&) {}
     // writes name, flag byte, items and subfolders
     void SaveFolderRecord(TStream& file, TMemoryStream& buffer, int32_t& itemCounter);
+    // one folder's record up to its subfolder count (the subfolders are appended to subs)
+    uint32_t SaveOwnRecord(TStream& file, TMemoryStream& buffer, int32_t& itemCounter, TFolderList& subs);
+    // reads one folder's record up to its subfolder count, which it returns
+    uint32_t LoadOwnRecord(TStream& stream);
     bool PurgeImpl(bool recursive, bool purgeItems, bool forDeletion);
     bool HasRemovedSubFolder(const TFolder* folder) const;
     void RemoveSubFolderToRemoved(TFolder* folder);  // parent side of Remove
