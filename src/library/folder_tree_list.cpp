@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/log.h"
-#include "platform/threads.h"
+#include "platform/os_thread.h"
 #include "platform/ui_dispatch.h"
 
 namespace fv {
