@@ -633,3 +633,30 @@ std::string MoveToTrash(const std::string& path) {
 }
 
 }  // namespace fv
+
+namespace fv {
+
+bool FlushFileToDisk(int fd) {
+    return ::fsync(fd) == 0;
+}
+
+void InstallFileWithBackup(const std::string& temp, const std::string& path, const std::string& backup) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+        ::unlink(backup.c_str());
+        if (::link(path.c_str(), backup.c_str()) != 0) ::rename(path.c_str(), backup.c_str());
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throw EFileOpError(Format("Could not put \"%s\" in place: %s", path.c_str(), ErrText(err).c_str()));
+    }
+    // the rename itself reaches the disk with the folder
+    int dfd = ::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
+
+}  // namespace fv

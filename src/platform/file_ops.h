@@ -62,3 +62,16 @@ std::string HomeTrashFolder();
 std::string TrashEscapePath(const std::string& path);
 
 }  // namespace fv
+
+namespace fv {
+
+// Flushes a written file to the disk (data and size); false with errno set on failure.
+bool FlushFileToDisk(int fd);
+// Puts a completely written and flushed file `temp` in place of `path` in one rename, so that
+// `path` is at every moment either the old or the new file. The file it replaces is kept as
+// `backup` (the previous backup goes): a second link to it where the file system has links,
+// otherwise a rename just before the new file comes in. Errors while keeping the backup are
+// ignored; a failing final rename raises EFileOpError and removes `temp`.
+void InstallFileWithBackup(const std::string& temp, const std::string& path, const std::string& backup);
+
+}  // namespace fv
