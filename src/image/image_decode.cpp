@@ -178,16 +178,16 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
     }
     switch (kind) {
         case ikBitmap: {
-            TMemoryStream ms;
-            LoadFileToMemory(fileName, ms);
-            TBitmap bmp;
-            LoadBmpFromMemory(ms.Data().data(), ms.Data().size(), bmp);
+            // the headers are enough: the pixels are never decoded to learn a size
+            TFileStream file(fileName, TFileStream::fmOpenRead);
+            uint8_t head[kBmpHeaderBytes];
+            const int64_t n = file.Read(head, sizeof head);
             int w = 0, h = 0;
             TPixelFormat pf = pf24bit;
-            ReadBmpSize(ms.Data().data(), ms.Data().size(), w, h, pf);
+            ReadBmpFacts(head, n > 0 ? static_cast<size_t>(n) : 0, w, h, pf);
             info.PixelFormat = pf;
-            info.Width = bmp.Width();
-            info.Height = bmp.Height();
+            info.Width = w;
+            info.Height = h;
             return;
         }
         case ikMetafile: {

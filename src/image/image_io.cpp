@@ -99,43 +99,49 @@ struct TMaskChannel {
     }
 };
 
+// RLE pictures are bottom-up; pixels never written stay palette entry 0. The column and row
+// counters never leave 0..W and 0..H: runs and delta escapes are clipped to the picture, so a
+// long or hostile stream can neither overflow them nor write outside the bitmap.
 void DecodeRle(const uint8_t* d, size_t size, const TBmpHeader& h, const uint8_t (*pal)[3], int palCount, TBitmap& bmp) {
-    // RLE pictures are bottom-up; pixels never written stay palette entry 0
     const int W = h.Width, H = h.Height;
     for (int y = 0; y < H; ++y) {
         uint8_t* row = bmp.ScanLine(y);
         for (int x = 0; x < W; ++x) std::memcpy(row + x * 3, pal[0], 3);
     }
-    auto put = [&](int x, int y, int index) {
-        if (x < 0 || x >= W || y < 0 || y >= H) return;
-        if (index >= palCount) index = 0;
-        std::memcpy(bmp.ScanLine(H - 1 - y) + x * 3, pal[index], 3);
+    int x = 0, y = 0;  // 0 <= x <= W, 0 <= y < H inside the loop
+    // n pixels at the current place; pixel(i) gives the palette index of the i-th one
+    auto put = [&](int n, auto pixel) {
+        const int fit = std::min(n, W - x);
+        uint8_t* row = bmp.ScanLine(H - 1 - y);
+        for (int i = 0; i < fit; ++i) {
+            int index = pixel(i);
+            if (index >= palCount) index = 0;
+            std::memcpy(row + (x + i) * 3, pal[index], 3);
+        }
+        x += fit;
     };
     size_t p = h.OffBits;
-    int x = 0, y = 0;
     const bool four = h.Compression == kBiRle4;
     while (p + 1 < size && y < H) {
         const uint8_t n = d[p], v = d[p + 1];
         p += 2;
         if (n > 0) {
-            for (int i = 0; i < n; ++i) put(x++, y, four ? ((i & 1) ? (v & 15) : (v >> 4)) : v);
-        } else if (v == 0) {
+            put(n, [&](int i) { return four ? ((i & 1) ? (v & 15) : (v >> 4)) : v; });
+        } else if (v == 0) {  // end of line
             x = 0;
             ++y;
-        } else if (v == 1) {
+        } else if (v == 1) {  // end of bitmap
             break;
-        } else if (v == 2) {
+        } else if (v == 2) {  // delta: right and up, clipped to the picture
             if (p + 1 >= size) break;
-            x += d[p];
-            y += d[p + 1];
+            x = std::min(W, x + d[p]);
+            y += d[p + 1];  // at most 255 past H; the loop ends there
             p += 2;
-        } else {
+        } else {  // absolute run of v pixels, padded to a 16-bit boundary
             const size_t bytes = four ? (v + 1) / 2 : v;
             if (p + bytes > size) Bad("RLE run past the end");
-            for (int i = 0; i < v; ++i) {
-                const uint8_t b = four ? d[p + i / 2] : d[p + i];
-                put(x++, y, four ? ((i & 1) ? (b & 15) : (b >> 4)) : b);
-            }
+            const uint8_t* s = d + p;
+            put(v, [&](int i) { return four ? ((i & 1) ? (s[i / 2] & 15) : (s[i / 2] >> 4)) : s[i]; });
             p += (bytes + 1) & ~static_cast<size_t>(1);
         }
     }
@@ -174,13 +180,23 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
 
 }  // namespace
 
+void ReadBmpFacts(const uint8_t* data, size_t size, int& width, int& height, TPixelFormat& pf) {
+    const TBmpHeader h = ParseHeader(data, size);
+    width = h.Width;
+    height = h.Height;
+    switch (h.BitCount) {
+        case 1: pf = pf1bit; break;
+        case 4: pf = pf4bit; break;
+        case 8: pf = pf8bit; break;
+        case 16: pf = pf16bit; break;
+        case 24: pf = pf24bit; break;
+        default: pf = pf32bit; break;
+    }
+}
+
 bool ReadBmpSize(const uint8_t* data, size_t size, int& width, int& height, TPixelFormat& pf) {
     try {
-        TBmpHeader h = ParseHeader(data, size);
-        width = h.Width;
-        height = h.Height;
-        pf = h.BitCount <= 8 ? (h.BitCount == 8 ? pf8bit : (h.BitCount == 4 ? pf4bit : pf1bit))
-                             : (h.BitCount == 16 ? pf16bit : (h.BitCount == 24 ? pf24bit : pf32bit));
+        ReadBmpFacts(data, size, width, height, pf);
         return true;
     } catch (const EBitmapFormatError&) {
         return false;

@@ -18,7 +18,11 @@ FV_DECLARE_EXCEPTION(EBitmapFormatError, Exception);
 // Raises EBitmapFormatError for anything it cannot read; sizes and offsets are checked.
 void LoadBmpFromMemory(const uint8_t* data, size_t size, TBitmap& bitmap);
 void LoadBmpFromStream(TStream& stream, TBitmap& bitmap);  // from the position to the end
-// Size and pixel format from the headers only.
+// Size and pixel format from the headers only: ReadBmpFacts raises EBitmapFormatError,
+// ReadBmpSize returns false instead. kBmpHeaderBytes is the most the headers take (file
+// header, the largest info header, bit-field masks); the pixels are never looked at.
+constexpr size_t kBmpHeaderBytes = 14 + 1024 + 16;
+void ReadBmpFacts(const uint8_t* data, size_t size, int& width, int& height, TPixelFormat& pf);
 bool ReadBmpSize(const uint8_t* data, size_t size, int& width, int& height, TPixelFormat& pf);
 
 // Uncompressed-deflate PNG (RGB, 8 bits per channel).

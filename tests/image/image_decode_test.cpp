@@ -325,6 +325,64 @@ TEST(Bmp, RefusesBrokenFiles) {
     EXPECT_EQ(b.Width(), 2);
 }
 
+TEST(Bmp, RleRunsAndDeltasStayInsideThePicture) {
+    const std::vector<uint8_t> pal = {10, 20, 30, 0, 40, 50, 60, 0};
+    const Bgr zero{10, 20, 30}, one{40, 50, 60};
+    TBitmap b;
+    // more than 2^31 pixels of runs on one row of a 2 x 2 picture (about 17 MB of input):
+    // the column must stay clipped at the right edge, then the next line starts over
+    std::vector<uint8_t> runs;
+    const size_t pairs = (size_t(1) << 31) / 255 + 1000;
+    runs.reserve(pairs * 2 + 8);
+    for (size_t i = 0; i < pairs; ++i) runs.insert(runs.end(), {255, 1});
+    runs.insert(runs.end(), {0, 0, 1, 1, 0, 1});
+    auto f = BmpFile(2, 2, 8, false, pal, runs, 1);
+    LoadBmpFromMemory(f.data(), f.size(), b);
+    EXPECT_EQ(PixelAt(b, 0, 1), one);  // bottom row: the long runs
+    EXPECT_EQ(PixelAt(b, 1, 1), one);
+    EXPECT_EQ(PixelAt(b, 0, 0), one);  // top row: one pixel after the end of line
+    EXPECT_EQ(PixelAt(b, 1, 0), zero);
+
+    // RLE8 on a 4 x 3 picture: a delta far to the right clips to the edge (the run after it
+    // writes nothing), a delta up past the top ends the picture
+    f = BmpFile(4, 3, 8, false, pal, {1, 1, 0, 2, 250, 0, 3, 1, 0, 0, 0, 2, 1, 0, 2, 1, 0, 2, 0, 200, 4, 1, 0, 1}, 1);
+    LoadBmpFromMemory(f.data(), f.size(), b);
+    EXPECT_EQ(PixelAt(b, 0, 2), one);
+    EXPECT_EQ(PixelAt(b, 1, 2), zero);
+    EXPECT_EQ(PixelAt(b, 3, 2), zero);
+    EXPECT_EQ(PixelAt(b, 0, 0), zero);
+    EXPECT_EQ(PixelAt(b, 1, 1), one);  // after the end of line the delta moved one right
+    EXPECT_EQ(PixelAt(b, 2, 1), one);
+    EXPECT_EQ(PixelAt(b, 3, 1), zero);
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(PixelAt(b, x, 0), zero) << x;  // nothing written above the picture
+
+    // RLE4: an absolute run of 5 nibbles longer than the 3-pixel row is cut at the edge
+    const std::vector<uint8_t> pal16 = {10, 20, 30, 0, 40, 50, 60, 0};
+    f = BmpFile(3, 1, 4, false, pal16, {0, 5, 0x10, 0x10, 0x10, 0, 0, 1}, 2);
+    LoadBmpFromMemory(f.data(), f.size(), b);
+    EXPECT_EQ(PixelAt(b, 0, 0), one);
+    EXPECT_EQ(PixelAt(b, 1, 0), zero);
+    EXPECT_EQ(PixelAt(b, 2, 0), one);
+}
+
+TEST(Bmp, ImageInfoReadsTheHeadersOnly) {
+    // a 20000 x 20000 picture whose pixels are not in the file: the facts come from the header
+    TTempDir dir;
+    WriteBytes(dir.File("big.bmp"), BmpFile(20000, 20000, 24, false, {}, {1, 2, 3}));
+    TImageInfoRec info;
+    GetImageInfo(dir.File("big.bmp"), ikBitmap, info);
+    EXPECT_EQ(info.Width, 20000);
+    EXPECT_EQ(info.Height, 20000);
+    EXPECT_EQ(info.PixelFormat, pf24bit);
+    TBitmap b;
+    EXPECT_THROW(LoadImage(b, ikBitmap, dir.File("big.bmp")), EBitmapFormatError);
+    // a broken header still raises, a missing file too
+    auto bad = BmpFile(2, 2, 7, false, {}, {});
+    WriteBytes(dir.File("bad.bmp"), bad);
+    EXPECT_THROW(GetImageInfo(dir.File("bad.bmp"), ikBitmap, info), EBitmapFormatError);
+    EXPECT_THROW(GetImageInfo(dir.File("none.bmp"), ikBitmap, info), EFOpenError);
+}
+
 TEST(Bmp, ThroughTheLoaders) {
     TTempDir dir;
     const std::vector<uint8_t> px24(8 * 4 * 3, 77);
