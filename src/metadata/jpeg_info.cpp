@@ -63,6 +63,7 @@ void SkipSegment(TStream& s) {
 // The marker walk of the segment finders: stops at a stop marker, a non-FF byte or
 // when fewer than 4 bytes are left. Calls visit(marker) with the stream just after the
 // marker; visit returns true to end the walk (the stream is left where visit left it).
+// Whatever visit read of a segment it declined, the walk resumes at that segment's end.
 template <class Visit>
 bool WalkSegments(TStream& s, Visit visit) {
     FindJpegStart(s);
@@ -73,7 +74,9 @@ bool WalkSegments(TStream& s, Visit visit) {
         s.ReadBuffer(m, 2);
         if (m[0] != 0xFF || IsStopMarker(m[1])) return false;
         if (IsBareMarker(m[1])) continue;
+        const int64_t segment = s.Position();
         if (visit(m[1])) return true;
+        s.Seek(segment, soBeginning);
         SkipSegment(s);
     }
     return false;
@@ -151,8 +154,9 @@ bool ExtractAppSegment(TStream& s, int n, TMemoryStream& dest) {
     try {
         bool got = WalkSegments(s, [&](uint8_t marker) {
             if (marker != 0xE0 + n) return false;
-            uint16_t len = ReadSegmentLength(s);
-            dest.CopyFrom(s, len - 2 == 0 ? 0 : len - 2);
+            const uint16_t len = ReadSegmentLength(s);
+            // a segment of length 2 has an empty payload (CopyFrom would take 0 as "all")
+            if (len > 2) dest.CopyFrom(s, len - 2);
             return true;
         });
         if (!got) dest.Clear();
@@ -180,15 +184,12 @@ bool ExtractExifSegment(TStream& s, TMemoryStream& dest) {
     try {
         bool got = WalkSegments(s, [&](uint8_t marker) {
             if (marker != 0xE1) return false;
-            int64_t start = s.Position();
-            uint16_t len = ReadSegmentLength(s);
+            const int64_t start = s.Position();
+            const uint16_t len = ReadSegmentLength(s);
             uint8_t h[6];
-            if (len < 8) return false;
+            if (len < 8) return false;  // too short for "Exif" NUL NUL: the walk skips it
             s.ReadBuffer(h, 6);
-            if (!IsExifHeader(h)) {
-                s.Seek(start, soBeginning);
-                return false;
-            }
+            if (!IsExifHeader(h)) return false;
             s.Seek(start + 2, soBeginning);
             dest.CopyFrom(s, len - 2);
             return true;

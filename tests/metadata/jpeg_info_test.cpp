@@ -161,6 +161,29 @@ TEST(JpegInfo, CommentPreviewAndExifBehindXmp) {
     EXPECT_EQ(FindAppSegment(s, 4), -1);
 }
 
+TEST(JpegInfo, SegmentFindersResumeAtTheEndOfEverySegment) {
+    Bytes exif = ExifPayload(ExifTiff(true, 6, "2001:02:03 04:05:06", nullptr));
+    // an empty APP2 (length 2): its payload is empty, not the rest of the file
+    Bytes file = MakeJpeg({{0xE2, {}}, {0xE1, exif}}, 8, 8);
+    TBytesStream s(file.data(), file.size());
+    TMemoryStream seg;
+    ASSERT_TRUE(ExtractAppSegment(s, 2, seg));
+    EXPECT_EQ(seg.Size(), 0);
+    // APP1 segments too short to hold "Exif" NUL NUL (empty, 3 and 5 bytes) come before the real one
+    for (const Bytes& shortApp1 : {Bytes{}, Bytes{'a', 'b', 'c'}, Bytes{0, 0, 0xFF, 0xD9, 0}}) {
+        Bytes f2 = MakeJpeg({{0xE1, shortApp1}, {0xE1, exif}}, 8, 8);
+        TBytesStream s2(f2.data(), f2.size());
+        ASSERT_TRUE(ExtractExifSegment(s2, seg)) << shortApp1.size();
+        EXPECT_EQ(seg.Data(), exif);
+        ASSERT_TRUE(ExtractAppSegment(s2, 1, seg));
+        EXPECT_EQ(seg.Data(), shortApp1);
+        uint8_t options = jiExif;
+        TJpegInfoExRec rec;
+        ReadInfo(f2, options, rec);
+        EXPECT_EQ(rec.Orientation, 6);
+    }
+}
+
 TEST(JpegInfo, SizeReaderToleratesGarbageAndBrokenSegmentsNeverHang) {
     Bytes file = MakeJpeg({{0xE0, {'J', 'F', 'I', 'F', 0}}}, 33, 22);
     // ten garbage bytes between APP0 and the frame header
