@@ -341,28 +341,28 @@ void TExifItem::StoreValue(TTiffReader& r, const TIfdEntry& e, TExifTagIndex ind
             SubjectDistance = rational();
             break;
         }
-        case 47:
-            SubjectLocationX = r.U16(e.Raw);
-            SubjectLocationY = r.U16(e.Raw + 2);
+        case 47: {
+            const std::vector<int64_t> v = r.IntegerValues(e, 2);
+            SubjectLocationX = v.size() > 0 ? static_cast<int32_t>(v[0]) : 0;
+            SubjectLocationY = v.size() > 1 ? static_cast<int32_t>(v[1]) : 0;
             break;
+        }
         case 48: {
-            if (static_cast<int64_t>(r.Base()) + e.Value + 13 > r.StreamSize())
-                throw ETiffFormatError("RelatedSoundFile runs past the end");
-            r.Stream().Seek(r.Base() + e.Value, soBeginning);
-            r.Stream().ReadBuffer(RelatedSoundFile, 13);
+            const std::vector<uint8_t> b = r.ValueBytes(e, sizeof RelatedSoundFile);
+            std::memset(RelatedSoundFile, 0, sizeof RelatedSoundFile);
+            if (!b.empty()) std::memcpy(RelatedSoundFile, b.data(), b.size());
             break;
         }
         case 49: Gamma = rational(); break;
         case 50: {
+            // 2, 3 or 4 values, each read by the stored type (SHORT as written by cameras)
             SubjectArea = TSubjectArea();
-            SubjectArea.Kind = e.Count == 2 ? 0 : e.Count == 3 ? 1 : e.Count == 4 ? 2 : 3;
-            if (SubjectArea.Kind == 0) {
-                SubjectArea.Values[0] = r.U16(e.Raw);
-                SubjectArea.Values[1] = r.U16(e.Raw + 2);
-            } else if (SubjectArea.Kind != 3) {
-                std::vector<uint8_t> b = r.ValueBytes(e);
-                for (uint32_t i = 0; i < e.Count; ++i) SubjectArea.Values[i] = r.U16(b.data() + 2 * i);
+            const uint8_t kind = e.Count == 2 ? 0 : e.Count == 3 ? 1 : e.Count == 4 ? 2 : 3;
+            if (kind != 3) {
+                const std::vector<int64_t> v = r.IntegerValues(e, 4);
+                for (size_t i = 0; i < v.size(); ++i) SubjectArea.Values[i] = static_cast<uint16_t>(v[i]);
             }
+            SubjectArea.Kind = kind;
             break;
         }
         case 51: CustomRendered = Ordinal(integer(), 1, 2); break;
@@ -474,36 +474,27 @@ void TExifItem::StoreRaw(TTiffReader& r, const TIfdEntry& e, TExifTagIndex index
         }
         default: break;
     }
-    int size = TiffTypeSize(e.Type);
-    if (size == 0) return;
-    uint32_t n = e.Count < kMaxRawValues ? e.Count : kMaxRawValues;
+    if (TTiffReader::IsIntegerType(e.Type)) {
+        for (int64_t x : r.IntegerValues(e, kMaxRawValues)) v.Numbers.push_back(static_cast<double>(x));
+        return;
+    }
+    const int size = TiffTypeSize(e.Type);
+    if (e.Type != ttFloat && e.Type != ttDouble) return;
     TIfdEntry limited = e;
-    limited.Count = n;
-    std::vector<uint8_t> b = r.ValueBytes(limited);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* p = b.data() + static_cast<size_t>(i) * size;
+    limited.Count = e.Count < kMaxRawValues ? e.Count : kMaxRawValues;
+    const std::vector<uint8_t> b = r.ValueBytes(limited);
+    for (size_t at = 0; at + static_cast<size_t>(size) <= b.size(); at += static_cast<size_t>(size)) {
+        const uint8_t* p = b.data() + at;
         double x = 0;
-        switch (e.Type) {
-            case ttByte: case ttUndefined: x = p[0]; break;
-            case ttSByte: x = static_cast<int8_t>(p[0]); break;
-            case ttShort: x = r.U16(p); break;
-            case ttSShort: x = static_cast<int16_t>(r.U16(p)); break;
-            case ttLong: x = r.U32(p); break;
-            case ttSLong: x = static_cast<int32_t>(r.U32(p)); break;
-            case ttFloat: {
-                uint32_t bits = r.U32(p);
-                float f;
-                std::memcpy(&f, &bits, 4);
-                x = f;
-                break;
-            }
-            case ttDouble: {
-                uint64_t bits = r.BigEndian() ? (static_cast<uint64_t>(r.U32(p)) << 32) | r.U32(p + 4)
-                                              : (static_cast<uint64_t>(r.U32(p + 4)) << 32) | r.U32(p);
-                std::memcpy(&x, &bits, 8);
-                break;
-            }
-            default: break;
+        if (e.Type == ttFloat) {
+            const uint32_t bits = r.U32(p);
+            float f;
+            std::memcpy(&f, &bits, 4);
+            x = f;
+        } else {
+            const uint64_t bits = r.BigEndian() ? (static_cast<uint64_t>(r.U32(p)) << 32) | r.U32(p + 4)
+                                                : (static_cast<uint64_t>(r.U32(p + 4)) << 32) | r.U32(p);
+            std::memcpy(&x, &bits, 8);
         }
         v.Numbers.push_back(x);
     }

@@ -151,8 +151,11 @@ TRawIfdInfo PentaxNote(TStream& s, int64_t base, int64_t note) {
         TIfdEntry e;
         w.R.ReadEntry(e);
         if (e.Tag == 0x0002) {
-            info.Width = w.R.U16(e.Raw);
-            info.Height = w.R.U16(e.Raw + 2);
+            const std::vector<int64_t> v = w.R.IntegerValues(e, 2);
+            if (v.size() == 2) {
+                info.Width = static_cast<int32_t>(v[0]);
+                info.Height = static_cast<int32_t>(v[1]);
+            }
         } else if (e.Tag == 0x0003) {
             info.JpegLength = w.R.IntegerValue(e);
         } else if (e.Tag == 0x0004) {

@@ -117,6 +117,37 @@ uint32_t TTiffReader::IntegerValue(const TIfdEntry& e) const {
     }
 }
 
+bool TTiffReader::IsIntegerType(uint16_t type) {
+    switch (type) {
+        case ttByte: case ttSByte: case ttUndefined: case ttShort: case ttSShort: case ttLong: case ttSLong: return true;
+        default: return false;
+    }
+}
+
+int64_t TTiffReader::IntegerAt(uint16_t type, const uint8_t* p) const {
+    switch (type) {
+        case ttByte: case ttUndefined: return p[0];
+        case ttSByte: return static_cast<int8_t>(p[0]);
+        case ttShort: return U16(p);
+        case ttSShort: return static_cast<int16_t>(U16(p));
+        case ttLong: return U32(p);
+        case ttSLong: return static_cast<int32_t>(U32(p));
+        default: throw ETiffFormatError(Format("TIFF type %u is not an integer type", type));
+    }
+}
+
+std::vector<int64_t> TTiffReader::IntegerValues(const TIfdEntry& e, uint32_t maxValues) {
+    if (!IsIntegerType(e.Type)) throw ETiffFormatError(Format("TIFF tag %04X: type %u where integers belong", e.Tag, e.Type));
+    TIfdEntry limited = e;
+    limited.Count = e.Count < maxValues ? e.Count : maxValues;
+    const std::vector<uint8_t> b = ValueBytes(limited);
+    const size_t size = static_cast<size_t>(TiffTypeSize(e.Type));
+    std::vector<int64_t> out;
+    out.reserve(limited.Count);
+    for (size_t at = 0; at + size <= b.size(); at += size) out.push_back(IntegerAt(e.Type, b.data() + at));
+    return out;
+}
+
 std::string CleanExifText(const uint8_t* data, size_t count) {
     std::string s;
     s.reserve(count);
@@ -141,6 +172,8 @@ std::string TTiffReader::AsciiValue(const TIfdEntry& e) {
 }
 
 void TTiffReader::RationalParts(const TIfdEntry& e, uint32_t index, uint32_t& num, uint32_t& den) {
+    if (e.Type != ttRational && e.Type != ttSRational)
+        throw ETiffFormatError(Format("TIFF tag %04X: type %u where rationals belong", e.Tag, e.Type));
     int64_t pos = FBase + static_cast<int64_t>(e.Value) + 8ll * index;
     if (index >= e.Count || pos < 0 || pos + 8 > StreamSize())
         throw ETiffFormatError(Format("TIFF tag %04X rational runs past the end", e.Tag));
@@ -199,22 +232,11 @@ std::string TTiffReader::VersionValue(const TIfdEntry& e) const {
 }
 
 std::string TTiffReader::ShortListValue(const TIfdEntry& e) {
-    std::vector<uint8_t> bytes;
-    if (e.Count < 3) {
-        bytes.assign(e.Raw, e.Raw + 2 * e.Count);
-    } else {
-        // far more values than any camera writes: keep the first 64
-        uint32_t n = e.Count > 64 ? 64 : e.Count;
-        int64_t pos = FBase + static_cast<int64_t>(e.Value);
-        if (pos + 2ll * n > StreamSize()) throw ETiffFormatError("TIFF short list runs past the end");
-        bytes.resize(2 * n);
-        FStream.Seek(pos, soBeginning);
-        FStream.ReadBuffer(bytes.data(), 2 * n);
-    }
+    // far more values than any camera writes: keep the first 64
     std::string out;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    for (int64_t v : IntegerValues(e, 64)) {
         if (!out.empty()) out += ',';
-        out += std::to_string(U16(bytes.data() + i));
+        out += std::to_string(v);
     }
     return out;
 }

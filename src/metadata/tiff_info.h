@@ -80,12 +80,20 @@ public:
     // the value bytes: inline when they fit 4 bytes, else at base + offset (checked)
     std::vector<uint8_t> ValueBytes(const TIfdEntry& e, uint32_t maxBytes = 0x7fffffff);
 
-    // value read rules
+    // value read rules. Every reader takes only the bytes the entry's type and count give;
+    // a type the reader does not expect raises ETiffFormatError (the tag is then lost).
     uint32_t IntegerValue(const TIfdEntry& e) const;
+    // BYTE, SBYTE, UNDEFINED, SHORT, SSHORT, LONG, SLONG
+    static bool IsIntegerType(uint16_t type);
+    // one value of an integer type laid out at p (signed types sign-extended)
+    int64_t IntegerAt(uint16_t type, const uint8_t* p) const;
+    // the first min(count, maxValues) values of an integer-typed entry, each by its type
+    std::vector<int64_t> IntegerValues(const TIfdEntry& e, uint32_t maxValues);
     char CharValue(const TIfdEntry& e) const { return static_cast<char>(e.Raw[0]); }
     std::string AsciiValue(const TIfdEntry& e);
     float RationalValue(const TIfdEntry& e, uint32_t index = 0);
-    // numerator and denominator of the index-th rational (signed types cast back by callers)
+    // numerator and denominator of the index-th rational (signed types cast back by callers);
+    // only RATIONAL and SRATIONAL entries hold rationals
     void RationalParts(const TIfdEntry& e, uint32_t index, uint32_t& num, uint32_t& den);
     TDateTime DateTimeValue(const TIfdEntry& e);
     int SubSecValue(const TIfdEntry& e);

@@ -164,6 +164,53 @@ TEST(ExifItem, EncodedTextsFollowTheirCharacterCode) {
     EXPECT_EQ(JisToSjis("\x1b$B%\"\x1b(B"), "\x83\x41");
 }
 
+// One Exif IFD holding the given entries (added by fill).
+template <class Fill>
+Bytes ExifWith(bool big, Fill fill) {
+    TTiffBuilder b(big);
+    int ifd0 = b.AddIfd(), exif = b.AddIfd();
+    b.Pointer(ifd0, 0x8769, exif);
+    fill(b, exif);
+    return b.Build();
+}
+
+TEST(ExifItem, ValuesAreReadByTheirStoredTypeAndCount) {
+    for (bool big : {false, true}) {
+        TExifItem x;
+        // SubjectArea as 3 BYTEs (inline, 3 bytes only), then as 4 LONGs (16 bytes at an offset)
+        ASSERT_TRUE(Load(x, ExifWith(big, [](TTiffBuilder& b, int d) { b.Typed(d, 0x9214, 1, 3, {10, 20, 30}); })));
+        EXPECT_TRUE(x.IsPresent(50));
+        EXPECT_EQ(x.SubjectArea.Kind, 1);
+        EXPECT_EQ(x.SubjectArea.Values[0], 10);
+        EXPECT_EQ(x.SubjectArea.Values[1], 20);
+        EXPECT_EQ(x.SubjectArea.Values[2], 30);
+        EXPECT_EQ(x.SubjectArea.Values[3], 0);
+        ASSERT_TRUE(Load(x, ExifWith(big, [](TTiffBuilder& b, int d) { b.Long(d, 0x9214, {1, 2, 300, 40000}); })));
+        EXPECT_EQ(x.SubjectArea.Kind, 2);
+        EXPECT_EQ(x.SubjectArea.Values[2], 300);
+        EXPECT_EQ(x.SubjectArea.Values[3], 40000);
+        // a text where numbers belong loses the tag
+        ASSERT_TRUE(Load(x, ExifWith(big, [](TTiffBuilder& b, int d) { b.Ascii(d, 0x9214, "ab"); })));
+        EXPECT_FALSE(x.IsPresent(50));
+        EXPECT_EQ(x.SubjectArea.Kind, 3);
+
+        // ISO speed as one LONG, SubjectLocation as two BYTEs, FNumber stored as a SHORT
+        ASSERT_TRUE(Load(x, ExifWith(big, [](TTiffBuilder& b, int d) {
+            b.Long(d, 0x8827, {400});
+            b.Typed(d, 0xA214, 1, 2, {7, 9});
+            b.Short(d, 0x829D, {4});
+        })));
+        EXPECT_EQ(x.ISOSpeedRatings, "400") << big;
+        EXPECT_EQ(x.SubjectLocationX, 7);
+        EXPECT_EQ(x.SubjectLocationY, 9);
+        EXPECT_TRUE(x.IsPresent(47));
+        EXPECT_FALSE(x.IsPresent(37));  // no rational to read: the tag is lost, not read at a made-up offset
+        // RelatedSoundFile takes only the bytes its count gives
+        ASSERT_TRUE(Load(x, ExifWith(big, [](TTiffBuilder& b, int d) { b.Ascii(d, 0xA004, "abc"); })));
+        EXPECT_STREQ(x.RelatedSoundFile, "abc");
+    }
+}
+
 TEST(ExifItem, BadStructuresLoseOnlyWhatIsBroken) {
     TExifItem x;
     EXPECT_FALSE(Load(x, Bytes{'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0}));  // shorter than 11 bytes

@@ -58,6 +58,10 @@ public:
         }
         FIfds[ifd].push_back({tag, type, static_cast<uint32_t>(v.size()), d});
     }
+    // any type and count with these value bytes (file order)
+    void Typed(int ifd, uint16_t tag, uint16_t type, uint32_t count, const Bytes& d) {
+        FIfds[ifd].push_back({tag, type, count, d});
+    }
     void Pointer(int ifd, uint16_t tag, int target) { FIfds[ifd].push_back({tag, 4, 1, {}, target}); }
     void Raw(int ifd, uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
         FIfds[ifd].push_back({tag, type, count, {}, -1, value});

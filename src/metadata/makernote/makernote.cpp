@@ -33,25 +33,8 @@ void ReadMakerNoteEntry(TTiffReader& r, const TIfdEntry& e, TMakerNoteRec& rec) 
         rec.LastIndex = static_cast<int32_t>(n) - 1;
         return;
     }
-    int size = TiffTypeSize(e.Type);
-    if (size == 0 || size > 4) return;
-    TIfdEntry limited = e;
-    limited.Count = n;
-    std::vector<uint8_t> b = r.ValueBytes(limited);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t* p = b.data() + static_cast<size_t>(i) * size;
-        int64_t v = 0;
-        switch (e.Type) {
-            case ttByte: case ttUndefined: v = p[0]; break;
-            case ttSByte: v = static_cast<int8_t>(p[0]); break;
-            case ttShort: v = r.U16(p); break;
-            case ttSShort: v = static_cast<int16_t>(r.U16(p)); break;
-            case ttLong: v = r.U32(p); break;
-            case ttSLong: v = static_cast<int32_t>(r.U32(p)); break;
-            default: break;
-        }
-        rec.Integers.push_back(v);
-    }
+    if (!TTiffReader::IsIntegerType(e.Type)) return;
+    rec.Integers = r.IntegerValues(e, kMaxMakerValues);
     rec.LastIndex = static_cast<int32_t>(n) - 1;
 }
 
