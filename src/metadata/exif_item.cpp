@@ -58,8 +58,16 @@ bool TExifItem::LoadFromFile(const std::string& fileName, bool isJpeg, bool read
 }
 
 bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
+    // a reused item shows the new file only: the typed fields count through Present, the
+    // lists and the PrintIM state start over
     Present.reset();
     HasOrientation = false;
+    Orientation = 1;
+    Lines.clear();
+    MakerNoteLines.clear();
+    HasPrintIM = false;
+    PrintIMHeader.clear();
+    PrintIMLines.clear();
     for (auto& raw : Raw) raw = TExifRawValue();
     Stream = &stream;
     struct TClearStream {
@@ -138,8 +146,6 @@ bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
 
     if (readMakerNote && makerPos >= 0 && makerPos < size) {
         try {
-            Lines.clear();
-            MakerNoteLines.clear();
             stream.Seek(makerPos, soBeginning);
             if (!HasOrinMakerNote(stream)) DecodeMakerNote(*this, r, makerPos, makerLen);
         } catch (const std::exception&) {

@@ -289,6 +289,35 @@ TEST(ExifItem, MakerNotesAreDecodedByMakeAndHeader) {
     EXPECT_TRUE(x.MakerNoteLines.empty());
 }
 
+TEST(ExifItem, AReusedItemKeepsNothingOfThePreviousFile) {
+    Bytes olympus = {'O', 'L', 'Y', 'M', 'P', 0, 1, 0, 1, 0, 0x01, 0x02, 3, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    TTiffBuilder b(false);
+    int ifd0 = b.AddIfd(), exif = b.AddIfd();
+    b.Ascii(ifd0, 0x010F, "OLYMPUS");
+    b.Short(ifd0, 0x0112, {8});
+    b.Pointer(ifd0, 0x8769, exif);
+    b.Undefined(ifd0, 0xC4A5, {'P', 'r', 'i', 'n', 't', 'I', 'M', 0, '0', '3', '0', '0', 0, 0, 1, 0, 7, 0, 1, 2, 3, 4});
+    b.Undefined(exif, 0x927C, olympus);
+    TExifItem x;
+    ASSERT_TRUE(Load(x, b.Build()));
+    ASSERT_EQ(x.Lines.size(), 1u);
+    ASSERT_TRUE(x.HasPrintIM);
+    ASSERT_EQ(x.PrintIMLines.size(), 1u);
+    EXPECT_EQ(x.Orientation, 8);
+    // a second file without maker note, PrintIM or orientation
+    TTiffBuilder plain(false);
+    plain.Ascii(plain.AddIfd(), 0x010F, "Other");
+    ASSERT_TRUE(Load(x, plain.Build()));
+    EXPECT_TRUE(x.Lines.empty());
+    EXPECT_TRUE(x.MakerNoteLines.empty());
+    EXPECT_FALSE(x.HasPrintIM);
+    EXPECT_TRUE(x.PrintIMHeader.empty());
+    EXPECT_TRUE(x.PrintIMLines.empty());
+    EXPECT_EQ(x.Orientation, 1);
+    EXPECT_FALSE(x.HasOrientation);
+    EXPECT_EQ(x.Make, "Other");
+}
+
 TEST(ExifItem, ReadsCameraFiles) {
     struct TExpect {
         const char* File;
