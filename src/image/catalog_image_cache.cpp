@@ -1,0 +1,380 @@
+#include "image/catalog_image_cache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <unordered_map>
+
+#include "core/log.h"
+#include "image/correction.h"
+#include "image/jpeg_codec.h"
+#include "image/resample.h"
+#include "image/transform.h"
+#include "library/catalog_item.h"
+#include "platform/resource_lock.h"
+
+namespace fv {
+
+namespace {
+
+const char* const kInvalidCacheData = "キャッシュデータが不正です。";
+
+bool IsStoreError(const std::exception& e) {
+    return dynamic_cast<const EImageCacheMasterError*>(&e) != nullptr ||
+           dynamic_cast<const ECacheStreamError*>(&e) != nullptr;
+}
+
+// 1-pixel sunken edge: shadow on the top and left, light on the bottom and right
+void DrawSunkenEdge(TBitmap& canvas, int x, int y, int w, int h) {
+    const auto put = [&](int px, int py, uint8_t v) {
+        if (px < 0 || py < 0 || px >= canvas.Width() || py >= canvas.Height()) return;
+        uint8_t* p = canvas.ScanLine(py) + px * canvas.BytesPerPixel();
+        p[0] = p[1] = p[2] = v;
+    };
+    for (int i = 0; i < w; ++i) {
+        put(x + i, y, 128);
+        put(x + i, y + h - 1, 255);
+    }
+    for (int j = 0; j < h; ++j) {
+        put(x, y + j, 128);
+        put(x + w - 1, y + j, 255);
+    }
+}
+
+// copies pic into canvas at (x, y), clipped
+void Blit(const TBitmap& pic, TBitmap& canvas, int x, int y) {
+    const int bpp = canvas.BytesPerPixel();
+    for (int j = 0; j < pic.Height(); ++j) {
+        const int cy = y + j;
+        if (cy < 0 || cy >= canvas.Height()) continue;
+        const uint8_t* s = pic.ScanLine(j);
+        uint8_t* d = canvas.ScanLine(cy);
+        for (int i = 0; i < pic.Width(); ++i) {
+            const int cx = x + i;
+            if (cx < 0 || cx >= canvas.Width()) continue;
+            std::memcpy(d + cx * bpp, s + i * 3, 3);
+        }
+    }
+}
+
+}  // namespace
+
+TCatalogImageCacheMaster::~TCatalogImageCacheMaster() {
+    FreeSegments();
+    FFolderLock.reset();
+}
+
+void TCatalogImageCacheMaster::RaiseError(const std::string& message) {
+    throw ECatalogImageCacheMasterError(message);
+}
+
+std::string TCatalogImageCacheMaster::IndexFileName() const { return GetFolder() + "/Cache.tdb"; }
+
+void TCatalogImageCacheMaster::DeleteIndexFile() {
+    std::error_code ec;
+    std::filesystem::remove(IndexFileName(), ec);
+}
+
+void TCatalogImageCacheMaster::Initialize(uint8_t mode, const std::string& folder, bool useFiles, int64_t maxSize) {
+    FOwnsFiles = false;
+    FFolderLock.reset();
+    if (mode == cmFiles && useFiles) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        auto lock = std::make_unique<TResourceLock>(folder + "/Cache");
+        if (lock->BeginWrite(0)) {
+            FFolderLock = std::move(lock);
+            FOwnsFiles = true;
+        } else {
+            WriteLog(Format("%s.Initialize : \"%s\" is used by another process; thumbnails are kept in memory",
+                            ClassName(), folder.c_str()));
+            TImageCacheMaster::Initialize(2, folder, false, maxSize);
+            return;
+        }
+    }
+    TImageCacheMaster::Initialize(mode, folder, useFiles, maxSize);
+    if (mode != cmFiles && !GetFolder().empty()) DeleteIndexFile();
+}
+
+void TCatalogImageCacheMaster::Remember(TCatalogItem* item) {
+    std::lock_guard g(FItemsLock);
+    FItems[item->RuntimeId()] = item;
+}
+
+void TCatalogImageCacheMaster::ForgetItem(TCatalogItem* item) {
+    if (!item) return;
+    RemoveCacheRecord(item->RuntimeId());
+    std::lock_guard g(FItemsLock);
+    FItems.erase(item->RuntimeId());
+    FFailures.erase(item->RuntimeId());
+}
+
+void TCatalogImageCacheMaster::ItemsDropped(const std::vector<uint32_t>& items) {
+    if (!GetUseFiles()) return;
+    std::vector<TCatalogItem*> found;
+    {
+        std::lock_guard g(FItemsLock);
+        for (uint32_t id : items) {
+            auto it = FItems.find(id);
+            if (it != FItems.end()) found.push_back(it->second);
+        }
+    }
+    for (TCatalogItem* item : found) item->SetCachedSize(0);
+}
+
+int32_t TCatalogImageCacheMaster::CachedSizeOf(TCatalogItem* item) {
+    if (!item) return 0;
+    return GetUseFiles() ? item->GetCachedSize() : GetCacheValue(item->RuntimeId());
+}
+
+void TCatalogImageCacheMaster::MarkFailed(TCatalogItem* item, int32_t size) {
+    if (!item) return;
+    std::lock_guard g(FItemsLock);
+    FFailures[item->RuntimeId()] = TFailure{size, item->GetFileTime(), item->GetFileSize()};
+}
+
+bool TCatalogImageCacheMaster::HasFailed(TCatalogItem* item, int32_t size) {
+    if (!item) return false;
+    std::lock_guard g(FItemsLock);
+    auto it = FFailures.find(item->RuntimeId());
+    if (it == FFailures.end()) return false;
+    // a changed file gets another chance
+    if (it->second.FileTime != item->GetFileTime() || it->second.FileSize != item->GetFileSize()) {
+        FFailures.erase(it);
+        return false;
+    }
+    return it->second.Size == size;
+}
+
+// ---- the index file ----
+
+void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
+    int64_t countPos = -1;
+    int32_t count = 0;
+    try {
+        TImgCacheRecords records;
+        int32_t current = 0;
+        if (GetAllCacheRecords(records, current) == 0) return;
+        std::unordered_map<uint32_t, int32_t> index;
+        index.reserve(catalog.size());
+        for (size_t i = 0; i < catalog.size(); ++i)
+            if (catalog[i]) index.emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
+        std::unordered_map<uint32_t, TCatalogItem*> items;
+        {
+            std::lock_guard g(FItemsLock);
+            for (auto& [id, item] : FItems) items.emplace(id, item);
+        }
+        file.WriteBuffer(kCacheIndexSignature, 8);
+        file.WriteU32(kCacheIndexVersion);
+        file.WriteI32(current);
+        countPos = file.Position();
+        file.WriteI32(0);
+        // the records go out in one buffer; the count is patched afterwards
+        TMemoryStream body;
+        for (const auto& r : records) {
+            auto at = index.find(r.Item);
+            if (at == index.end()) continue;  // not in the catalog: nothing could find it again
+            auto it = items.find(r.Item);
+            if (it != items.end() && it->second->GetState() == isDeleted) continue;
+            body.WriteI32(at->second);
+            body.WriteI32(r.Value);
+            body.WriteI32(r.Segment);
+            body.WriteI64(r.Offset);
+            ++count;
+        }
+        file.WriteBuffer(body.Data().data(), static_cast<int64_t>(body.Data().size()));
+        file.Seek(countPos, soBeginning);
+        file.WriteI32(count);
+        file.Seek(0, soEnd);
+    } catch (const std::exception& e) {
+        if (countPos >= 0) {
+            try {
+                file.Seek(countPos, soBeginning);
+                file.WriteI32(count);
+            } catch (...) {
+            }
+        }
+        Reraise("SaveToStream", e);
+    }
+}
+
+void TCatalogImageCacheMaster::LoadFromStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
+    try {
+        char signature[8];
+        file.ReadBuffer(signature, 8);
+        const uint32_t version = file.ReadU32();
+        if (std::memcmp(signature, kCacheIndexSignature, 8) != 0 || version != kCacheIndexVersion)
+            RaiseError(kInvalidCacheData);
+        const int32_t current = file.ReadI32();
+        const int32_t n = file.ReadI32();
+        // the count must agree with the bytes that follow before anything is allocated
+        if (n < 0 || static_cast<int64_t>(n) * kCacheIndexRecordSize > file.Remaining()) RaiseError(kInvalidCacheData);
+        if (current < 0 || current >= kCacheSegmentCount) RaiseError(kInvalidCacheData);
+        std::vector<uint8_t> body(static_cast<size_t>(n) * kCacheIndexRecordSize);
+        file.ReadBuffer(body.data(), static_cast<int64_t>(body.size()));
+        TBytesStream in(body.data(), body.size());
+        TImgCacheRecords records;
+        records.reserve(static_cast<size_t>(n));
+        std::vector<TCatalogItem*> listed;
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t index = in.ReadI32();
+            TImgCacheRecord r;
+            r.Value = in.ReadI32();
+            r.Segment = in.ReadI32();
+            r.Offset = in.ReadI64();
+            if (index < 0 || static_cast<size_t>(index) >= catalog.size() || !catalog[index]) continue;
+            if (r.Segment < 0 || r.Segment >= kCacheSegmentCount || r.Offset < 0 || r.Value <= 0) continue;
+            TCatalogItem* item = catalog[index];
+            r.Item = item->RuntimeId();
+            records.push_back(r);
+            listed.push_back(item);
+        }
+        SetAllCacheRecords(records, current);
+        // pictures whose segment was deleted or cut short since the index was written
+        const std::vector<uint32_t> gone = DropUnreadableRecords();
+        std::vector<uint32_t> sortedGone(gone);
+        std::sort(sortedGone.begin(), sortedGone.end());
+        for (TCatalogItem* item : listed) {
+            if (std::binary_search(sortedGone.begin(), sortedGone.end(), item->RuntimeId())) continue;
+            // a number listed twice keeps its last record; the item's size follows that record
+            const int32_t kept = GetCacheValue(item->RuntimeId());
+            if (kept == 0) continue;
+            Remember(item);
+            if (GetUseFiles()) item->SetCachedSize(kept);
+        }
+    } catch (const std::exception& e) {
+        Reraise("LoadfromStream", e);
+    }
+}
+
+void TCatalogImageCacheMaster::SaveCacheData(const std::vector<TCatalogItem*>& catalog) {
+    if (GetMode() != cmFiles || !FOwnsFiles) return;
+    try {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(GetFolder(), ec)) return;
+        const std::string name = IndexFileName();
+        const std::string temp = name + ".new";
+        {
+            TFileStream file(temp, TFileStream::fmCreate);
+            SaveToStream(file, catalog);
+        }
+        std::filesystem::rename(temp, name, ec);
+        if (ec) {
+            std::filesystem::remove(temp, ec);
+            throw EFCreateError(Format("Cannot create file \"%s\". %s", name.c_str(), ec.message().c_str()));
+        }
+    } catch (const std::exception& e) {
+        Reraise("SaveCacheData", e);
+    }
+}
+
+void TCatalogImageCacheMaster::LoadCacheData(const std::vector<TCatalogItem*>& catalog) {
+    if (GetMode() != cmFiles || !FOwnsFiles) return;
+    const std::string name = IndexFileName();
+    std::error_code ec;
+    if (!std::filesystem::exists(name, ec)) {
+        // without an index nothing in the segments can be found again
+        ClearAll();
+        return;
+    }
+    try {
+        TFileStream file(name, TFileStream::fmOpenRead);
+        LoadFromStream(file, catalog);
+    } catch (const std::exception& e) {
+        WriteLogFailed(Format("%s.LoadCacheData", ClassName()), e);
+        ClearAll();
+        std::lock_guard g(FItemsLock);
+        for (auto& [id, item] : FItems) item->SetCachedSize(0);
+    }
+    DeleteIndexFile();
+}
+
+// ---- pictures ----
+
+bool TCatalogImageCacheMaster::AddCatalogStream(TCatalogItem* item, TMemoryStream* jpegStream, int32_t size) {
+    if (!item) RaiseError("Item = nil");
+    if (!jpegStream) RaiseError("MemoryStream = nil");
+    if (jpegStream->Size() <= 0) RaiseError("MemoryStream is Empty");
+    try {
+        Remember(item);
+        if (!WriteCacheImage(item->RuntimeId(), jpegStream, size)) return false;
+        if (GetUseFiles()) item->SetCachedSize(size);
+        return true;
+    } catch (const std::exception& e) {
+        if (IsStoreError(e)) return false;
+        Reraise("AddCatalogStream", e);
+    }
+}
+
+bool TCatalogImageCacheMaster::AddCatalogImage(TCatalogItem* item, const TBitmap* bitmap, int32_t size) {
+    if (!item) RaiseError("Item = nil");
+    if (!bitmap) RaiseError("BMP = nil");
+    if (bitmap->Empty()) RaiseError("BMP is Empty");
+    try {
+        Remember(item);
+        if (!WriteCacheImage(item->RuntimeId(), bitmap, size)) return false;
+        if (GetUseFiles()) item->SetCachedSize(size);
+        return true;
+    } catch (const std::exception& e) {
+        if (IsStoreError(e)) return false;
+        Reraise("AddCatalogImage", e);
+    }
+}
+
+bool TCatalogImageCacheMaster::GetCatalogImage(TCatalogItem* item, TBitmap* bitmap, int32_t& size) {
+    if (!item) RaiseError("Item = nil");
+    if (!bitmap) RaiseError("BMP = nil");
+    try {
+        size = 0;
+        if (!ReadCacheImage(item->RuntimeId(), bitmap, size) || bitmap->Empty() || size == 0) return false;
+        ApplyOrientation(*bitmap, item->GetOrientation());
+        const TCorrectionRecord c = item->GetCorrection();
+        if (c.Enabled) ApplyCorrections(*bitmap, c);
+        return true;
+    } catch (const std::exception& e) {
+        if (IsStoreError(e)) return false;
+        Reraise("GetCatalogImage", e);
+    }
+}
+
+bool TCatalogImageCacheMaster::DrawCatalogImage(TCatalogItem* item, int32_t cellSize, const TRect& rect,
+                                                TBitmap* canvas) {
+    if (!item) RaiseError("Item = nil");
+    if (!canvas) RaiseError("Canvas = nil");
+    if (cellSize == 0) RaiseError("ImgSize = 0");
+    try {
+        TBitmap pic;
+        int32_t size = 0;
+        if (!GetCatalogImage(item, &pic, size)) return false;
+        int w = pic.Width(), h = pic.Height();
+        const bool fits = (w == cellSize && h <= cellSize) || (w <= cellSize && h == cellSize);
+        const bool recorded = w == item->GetWidth() && h == item->GetHeight();
+        if (!fits && !recorded) {
+            const TSize fit = FitSize(rect.Width() + 1, rect.Height() + 1, w, h);
+            if (fit.Width > 0 && fit.Height > 0 && (fit.Width != w || fit.Height != h)) {
+                TBitmap scaled(fit.Width, fit.Height);
+                FilteredResample(pic, scaled, fkTriangle);
+                pic.Swap(scaled);
+                w = fit.Width;
+                h = fit.Height;
+            }
+        }
+        const int x = (rect.Left + rect.Right - w + 1) / 2;
+        const int y = (rect.Top + rect.Bottom - h + 1) / 2;
+        Blit(pic, *canvas, x, y);
+        DrawSunkenEdge(*canvas, x - 1, y - 1, w + 2, h + 2);
+        return true;
+    } catch (const std::exception& e) {
+        if (IsStoreError(e)) return false;
+        Reraise("DrawCatalogImage", e);
+    }
+}
+
+std::unique_ptr<TCatalogImageCacheMaster> CreateCatalogImageCache(const std::string& dataFolder, uint8_t cacheKind,
+                                                                  uint32_t cacheMaxSizeMB) {
+    auto cache = std::make_unique<TCatalogImageCacheMaster>();
+    cache->Initialize(cacheKind, dataFolder, true, static_cast<int64_t>(cacheMaxSizeMB) * 1024 * 1024);
+    return cache;
+}
+
+}  // namespace fv

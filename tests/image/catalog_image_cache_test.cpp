@@ -1,0 +1,305 @@
+#include "image/catalog_image_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "bitmap_test_util.h"
+#include "library/catalog_item.h"
+
+using namespace fv;
+using namespace fv::testutil;
+
+namespace {
+
+struct CatalogCache : ::testing::Test {
+    TTempDir dir;
+    std::string folder = dir.File("data");
+    std::vector<std::unique_ptr<TCatalogItem>> owned;
+    std::vector<TCatalogItem*> catalog;
+
+    void MakeCatalog(int n) {
+        for (int i = 0; i < n; ++i) {
+            owned.push_back(std::make_unique<TCatalogItem>());
+            catalog.push_back(owned.back().get());
+        }
+    }
+    // a flat picture whose colour names the item
+    static TBitmap PictureOf(int index, int w = 160, int h = 120) {
+        return Flat(w, h, static_cast<uint8_t>(20 + 9 * index));
+    }
+    static int IndexOfColour(const TBitmap& b) { return (PixelAt(b, b.Width() / 2, b.Height() / 2).G - 20 + 4) / 9; }
+};
+
+void WriteIndex(const std::string& file, int32_t current, const std::vector<TImgCacheRecord>& records,
+                int32_t count = -1) {
+    TFileStream f(file, TFileStream::fmCreate);
+    f.WriteBuffer("CIC_Head", 8);
+    f.WriteU32(4097);
+    f.WriteI32(current);
+    f.WriteI32(count < 0 ? static_cast<int32_t>(records.size()) : count);
+    for (const auto& r : records) {
+        f.WriteI32(static_cast<int32_t>(r.Item));
+        f.WriteI32(r.Value);
+        f.WriteI32(r.Segment);
+        f.WriteI64(r.Offset);
+    }
+}
+
+}  // namespace
+
+// Save at the end of a run, load at the next start: the same pictures, the items' cached sizes
+// restored; the index is consumed by the load.
+TEST_F(CatalogCache, IndexSurvivesARestart) {
+    MakeCatalog(10);
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        ASSERT_TRUE(c.OwnsFiles());
+        for (int i = 0; i < 10; i += 2) {
+            TBitmap b = PictureOf(i);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 160));
+            EXPECT_EQ(catalog[i]->GetCachedSize(), 160);
+        }
+        catalog[4]->SetState(isDeleted);  // a removed item is not written
+        c.SaveCacheData(catalog);
+    }
+    ASSERT_TRUE(std::filesystem::exists(folder + "/Cache.tdb"));
+    EXPECT_EQ(std::filesystem::file_size(folder + "/Cache.tdb"), 20u + 4 * 20u);
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+    c.LoadCacheData(catalog);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/Cache.tdb"));
+    for (int i = 0; i < 10; ++i) {
+        TBitmap b;
+        int32_t size = 0;
+        const bool cached = i % 2 == 0 && i != 4;
+        EXPECT_EQ(c.GetCatalogImage(catalog[i], &b, size), cached) << i;
+        EXPECT_EQ(catalog[i]->GetCachedSize(), cached ? 160 : 0) << i;
+        if (cached) {
+            EXPECT_EQ(IndexOfColour(b), i);
+        }
+    }
+}
+
+// Records naming items that do not exist are dropped, the others load; damaged indexes start
+// the cache empty and are deleted; a missing index empties the segments.
+TEST_F(CatalogCache, BadIndexesNeverStopTheStart) {
+    MakeCatalog(10);
+    int64_t offsets[3];
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        for (int i = 0; i < 3; ++i) {
+            TBitmap b = PictureOf(i);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 160));
+            TImgCacheRecord r;
+            c.GetImgCacheRecord(catalog[i]->RuntimeId(), r);
+            offsets[i] = r.Offset;
+        }
+    }
+    const std::string index = folder + "/Cache.tdb";
+    WriteIndex(index, 0, {{0, 160, 0, offsets[0]}, {12, 160, 0, offsets[1]}, {2, 160, 0, offsets[2]},
+                          {1, 160, 9, offsets[1]}, {3, 160, 0, offsets[1] + 7}});
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        TImgCacheRecords all;
+        int32_t current;
+        EXPECT_EQ(c.GetAllCacheRecords(all, current), 2);  // index 12, segment 9 and the torn offset go
+        EXPECT_EQ(c.GetCacheValue(catalog[0]->RuntimeId()), 160);
+        EXPECT_EQ(c.GetCacheValue(catalog[2]->RuntimeId()), 160);
+        EXPECT_EQ(catalog[3]->GetCachedSize(), 0);
+    }
+    const std::vector<std::vector<uint8_t>> damaged = {
+        {},                                             // empty (what an empty cache wrote)
+        {'C', 'I', 'C', '_', 'H', 'e', 'a', 'd', 1},    // truncated header
+        {'X', 'I', 'C', '_', 'H', 'e', 'a', 'd', 0x01, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    };
+    for (const auto& bytes : damaged) {
+        WriteBytes(index, bytes);
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        EXPECT_FALSE(std::filesystem::exists(index));
+        EXPECT_EQ(c.TotalSize(), 0);
+    }
+    // a count far beyond the file's bytes, and a current segment outside the ring
+    WriteIndex(index, 0, {{0, 160, 0, 0}}, 0x7fffffff);
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        TImgCacheRecords all;
+        int32_t current;
+        EXPECT_EQ(c.GetAllCacheRecords(all, current), 0);
+    }
+    WriteIndex(index, 31, {{0, 160, 0, 0}});
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+    c.LoadCacheData(catalog);
+    TImgCacheRecords all;
+    int32_t current;
+    EXPECT_EQ(c.GetAllCacheRecords(all, current), 0);
+}
+
+TEST_F(CatalogCache, DeletingOneSegmentLosesExactlyItsPictures) {
+    MakeCatalog(12);
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, 8 * 40000);
+        for (int i = 0; i < 12; ++i) {
+            TBitmap b = Noise(120, 90, static_cast<uint32_t>(i + 1));  // about 16 KB each: two a segment
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 120));
+        }
+        c.SaveCacheData(catalog);
+    }
+    std::vector<int> segmentOf(12);
+    {
+        TFileStream f(folder + "/Cache.tdb", TFileStream::fmOpenRead);
+        f.Seek(20, soBeginning);
+        for (int k = 0; k < 12; ++k) {
+            const int32_t index = f.ReadI32();
+            f.ReadI32();
+            segmentOf[index] = f.ReadI32();
+            f.ReadI64();
+        }
+    }
+    ASSERT_GE(segmentOf[11], 2);
+    std::filesystem::remove(CacheSegmentFileName(folder, 1));
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, 8 * 40000);
+    c.LoadCacheData(catalog);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(catalog[i]->GetCachedSize(), segmentOf[i] == 1 ? 0 : 120) << i;
+}
+
+// Orientation and corrections are applied on every read; the stored picture never changes.
+TEST_F(CatalogCache, OrientationAndCorrectionsApplyOnRead) {
+    MakeCatalog(1);
+    TCatalogItem* item = catalog[0];
+    TCatalogImageCacheMaster c;
+    c.Initialize(2, "", false, kDefaultCacheMaxSize);
+    TBitmap pic = MakeBitmap(160, 120, [](int x, int) { return x < 80 ? Bgr{0, 0, 250} : Bgr{250, 0, 0}; });
+    ASSERT_TRUE(c.AddCatalogImage(item, &pic, 160));
+    EXPECT_EQ(item->GetCachedSize(), 0);  // memory caches keep the size in the record only
+    EXPECT_EQ(c.CachedSizeOf(item), 160);
+    TBitmap b;
+    int32_t size = 0;
+    ASSERT_TRUE(c.GetCatalogImage(item, &b, size));
+    EXPECT_EQ(b.Width(), 160);
+    EXPECT_GT(PixelAt(b, 10, 60).R, 200);
+    item->SetOrientation(6);  // a clockwise quarter turn: the red left half ends on top
+    ASSERT_TRUE(c.GetCatalogImage(item, &b, size));
+    EXPECT_EQ(b.Width(), 120);
+    EXPECT_EQ(b.Height(), 160);
+    EXPECT_GT(PixelAt(b, 60, 10).R, 200);
+    EXPECT_GT(PixelAt(b, 60, 150).B, 200);
+    TCorrectionRecord cr = item->GetCorrection();
+    cr.Enabled = 1;
+    cr.Filter1 = 3;  // invert
+    item->SetCorrection(cr);
+    ASSERT_TRUE(c.GetCatalogImage(item, &b, size));
+    EXPECT_LT(PixelAt(b, 60, 10).R, 50);
+}
+
+TEST_F(CatalogCache, DrawCentresCopiesOrStretches) {
+    MakeCatalog(2);
+    TCatalogImageCacheMaster c;
+    c.Initialize(2, "", false, kDefaultCacheMaxSize);
+    TBitmap a = Flat(160, 120, 60), b = Flat(150, 100, 60);
+    ASSERT_TRUE(c.AddCatalogImage(catalog[0], &a, 160));
+    ASSERT_TRUE(c.AddCatalogImage(catalog[1], &b, 160));
+    catalog[1]->SetSize(600, 400);
+    TBitmap canvas = Flat(160, 160, 200);
+    ASSERT_TRUE(c.DrawCatalogImage(catalog[0], 160, TRect{0, 0, 160, 160}, &canvas));
+    // unscaled at y = (160 - 120 + 1) div 2 = 20, the edge one pixel outside
+    EXPECT_EQ(PixelAt(canvas, 5, 19).G, 128);
+    EXPECT_NEAR(PixelAt(canvas, 5, 20).G, 60, 3);
+    EXPECT_NEAR(PixelAt(canvas, 5, 139).G, 60, 3);
+    EXPECT_EQ(PixelAt(canvas, 5, 140).G, 255);
+    canvas = Flat(160, 160, 200);
+    ASSERT_TRUE(c.DrawCatalogImage(catalog[1], 160, TRect{0, 0, 160, 160}, &canvas));
+    // stretched to FitSize(161, 161, 150, 100) = 161 x 107, at y = 27
+    EXPECT_EQ(PixelAt(canvas, 5, 26).G, 128);
+    EXPECT_NEAR(PixelAt(canvas, 5, 27).G, 60, 3);
+    EXPECT_NEAR(PixelAt(canvas, 5, 133).G, 60, 3);
+    EXPECT_EQ(PixelAt(canvas, 5, 134).G, 255);
+    TCatalogItem absent;
+    EXPECT_FALSE(c.DrawCatalogImage(&absent, 160, TRect{0, 0, 160, 160}, &canvas));
+    EXPECT_THROW(c.DrawCatalogImage(catalog[0], 0, TRect{0, 0, 160, 160}, &canvas), ECatalogImageCacheMasterError);
+    EXPECT_THROW(c.DrawCatalogImage(catalog[0], 160, TRect{}, nullptr), ECatalogImageCacheMasterError);
+}
+
+TEST_F(CatalogCache, RotationClearsTheCachedSizeOfDroppedItems) {
+    MakeCatalog(40);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, 8 * 20000);
+    for (int i = 0; i < 40; ++i) {
+        TBitmap b = Noise(100, 75, static_cast<uint32_t>(i + 7));
+        ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 100));
+    }
+    int kept = 0;
+    for (int i = 0; i < 40; ++i) {
+        TBitmap b;
+        int32_t size;
+        const bool readable = c.GetCatalogImage(catalog[i], &b, size);
+        EXPECT_EQ(readable, catalog[i]->GetCachedSize() == 100) << i;
+        kept += readable;
+    }
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, 40);
+    for (int s = 0; s < kCacheSegmentCount; ++s)
+        EXPECT_LE(std::filesystem::file_size(CacheSegmentFileName(folder, s)), 20000u);
+}
+
+// A process killed while it writes: the next start reads every picture as either absent or
+// the right one, never a torn record or another item's picture.
+TEST_F(CatalogCache, KilledWriterLeavesNothingThatReadsWrong) {
+    MakeCatalog(30);
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, 8 * 30000);
+        for (int i = 0; i < 30; ++i) {
+            TBitmap b = PictureOf(i);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 160));
+        }
+        c.SaveCacheData(catalog);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // the next run: loads the index, then writes other pictures round and round
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, 8 * 30000);
+        c.LoadCacheData(catalog);
+        for (uint32_t round = 0;; ++round) {
+            const int i = static_cast<int>(round % 30);
+            TBitmap b = Noise(160, 120, round + 1);  // a picture that matches no item's colour
+            c.AddCatalogImage(catalog[i], &b, 160);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, 8 * 30000);
+    c.LoadCacheData(catalog);
+    for (int i = 0; i < 30; ++i) {
+        TBitmap b;
+        int32_t size = 0;
+        if (c.GetCatalogImage(catalog[i], &b, size)) {
+            EXPECT_EQ(IndexOfColour(b), i) << i;
+        }
+    }
+    EXPECT_LE(c.TotalSize(), 8 * 30000);
+}
