@@ -7,7 +7,7 @@
 #include "core/log.h"
 #include "core/threads.h"
 #include "platform/sync.h"
-#include "platform/threads.h"
+#include "platform/os_thread.h"
 #include "platform/ui_dispatch.h"
 
 namespace fv {
