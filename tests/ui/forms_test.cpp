@@ -15,21 +15,12 @@
 #include "ui/main_window.h"
 #include "ui/splash_form.h"
 #include "ui/system_icons.h"
+#include "ui_test_app.h"
 
 using namespace fv;
 namespace fs = std::filesystem;
 
-namespace {
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // never destroyed: tearing it down among the exit handlers crashes inside Qt's test devices
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
-}
-}  // namespace
+using fv::test::App;
 
 TEST(BootErrorFormLayout, HasItsCaptionSizeTextsAndButtons) {
     App();
