@@ -1,0 +1,559 @@
+#include "ui/frame_view.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "ui/frame_view_loader.h"
+#include "library/catalog_item.h"
+#include "ui/common_images.h"
+#include "ui/ui_fonts.h"
+
+namespace fv {
+
+namespace view_math {
+
+double FixedScale(int sizeMode) {
+    static const double scales[] = {0.125, 0.25, 0.5, 1, 1.5, 2, 3, 4, 8};
+    if (sizeMode < vsmEighth || sizeMode > vsmEightfold) return 0;
+    return scales[sizeMode - vsmEighth];
+}
+
+int DecodeScale(int sizeMode, bool allowReduced, bool jpegKind, int photoW, int photoH, int boxW, int boxH) {
+    if (sizeMode == vsmEighth) return 3;
+    if (sizeMode == vsmQuarter) return 2;
+    if (sizeMode == vsmHalf) return 1;
+    if (sizeMode >= vsmActual) return 0;
+    if (!allowReduced || !jpegKind || photoW <= 0 || photoH <= 0 || boxW <= 0 || boxH <= 0) return 0;
+    double rw = double(photoW) / boxW, rh = double(photoH) / boxH;
+    double r = sizeMode == vsmFitWidth ? rw : (sizeMode == vsmFitHeight ? rh : std::max(rw, rh));
+    if (r >= 8) return 3;
+    if (r >= 4) return 2;
+    if (r >= 2) return 1;
+    return 0;
+}
+
+TLayout Layout(int sizeMode, int W, int H, int w, int h, int sx, int sy) {
+    TLayout l;
+    if (w <= 0 || h <= 0) return l;
+    const double availW = W - 4 * kBorder, availH = H - 4 * kBorder;
+    double s;
+    switch (sizeMode) {
+        case vsmFitShrink: s = std::min({1.0, availW / w, availH / h}); break;
+        case vsmFit: s = std::min(availW / w, availH / h); break;
+        case vsmFitWidth:
+            s = availW / w;
+            if (h * s > availH) {
+                l.VBar = true;
+                s = (availW - sx) / w;
+            }
+            break;
+        case vsmFitHeight:
+            s = availH / h;
+            if (w * s > availW) {
+                l.HBar = true;
+                s = (availH - sy) / h;
+            }
+            break;
+        default:
+            s = sizeMode <= vsmActual ? 1.0 : FixedScale(sizeMode);
+            l.HBar = w * s > availW;
+            l.VBar = h * s > availH - (l.HBar ? sy : 0);
+            // a vertical bar narrows the width: the picture must not hide under it
+            if (l.VBar && !l.HBar && w * s > availW - sx) l.HBar = true;
+            break;
+    }
+    if (s <= 0) s = 0;
+    l.Scale = s;
+    l.Width = std::max(0, static_cast<int>(std::floor(w * s)));
+    l.Height = std::max(0, static_cast<int>(std::floor(h * s)));
+    l.Left = l.HBar ? 0 : static_cast<int>((availW - l.Width - (l.VBar ? sx : 0)) / 2);
+    l.Top = l.VBar ? 0 : static_cast<int>((availH - l.Height - (l.HBar ? sy : 0)) / 2);
+    l.Left = std::max(0, l.Left);
+    l.Top = std::max(0, l.Top);
+    return l;
+}
+
+int ZoomInMode(double k, bool toLimit) {
+    if (toLimit) return vsmActual;
+    if (k >= 4) return vsmEightfold;
+    if (k >= 3) return vsmFourfold;
+    if (k >= 2) return vsmTriple;
+    if (k >= 1.5) return vsmDouble;
+    if (k >= 1) return vsmOneAndHalf;
+    if (k >= 0.5) return vsmActual;
+    if (k >= 0.25) return vsmHalf;
+    if (k >= 0.125) return vsmQuarter;
+    return vsmEighth;
+}
+
+int ZoomOutMode(double k, bool toLimit) {
+    if (toLimit) return vsmFitShrink;
+    if (k <= 0.25) return vsmEighth;
+    if (k <= 0.5) return vsmQuarter;
+    if (k <= 1) return vsmHalf;
+    if (k <= 1.5) return vsmActual;
+    if (k <= 2) return vsmOneAndHalf;
+    if (k <= 3) return vsmDouble;
+    if (k <= 4) return vsmTriple;
+    if (k <= 8) return vsmFourfold;
+    return vsmEightfold;
+}
+
+}  // namespace view_math
+
+using namespace view_math;
+
+TFrameView::TFrameView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFrameStyle(QFrame::NoFrame);
+    setViewportMargins(2 * kBorder, 2 * kBorder, 2 * kBorder, 2 * kBorder);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::Base, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    viewport()->setPalette(pal);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+
+    FCurHandFlat = CommonCursor("CURHANDFLAT");
+    FCurHandGrab = CommonCursor("CURHANDGRAB");
+    FCurZoom = CommonCursor("CURZOOM");
+    FCurNext = CommonCursor("CURNEXT");
+
+    FLabelNoItem = new QLabel(QStringLiteral("(表示できる写真はありません。)"), viewport());
+    FLabelNoItem->setObjectName("LabelNoItem");
+    FLabelNoItem->setFont(UiFontNamed("Tahoma", 21));
+    QPalette lp = FLabelNoItem->palette();
+    lp.setColor(QPalette::WindowText, QColor(0xc0, 0xc0, 0xc0));
+    FLabelNoItem->setPalette(lp);
+    FLabelNoItem->adjustSize();
+    FLabelNoItem->move(16, 16);
+
+    FViewTimer.setInterval(50);
+    FViewTimer.setSingleShot(false);
+    connect(&FViewTimer, &QTimer::timeout, this, [this] { OnViewTimer(); });
+    UpdateCursor();
+    UpdateLabel();
+}
+
+TFrameView::~TFrameView() { Stop(); }
+
+void TFrameView::Start() {
+    if (FLoader) return;
+    QPointer<TFrameView> self(this);
+    FLoader = std::make_unique<TViewLoadThread>(
+        [self](std::shared_ptr<TViewJobResult> r) {
+            // the frame joins this thread before it goes, so `self` is alive when the call is queued
+            QMetaObject::invokeMethod(
+                self.data(), [self, r] { if (self) self->TakeResult(r); }, Qt::QueuedConnection);
+        },
+        FPreviewRenderer);
+    FLoader->Start();
+}
+
+void TFrameView::Stop() {
+    ClearView();
+    FViewTimer.stop();
+    FReloadFlag = false;
+    if (FLoader) {
+        FLoader->TerminateAndWait();
+        FLoader.reset();
+    }
+}
+
+void TFrameView::ClearView() {
+    FShown = nullptr;
+    FDecoded.reset();
+    FDisplay.reset();
+    FEffect = QImage();
+    FShownPath.clear();
+    FLayout = TLayout();
+    ++FGeneration;  // results on their way belong to the forgotten photo
+    FJobsInFlight = 0;
+    horizontalScrollBar()->setRange(0, 0);
+    verticalScrollBar()->setRange(0, 0);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    UpdateLabel();
+    viewport()->update();
+}
+
+void TFrameView::ShowItem(TCatalogItem* item) {
+    if (item == FPending) return;
+    FPending = item;
+    if (FPreviewMode != vpmPrintPages) FSizeMode = FRememberedMode;
+    Reload();
+    UpdateLabel();
+}
+
+void TFrameView::Reload() {
+    FReloadFlag = true;
+    if (!FViewTimer.isActive()) FViewTimer.start();
+}
+
+void TFrameView::OnViewTimer() {
+    FViewTimer.stop();
+    if (!FReloadFlag) return;
+    FPaintBoxVisible = FPending != nullptr || FPreviewMode == vpmPrintPages;
+    FReloadFlag = false;
+    LoadPending();
+}
+
+QSize TFrameView::OrientedPhotoSize() const {
+    QSize s = FPhotoSize;
+    if (FShownOrientation >= 5 && FShownOrientation <= 8) s.transpose();
+    return s;
+}
+
+int TFrameView::WantedDecodeScale() const {
+    bool jpeg = FShownKind == 1 || FShownKind == 4;
+    QSize o = OrientedPhotoSize();
+    return DecodeScale(FSizeMode, ReducedDecodingAllowed(), jpeg, o.width(), o.height(), width(), height());
+}
+
+void TFrameView::LoadPending() {
+    TCatalogItem* item = FPending;
+    if (!item && FPreviewMode != vpmPrintPages) {
+        ClearView();
+        return;
+    }
+    bool samePhoto = item && item == FShown;
+    FShown = item;
+    FDecoded.reset();
+    FDisplay.reset();
+    // a reload of the same photo keeps it on screen until the new picture arrives
+    if (!samePhoto) FEffect = QImage();
+    if (item) {
+        FShownPath = item->GetFullPath();
+        FShownKind = item->GetKind();
+        FShownOrientation = item->GetOrientation();
+        FCorrection = item->GetCorrection();
+        FPhotoSize = QSize(item->GetWidth(), item->GetHeight());
+    } else {
+        FShownPath.clear();
+        FPhotoSize = QSize();
+    }
+    FDecodeScale = WantedDecodeScale();
+    Relayout(false);
+    SubmitJob(true, false);
+    UpdateLabel();
+}
+
+void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
+    if (!FLoader) Start();
+    TViewJob job;
+    job.Generation = ++FGeneration;
+    job.Decode = decode;
+    job.CorrectionsOnly = correctionsOnly;
+    job.Path = FShownPath;
+    job.Kind = FShownKind;
+    job.Orientation = FShownOrientation;
+    job.Reduce = FDecodeScale;
+    job.PreviewMode = FPreviewMode;
+    job.Page = FPage;
+    job.Correction = FCorrection;
+    job.SizeMode = FSizeMode;
+    job.W = width();
+    job.H = height();
+    job.Sx = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    job.Sy = job.Sx;
+    job.Decoded = FDecoded;
+    job.Display = FDisplay;
+    if (decode) ++FDecodeCount;
+    FJobsInFlight = 1;
+    FLoader->Post(std::move(job));
+}
+
+void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
+    if (r->Generation != FGeneration) return;  // a newer request is on its way
+    FJobsInFlight = 0;
+    if (r->Decoded) {
+        FDecoded = r->DecodedBitmap;
+        FDecodedScale = r->Reduce;
+    }
+    FDisplay = r->Display;
+    FEffect = r->Effect;
+    if (!FDecoded) {
+        FEffect = QImage();
+        FLayout = TLayout();
+    }
+    Relayout(false);
+    UpdateLabel();
+    viewport()->update();
+    emit pictureReady();
+}
+
+QSize TFrameView::DecodedSize() const {
+    if (FDecoded) return QSize(FDecoded->Width(), FDecoded->Height());
+    return {};
+}
+
+void TFrameView::Relayout(bool allowReload) {
+    if (FInLayout) return;
+    FInLayout = true;
+    bool redecode = false;
+    if (allowReload && FShown) {
+        int wanted = WantedDecodeScale();
+        redecode = wanted != FDecodeScale || (!FDecoded && FPreviewMode == vpmNormal);
+        FDecodeScale = wanted;
+    }
+    QSize dims;
+    if (FDecoded && FDecodedScale == FDecodeScale) {
+        dims = DecodedSize();
+    } else if (!FPhotoSize.isEmpty()) {
+        // not decoded at this scale yet: the size the decoder will give
+        QSize o = OrientedPhotoSize();
+        int den = 1 << std::clamp(FDecodeScale, 0, 3);
+        dims = QSize((o.width() + den - 1) / den, (o.height() + den - 1) / den);
+    } else {
+        dims = DecodedSize();
+    }
+    int sx = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    TLayout l = dims.isEmpty() ? TLayout() : Layout(FSizeMode, width(), height(), dims.width(), dims.height(), sx, sx);
+    ApplyLayout(l);
+    FInLayout = false;
+    if (!allowReload || !FShown) return;
+    if (redecode) {
+        SubmitJob(true, false);
+        return;
+    }
+    if (!FDecoded) return;
+    bool fixed = FSizeMode >= vsmEighth;
+    bool displayFits = FDisplay && (fixed ? FDisplay == FDecoded
+                                          : (FDisplay->Width() == l.Width && FDisplay->Height() == l.Height) ||
+                                                (FDisplay == FDecoded && l.Width == FDecoded->Width()));
+    if (!displayFits) SubmitJob(false, false);
+}
+
+void TFrameView::ApplyLayout(const TLayout& l) {
+    FLayout = l;
+    setHorizontalScrollBarPolicy(l.HBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(l.VBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    QSize vp = viewport()->size();
+    horizontalScrollBar()->setRange(0, l.HBar ? std::max(0, l.Width - vp.width()) : 0);
+    horizontalScrollBar()->setPageStep(vp.width());
+    horizontalScrollBar()->setSingleStep(16);
+    verticalScrollBar()->setRange(0, l.VBar ? std::max(0, l.Height - vp.height()) : 0);
+    verticalScrollBar()->setPageStep(vp.height());
+    verticalScrollBar()->setSingleStep(16);
+    viewport()->update();
+}
+
+QRect TFrameView::PaintBox() const {
+    int x = FLayout.HBar ? -horizontalScrollBar()->value() : FLayout.Left;
+    int y = FLayout.VBar ? -verticalScrollBar()->value() : FLayout.Top;
+    return QRect(x, y, FLayout.Width, FLayout.Height);
+}
+
+double TFrameView::EffectiveScale() const {
+    double fixed = FixedScale(FSizeMode);
+    if (fixed > 0) return fixed;
+    QSize o = OrientedPhotoSize();
+    if (o.width() <= 0) {
+        // unknown recorded size: the decoded width at its decode factor
+        if (!FDecoded) return 1;
+        return double(FLayout.Width) / (FDecoded->Width() * double(1 << std::clamp(FDecodedScale, 0, 3)));
+    }
+    return double(FLayout.Width) / o.width();
+}
+
+void TFrameView::SetSizeMode(int mode) {
+    if (mode < vsmFitShrink || mode > vsmEightfold) return;
+    FSizeMode = static_cast<uint8_t>(mode);
+    if (FCursorMode != vcmQuickZoom) FRememberedMode = FSizeMode;
+    Relayout(true);
+}
+
+void TFrameView::SetCursorMode(int mode) {
+    if (mode < vcmDrag || mode > vcmQuickZoom || mode == FCursorMode) return;
+    bool wasReduced = ReducedDecodingAllowed();
+    FCursorMode = static_cast<uint8_t>(mode);
+    if (mode == vcmQuickZoom) {
+        FSizeMode = FRememberedMode = vsmFitShrink;
+        Relayout(true);
+    } else if (wasReduced != ReducedDecodingAllowed()) {
+        Relayout(true);
+    }
+    UpdateCursor();
+    // the new cursor shows at once when the pointer is over the picture
+    QPoint local = viewport()->mapFromGlobal(QCursor::pos());
+    if (viewport()->rect().contains(local)) QCursor::setPos(QCursor::pos());
+}
+
+void TFrameView::SetPreviewMode(int mode) {
+    if (mode < vpmNormal || mode > vpmPrintPages || mode == FPreviewMode) return;
+    FPreviewMode = static_cast<uint8_t>(mode);
+    if (mode == vpmPrintPages) FPage = 1;
+    if (isVisible()) Reload();
+}
+
+void TFrameView::SetPrintPage(int page) {
+    page = std::max(1, page);
+    if (page == FPage) return;
+    FPage = page;
+    if (FPreviewMode != vpmNormal) Reload();
+}
+
+void TFrameView::ZoomStep(QPoint boxPoint, bool in, bool toLimit) {
+    if (!FShown || FLayout.Width <= 0) return;
+    double k = EffectiveScale();
+    if (k <= 0) return;
+    QRect box = PaintBox();
+    QPoint onScreen = boxPoint + box.topLeft();
+    double imgX = std::round(boxPoint.x() / k), imgY = std::round(boxPoint.y() / k);
+    int mode = in ? ZoomInMode(k, toLimit) : ZoomOutMode(k, toLimit);
+    SetSizeMode(mode);
+    double k2 = EffectiveScale();
+    if (FLayout.HBar) horizontalScrollBar()->setValue(static_cast<int>(std::lround(imgX * k2 - onScreen.x())));
+    if (FLayout.VBar) verticalScrollBar()->setValue(static_cast<int>(std::lround(imgY * k2 - onScreen.y())));
+    viewport()->update();
+}
+
+void TFrameView::ZoomIn() {
+    QRect box = PaintBox().intersected(viewport()->rect());
+    ZoomStep(box.center() - PaintBox().topLeft(), true, false);
+}
+
+void TFrameView::ZoomOut() {
+    QRect box = PaintBox().intersected(viewport()->rect());
+    ZoomStep(box.center() - PaintBox().topLeft(), false, false);
+}
+
+void TFrameView::CatalogItemChanged(TCatalogItem* item, int code) {
+    if (!item || item != FShown) return;
+    if (code == 12 || code == 17) {
+        FPending = item;
+        FShown = nullptr;  // forces the reload to read the item afresh
+        Reload();
+    } else if (code == 14) {
+        FCorrection = item->GetCorrection();
+        if (FDisplay) SubmitJob(false, true);
+    }
+}
+
+void TFrameView::paintEvent(QPaintEvent* e) {
+    QPainter p(viewport());
+    p.fillRect(e->rect(), Qt::black);
+    if (!FPaintBoxVisible || FLayout.Width <= 0 || FLayout.Height <= 0) return;
+    QRect box = PaintBox();
+    p.setPen(QColor(0x40, 0x40, 0x40));
+    p.drawRect(box.adjusted(-1, -1, 0, 0));
+    if (FEffect.isNull()) return;
+    QRect clip = e->rect().intersected(box);
+    if (clip.isEmpty()) return;
+    // source pixels per box pixel: 1 for fitted and 1:1 pictures, 2/3 .. 1/8 for enlargements
+    double fx = double(FEffect.width()) / box.width(), fy = double(FEffect.height()) / box.height();
+    QRect local = clip.translated(-box.topLeft());
+    if (FEffect.size() == box.size()) {
+        p.drawImage(clip.topLeft(), FEffect, local);
+        return;
+    }
+    // only the clip rectangle is stretched (grown by a pixel so that edges meet)
+    QRect grown = local.adjusted(-1, -1, 1, 1).intersected(QRect(QPoint(0, 0), box.size()));
+    QRectF src(grown.x() * fx, grown.y() * fy, grown.width() * fx, grown.height() * fy);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setClipRect(clip);
+    p.drawImage(QRectF(grown.translated(box.topLeft())), FEffect, src);
+}
+
+void TFrameView::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    if (!FInLayout) Relayout(true);
+}
+
+void TFrameView::scrollContentsBy(int, int) { viewport()->update(); }
+
+bool TFrameView::InPicture(QPoint p) const { return PaintBox().contains(p); }
+
+QPoint TFrameView::ViewportToBox(QPoint p) const { return p - PaintBox().topLeft(); }
+
+void TFrameView::UpdateCursor() {
+    switch (FCursorMode) {
+        case vcmDrag: viewport()->setCursor(FGrabbing ? FCurHandGrab : FCurHandFlat); break;
+        case vcmNextPrev: viewport()->setCursor(FCurNext); break;
+        default: viewport()->setCursor(FCurZoom); break;
+    }
+}
+
+void TFrameView::UpdateLabel() {
+    bool none = FPending == nullptr && FShown == nullptr && FPreviewMode != vpmPrintPages;
+    FLabelNoItem->setVisible(none);
+    if (none) FPaintBoxVisible = false;
+}
+
+void TFrameView::mousePressEvent(QMouseEvent* e) {
+    setFocus(Qt::MouseFocusReason);
+    if (e->button() != Qt::LeftButton) return;
+    QPoint pos = e->position().toPoint();
+    if (FCursorMode == vcmDrag) {
+        FGrabbing = true;
+        FGrabGlobal = e->globalPosition().toPoint();
+        UpdateCursor();
+    } else if (FCursorMode == vcmQuickZoom && InPicture(pos)) {
+        FPressGlobal = e->globalPosition().toPoint();
+        FPressBoxPoint = ViewportToBox(pos);
+        ZoomStep(FPressBoxPoint, true, true);
+        FGrabbing = true;
+        FGrabGlobal = FPressGlobal;
+    }
+}
+
+void TFrameView::mouseMoveEvent(QMouseEvent* e) {
+    if (!FGrabbing) return;
+    QPoint g = e->globalPosition().toPoint();
+    QPoint d = g - FGrabGlobal;
+    FGrabGlobal = g;
+    if (FLayout.HBar) horizontalScrollBar()->setValue(horizontalScrollBar()->value() - d.x());
+    if (FLayout.VBar) verticalScrollBar()->setValue(verticalScrollBar()->value() - d.y());
+}
+
+void TFrameView::mouseReleaseEvent(QMouseEvent* e) {
+    QPoint pos = e->position().toPoint();
+    switch (FCursorMode) {
+        case vcmDrag:
+            FGrabbing = false;
+            UpdateCursor();
+            break;
+        case vcmZoom:
+            if (InPicture(pos)) {
+                if (e->button() == Qt::LeftButton) ZoomStep(ViewportToBox(pos), true, false);
+                else if (e->button() == Qt::RightButton) ZoomStep(ViewportToBox(pos), false, false);
+            }
+            break;
+        case vcmNextPrev:
+            if (e->button() == Qt::LeftButton && FNext) FNext(FShown, true);
+            else if (e->button() == Qt::RightButton && FPrev) FPrev(FShown, true);
+            break;
+        case vcmQuickZoom:
+            if (FGrabbing && e->button() == Qt::LeftButton) {
+                FGrabbing = false;
+                QCursor::setPos(FPressGlobal);
+                QPoint back = viewport()->mapFromGlobal(FPressGlobal);
+                ZoomStep(ViewportToBox(back), false, true);
+            }
+            break;
+    }
+}
+
+void TFrameView::wheelEvent(QWheelEvent* e) {
+    int dy = e->angleDelta().y();
+    if (dy < 0 && FNext) FNext(FShown, true);
+    else if (dy > 0 && FPrev) FPrev(FShown, true);
+    e->accept();
+}
+
+void TFrameView::enterEvent(QEnterEvent* e) {
+    QAbstractScrollArea::enterEvent(e);
+    setFocus(Qt::MouseFocusReason);
+}
+
+}  // namespace fv

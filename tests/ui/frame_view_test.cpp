@@ -1,0 +1,333 @@
+// The photo viewer: its arithmetic, and the frame in a real event loop with real JPEG files.
+#include <gtest/gtest.h>
+
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <fstream>
+
+#include "ui/frame_view.h"
+#include "ui_test_app.h"
+#include "ui_test_items.h"
+
+using namespace fv;
+using namespace fv::view_math;
+using fv::test::App;
+using fv::test::WaitUntil;
+
+TEST(ViewMath, ReducedDecodingFollowsTheRatioOfPhotoToBox) {
+    // 4000 x 3000 in 800 x 600: ratio 5 -> quarter in the fit modes, full at 1:1
+    EXPECT_EQ(DecodeScale(vsmFitShrink, true, true, 4000, 3000, 800, 600), 2);
+    EXPECT_EQ(DecodeScale(vsmFit, true, true, 4000, 3000, 800, 600), 2);
+    EXPECT_EQ(DecodeScale(vsmActual, true, true, 4000, 3000, 800, 600), 0);
+    EXPECT_EQ(DecodeScale(vsmDouble, true, true, 4000, 3000, 800, 600), 0);
+    // fixed reductions decode at their own scale whatever the box
+    EXPECT_EQ(DecodeScale(vsmEighth, false, false, 100, 100, 800, 600), 3);
+    EXPECT_EQ(DecodeScale(vsmQuarter, false, false, 100, 100, 800, 600), 2);
+    EXPECT_EQ(DecodeScale(vsmHalf, false, false, 100, 100, 800, 600), 1);
+    // fit width looks at the width only, fit height at the height only
+    EXPECT_EQ(DecodeScale(vsmFitWidth, true, true, 1600, 9000, 800, 600), 1);
+    EXPECT_EQ(DecodeScale(vsmFitHeight, true, true, 1600, 9000, 800, 600), 3);
+    // thresholds are inclusive: exactly 2, 4 and 8 times
+    EXPECT_EQ(DecodeScale(vsmFit, true, true, 1600, 100, 800, 600), 1);
+    EXPECT_EQ(DecodeScale(vsmFit, true, true, 1599, 100, 800, 600), 0);
+    EXPECT_EQ(DecodeScale(vsmFit, true, true, 6400, 100, 800, 600), 3);
+    // not allowed (QuickZoom), not a JPEG, or an unknown size: full scale
+    EXPECT_EQ(DecodeScale(vsmFit, false, true, 4000, 3000, 800, 600), 0);
+    EXPECT_EQ(DecodeScale(vsmFit, true, false, 4000, 3000, 800, 600), 0);
+    EXPECT_EQ(DecodeScale(vsmFit, true, true, 0, 0, 800, 600), 0);
+}
+
+TEST(ViewMath, LayoutOfTheSizeModes) {
+    const int sb = 16;
+    // shrink-only fit keeps a small photo at 1:1 and centres it
+    TLayout l = Layout(vsmFitShrink, 804, 604, 640, 480, sb, sb);
+    EXPECT_EQ(l.Width, 640);
+    EXPECT_EQ(l.Height, 480);
+    EXPECT_EQ(l.Left, 80);
+    EXPECT_EQ(l.Top, 60);
+    EXPECT_FALSE(l.HBar || l.VBar);
+    // fit also enlarges
+    l = Layout(vsmFit, 804, 604, 640, 480, sb, sb);
+    EXPECT_EQ(l.Width, 800);
+    EXPECT_EQ(l.Height, 600);
+    // fit width of a tall photo: the vertical bar appears and the width leaves room for it
+    l = Layout(vsmFitWidth, 804, 604, 400, 1000, sb, sb);
+    EXPECT_TRUE(l.VBar);
+    EXPECT_FALSE(l.HBar);
+    EXPECT_EQ(l.Width, 800 - sb);
+    EXPECT_EQ(l.Left, 0);
+    // fit height of a wide photo: the horizontal bar, height less the bar
+    l = Layout(vsmFitHeight, 804, 604, 3000, 500, sb, sb);
+    EXPECT_TRUE(l.HBar);
+    EXPECT_EQ(l.Height, 600 - sb);
+    // 1:1 of a large photo scrolls both ways; 8x keeps the picture and scales the box
+    l = Layout(vsmActual, 804, 604, 1000, 700, sb, sb);
+    EXPECT_TRUE(l.HBar && l.VBar);
+    EXPECT_EQ(l.Width, 1000);
+    l = Layout(vsmEightfold, 804, 604, 100, 50, sb, sb);
+    EXPECT_EQ(l.Width, 800);
+    EXPECT_EQ(l.Height, 400);
+    EXPECT_FALSE(l.VBar);
+    // a picture only slightly wider than the area left by the vertical bar still gets its bar
+    l = Layout(vsmActual, 804, 604, 795, 900, sb, sb);
+    EXPECT_TRUE(l.VBar);
+    EXPECT_TRUE(l.HBar);
+}
+
+TEST(ViewMath, ZoomStepsUpAndDownTheFixedScales) {
+    EXPECT_EQ(ZoomInMode(0.3, false), vsmHalf);
+    EXPECT_EQ(ZoomInMode(0.5, false), vsmActual);
+    EXPECT_EQ(ZoomInMode(1, false), vsmOneAndHalf);
+    EXPECT_EQ(ZoomInMode(4, false), vsmEightfold);
+    EXPECT_EQ(ZoomInMode(8, false), vsmEightfold);
+    EXPECT_EQ(ZoomInMode(0.1, false), vsmEighth);
+    EXPECT_EQ(ZoomInMode(0.1, true), vsmActual);
+    EXPECT_EQ(ZoomOutMode(1, false), vsmHalf);
+    EXPECT_EQ(ZoomOutMode(0.125, false), vsmEighth);
+    EXPECT_EQ(ZoomOutMode(8, false), vsmFourfold);
+    EXPECT_EQ(ZoomOutMode(16, false), vsmEightfold);
+    EXPECT_EQ(ZoomOutMode(3, true), vsmFitShrink);
+    // a step in and back out returns to the same fixed mode
+    for (int m = vsmEighth; m <= vsmFourfold; ++m) EXPECT_EQ(ZoomOutMode(FixedScale(ZoomInMode(FixedScale(m), false)), false), m);
+}
+
+namespace {
+struct ViewFixture : ::testing::Test {
+    std::unique_ptr<fv::test::TTestFolder> dir;
+    std::unique_ptr<TFrameView> view;
+    void SetUp() override {
+        App();
+        dir = std::make_unique<fv::test::TTestFolder>(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        view = std::make_unique<TFrameView>();
+        view->resize(804, 604);
+        view->show();
+        view->Start();
+    }
+    void TearDown() override {
+        view.reset();
+        dir.reset();
+    }
+    bool Loaded() { return WaitUntil([&] { return !view->IsLoading(); }); }
+};
+}  // namespace
+
+TEST_F(ViewFixture, LargePhotoDecodesReducedWhenFittedAndFullAtOneToOne) {
+    TCatalogItem* big = dir->AddMade("big.jpg", 4000, 3000);
+    view->ShowItem(big);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->CurrentItem(), big);
+    EXPECT_EQ(view->DecodeScaleInUse(), 2);
+    EXPECT_EQ(view->DecodedSize(), QSize(1000, 750));
+    EXPECT_EQ(view->PaintBox().size(), QSize(800, 600));
+    EXPECT_EQ(view->EffectImage().size(), QSize(800, 600));
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    fv::test::SaveScreenshot(view->grab().toImage(), "viewer_fit");
+
+    view->SetSizeMode(vsmActual);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodeScaleInUse(), 0);
+    EXPECT_EQ(view->DecodedSize(), QSize(4000, 3000));
+    EXPECT_EQ(view->PaintBox().size(), QSize(4000, 3000));
+    EXPECT_TRUE(view->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible());
+    EXPECT_EQ(view->RememberedSizeMode(), vsmActual);
+}
+
+TEST_F(ViewFixture, SmallPhotoAtOneToOneInShrinkFitAndEnlargedInFit) {
+    TCatalogItem* small = dir->AddMade("small.jpg", 640, 480);
+    view->ShowItem(small);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->PaintBox(), QRect(80, 60, 640, 480));
+    EXPECT_EQ(view->DecodeScaleInUse(), 0);
+    // the centre pixel is the picture, the corner the black background
+    QImage shot = view->viewport()->grab().toImage();
+    EXPECT_NE(shot.pixelColor(400, 300), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(5, 5), QColor(Qt::black));
+    view->SetSizeMode(vsmFit);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->PaintBox().size(), QSize(800, 600));
+    EXPECT_EQ(view->EffectImage().size(), QSize(800, 600));
+}
+
+TEST_F(ViewFixture, ZoomStepsFromFitAndNextPhotoStartsInTheRememberedMode) {
+    // fit scale 0.3: 780 / 2600
+    view->resize(784, 604);
+    TCatalogItem* a = dir->AddMade("a.jpg", 2600, 1950);
+    TCatalogItem* b = dir->AddMade("b.jpg", 640, 480);
+    view->ShowItem(a);
+    ASSERT_TRUE(Loaded());
+    EXPECT_NEAR(view->EffectiveScale(), 0.3, 0.001);
+    view->ZoomIn();
+    EXPECT_EQ(view->SizeMode(), vsmHalf);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodeScaleInUse(), 1);
+    EXPECT_EQ(view->PaintBox().size(), QSize(1300, 975));
+    view->ZoomIn();
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->PaintBox().size(), QSize(2600, 1950));
+    view->ZoomOut();
+    EXPECT_EQ(view->SizeMode(), vsmHalf);
+    ASSERT_TRUE(Loaded());
+    // the menu zoom set the remembered mode; QuickZoom does not
+    view->SetSizeMode(vsmFitShrink);
+    view->ZoomIn();
+    EXPECT_EQ(view->RememberedSizeMode(), vsmHalf);
+    view->SetSizeMode(vsmFitShrink);
+    view->ShowItem(b);
+    EXPECT_EQ(view->SizeMode(), vsmFitShrink);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->PaintBox().size(), QSize(640, 480));
+}
+
+TEST_F(ViewFixture, ZoomKeepsThePointUnderTheMouse) {
+    TCatalogItem* a = dir->AddMade("a.jpg", 1600, 1200);
+    view->ShowItem(a);
+    ASSERT_TRUE(Loaded());
+    double k = view->EffectiveScale();
+    EXPECT_DOUBLE_EQ(k, 0.5);
+    QPoint at(600, 150);  // box coordinates
+    QPoint screenBefore = at + view->PaintBox().topLeft();
+    QPoint image(qRound(at.x() / k), qRound(at.y() / k));
+    view->ZoomStep(at, true, false);
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    ASSERT_TRUE(Loaded());
+    QPoint screenAfter = image + view->PaintBox().topLeft();
+    EXPECT_LE((screenAfter - screenBefore).manhattanLength(), 2);
+    // and once more, to 1.5
+    at = screenBefore - view->PaintBox().topLeft();
+    view->ZoomStep(at, true, false);
+    EXPECT_EQ(view->SizeMode(), vsmOneAndHalf);
+    ASSERT_TRUE(Loaded());
+    screenAfter = QPoint(qRound(image.x() * 1.5), qRound(image.y() * 1.5)) + view->PaintBox().topLeft();
+    EXPECT_LE((screenAfter - screenBefore).manhattanLength(), 2);
+    // the enlargement is not materialised: the painted picture stays at 1:1
+    EXPECT_EQ(view->EffectImage().size(), QSize(1600, 1200));
+    EXPECT_EQ(view->PaintBox().size(), QSize(2400, 1800));
+    fv::test::SaveScreenshot(view->grab().toImage(), "viewer_zoom150");
+}
+
+TEST_F(ViewFixture, NoPhotoShowsTheLabelAndAnEmptyBox) {
+    EXPECT_TRUE(view->LabelNoItem()->isVisible());
+    EXPECT_EQ(view->LabelNoItem()->text(), QStringLiteral("(表示できる写真はありません。)"));
+    TCatalogItem* a = dir->AddMade("a.jpg", 320, 240);
+    view->ShowItem(a);
+    EXPECT_FALSE(view->LabelNoItem()->isVisible());
+    ASSERT_TRUE(Loaded());
+    view->ShowItem(nullptr);
+    ASSERT_TRUE(Loaded());
+    EXPECT_TRUE(view->LabelNoItem()->isVisible());
+    EXPECT_EQ(view->CurrentItem(), nullptr);
+    EXPECT_TRUE(view->EffectImage().isNull());
+    EXPECT_TRUE(view->PaintBox().isEmpty());
+}
+
+TEST_F(ViewFixture, MissingUndecodableAndVanishedFilesLeaveAnEmptyView) {
+    TCatalogItem* gone = dir->Add("never-there.jpg", 800, 600);
+    view->ShowItem(gone);
+    ASSERT_TRUE(Loaded());
+    EXPECT_TRUE(view->EffectImage().isNull());
+    {
+        std::ofstream garbage(dir->Path("broken.jpg"), std::ios::binary);
+        garbage << "\xff\xd8 this is no picture at all";
+    }
+    TCatalogItem* broken = dir->Add("broken.jpg", 1000, 1000);
+    view->ShowItem(broken);
+    ASSERT_TRUE(Loaded());
+    EXPECT_TRUE(view->EffectImage().isNull());
+    // shown, then deleted on disk and reloaded
+    TCatalogItem* a = dir->AddMade("a.jpg", 320, 240);
+    view->ShowItem(a);
+    ASSERT_TRUE(Loaded());
+    EXPECT_FALSE(view->EffectImage().isNull());
+    std::filesystem::remove(dir->Path("a.jpg"));
+    view->CatalogItemChanged(a, 17);
+    ASSERT_TRUE(Loaded());
+    EXPECT_TRUE(view->EffectImage().isNull());
+}
+
+TEST_F(ViewFixture, ABurstOfShowRequestsDecodesOncePerTick) {
+    std::vector<TCatalogItem*> items;
+    for (int i = 0; i < 20; ++i) items.push_back(dir->AddMade("p" + std::to_string(i) + ".jpg", 400, 300));
+    int before = view->DecodeCount();
+    for (auto* it : items) view->ShowItem(it);  // faster than any timer tick
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodeCount() - before, 1);
+    EXPECT_EQ(view->CurrentItem(), items.back());
+}
+
+TEST_F(ViewFixture, OrientationChangeReloadsAndCorrectionsReapply) {
+    TCatalogItem* a = dir->AddMade("a.jpg", 400, 200);
+    view->ShowItem(a);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodedSize(), QSize(400, 200));
+    a->SetOrientation(6);
+    view->CatalogItemChanged(a, 12);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodedSize(), QSize(200, 400));
+    QColor before = view->EffectImage().pixelColor(150, 250);
+    TCorrectionRecord c = a->GetCorrection();
+    c.Enabled = 1;
+    c.Brightness = 60;
+    a->SetCorrection(c);
+    int decodes = view->DecodeCount();
+    view->CatalogItemChanged(a, 14);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodeCount(), decodes);  // corrections only: no new decode
+    EXPECT_NE(view->EffectImage().pixelColor(150, 250), before);
+}
+
+TEST_F(ViewFixture, CursorModesActOnTheMouse) {
+    TCatalogItem* a = dir->AddMade("a.jpg", 1600, 1200);
+    view->ShowItem(a);
+    ASSERT_TRUE(Loaded());
+    QWidget* vp = view->viewport();
+    // zoom mode: left release zooms in at the pointer, right zooms out
+    view->SetCursorMode(vcmZoom);
+    QTest::mouseClick(vp, Qt::LeftButton, {}, QPoint(400, 300));
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    QTest::mouseClick(vp, Qt::RightButton, {}, QPoint(400, 300));
+    EXPECT_EQ(view->SizeMode(), vsmHalf);
+    // next/previous mode calls the owner's handlers with wrapping
+    int next = 0, prev = 0;
+    view->SetNextHandler([&](TCatalogItem* cur, bool wrap) { next += cur == a && wrap; });
+    view->SetPrevHandler([&](TCatalogItem* cur, bool wrap) { prev += cur == a && wrap; });
+    view->SetCursorMode(vcmNextPrev);
+    QTest::mouseClick(vp, Qt::LeftButton, {}, QPoint(400, 300));
+    QTest::mouseClick(vp, Qt::RightButton, {}, QPoint(400, 300));
+    EXPECT_EQ(next, 1);
+    EXPECT_EQ(prev, 1);
+    // QuickZoom: fit, full decoding, 1:1 while held, fit again on release
+    view->SetCursorMode(vcmQuickZoom);
+    EXPECT_EQ(view->SizeMode(), vsmFitShrink);
+    EXPECT_FALSE(view->ReducedDecodingAllowed());
+    ASSERT_TRUE(Loaded());
+    QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(400, 300));
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    EXPECT_EQ(view->RememberedSizeMode(), vsmFitShrink);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(400, 300));
+    EXPECT_EQ(view->SizeMode(), vsmFitShrink);
+    // drag mode pans with the pointer
+    view->SetCursorMode(vcmDrag);
+    view->SetSizeMode(vsmActual);
+    ASSERT_TRUE(Loaded());
+    int h0 = view->horizontalScrollBar()->value();
+    QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(400, 300));
+    QMouseEvent move(QEvent::MouseMove, QPointF(300, 300), vp->mapToGlobal(QPointF(300, 300)), Qt::NoButton,
+                     Qt::LeftButton, {});
+    QApplication::sendEvent(vp, &move);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(300, 300));
+    EXPECT_EQ(view->horizontalScrollBar()->value(), h0 + 100);
+}
+
+TEST_F(ViewFixture, SamplePhotoFittedAndAtOneToOne) {
+    TCatalogItem* a = dir->AddCopy(fv::test::TestPhotoDir() + "/Reconyx_HC500_Hyperfire.jpg", "reconyx.jpg");
+    view->ShowItem(a);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodeScaleInUse(), 1);  // 2048 / 800 >= 2
+    fv::test::SaveScreenshot(view->grab().toImage(), "viewer_sample_fit");
+    view->SetSizeMode(vsmActual);
+    ASSERT_TRUE(Loaded());
+    fv::test::SaveScreenshot(view->grab().toImage(), "viewer_sample_1to1");
+    EXPECT_EQ(view->EffectImage().size(), QSize(2048, 1536));
+}
