@@ -1,6 +1,8 @@
 #include "library/history_list.h"
 
 #include "core/log.h"
+#include "library/album.h"
+#include "library/calendar.h"
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
 
@@ -254,6 +256,14 @@ THistoryResolver THistoryList::TreeResolver(TFolderTreeList* tree) {
             }
             return tree->FindOrCreateFolder(info, it.Path);
         };
+    return r;
+}
+
+THistoryResolver THistoryList::LibraryResolver(TFolderTreeList* tree, TCalendarRoot* calendar, TAlbumList* albums) {
+    THistoryResolver r = TreeResolver(tree);
+    if (albums) r.Album = [albums](const std::string& path) -> TCustomFolder* { return albums->GetAlbumFromPath(path); };
+    if (calendar)
+        r.Calendar = [calendar](const std::string& path) -> TCustomFolder* { return calendar->FindByPath(path); };
     return r;
 }
 

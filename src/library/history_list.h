@@ -69,6 +69,8 @@ public:
     void LoadAndResolve(TStream& stream, const THistoryResolver& resolver);
     // disk folders through the tree (recreated when their drive is gone)
     static THistoryResolver TreeResolver(TFolderTreeList* tree);
+    // the above, albums by full name and calendar nodes by path (null objects resolve to none)
+    static THistoryResolver LibraryResolver(TFolderTreeList* tree, TCalendarRoot* calendar, TAlbumList* albums);
 
 private:
     void DeleteAtLocked(size_t i);
