@@ -29,16 +29,6 @@ std::string UpperExt(const std::string& fileName) {
     return ext;
 }
 
-// header readers report bits per pixel; the info record keeps pixel-format ordinals
-TPixelFormat PixelFormatOfBits(int32_t bits) {
-    switch (bits) {
-        case 0: return pfDevice;
-        case 8: return pf8bit;
-        case 32: return pf32bit;
-        default: return pf24bit;
-    }
-}
-
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t LE32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -109,6 +99,15 @@ bool IsJpegLike(int kind, const std::string& fileName) {
 }
 
 }  // namespace
+
+TPixelFormat PixelFormatOfBits(int32_t bits) {
+    switch (bits) {
+        case 0: return pfDevice;
+        case 8: return pf8bit;
+        case 32: return pf32bit;
+        default: return pf24bit;
+    }
+}
 
 float ReduceFactor(int reduce) {
     switch (reduce) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "image/bitmap.h"
+#include "library/ext_items.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
 
@@ -13,10 +14,10 @@ namespace fv {
 
 FV_DECLARE_EXCEPTION(EImageLoadError, Exception);
 
-// file kinds of the file-type registry
-enum TImageFileKind : int {
-    ikBitmap = 0, ikJpeg = 1, ikMetafile = 3, ikJpegThumb = 4, ikRaw = 5, ikOtherMedia = 6
-};
+// file kinds are the item kinds of the file-type registry (ikJpeg, ikMetafile, ikRaw there)
+constexpr int ikBitmap = ikBmp;
+constexpr int ikJpegThumb = ikDcfThumb;
+constexpr int ikOtherMedia = ikNotImage;
 
 // what callers keep per file
 struct TImageInfoRec {
@@ -29,6 +30,9 @@ struct TImageInfoRec {
     bool Resized = false;
     TDateTime ShootingDate = 0;
 };
+
+// header readers report bits per pixel; info records keep pixel-format ordinals
+TPixelFormat PixelFormatOfBits(int32_t bits);
 
 // 0 full, 1 half, 2 quarter, 3 (or more) eighth
 float ReduceFactor(int reduce);
