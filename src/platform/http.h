@@ -81,6 +81,8 @@ public:
     void SetMaxAnswerBytes(int64_t bytes) { FMaxAnswerBytes = bytes; }
     // CA bundle for the peer check; empty = FV_HTTP_CA_FILE when set, else the system bundle
     void SetCaFile(const std::string& path) { FCaFile = path; }
+    // redirects are followed (http and https only) unless turned off; off, a redirect is the answer
+    void SetFollowRedirects(bool follow) { FFollowRedirects = follow; }
     void SetProgress(THttpProgress progress) { FProgress = std::move(progress); }
 
     // Multipart POST; the answer body is appended to `answer`. Returns the HTTP status.
@@ -111,6 +113,7 @@ private:
     int FConnectTimeoutMs = kDefaultConnectTimeoutMs;
     int FLowSpeedBytes = kDefaultLowSpeedBytes;
     int FLowSpeedSeconds = kDefaultLowSpeedSeconds;
+    bool FFollowRedirects = true;
     int64_t FMaxAnswerBytes = kDefaultMaxAnswerBytes;
     THttpProgress FProgress;
     std::atomic<bool> FCancelled{false};

@@ -13,6 +13,7 @@
 #include "platform/file_replace.h"
 #include "platform/net.h"
 #include "service/file_encryption.h"
+#include "service/start_params.h"
 
 namespace fv {
 namespace {
@@ -69,6 +70,7 @@ TAppInfoEnvironment DefaultAppInfoEnvironment() {
     env.ProgramFolder = slash == std::string::npos ? std::string(".") : self.substr(0, slash);
     env.DataFolder = TFolvaneConfigItem().GetDataFolder();
     env.KeyText = AppInfoKeyText(GetComputerNameStr(), GetUserNameStr());
+    env.AppInfoUrl = [] { return FVApiParams().AppInfoUrl(); };
     env.VersionChanged = [] { return TFolvaneConfigItem().IsVersionChanged(); };
     env.StoreSuccessedVersion = [] { TFolvaneConfigItem().StoreSuccessedVersion(); };
     return env;
