@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "core/config.h"
+#include "core/data_file.h"
 #include "core/file_functions.h"
 #include "core/log.h"
 #include "core/threads.h"
@@ -51,17 +52,10 @@ namespace {
 std::recursive_mutex gEngineLock;  // held for the whole of each engine step
 std::unique_ptr<TFolvaneConfigItem> gConfig;
 std::unique_ptr<TThreadMaster> gThreadMaster;
+std::unique_ptr<TDataFolderLock> gDataLock;
+std::unique_ptr<TCorvaEngineBody> gBody;
+std::string gDataFolder;
 bool gExists = false;
-
-// runs one labelled piece of an engine step, wrapping whatever it raises in the step's layout
-template <class E, class F>
-void RunLabelled(const char* layout, const char* label, F&& fn) {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        RaiseEngineWrapped<E>(layout, label, e);
-    }
-}
 
 template <class E, class F>
 void Step(const char* layout, F&& fn) {
@@ -82,31 +76,56 @@ void CreateStep() {
         });
         RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaDataFolder", [] {
             std::string folder = gConfig->GetDataFolder();
-            if (!ForceDirectories(folder)) {
-                std::string text =
-                    Format("データフォルダの作成に失敗しました。\r\n( %s )", IncludeTrailingPathDelimiter(folder).c_str());
-                WriteLog("ECorvaEngineError\r\n" + text);
-                throw ECorvaEngineError(text);
-            }
+            if (!ForceDirectories(folder))
+                RaiseEngineRefusal(
+                    Format("データフォルダの作成に失敗しました。\r\n( %s )", IncludeTrailingPathDelimiter(folder).c_str()));
+            // one process at a time works on the library: a second browser or fvb stops here,
+            // before it has read anything it could later save over the first one's work
+            auto lock = std::make_unique<TDataFolderLock>(folder);
+            if (!lock->TryAcquire()) RaiseEngineRefusal(DataFolderInUseText(ExcludeTrailingPathDelimiters(folder)));
+            gDataLock = std::move(lock);
+            gDataFolder = ExcludeTrailingPathDelimiters(folder);
         });
+        if (gBody) gBody->Create(*gConfig);
     });
+}
+
+void LoadStep() {
+    if (!gBody) return;
+    Step<ECorvaEngineLoadDataError>(kEngineLoadFailed, [] { gBody->Load(*gConfig); });
 }
 
 void StartStep() {
     Step<ECorvaEngineInitializeError>(kEngineInitFailed, [] {
+        if (gBody) gBody->StartBeforeThreads();
         RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaThreadMaster",
-                                          [] { gThreadMaster = std::make_unique<TThreadMaster>(); });
+                                                 [] { gThreadMaster = std::make_unique<TThreadMaster>(); });
+        if (gBody) gBody->StartAfterThreads();
     });
 }
 
 void StopStep() {
     Step<ECorvaEngineError>(kEngineReleaseFailed, [] {
-        RunLabelled<ECorvaEngineError>(kEngineReleaseFailed, "CorvaThreadMaster", [] {
-            if (gThreadMaster) {
-                gThreadMaster->Finish();
-                gThreadMaster.reset();
+        // each part runs even when an earlier one failed; the last failure is the step's
+        std::exception_ptr last;
+        auto run = [&](auto&& fn) {
+            try {
+                fn();
+            } catch (...) {
+                last = std::current_exception();
             }
+        };
+        if (gBody) run([] { gBody->StopBeforeThreads(); });
+        run([] {
+            RunLabelled<ECorvaEngineError>(kEngineReleaseFailed, "CorvaThreadMaster", [] {
+                if (gThreadMaster) {
+                    gThreadMaster->Finish();
+                    gThreadMaster.reset();
+                }
+            });
         });
+        if (gBody) run([] { gBody->StopAfterThreads(); });
+        if (last) std::rethrow_exception(last);
     });
 }
 
@@ -115,13 +134,26 @@ void SaveStep() {
         RunLabelled<ECorvaEngineError>(kEngineSaveFailed, "CorvaConfigItem", [] {
             if (gConfig) gConfig->SaveToRegistry();
         });
+        // the library is saved only by the process that holds its data folder
+        if (gBody && gConfig && gDataLock) gBody->Save(*gConfig);
     });
 }
 
 void FreeStep() {
     std::lock_guard g(gEngineLock);
+    std::exception_ptr last;
+    if (gBody) {
+        try {
+            gBody->Free();
+        } catch (...) {
+            last = std::current_exception();
+        }
+    }
     gConfig.reset();
+    gDataLock.reset();
+    gDataFolder.clear();
     gExists = false;
+    if (last) std::rethrow_exception(last);
 }
 
 }  // namespace
@@ -136,12 +168,25 @@ void InitCorvaEngine() {
     } catch (...) {
         // a half-created engine is freed again: nothing of it is saved
         std::lock_guard g(gEngineLock);
+        if (gBody) {
+            try {
+                gBody->Free();
+            } catch (const std::exception& e) {
+                WriteLogFailed("CorvaEngine.Free", e);
+            }
+        }
         gThreadMaster.reset();
         gConfig.reset();
+        gDataLock.reset();
+        gDataFolder.clear();
         gExists = false;
         throw;
     }
-    // nothing to load yet beyond the settings; the start step follows
+    try {
+        LoadStep();
+    } catch (const ECorvaEngineError&) {
+        // logged already; the library starts with what could be read
+    }
     try {
         StartStep();
     } catch (const ECorvaEngineError&) {
@@ -175,6 +220,24 @@ bool CorvaEngineExists() {
 }
 
 TFolvaneConfigItem* CorvaConfig() { return gConfig.get(); }
+std::string CorvaDataFolder() {
+    std::lock_guard g(gEngineLock);
+    return gDataFolder;
+}
+
+void SetCorvaEngineBody(std::unique_ptr<TCorvaEngineBody> body) {
+    std::lock_guard g(gEngineLock);
+    if (gExists) throw ECorvaEngineError("The engine body cannot change while the engine exists");
+    gBody = std::move(body);
+}
+TCorvaEngineBody* CorvaEngineBody() { return gBody.get(); }
+
+void RaiseEngineRefusal(const std::string& message) {
+    std::string trimmed = message;
+    while (!trimmed.empty() && (trimmed.back() == '\r' || trimmed.back() == '\n' || trimmed.back() == ' ')) trimmed.pop_back();
+    WriteLog("ECorvaEngineError\r\n" + trimmed);
+    throw ECorvaEngineError(message);
+}
 TThreadMaster* CorvaThreadMaster() { return gThreadMaster.get(); }
 
 }  // namespace fv

@@ -660,3 +660,15 @@ void InstallFileWithBackup(const std::string& temp, const std::string& path, con
 }
 
 }  // namespace fv
+
+namespace fv {
+
+bool GetFileIdentity(const std::string& path, TFileIdentity& out) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    out.Device = static_cast<uint64_t>(st.st_dev);
+    out.Inode = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+}  // namespace fv

@@ -75,3 +75,16 @@ bool FlushFileToDisk(int fd);
 void InstallFileWithBackup(const std::string& temp, const std::string& path, const std::string& backup);
 
 }  // namespace fv
+
+namespace fv {
+
+// The identity of the file or folder a path names (links followed): device and inode. Walks
+// over folders use it to notice a folder they have been in already (a link back up the tree).
+struct TFileIdentity {
+    uint64_t Device = 0, Inode = 0;
+    bool operator==(const TFileIdentity&) const = default;
+    bool operator<(const TFileIdentity& o) const { return Device != o.Device ? Device < o.Device : Inode < o.Inode; }
+};
+bool GetFileIdentity(const std::string& path, TFileIdentity& out);
+
+}  // namespace fv
