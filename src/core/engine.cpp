@@ -56,6 +56,7 @@ std::unique_ptr<TDataFolderLock> gDataLock;
 std::unique_ptr<TCorvaEngineBody> gBody;
 std::string gDataFolder;
 bool gExists = false;
+bool gSavesLibrary = true;
 
 template <class E, class F>
 void Step(const char* layout, F&& fn) {
@@ -135,7 +136,7 @@ void SaveStep() {
             if (gConfig) gConfig->SaveToRegistry();
         });
         // the library is saved only by the process that holds its data folder
-        if (gBody && gConfig && gDataLock) gBody->Save(*gConfig);
+        if (gBody && gConfig && gDataLock && gSavesLibrary) gBody->Save(*gConfig);
     });
 }
 
@@ -192,9 +193,11 @@ void InitCorvaEngine() {
     } catch (const ECorvaEngineError&) {
         // logged already; the program runs with what could be started
     }
+    WriteLog(Format("CorvaEngine Started ( %s )", CorvaDataFolder().c_str()));
 }
 
 void FinalCorvaEngine() {
+    WriteLog(Format("CorvaEngine Finishing ( %s )", CorvaDataFolder().c_str()));
     std::exception_ptr last;
     try {
         StopStep();
@@ -211,6 +214,7 @@ void FinalCorvaEngine() {
     } catch (...) {
         last = std::current_exception();
     }
+    WriteLog(last ? "CorvaEngine Finished with errors" : "CorvaEngine Finished");
     if (last) std::rethrow_exception(last);
 }
 
@@ -231,6 +235,10 @@ void SetCorvaEngineBody(std::unique_ptr<TCorvaEngineBody> body) {
     gBody = std::move(body);
 }
 TCorvaEngineBody* CorvaEngineBody() { return gBody.get(); }
+void SetCorvaEngineSavesLibrary(bool on) {
+    std::lock_guard g(gEngineLock);
+    gSavesLibrary = on;
+}
 
 void RaiseEngineRefusal(const std::string& message) {
     std::string trimmed = message;

@@ -43,6 +43,9 @@ public:
 };
 // Installs the body (owned by the engine from now on; null removes it). Only while no engine exists.
 void SetCorvaEngineBody(std::unique_ptr<TCorvaEngineBody> body);
+// Whether the save step writes the library (default true). Commands that only look at the
+// library turn it off, so that looking never rotates the ".bak" files.
+void SetCorvaEngineSavesLibrary(bool on);
 TCorvaEngineBody* CorvaEngineBody();
 
 // message layouts of the engine's wrappers: label, class name and message of the cause

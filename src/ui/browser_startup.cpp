@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "image/image_facts_provider.h"
 #include "library/image_facts.h"
+#include "library/library_engine.h"
 #include "platform/instance.h"
 #include "platform/signals.h"
 #include "service/start_params.h"
@@ -95,6 +96,8 @@ int RunBrowserMain(int argc, char** argv) {
     std::vector<std::string> params(argv + 1, argv + argc);
     // catalog items learn sizes, orientations and shooting dates through the image pipeline
     SetImageFactsProvider(MakeImageFactsProvider());
+    // the folder tree and the history join the engine's steps
+    InstallLibraryEngine();
     int qargc = argc;
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QSocketNotifier> notifier;

@@ -11,6 +11,10 @@ using TArgs = std::vector<std::string>;
 int CmdInfo(const TArgs& args);
 int CmdExif(const TArgs& args);
 int CmdThumb(const TArgs& args);
+// the library of the browser's data folder
+int CmdScan(const TArgs& args);
+int CmdLs(const TArgs& args);
+int CmdFind(const TArgs& args);
 
 // JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
 std::string JsonString(const std::string& s);

@@ -1,0 +1,119 @@
+// fvb scan / ls / find on a library of its own: the browser's data files, their backups, the lock.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "library_test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FvbLibrary : fvtest::TempDirTest {
+    std::string fvb = std::string(FV_BINARY_DIR) + "/fvb";
+    void SetUp() override {
+        TempDirTest::SetUp();
+        if (!fs::exists(fvb)) GTEST_SKIP() << "fvb is not built";
+        fs::create_directories(dir / "photos/2004");
+        for (const char* name : {"Canon_40D.jpg", "Nikon_D70.jpg", "Fujifilm_FinePix6900ZOOM.jpg"})
+            fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos" / name, dir / "photos" / name);
+        fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Canon_DIGITAL_IXUS_400.jpg", dir / "photos/2004/ixus.jpg");
+    }
+    // runs fvb on this test's own library; the exit status, standard output in out
+    int Run(const std::string& args, std::string& out) {
+        std::string cmd = "XDG_DATA_HOME='" + Path("data") + "' XDG_CONFIG_HOME='" + Path("config") + "' " + fvb + " " +
+                          args + " 2>/dev/null";
+        FILE* p = popen(cmd.c_str(), "r");
+        out.clear();
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+        int status = pclose(p);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    fs::path Data() const { return dir / "data/Kestrona/FolvaneBrowser/Data"; }
+};
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST_F(FvbLibrary, ScanReportsNewChangedAndMissingAndLsShowsShootingDays) {
+    std::string out;
+    ASSERT_EQ(Run("scan --json " + Path("photos"), out), 0) << out;
+    EXPECT_TRUE(Has(out, "\"folders\":2,\"files\":4,\"kinds\":{\"jpeg\":4},\"new\":4,\"changed\":0,\"missing\":0")) << out;
+
+    ASSERT_EQ(Run("scan --json " + Path("photos"), out), 0);
+    EXPECT_TRUE(Has(out, "\"new\":0,\"changed\":0,\"missing\":0")) << out;
+
+    fs::last_write_time(dir / "photos/Nikon_D70.jpg", fs::file_time_type::clock::now() - std::chrono::hours(5));
+    fs::remove(dir / "photos/2004/ixus.jpg");
+    ASSERT_EQ(Run("scan --json " + Path("photos"), out), 0);
+    EXPECT_TRUE(Has(out, "\"new\":0,\"changed\":1,\"missing\":1")) << out;
+
+    // the photos on their shooting days, in date order
+    ASSERT_EQ(Run("ls --sort date " + Path("photos"), out), 0);
+    size_t fuji = out.find("2001/02/19 06:40:05"), nikon = out.find("Nikon_D70.jpg"), canon = out.find("Canon_40D.jpg");
+    ASSERT_NE(fuji, std::string::npos) << out;
+    EXPECT_LT(fuji, canon);
+    EXPECT_NE(nikon, std::string::npos);
+    // the folder lost its only photo, so the save purged it from the library
+    EXPECT_EQ(Run("ls --json " + Path("photos/2004"), out), 1);
+    EXPECT_EQ(Run("ls " + Path("elsewhere"), out), 1);
+
+    ASSERT_EQ(Run("find --json --name Canon", out), 0);
+    EXPECT_TRUE(Has(out, "Canon_40D.jpg"));
+    EXPECT_FALSE(Has(out, "Nikon"));
+    ASSERT_EQ(Run("find --shot 2001-02-19..2001-02-19", out), 0);
+    EXPECT_TRUE(Has(out, "Fujifilm_FinePix6900ZOOM.jpg")) << out;
+    EXPECT_FALSE(Has(out, "Canon"));
+    EXPECT_EQ(Run("find --shot yesterday", out), 2);
+}
+
+TEST_F(FvbLibrary, DataFilesKeepBackupsAndADamagedMainFileFallsBackToIt) {
+    std::string out;
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    EXPECT_FALSE(fs::exists(Data() / "CorvaData.bak"));
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    ASSERT_TRUE(fs::exists(Data() / "CorvaData.bak"));
+    ASSERT_TRUE(fs::exists(Data() / "CorvaHistory.bak"));
+    std::ifstream in(Data() / "CorvaData.tdb", std::ios::binary);
+    char head[16] = {};
+    in.read(head, sizeof head);
+    EXPECT_EQ(std::string(head, 8), std::string("CORVADF\0", 8));
+    EXPECT_EQ(head[8], 10);  // version
+    EXPECT_EQ(head[12], 4);  // items written
+    in.close();
+
+    // looking does not save: the backup stays the older file
+    auto bakTime = fs::last_write_time(Data() / "CorvaData.bak");
+    ASSERT_EQ(Run("ls " + Path("photos"), out), 0);
+    EXPECT_EQ(fs::last_write_time(Data() / "CorvaData.bak"), bakTime);
+
+    // a main file cut short: the library comes from the backup
+    fs::resize_file(Data() / "CorvaData.tdb", 40);
+    ASSERT_EQ(Run("ls " + Path("photos"), out), 0);
+    EXPECT_TRUE(Has(out, "Canon_40D.jpg")) << out;
+    std::ofstream(Data() / "CorvaData.tdb", std::ios::binary | std::ios::trunc) << "garbage";
+    ASSERT_EQ(Run("ls " + Path("photos/2004"), out), 0);
+    EXPECT_TRUE(Has(out, "ixus.jpg")) << out;
+}
+
+TEST_F(FvbLibrary, ASecondProcessOnTheLibraryRefusesAndChangesNothing) {
+    std::string out;
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    auto before = fs::last_write_time(Data() / "CorvaData.tdb");
+    int fd = ::open((Data() / "CorvaData.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);  // what a running browser holds
+    EXPECT_EQ(Run("scan " + Path("photos"), out), 3);
+    EXPECT_EQ(Run("ls " + Path("photos"), out), 3);
+    EXPECT_EQ(fs::last_write_time(Data() / "CorvaData.tdb"), before);
+    ::close(fd);
+    EXPECT_EQ(Run("scan " + Path("photos"), out), 0);
+}
