@@ -5,6 +5,7 @@
 
 #include "metadata/buffered_stream.h"
 #include "metadata/jpeg_info.h"
+#include "platform/codepage.h"
 
 namespace fv {
 
@@ -246,12 +247,12 @@ std::string TExifItem::ReadEncodedText(TTiffReader& r, const TIfdEntry& e, uint8
         } else {
             code = ecUnicode;
         }
-        std::vector<uint16_t> units;
+        std::u16string units;
         for (size_t i = start; i + 1 < body.size(); i += 2) {
             uint8_t a = static_cast<uint8_t>(body[i]), b = static_cast<uint8_t>(body[i + 1]);
             uint16_t u = little ? static_cast<uint16_t>(a | (b << 8)) : static_cast<uint16_t>((a << 8) | b);
             if (u == 0) break;
-            units.push_back(u);
+            units.push_back(static_cast<char16_t>(u));
         }
         return Utf16ToUtf8(units);
     }

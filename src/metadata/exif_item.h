@@ -186,8 +186,6 @@ std::string ForeignTextToUtf8(const std::string& text);
 int TextColumns(const std::string& utf8);
 // pads with blanks to width columns, on the right (left-aligned) or on the left
 std::string PadColumns(const std::string& utf8, int width, bool leftAlign = true);
-// UTF-16 code units -> UTF-8 (unpaired surrogates become U+FFFD)
-std::string Utf16ToUtf8(const std::vector<uint16_t>& units);
 
 // the maker-note decoders (exif_makernote_*.cpp); each checks its header and adds
 // MakerNoteLines and Lines to item. r's stream is at the maker note.

@@ -7,8 +7,13 @@
 
 namespace fv {
 
+// One failure rule for every conversion here: the result is always valid UTF-8, and
+// whatever cannot be decoded (or everything outside ASCII, should the converter itself be
+// missing) becomes U+FFFD.
 bool IsValidUtf8(std::string_view text);
-// CP932 bytes to UTF-8; undecodable bytes become U+FFFD.
+// CP932 bytes to UTF-8.
 std::string Cp932ToUtf8(std::string_view text);
+// UTF-16 code units to UTF-8 (unpaired surrogates become U+FFFD).
+std::string Utf16ToUtf8(std::u16string_view units);
 
 }  // namespace fv
