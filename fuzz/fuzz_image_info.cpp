@@ -18,11 +18,11 @@ struct TKindExt {
 };
 
 const TKindExt kKinds[] = {
-    {fv::ikBitmap, ".bmp"},     {fv::ikJpeg, ".jpg"},      {fv::ikMetafile, ".wmf"}, {fv::ikMetafile, ".emf"},
-    {fv::ikJpegThumb, ".thm"},  {fv::ikRaw, ".cr2"},       {fv::ikRaw, ".crw"},      {fv::ikRaw, ".dng"},
+    {fv::ikBmp, ".bmp"},     {fv::ikJpeg, ".jpg"},      {fv::ikMetafile, ".wmf"}, {fv::ikMetafile, ".emf"},
+    {fv::ikDcfThumb, ".thm"},  {fv::ikRaw, ".cr2"},       {fv::ikRaw, ".crw"},      {fv::ikRaw, ".dng"},
     {fv::ikRaw, ".erf"},        {fv::ikRaw, ".mrw"},       {fv::ikRaw, ".nef"},      {fv::ikRaw, ".nsk"},
     {fv::ikRaw, ".orf"},        {fv::ikRaw, ".pef"},       {fv::ikRaw, ".raf"},      {fv::ikRaw, ".srf"},
-    {fv::ikOtherMedia, ".avi"},
+    {fv::ikNotImage, ".avi"},
 };
 constexpr size_t kKindCount = sizeof kKinds / sizeof kKinds[0];
 

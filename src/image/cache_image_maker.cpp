@@ -328,7 +328,7 @@ void TCacheImageWorkerSource::MakeCacheImage(TCatalogItem* item) {
         // remote items supply their own picture; kinds without pictures have nothing to decode
         if (item->IsRemoteItem() || !NeedsWork(item) || !CanWork()) return;
         const uint8_t kind = item->GetKind();
-        if (kind == 2 || kind >= ikOtherMedia) return;  // plug-in formats and files without pictures
+        if (kind == 2 || kind >= ikNotImage) return;  // plug-in formats and files without pictures
         TCacheImage image;
         MakeFullPicture(*item, FSize, image);
         if (CanWork() && Store(item, image)) FStored = csFullPicture;

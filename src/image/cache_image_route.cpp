@@ -123,7 +123,7 @@ void MakeFirstPicture(TCatalogItem& item, int32_t size, bool hasCachedPicture, T
     const std::string path = item.GetFullPath();
     const uint8_t kind = item.GetKind();
     enum { rNone, rJpeg, rRaw } route = rNone;
-    if (kind == ikJpeg || kind == ikJpegThumb) {
+    if (kind == ikJpeg || kind == ikDcfThumb) {
         if (item.GetCameraState() != cdNone) route = rJpeg;
     } else if (kind == ikRaw) {
         const int rk = RawKind(path);

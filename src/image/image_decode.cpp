@@ -10,6 +10,7 @@
 #include "image/jpeg_codec.h"
 #include "metadata/jpeg_info.h"
 #include "metadata/raw_preview.h"
+#include "platform/file_name.h"
 #include "image/resample.h"
 #include "image/transform.h"
 
@@ -20,14 +21,6 @@ namespace {
 const char* const kUnsupportedFormat = "未サポートの形式です。";
 const char* const kUnsupportedWmf = "この形式のWMFは未対応です。";
 
-std::string UpperExt(const std::string& fileName) {
-    const auto dot = fileName.rfind('.');
-    const auto slash = fileName.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = fileName.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t LE32(const uint8_t* p) {
@@ -95,7 +88,7 @@ void SmoothOrNearest(TBitmap& src, TBitmap& dst, bool smooth) {
 
 // RAF files keep their metadata and preview in an ordinary JPEG near the start
 bool IsJpegLike(int kind, const std::string& fileName) {
-    return kind == ikJpeg || kind == ikJpegThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
+    return kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
 }
 
 }  // namespace
@@ -176,7 +169,7 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
         return;
     }
     switch (kind) {
-        case ikBitmap: {
+        case ikBmp: {
             // the headers are enough: the pixels are never decoded to learn a size
             TFileStream file(fileName, TFileStream::fmOpenRead);
             uint8_t head[kBmpHeaderBytes];
@@ -193,7 +186,7 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
             TMemoryStream ms;
             LoadFileToMemory(fileName, ms);
             const auto& d = ms.Data();
-            if (UpperExt(fileName) == ".WMF") {
+            if (UpperFileExt(fileName) == ".WMF") {
                 TPlaceableWmfHeader h;
                 if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageAbort("");
                 const double upi = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
@@ -215,7 +208,7 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
             return;
         }
         default:
-            if (kind >= ikOtherMedia) info.PixelFormat = pfDevice;
+            if (kind >= ikNotImage) info.PixelFormat = pfDevice;
             return;
     }
 }
@@ -225,7 +218,7 @@ void LoadImage(TBitmap& bmp, int kind, const std::string& fileName, const TProgr
     if (kind > ikRaw) throw EImageLoadError(kUnsupportedFormat);
     const int denom = ReduceDenominator(reduce);
     switch (kind) {
-        case ikBitmap: {
+        case ikBmp: {
             TMemoryStream ms;
             LoadFileToMemory(fileName, ms);
             TProgressReporter rep(progress, 0);
@@ -237,7 +230,7 @@ void LoadImage(TBitmap& bmp, int kind, const std::string& fileName, const TProgr
             TMemoryStream ms;
             LoadFileToMemory(fileName, ms);
             const auto& d = ms.Data();
-            if (UpperExt(fileName) == ".WMF") {
+            if (UpperFileExt(fileName) == ".WMF") {
                 TPlaceableWmfHeader h;
                 if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageLoadError(kUnsupportedWmf);
                 const double s = ReduceFactor(reduce);
@@ -351,7 +344,7 @@ void LoadThumbnail(TBitmap& bmp, const std::string& fileName, int kind, TImageIn
         LoadRawThumbnail(rec, bmp, info, smooth, maxHeight, maxWidth);
         return;
     }
-    if (kind >= ikOtherMedia) throw EImageAbort("");
+    if (kind >= ikNotImage) throw EImageAbort("");
     // bitmaps and metafiles: every failure leaves the defaults and an empty bitmap
     try {
         TBitmap tmp;

@@ -14,10 +14,8 @@ namespace fv {
 
 FV_DECLARE_EXCEPTION(EImageLoadError, Exception);
 
-// file kinds are the item kinds of the file-type registry (ikJpeg, ikMetafile, ikRaw there)
-constexpr int ikBitmap = ikBmp;
-constexpr int ikJpegThumb = ikDcfThumb;
-constexpr int ikOtherMedia = ikNotImage;
+// Files are told apart by the item kinds of the file-type registry (TItemKind): ikBmp,
+// ikJpeg, ikMetafile, ikDcfThumb, ikRaw; ikNotImage and above have no picture.
 
 // what callers keep per file
 struct TImageInfoRec {

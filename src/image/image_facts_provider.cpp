@@ -34,7 +34,7 @@ public:
         try {
             const std::string format = formatArgs.size() > 0 ? formatArgs[0] : "%s : %s";
             const std::string defaultText = formatArgs.size() > 1 ? formatArgs[1] : "";
-            const bool jpeg = kind == ikJpeg || kind == ikJpegThumb || (kind == ikRaw && RawKind(path) == rkRAF);
+            const bool jpeg = kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(path) == rkRAF);
             return ListExif(path, jpeg, format, defaultText, lines);
         } catch (...) {
             return false;

@@ -6,6 +6,7 @@
 
 #include "image/jpeg_codec.h"
 #include "platform/stream.h"
+#include "platform/file_name.h"
 
 namespace fv {
 
@@ -347,11 +348,7 @@ void SaveJpegToFile(const TBitmap& bmp, const std::string& fileName, int quality
 }
 
 void SavePictureToFile(const TBitmap& bmp, const std::string& fileName, int quality) {
-    std::string ext;
-    const auto dot = fileName.rfind('.');
-    if (dot != std::string::npos) ext = fileName.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == ".png")
+    if (UpperFileExt(fileName) == ".PNG")
         SavePngToFile(bmp, fileName);
     else
         SaveJpegToFile(bmp, fileName, quality);

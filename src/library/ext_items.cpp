@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/collate.h"
+#include "platform/file_name.h"
 
 namespace fv {
 
@@ -215,10 +216,6 @@ std::vector<std::string> TExtItems::Names() const {
     return names;
 }
 
-std::string_view ExtractFileExtView(std::string_view name) {
-    size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) return {};
-    return name.substr(dot);
-}
+std::string_view ExtractFileExtView(std::string_view name) { return FileExtView(name); }
 
 }  // namespace fv

@@ -6,6 +6,7 @@
 #include "metadata/buffered_stream.h"
 #include "metadata/jpeg_info.h"
 #include "platform/codepage.h"
+#include "platform/file_name.h"
 
 namespace fv {
 
@@ -37,11 +38,7 @@ bool EqualsNoCase(const std::string& s, const char* prefix, size_t n) {
 
 bool TExifItem::LoadFromFile(const std::string& fileName, bool isJpeg, bool readMakerNote) {
     try {
-        std::string ext;
-        size_t dot = fileName.find_last_of('.');
-        if (dot != std::string::npos && fileName.find('/', dot) == std::string::npos) ext = fileName.substr(dot);
-        for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (!isJpeg && ext != ".RAF") {
+        if (!isJpeg && UpperFileExt(fileName) != ".RAF") {
             TFileStream file(fileName, TFileStream::fmOpenRead);
             TBufferedStream s(file, kMetadataBufferSize, 0);
             FindTiffHeader(s);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "metadata/buffered_stream.h"
+#include "platform/file_name.h"
 
 namespace fv {
 
@@ -93,11 +94,7 @@ void FreeJpegInfoEx(TJpegInfoExRec& rec) {
 }
 
 bool IsExifFileExt(const std::string& fileName) {
-    size_t slash = fileName.find_last_of('/');
-    size_t dot = fileName.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    std::string ext = fileName.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperFileExt(fileName);
     static const std::string kList = ".JPEG;.JPE;.JPG;.THM;.TIF;.TIFF;.NSK;.NEF;.CR2;.CRW;.ORF;.PEF;.SRF;.ERF;.DNG;.RAF";
     return ext.size() > 1 && kList.find(ext) != std::string::npos;
 }

@@ -7,6 +7,7 @@
 
 #include "metadata/buffered_stream.h"
 #include "metadata/jpeg_info.h"
+#include "platform/file_name.h"
 
 namespace fv {
 
@@ -276,11 +277,7 @@ void OpenAndRead(const std::string& fileName, bool largeWanted, bool thumbWanted
 }  // namespace
 
 int RawKind(const std::string& fileName) {
-    const auto dot = fileName.rfind('.');
-    const auto slash = fileName.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return rkNone;
-    std::string ext = fileName.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperFileExt(fileName);
     static const char* const kExts[] = {".CR2", ".CRW", ".DNG", ".ERF", ".MRW", ".NEF",
                                         ".NSK", ".ORF", ".PEF", ".RAF", ".SRF"};
     for (int i = 0; i < 11; ++i)

@@ -124,10 +124,10 @@ TEST(Thumbnails, BadFilesOfTheRightKindRaiseOthersStayQuiet) {
     TBitmap b;
     EXPECT_THROW(LoadThumbnail(b, dir.File("missing.jpg"), ikJpeg, info, true, 100, 100), EStreamError);
     EXPECT_THROW(LoadThumbnail(b, dir.File("missing.nef"), ikRaw, info, true, 100, 100), EStreamError);
-    EXPECT_THROW(LoadThumbnail(b, dir.File("song.mp3"), ikOtherMedia, info, true, 100, 100), EImageAbort);
+    EXPECT_THROW(LoadThumbnail(b, dir.File("song.mp3"), ikNotImage, info, true, 100, 100), EImageAbort);
     WriteBytes(dir.File("bad.bmp"), {'B', 'M', 1, 2, 3});
     b = Flat(3, 3, 1);
-    LoadThumbnail(b, dir.File("bad.bmp"), ikBitmap, info, true, 100, 100);
+    LoadThumbnail(b, dir.File("bad.bmp"), ikBmp, info, true, 100, 100);
     EXPECT_TRUE(b.Empty());
     EXPECT_EQ(info.PixelFormat, pf24bit);
     EXPECT_EQ(info.Width, 0);
@@ -370,17 +370,17 @@ TEST(Bmp, ImageInfoReadsTheHeadersOnly) {
     TTempDir dir;
     WriteBytes(dir.File("big.bmp"), BmpFile(20000, 20000, 24, false, {}, {1, 2, 3}));
     TImageInfoRec info;
-    GetImageInfo(dir.File("big.bmp"), ikBitmap, info);
+    GetImageInfo(dir.File("big.bmp"), ikBmp, info);
     EXPECT_EQ(info.Width, 20000);
     EXPECT_EQ(info.Height, 20000);
     EXPECT_EQ(info.PixelFormat, pf24bit);
     TBitmap b;
-    EXPECT_THROW(LoadImage(b, ikBitmap, dir.File("big.bmp")), EBitmapFormatError);
+    EXPECT_THROW(LoadImage(b, ikBmp, dir.File("big.bmp")), EBitmapFormatError);
     // a broken header still raises, a missing file too
     auto bad = BmpFile(2, 2, 7, false, {}, {});
     WriteBytes(dir.File("bad.bmp"), bad);
-    EXPECT_THROW(GetImageInfo(dir.File("bad.bmp"), ikBitmap, info), EBitmapFormatError);
-    EXPECT_THROW(GetImageInfo(dir.File("none.bmp"), ikBitmap, info), EFOpenError);
+    EXPECT_THROW(GetImageInfo(dir.File("bad.bmp"), ikBmp, info), EBitmapFormatError);
+    EXPECT_THROW(GetImageInfo(dir.File("none.bmp"), ikBmp, info), EFOpenError);
 }
 
 TEST(Bmp, ThroughTheLoaders) {
@@ -388,14 +388,14 @@ TEST(Bmp, ThroughTheLoaders) {
     const std::vector<uint8_t> px24(8 * 4 * 3, 77);
     WriteBytes(dir.File("a.bmp"), BmpFile(8, 4, 24, false, {}, px24));
     TImageInfoRec info;
-    GetImageInfo(dir.File("a.bmp"), ikBitmap, info);
+    GetImageInfo(dir.File("a.bmp"), ikBmp, info);
     EXPECT_EQ(info.Width, 8);
     EXPECT_EQ(info.PixelFormat, pf24bit);
     TBitmap b;
-    LoadImage(b, ikBitmap, dir.File("a.bmp"), {}, 1);
+    LoadImage(b, ikBmp, dir.File("a.bmp"), {}, 1);
     EXPECT_EQ(b.Width(), 4);
     EXPECT_EQ(PixelAt(b, 1, 1).G, 77);
-    LoadThumbnail(b, dir.File("a.bmp"), ikBitmap, info, true, 4, 4);
+    LoadThumbnail(b, dir.File("a.bmp"), ikBmp, info, true, 4, 4);
     EXPECT_TRUE(info.Resized);
     EXPECT_EQ(b.Width(), 4);
     EXPECT_EQ(b.Height(), 2);

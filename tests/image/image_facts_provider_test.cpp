@@ -18,10 +18,10 @@ TEST(ImageFactsProvider, AnswersFromTheImageFacts) {
     EXPECT_TRUE(f.HasCameraData);
     EXPECT_EQ(f.Orientation, 6);
     TImageFacts none;
-    EXPECT_TRUE(p->ReadImageFacts(kPhotos + "/song.mp3", ikOtherMedia, none));
+    EXPECT_TRUE(p->ReadImageFacts(kPhotos + "/song.mp3", ikNotImage, none));
     EXPECT_EQ(none.PixelFormat, pfDevice);
     TImageFacts bad;
-    EXPECT_FALSE(p->ReadImageFacts(kPhotos + "/missing.bmp", ikBitmap, bad));
+    EXPECT_FALSE(p->ReadImageFacts(kPhotos + "/missing.bmp", ikBmp, bad));
     std::vector<std::string> lines;
     EXPECT_TRUE(p->GetExifTextLines(kPhotos + "/Canon_40D.jpg", ikJpeg, {"%s=%s", "-"}, lines));
     EXPECT_FALSE(lines.empty());

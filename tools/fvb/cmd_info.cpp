@@ -34,13 +34,9 @@ const char* PixelFormatName(int bits) {
     }
 }
 
-std::string KindOf(const std::string& path, const TExtItems& items) {
-    size_t slash = path.find_last_of('/');
-    size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "-";
-    TExtItem item;
-    if (!items.FindItem(path.substr(dot), item)) return "-";
-    return ItemKindLabel(item.Kind);
+std::string KindOf(const std::string& path) {
+    uint8_t kind = 0;
+    return RegisteredKind(path, kind) ? ItemKindLabel(kind) : "-";
 }
 
 bool ReadJpeg(const std::string& path, TInfoLine& line, std::string& error) {
@@ -125,11 +121,10 @@ int CmdInfo(const TArgs& args) {
         std::fprintf(stderr, "usage: fvb info FILE...\n");
         return 2;
     }
-    TExtItems items(0xFF);
     int status = 0;
     for (const std::string& path : args) {
         TInfoLine line;
-        line.Kind = KindOf(path, items);
+        line.Kind = KindOf(path);
         std::string error;
         bool ok = false;
         switch (SniffFile(path, error)) {

@@ -1,5 +1,4 @@
 // fvb thumb: what the thumbnail pipeline makes of one file, written as a picture.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -7,7 +6,6 @@
 #include "commands.h"
 #include "image/image_decode.h"
 #include "image/image_io.h"
-#include "metadata/raw_preview.h"
 #include "image/resample.h"
 #include "image/transform.h"
 
@@ -15,16 +13,11 @@ namespace fv::fvb {
 
 namespace {
 
+// the kind the library's file-type registry gives; files it does not list have no picture
 int KindOfFile(const std::string& path) {
-    const auto dot = path.rfind('.');
-    std::string ext = dot == std::string::npos ? "" : path.substr(dot);
-    for (auto& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (ext == ".BMP") return ikBitmap;
-    if (ext == ".JPG" || ext == ".JPE" || ext == ".JPEG") return ikJpeg;
-    if (ext == ".WMF" || ext == ".EMF") return ikMetafile;
-    if (ext == ".THM") return ikJpegThumb;
-    if (RawKind(path) != rkNone) return ikRaw;
-    return ikOtherMedia;
+    uint8_t kind = ikNotImage;
+    if (!RegisteredKind(path, kind)) kind = ikNotImage;
+    return kind;
 }
 
 bool ParseInt(const std::string& s, int lo, int hi, int& out) {

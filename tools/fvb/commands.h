@@ -1,6 +1,7 @@
 #pragma once
 // The subcommands of fvb. Each takes the arguments after its name and returns the exit
 // status: 0 every file was handled, 1 some could not be read, 2 bad usage.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,9 @@ namespace fv::fvb {
 // how a picture file is laid out, from its first bytes
 enum TFileLayout { flUnreadable, flJpeg, flTiff, flOther };
 TFileLayout SniffFile(const std::string& path, std::string& error);
+
+// The item kind the library's file-type registry gives the file's extension (every kind
+// registered), or false when the registry does not list it.
+bool RegisteredKind(const std::string& path, uint8_t& kind);
 
 }  // namespace fv::fvb

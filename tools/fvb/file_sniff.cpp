@@ -1,9 +1,12 @@
-// Tells JPEG from TIFF-structured files by their first bytes.
+// Tells JPEG from TIFF-structured files by their first bytes, and the item kind of a file
+// by the library's file-type registry.
 #include <cerrno>
 #include <cstring>
 
 #include "commands.h"
+#include "library/ext_items.h"
 #include "metadata/jpeg_info.h"
+#include "platform/file_name.h"
 #include "platform/stream.h"
 
 namespace fv::fvb {
@@ -26,6 +29,14 @@ TFileLayout SniffFile(const std::string& path, std::string& error) {
         error = e.what();
         return flUnreadable;
     }
+}
+
+bool RegisteredKind(const std::string& path, uint8_t& kind) {
+    static const TExtItems registry(0xFF);
+    TExtItem item;
+    if (!registry.FindItem(FileExtView(path), item)) return false;
+    kind = item.Kind;
+    return true;
 }
 
 }  // namespace fv::fvb
