@@ -93,7 +93,8 @@ void RunOffUiThread(const std::function<void()>& fn) {
     if (error) std::rethrow_exception(error);
 }
 
-void InstallAppInfoHooks(TStartupHooks& hooks) {
+void InstallAppInfoHooks(TStartupHooks& hooks, const std::vector<std::string>& params) {
+    SetUpdateStartedWithParams(!params.empty());
     hooks.CheckAppInfo = [] {
         bool ok = false;
         RunOffUiThread([&] { ok = FVApi_CheckAppInfoEx(); });

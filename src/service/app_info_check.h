@@ -3,6 +3,7 @@
 // stage, with what they need to stay off the user-interface thread.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "service/app_info.h"
 
@@ -31,7 +32,8 @@ void SetBootError(TKSGetAppInfoItem& item, const std::string& type, const std::s
 // pending calls in short slices; on any other thread fn simply runs. Exceptions reach the caller.
 void RunOffUiThread(const std::function<void()>& fn);
 
-// The application-information and update stages of start-up, both run off the UI thread.
-void InstallAppInfoHooks(TStartupHooks& hooks);
+// The application-information and update stages of start-up, both run off the UI thread; the
+// update is offered only when params (the program's own command line) is empty.
+void InstallAppInfoHooks(TStartupHooks& hooks, const std::vector<std::string>& params);
 
 }  // namespace fv

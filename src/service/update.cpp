@@ -24,6 +24,8 @@ std::mutex gUpdateLock;
 TUpdateInfo gUpdate;
 std::mutex gEnvLock;
 std::unique_ptr<TUpdateEnvironment> gEnv;
+TUpdateConfirm gConfirm;
+bool gStartedWithParams = false;
 
 // the service's own origins, known to every build
 const char* const kBuiltInOrigins[] = {"https://www.folvane.jp:443", "https://app.folvane.jp:443"};
@@ -173,7 +175,39 @@ TUpdateEnvironment DefaultUpdateEnvironment() {
     env.AllowPlainHttpLoopback = test && std::strcmp(test, "1") == 0;
     env.Download = HttpDownload;
     env.Spawn = SpawnInstaller;
+    std::lock_guard<std::mutex> g(gEnvLock);
+    env.Confirm = gConfirm;
+    bool withParams = gStartedWithParams;
+    env.HasCommandLineParams = [withParams] { return withParams; };
     return env;
+}
+
+void SetUpdateConfirm(TUpdateConfirm confirm) {
+    std::lock_guard<std::mutex> g(gEnvLock);
+    gConfirm = std::move(confirm);
+}
+
+void SetUpdateStartedWithParams(bool withParams) {
+    std::lock_guard<std::mutex> g(gEnvLock);
+    gStartedWithParams = withParams;
+}
+
+std::string FetchUpdateMessage(const TUpdateEnvironment& env, const std::string& messageUrl) {
+    if (!InstallerUrlRefusal(messageUrl, env).empty()) return {};
+    try {
+        THttpClient client;
+        client.SetUserAgent("Folvane Browser");
+        client.SetMaxAnswerBytes(kMaxUpdateMessageBytes);
+        client.SetFollowRedirects(false);
+        client.SetConnectTimeoutMs(5000);
+        client.SetLowSpeedLimit(1, 8);
+        TMemoryStream page;
+        if (client.Get(messageUrl, page) != 200) return {};
+        return std::string(page.Data().begin(), page.Data().end());
+    } catch (const std::exception& e) {
+        WriteLogFailed("FetchUpdateMessage", e);
+        return {};
+    }
 }
 
 void SetUpdateEnvironment(const TUpdateEnvironment& env) {
@@ -187,8 +221,10 @@ void ResetUpdateEnvironment() {
 }
 
 TUpdateEnvironment CurrentUpdateEnvironment() {
-    std::lock_guard<std::mutex> g(gEnvLock);
-    if (gEnv) return *gEnv;
+    {
+        std::lock_guard<std::mutex> g(gEnvLock);
+        if (gEnv) return *gEnv;
+    }
     return DefaultUpdateEnvironment();
 }
 

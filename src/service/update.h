@@ -56,7 +56,17 @@ struct TUpdateEnvironment {
     // starts the program without a shell; false with errno-like text otherwise
     std::function<bool(const std::vector<std::string>& argv, std::string& error)> Spawn;
 };
+// The default environment asks through the confirm function the user interface installs and
+// knows whether the program was started with parameters from the start-up hooks.
 TUpdateEnvironment DefaultUpdateEnvironment();
+using TUpdateConfirm = std::function<bool(const std::string& messageUrl, int32_t width, int32_t height, bool vistaOnly, uint32_t buttons)>;
+void SetUpdateConfirm(TUpdateConfirm confirm);
+void SetUpdateStartedWithParams(bool withParams);
+
+// The update message page as text for the dialog: fetched (https from the service's origins, or
+// the stand-in in test mode), at most kMaxUpdateMessageBytes; empty when it cannot be had.
+constexpr int64_t kMaxUpdateMessageBytes = 256 << 10;
+std::string FetchUpdateMessage(const TUpdateEnvironment& env, const std::string& messageUrl);
 void SetUpdateEnvironment(const TUpdateEnvironment& env);
 void ResetUpdateEnvironment();
 TUpdateEnvironment CurrentUpdateEnvironment();

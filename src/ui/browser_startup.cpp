@@ -16,8 +16,11 @@
 #include "library/library_engine.h"
 #include "platform/instance.h"
 #include "platform/signals.h"
+#include "service/app_info_check.h"
 #include "service/start_params.h"
+#include "service/update.h"
 #include "ui/boot_error_form.h"
+#include "ui/confirm_update_form.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui/screenshot.h"
@@ -52,6 +55,15 @@ TFolvaneMain2* RunningMainWindow() { return gMainWindow; }
 TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
     TStartupHooks h = DefaultStartupHooks(params);
     InstallStartParamsHooks(h);
+    InstallAppInfoHooks(h, params);
+    // asked from the update check's worker: the page is fetched there, the dialog runs on the UI thread
+    SetUpdateConfirm([](const std::string& url, int32_t width, int32_t height, bool, uint32_t buttons) {
+        std::string html = FetchUpdateMessage(CurrentUpdateEnvironment(), url);
+        bool yes = false;
+        UiDispatcher().RunOnUiThread(
+            [&] { yes = RunConfirmUpdateForm(QString::fromStdString(html), width, height, buttons); }, true);
+        return yes;
+    });
     h.InitApplication = [] {
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
         QApplication::setApplicationVersion(QString::fromStdString(RunningFileVersion()));
