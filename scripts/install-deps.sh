@@ -12,9 +12,9 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-multimedia-dev qt6-tools-dev
   libgl-dev libxkbcommon-dev fonts-noto-cjk xvfb xauth
   # tests, benchmarks and the stand-in service
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
   # peers the benchmarks time against
-  exiv2 libimage-exiftool-perl
+  exiv2 libimage-exiftool-perl curl
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
 )

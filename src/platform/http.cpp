@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +91,10 @@ struct THttpClient::TTransfer {
     int64_t Received = 0;
     bool TooLarge = false;
     bool Cancelled = false;
+    bool Stalled = false;
+    // the last time bytes moved either way: a peer that stops answering fails the call
+    curl_off_t LastUp = -1, LastDown = -1;
+    std::chrono::steady_clock::time_point LastMove = std::chrono::steady_clock::now();
     int StatusCode = -1;
     std::string StatusText;
     // filled by the caller before Perform
@@ -143,6 +148,16 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
     auto progress = +[](void* user, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                         curl_off_t ulNow) -> int {
         auto* tr = static_cast<TTransfer*>(user);
+        auto now = std::chrono::steady_clock::now();
+        if (ulNow != tr->LastUp || dlNow != tr->LastDown) {
+            tr->LastUp = ulNow;
+            tr->LastDown = dlNow;
+            tr->LastMove = now;
+        } else if (tr->Client->FLowSpeedSeconds > 0 &&
+                   now - tr->LastMove > std::chrono::seconds(tr->Client->FLowSpeedSeconds)) {
+            tr->Stalled = true;
+            return 1;
+        }
         if (tr->Client->FCancelled.load()) {
             tr->Cancelled = true;
             return 1;
@@ -201,7 +216,10 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
     if (t.TooLarge || rc == CURLE_FILESIZE_EXCEEDED)
         throw EHttpAnswerTooLarge(Format("The answer is larger than %lld bytes", static_cast<long long>(FMaxAnswerBytes)));
     switch (rc) {
-        case CURLE_ABORTED_BY_CALLBACK: throw EHttpCancelled("The transfer was cancelled");
+        case CURLE_ABORTED_BY_CALLBACK:
+            if (t.Stalled)
+                throw EHttpSocketError(Format("No data moved for %d seconds", FLowSpeedSeconds));
+            throw EHttpCancelled("The transfer was cancelled");
         case CURLE_UNSUPPORTED_PROTOCOL:
             // curl reports an answer without a status line ("HTTP/0.9") under the same code
             if (detail.find("HTTP/0.9") != std::string::npos) throw EHttpProtocolError(msg);

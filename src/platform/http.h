@@ -64,7 +64,8 @@ class THttpClient {
 public:
     static constexpr int kDefaultConnectTimeoutMs = 10000;
     static constexpr int kDefaultLowSpeedBytes = 1;      // bytes per second ...
-    static constexpr int kDefaultLowSpeedSeconds = 15;   // ... over this long ends the transfer
+    static constexpr int kDefaultLowSpeedSeconds = 15;   // ... over this long, or no byte at all for this long,
+                                                         // ends the transfer
     static constexpr int64_t kDefaultMaxAnswerBytes = 64ll << 20;
 
     THttpClient();

@@ -16,6 +16,7 @@ int CmdThumb(const TArgs& args);
 int CmdScan(const TArgs& args);
 int CmdLs(const TArgs& args);
 int CmdFind(const TArgs& args);
+int CmdApi(const TArgs& args);
 
 // JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
 std::string JsonString(const std::string& s);

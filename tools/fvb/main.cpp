@@ -24,6 +24,7 @@ const TCommand kCommands[] = {
     {"scan", "scan [--json] DIR...     brings folders into the library: new, changed and missing photos", fv::fvb::CmdScan},
     {"ls", "ls [--json] [--sort name|mtime|date|manual] [--desc] PATH   the photos of a library folder", fv::fvb::CmdLs},
     {"find", "find [--json] [criteria]   photos of the library that pass a filter (fvb find --help)", fv::fvb::CmdFind},
+    {"api", "api [--service ROOT] [--json] CALL key=value...   one photo-book service call and its result", fv::fvb::CmdApi},
 };
 
 void Usage() {
