@@ -11,6 +11,14 @@
 
 namespace fv {
 
+// The one way from a worker to its master. Lock is held for the whole of every call through the
+// link, and the master's destructor takes it to clear Master, so no call outlives the master.
+// Lock order: a link's Lock, then the master's FLock, then a worker's FProcLock.
+struct TMasterLink {
+    std::mutex Lock;
+    TThreadMaster* Master = nullptr;
+};
+
 // ---------------------------------------------------------------- TThreadObject
 
 TThreadObject::~TThreadObject() {
@@ -55,7 +63,8 @@ void TThreadObject::Run() {
 void TThreadObject::WaitFor() {
     if (!FThread.joinable()) return;
     if (FThread.get_id() == std::this_thread::get_id()) return;
-    WaitPumping([this] { return FFinished.load(); }, 50);
+    // only the UI thread has to keep serving the worker's synchronised calls while it waits
+    if (UiDispatcher().IsUiThread()) WaitPumping([this] { return FFinished.load(); }, 50);
     FThread.join();
 }
 
@@ -73,7 +82,14 @@ std::string TThreadObject::ClassName() const {
 // ---------------------------------------------------------------- TCorvaThreadBase
 
 TCorvaThreadBase::~TCorvaThreadBase() {
-    if (TThreadMaster* m = FMaster.load()) m->UnregisterThread(this);
+    std::shared_ptr<TMasterLink> link;
+    {
+        std::lock_guard g(FProcLock);
+        link = FLink;
+    }
+    if (!link) return;
+    std::lock_guard g(link->Lock);
+    if (link->Master) link->Master->UnregisterThread(this);
 }
 
 void TCorvaThreadBase::SetReportProc(TThreadReportProc proc) {
@@ -192,16 +208,25 @@ void TProgressWatcher::Execute() {
 
 // ---------------------------------------------------------------- TThreadMaster
 
+TThreadMaster::TThreadMaster() : FLink(std::make_shared<TMasterLink>()) { FLink->Master = this; }
+
 TThreadMaster::~TThreadMaster() {
     try {
         StopWatcher();
     } catch (...) {
     }
+    // waits for reports and departures in progress; later ones find no master
+    std::lock_guard l(FLink->Lock);
+    FLink->Master = nullptr;
     std::lock_guard g(FLock);
-    for (auto* w : FWorkers) {
-        w->SetReportProc(nullptr);
-        w->FMaster.store(nullptr);
-    }
+    for (auto* w : FWorkers) Detach(w);
+    FWorkers.clear();
+}
+
+void TThreadMaster::Detach(TCorvaThreadBase* worker) {
+    std::lock_guard g(worker->FProcLock);
+    worker->FReportProc = nullptr;
+    worker->FLink.reset();
 }
 
 int TThreadMaster::GetThreadCount() {
@@ -216,29 +241,30 @@ int TThreadMaster::GetActiveCount() {
 
 void TThreadMaster::RegisterThread(TCorvaThreadBase* worker) {
     if (!worker) return;
-    {
-        std::lock_guard g(FLock);
-        if (std::find(FWorkers.begin(), FWorkers.end(), worker) != FWorkers.end()) return;
-        FWorkers.push_back(worker);
-    }
-    worker->FMaster.store(this);
-    worker->SetReportProc(GetProgressHandler());
+    std::lock_guard g(FLock);
+    if (std::find(FWorkers.begin(), FWorkers.end(), worker) != FWorkers.end()) return;
+    FWorkers.push_back(worker);
+    std::lock_guard p(worker->FProcLock);
+    worker->FLink = FLink;
+    worker->FReportProc = GetProgressHandler();
 }
 
 void TThreadMaster::UnregisterThread(TCorvaThreadBase* worker) {
-    {
-        std::lock_guard g(FLock);
-        auto it = std::find(FWorkers.begin(), FWorkers.end(), worker);
-        if (it == FWorkers.end()) return;
-        FWorkers.erase(it);
-    }
-    worker->SetReportProc(nullptr);
-    worker->FMaster.store(nullptr);
+    std::lock_guard g(FLock);
+    auto it = std::find(FWorkers.begin(), FWorkers.end(), worker);
+    if (it == FWorkers.end()) return;
+    FWorkers.erase(it);
+    Detach(worker);
 }
 
 TThreadReportProc TThreadMaster::GetProgressHandler() {
-    return [this](TCorvaThreadBase* w, uint8_t state, uint32_t failures, int32_t done, int32_t total) {
-        ProgressHandler(w, state, failures, done, total);
+    // through the link: a report that comes after the master's end goes nowhere
+    std::weak_ptr<TMasterLink> weak = FLink;
+    return [weak](TCorvaThreadBase* w, uint8_t state, uint32_t failures, int32_t done, int32_t total) {
+        std::shared_ptr<TMasterLink> link = weak.lock();
+        if (!link) return;
+        std::lock_guard g(link->Lock);
+        if (link->Master) link->Master->ProgressHandler(w, state, failures, done, total);
     };
 }
 
@@ -327,12 +353,9 @@ void TThreadMaster::RestartWatcher(const std::string& name, TProgressUiProc call
 }
 
 void TThreadMaster::TerminateAll() {
-    std::vector<TCorvaThreadBase*> workers;
-    {
-        std::lock_guard g(FLock);
-        workers = FWorkers;
-    }
-    for (auto it = workers.rbegin(); it != workers.rend(); ++it) (*it)->Terminate();
+    // a worker that frees itself meanwhile waits for the lock to leave, so every pointer here is alive
+    std::lock_guard g(FLock);
+    for (auto it = FWorkers.rbegin(); it != FWorkers.rend(); ++it) (*it)->Terminate();
 }
 
 void TThreadMaster::Finish() {

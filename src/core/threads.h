@@ -60,6 +60,7 @@ private:
 
 class TCorvaThreadBase;
 class TThreadMaster;
+struct TMasterLink;
 
 // kind numbers of the concrete workers (GetThreadKind)
 enum : int {
@@ -78,6 +79,13 @@ enum : uint8_t { tsStarted = 0, tsProgress = 1, tsFinished = 2, tsCancelled = 3,
 // (worker, state, failure count, done, total)
 using TThreadReportProc = std::function<void(TCorvaThreadBase*, uint8_t, uint32_t, int32_t, int32_t)>;
 
+// Lifetimes of a master and its workers (either may end first, on any thread):
+//  - A worker registered with a master reaches it only through their shared link. The master's
+//    destructor cuts the link and waits for calls already in it, so once it has returned no worker
+//    (report, unregistering) touches the master again; the workers simply report to nobody.
+//  - A worker's destructor, or its own end when it frees itself, leaves its master first.
+//  - The master keeps raw pointers to its workers and touches them only under its lock, which a
+//    departing worker needs to leave: TerminateAll requests the end of every worker under it.
 class TCorvaThreadBase : public TThreadObject {
 public:
     explicit TCorvaThreadBase(bool synchronizedReports = false) : FSynchronized(synchronizedReports) {}
@@ -120,7 +128,7 @@ private:
     std::atomic<uint8_t> FState{tsStarted};
     std::atomic<int32_t> FTotal{0}, FDone{0};
     std::atomic<uint32_t> FSuccessCount{0}, FFailureCount{0};
-    std::atomic<TThreadMaster*> FMaster{nullptr};
+    std::shared_ptr<TMasterLink> FLink;  // under FProcLock; the master this worker is registered with
 };
 
 // (active, percentage) on the user-interface thread
@@ -149,7 +157,8 @@ private:
 
 class TThreadMaster {
 public:
-    TThreadMaster() = default;
+    TThreadMaster();
+    // cuts the link to the workers and waits for their calls in progress; they keep running
     ~TThreadMaster();
     TThreadMaster(const TThreadMaster&) = delete;
     TThreadMaster& operator=(const TThreadMaster&) = delete;
@@ -164,6 +173,7 @@ public:
     void StartWatcher(const std::string& name, TProgressUiProc callback);
     void StopWatcher();
     void RestartWatcher(const std::string& name, TProgressUiProc callback);
+    // requests the end of every registered worker (under the lock: none can be freed meanwhile)
     void TerminateAll();
     void Finish();
 
@@ -173,6 +183,8 @@ public:
     int GetActiveCount();
 
 private:
+    void Detach(TCorvaThreadBase* worker);
+    std::shared_ptr<TMasterLink> FLink;  // what the workers hold; cut by the destructor
     std::mutex FLock;
     TEventHandle FActiveEvent;
     std::unique_ptr<TProgressWatcher> FWatcher;

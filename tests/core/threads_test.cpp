@@ -266,3 +266,102 @@ TEST(ThreadObject, FreesItselfAtItsEndWhenAsked) {
     for (int i = 0; i < 500 && gFreed < 50; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(gFreed, 50);
 }
+
+// ---------------------------------------------------------------- master and worker lifetimes
+// These races need real threads; a fault shows as a use-after-free under the sanitizer builds
+// (make sanitize, make tsan) and as a crash or a wrong count in a plain build.
+
+namespace {
+// A self-freeing worker that ends on its own as soon as it is released, racing whoever terminates it.
+class TQuickWorker : public TCorvaThreadBase {
+public:
+    explicit TQuickWorker(std::atomic<bool>& go, std::atomic<int>& freed) : FGo(go), FFreed(freed) {
+        SetFreeOnTerminate(true);
+    }
+    ~TQuickWorker() override { ++FFreed; }
+    int GetThreadKind() const override { return 98; }
+
+protected:
+    void Execute() override {
+        while (!FGo.load() && !IsTerminated()) std::this_thread::yield();
+        DoStart(1);
+        DoFinish(tsFinished);
+    }
+
+private:
+    std::atomic<bool>& FGo;
+    std::atomic<int>& FFreed;
+};
+
+// Keeps announcing and finishing work until terminated: a steady stream of reports into its master.
+class TChattyWorker : public TCorvaThreadBase {
+public:
+    ~TChattyWorker() override { TerminateAndWait(); }
+    int GetThreadKind() const override { return 97; }
+    std::atomic<int> Rounds{0};
+
+protected:
+    void Execute() override {
+        while (!IsTerminated()) {
+            DoStart(10);
+            DoProgress(5);
+            DoFinish(tsFinished);
+            ++Rounds;
+        }
+    }
+};
+}  // namespace
+
+TEST(ThreadLifetime, TerminateAllRacesSelfFreeingWorkersSafely) {
+    // workers free themselves while TerminateAll runs; it must never touch a freed one
+    for (int round = 0; round < 300; ++round) {
+        TThreadMaster m;
+        std::atomic<bool> go{false};
+        std::atomic<int> freed{0};
+        const int n = 12;
+        for (int i = 0; i < n; ++i) {
+            auto* w = new TQuickWorker(go, freed);
+            m.RegisterThread(w);
+            w->Start();
+        }
+        go = true;
+        for (int k = 0; k < 20; ++k) m.TerminateAll();
+        for (int i = 0; i < 1000 && freed < n; ++i) std::this_thread::sleep_for(1ms);
+        ASSERT_EQ(freed, n);
+        EXPECT_EQ(m.GetThreadCount(), 0);  // each freed worker left its master
+    }
+}
+
+TEST(ThreadLifetime, MasterDestroyedWhileItsWorkersStillReport) {
+    // after the master's destructor returns no report reaches it; the workers outlive it
+    for (int round = 0; round < 20; ++round) {
+        TChattyWorker a, b;
+        {
+            auto m = std::make_unique<TThreadMaster>();
+            m->RegisterThread(&a);
+            m->RegisterThread(&b);
+            a.Start();
+            b.Start();
+            while (a.Rounds < 3 || b.Rounds < 3) std::this_thread::sleep_for(1ms);
+            m.reset();
+        }
+        int before = a.Rounds;
+        while (a.Rounds < before + 3) std::this_thread::sleep_for(1ms);  // still reporting, to nobody
+        EXPECT_FALSE(a.HasReportProc());
+        a.TerminateAndWait();
+        b.TerminateAndWait();
+    }
+}
+
+TEST(ThreadLifetime, WorkerFreedWhileItsMasterIsDestroyed) {
+    // a worker leaving its master and the master going away at the same moment
+    for (int round = 0; round < 100; ++round) {
+        auto m = std::make_unique<TThreadMaster>();
+        auto w = std::make_unique<TChattyWorker>();
+        m->RegisterThread(w.get());
+        w->Start();
+        std::thread t([&] { w.reset(); });
+        m.reset();
+        t.join();
+    }
+}
