@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 
 #include "core/config.h"
 #include "core/file_functions.h"
 #include "core/log.h"
 #include "platform/file_replace.h"
+#include "platform/http.h"
 #include "platform/net.h"
+#include "service/api.h"
 #include "service/file_encryption.h"
 #include "service/start_params.h"
 
@@ -63,6 +66,22 @@ std::string AppInfoKeyText(const std::string& computerName, const std::string& u
     return "{" + c + "}-[" + u + ">";
 }
 
+TAppInfoFetchResult FetchAppInfoFromService(const std::string& longSessionId, TStream& dest) {
+    THttpClient client;
+    client.SetConnectTimeoutMs(kAppInfoConnectTimeoutMs);
+    client.SetLowSpeedLimit(1, kAppInfoStallSeconds);
+    // a service that trickles its answer byte by byte still ends within the start-up's budget
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAppInfoDeadlineMs);
+    client.SetProgress([deadline](int64_t, int64_t, int64_t, int64_t) { return std::chrono::steady_clock::now() < deadline; });
+    TFVApiResult r;
+    FVApi_GetAppInfo(longSessionId, dest, r, &client);
+    TAppInfoFetchResult out;
+    out.Success = r.Success;
+    out.KindName = ResultKindName(r.Kind);
+    out.ErrorCode = r.ErrorCode;
+    return out;
+}
+
 TAppInfoEnvironment DefaultAppInfoEnvironment() {
     TAppInfoEnvironment env;
     std::string self = GetModuleFileName();
@@ -71,6 +90,7 @@ TAppInfoEnvironment DefaultAppInfoEnvironment() {
     env.DataFolder = TFolvaneConfigItem().GetDataFolder();
     env.KeyText = AppInfoKeyText(GetComputerNameStr(), GetUserNameStr());
     env.AppInfoUrl = [] { return FVApiParams().AppInfoUrl(); };
+    env.Fetch = FetchAppInfoFromService;
     env.VersionChanged = [] { return TFolvaneConfigItem().IsVersionChanged(); };
     env.StoreSuccessedVersion = [] { TFolvaneConfigItem().StoreSuccessedVersion(); };
     return env;

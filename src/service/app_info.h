@@ -44,6 +44,13 @@ struct TAppInfoFetchResult {
 // Fetches the document into dest (the service call with "sessionid" and "loglongsessionid").
 using TAppInfoFetch = std::function<TAppInfoFetchResult(const std::string& longSessionId, TStream& dest)>;
 
+// The service call itself, bounded so that a dead, silent or trickling service gives way to the
+// local copy well within the start-up's time: connect time-out, no-progress limit, overall deadline.
+constexpr int kAppInfoConnectTimeoutMs = 4000;
+constexpr int kAppInfoStallSeconds = 6;
+constexpr int kAppInfoDeadlineMs = 9000;
+TAppInfoFetchResult FetchAppInfoFromService(const std::string& longSessionId, TStream& dest);
+
 // What the item needs of the program around it. DefaultAppInfoEnvironment() describes the
 // running program; tests and benchmarks give their own folders and service.
 struct TAppInfoEnvironment {

@@ -24,6 +24,7 @@
 
 #include "image/bitmap.h"
 #include "image/jpeg_codec.h"
+#include "installer_routes.h"
 #include "service_state.h"
 
 namespace fvs {
@@ -677,6 +678,7 @@ int main(int argc, char** argv) {
     ServiceRoutes(*svr);
     AdminRoutes(*svr);
     PageRoutes(*svr);
+    InstallerRoutes(*svr);
 
     const char* host = "127.0.0.1";
     if (port == 0)
