@@ -164,6 +164,15 @@ const std::map<int, TPainterFn>& Painters() {
              p.drawLine(QPointF(4.5, 5.5), QPointF(11.5, 5.5));
              p.drawLine(QPointF(4.5, 8.2), QPointF(9.5, 8.2));
          }},
+        {ciNewPhotos,  // a small burst: photos that arrived since the last look
+         [](QPainter& p) {
+             p.setPen(QPen(kRed.darker(120), 0.9));
+             p.setBrush(kRed);
+             p.drawPath(StarPath(QPointF(8, 8), 7.4, 4.6).simplified());
+             p.setPen(QPen(kPaper, 1.6, Qt::SolidLine, Qt::RoundCap));
+             p.drawLine(QPointF(8, 4.6), QPointF(8, 8.6));
+             p.drawPoint(QPointF(8, 11.2));
+         }},
         {ciFavourite,
          [](QPainter& p) {
              p.setPen(InkPen(0.9));
@@ -458,6 +467,7 @@ void DrawCommonImage(QPainter& p, int x, int y, int index, int size) {
 }
 
 QSize NamedBitmapSize(const QString& name) {
+    if (name == QLatin1String("PTN_OPEN") || name == QLatin1String("PTN_CLOSE")) return QSize(16, 16);
     if (name.startsWith(QLatin1String("DirectAlbum"))) return QSize(89, 17);
     if (name.startsWith(QLatin1String("DirectSlide"))) return QSize(109, 17);
     return {};
@@ -466,12 +476,35 @@ QSize NamedBitmapSize(const QString& name) {
 QPixmap NamedBitmap(const QString& name, qreal dpr) {
     QSize size = NamedBitmapSize(name);
     if (size.isEmpty()) return {};
+    if (dpr <= 0) dpr = 1;
+    if (name.startsWith(QLatin1String("PTN_"))) {
+        // the open/close glyph of a frame's title bar: a chevron in a round well
+        const bool open = name == QLatin1String("PTN_OPEN");
+        QString key = CacheKey(name, 0, dpr);
+        auto& cache = PixmapCache();
+        auto found = cache.constFind(key);
+        if (found != cache.constEnd()) return *found;
+        QPixmap pm = PaintPixmap(size, dpr, [&](QPainter& p) {
+            p.setPen(InkPen(0.8));
+            p.setBrush(kPaper);
+            p.drawEllipse(QPointF(8, 8), 6.5, 6.5);
+            p.setPen(QPen(kInk, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.setBrush(Qt::NoBrush);
+            QPainterPath chevron;  // open points down (the body will show), close points up
+            const qreal dir = open ? 1.0 : -1.0;
+            chevron.moveTo(5, 8 - 1.6 * dir);
+            chevron.lineTo(8, 8 + 1.6 * dir);
+            chevron.lineTo(11, 8 - 1.6 * dir);
+            p.drawPath(chevron);
+        });
+        cache.insert(key, pm);
+        return pm;
+    }
     int state;
     if (name.endsWith(QLatin1String("Normal"))) state = 0;
     else if (name.endsWith(QLatin1String("Hot"))) state = 1;
     else if (name.endsWith(QLatin1String("Down"))) state = 2;
     else return {};
-    if (dpr <= 0) dpr = 1;
     QString key = CacheKey(name, 0, dpr);
     auto& cache = PixmapCache();
     auto found = cache.constFind(key);

@@ -18,6 +18,7 @@ namespace fv {
 enum TCommonImageIndex : int {
     ciDiskFolder = 23,
     ciComment = 40,
+    ciNewPhotos = 41,
     ciFavourite = 43,
     ciPrintReservation = 60,
     ciRotateRight = 75,
