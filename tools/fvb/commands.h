@@ -17,6 +17,7 @@ int CmdScan(const TArgs& args);
 int CmdLs(const TArgs& args);
 int CmdFind(const TArgs& args);
 int CmdApi(const TArgs& args);
+int CmdThumbs(const TArgs& args);
 
 // JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
 std::string JsonString(const std::string& s);

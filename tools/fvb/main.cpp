@@ -25,6 +25,7 @@ const TCommand kCommands[] = {
     {"ls", "ls [--json] [--sort name|mtime|date|manual] [--desc] PATH   the photos of a library folder", fv::fvb::CmdLs},
     {"find", "find [--json] [criteria]   photos of the library that pass a filter (fvb find --help)", fv::fvb::CmdFind},
     {"api", "api [--service ROOT] [--json] CALL key=value...   one photo-book service call and its result", fv::fvb::CmdApi},
+    {"thumbs", "thumbs DIR [--size N] [--threads N] [--export OUTDIR]   a folder's thumbnails into the cache", fv::fvb::CmdThumbs},
 };
 
 void Usage() {
