@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/file_name.h"
+
 namespace fv {
 
 namespace {
@@ -28,12 +30,6 @@ struct TMimeDeleter {
 struct TSlistDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 }  // namespace
 
@@ -68,17 +64,14 @@ void THttpForm::AddData(const std::string& name, std::string bytes, const std::s
 }
 
 std::string ContentTypeOfFileName(const std::string& fileName) {
-    size_t dot = fileName.find_last_of('.');
-    size_t slash = fileName.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "application/octet-stream";
-    std::string ext = Lower(fileName.substr(dot + 1));
+    const std::string ext = UpperFileExt(fileName);
     static const struct {
         const char* Ext;
         const char* Type;
-    } kTypes[] = {{"jpg", "image/jpeg"},  {"jpeg", "image/jpeg"}, {"jpe", "image/jpeg"}, {"png", "image/png"},
-                  {"gif", "image/gif"},   {"bmp", "image/bmp"},   {"tif", "image/tiff"}, {"tiff", "image/tiff"},
-                  {"mp3", "audio/mpeg"},  {"wav", "audio/wav"},   {"wma", "audio/x-ms-wma"},
-                  {"m4a", "audio/mp4"},   {"xml", "text/xml"},    {"txt", "text/plain"}};
+    } kTypes[] = {{".JPG", "image/jpeg"}, {".JPEG", "image/jpeg"}, {".JPE", "image/jpeg"}, {".PNG", "image/png"},
+                  {".GIF", "image/gif"},  {".BMP", "image/bmp"},   {".TIF", "image/tiff"}, {".TIFF", "image/tiff"},
+                  {".MP3", "audio/mpeg"}, {".WAV", "audio/wav"},   {".WMA", "audio/x-ms-wma"},
+                  {".M4A", "audio/mp4"},  {".XML", "text/xml"},    {".TXT", "text/plain"}};
     for (const auto& t : kTypes)
         if (ext == t.Ext) return t.Type;
     return "application/octet-stream";

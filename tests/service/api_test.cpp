@@ -518,3 +518,25 @@ TEST_F(ApiTest, FvbApiPrintsTheRecord) {
 
 }  // namespace
 }  // namespace fv
+
+namespace fv {
+namespace {
+
+TEST_F(ApiTest, DownloadKeepsOnlyAWholeAnswer) {
+    fs::path file = fs::temp_directory_path() / ("fv-dl-" + std::to_string(getpid()) + ".exe");
+    THttpClient c;
+    EXPECT_EQ(c.Download(S().Base() + "/installer/FVBSetup.exe?product=fvb&version=1.0.0", file.string()), 200);
+    std::ifstream in(file, std::ios::binary);
+    std::string head(32, '\0');
+    in.read(head.data(), 32);
+    EXPECT_EQ(head.substr(0, 25), "MZ-FVBSetup version=1.0.0");
+    EXPECT_EQ(fs::file_size(file), 65536u);
+    EXPECT_EQ(c.Download(S().Base() + "/installer/missing.exe", file.string()), 404);
+    EXPECT_FALSE(fs::exists(file));  // a refused download leaves no file behind
+    c.SetMaxAnswerBytes(1000);
+    EXPECT_THROW(c.Download(S().Base() + "/installer/FVBSetup.exe?product=fvb", file.string()), EHttpAnswerTooLarge);
+    EXPECT_FALSE(fs::exists(file));
+}
+
+}  // namespace
+}  // namespace fv
