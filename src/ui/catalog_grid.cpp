@@ -1,0 +1,1002 @@
+#include "ui/catalog_grid.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QFileIconProvider>
+#include <QMessageBox>
+#include <QPointer>
+#include <QHelpEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSlider>
+#include <QStatusBar>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QToolTip>
+#include <QUrl>
+#include <QWheelEvent>
+#include <qdrawutil.h>
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+#include "core/startup.h"
+#include "image/catalog_image_cache.h"
+#include "image/catalog_updater.h"
+#include "image/transform.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "ui/common_images.h"
+#include "ui/grid_thumb_reader.h"
+#include "ui/ui_fonts.h"
+
+namespace fv {
+
+namespace {
+
+// colours are given as the platform's blue-green-red integers
+QColor Bgr(uint32_t v) { return QColor(v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff); }
+
+const QColor kFavouriteHighlight = Bgr(16776960);
+const QColor kSelectionInactive = Bgr(12632256);
+const QColor kTrayAlbumCell = Bgr(9821695);
+const QColor kEmptyTextColour = Bgr(8421504);
+
+QColor TrayStateColour(int state, bool& has) {
+    has = true;
+    switch (state) {
+        case 1: return Bgr(14215660);                          // waiting
+        case 2: case 3: case 4: return Bgr(2012671);           // preparing, prepared, adding
+        case 5: return Bgr(9821695);                           // added
+        case 6: return Bgr(7771135);                           // error
+        default: has = false; return {};
+    }
+}
+
+constexpr int kThumbMemory = 4000;  // pictures kept in the grid's memory
+
+// the shooting day as the band shows it
+QString DayText(TDateTime date) {
+    TDateTimeParts p = DecodeDateTime(date);
+    static const char* const weekdays[] = {"日曜日", "月曜日", "火曜日", "水曜日", "木曜日", "金曜日", "土曜日"};
+    int wd = std::clamp(p.DayOfWeek, 0, 6);
+    return QStringLiteral("%1年%2月%3日 (%4)").arg(p.Year).arg(p.Month).arg(p.Day).arg(QString::fromUtf8(weekdays[wd]));
+}
+
+// the type icon of a file name, by its extension only (no disk access while painting)
+QPixmap TypeIcon(const std::string& fileName, int size, qreal dpr) {
+    static QHash<QString, QPixmap> icons;
+    QString name = QString::fromStdString(fileName);
+    QString ext = name.section(QLatin1Char('.'), -1).toLower();
+    QString key = ext + QLatin1Char('/') + QString::number(size) + QLatin1Char('@') + QString::number(dpr);
+    auto found = icons.constFind(key);
+    if (found != icons.constEnd()) return *found;
+    static QMimeDatabase mime;
+    QMimeType type = mime.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    QPixmap pm;
+    if (!icon.isNull()) pm = icon.pixmap(QSize(size, size), dpr);
+    if (pm.isNull()) {
+        // no theme here: a page with the extension on it
+        pm = QPixmap(QSize(size, size) * dpr);
+        pm.setDevicePixelRatio(dpr);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        QRectF page(size * 0.18, size * 0.06, size * 0.64, size * 0.88);
+        p.setPen(QPen(QColor(0x55, 0x5d, 0x68), 1));
+        p.setBrush(QColor(0xfb, 0xfb, 0xf8));
+        p.drawRect(page);
+        p.fillRect(QRectF(page.left(), page.top() + page.height() * 0.55, page.width(), page.height() * 0.25),
+                   QColor(0x3b, 0x82, 0xd6));
+        QFont f = UiFont(7);
+        f.setPixelSize(std::max(6, size / 5));
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(page.left(), page.top() + page.height() * 0.55, page.width(), page.height() * 0.25),
+                   Qt::AlignCenter, ext.toUpper().left(4));
+    }
+    icons.insert(key, pm);
+    return pm;
+}
+
+}  // namespace
+
+bool QMessageBoxQuestion(QWidget* parent, const QString& title, const QString& text) {
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+void QMessageBoxError(QWidget* parent, const QString& text) {
+    QMessageBox::critical(parent, QString::fromUtf8(kApplicationTitle), text);
+}
+
+QString ChooseFolderDialog(QWidget* parent, const QString& prompt, const QString& start) {
+    return QFileDialog::getExistingDirectory(parent, prompt, start);
+}
+
+bool IsErrorItem(const TCatalogItem* item) {
+    if (!item) return true;
+    TFolder* owner = item->GetOwner();
+    if (!owner || owner->IsOffline()) return true;
+    uint8_t s = item->GetState();
+    return s == isMissing || s == isDeleted;
+}
+
+std::string TrayStateText(int state) {
+    static const char* const texts[] = {"追加予定", "追加待ち", "追加準備中", "追加準備済み", "追加中", "追加済み", "エラー"};
+    return state >= 0 && state <= 6 ? texts[state] : "不明";
+}
+
+TFrameCatalogDG::TFrameCatalogDG(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFrameStyle(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setFont(UiFont(9));
+
+    FChangeTimer.setSingleShot(true);
+    FChangeTimer.setInterval(100);
+    connect(&FChangeTimer, &QTimer::timeout, this, [this] { OnChangeTimer(); });
+    FSizeTimer.setSingleShot(true);
+    FSizeTimer.setInterval(320);
+    connect(&FSizeTimer, &QTimer::timeout, this, [this] { RequestThumbnails(false); });
+
+    // status bar: count, path, small-size icon, size slider, large-size icon
+    FStatus = new QStatusBar(this);
+    FStatus->setSizeGripEnabled(false);
+    FCountPanel = new QLabel(FStatus);
+    FCountPanel->setFixedWidth(80);
+    FPathPanel = new QLabel(FStatus);
+    FPathPanel->setMinimumWidth(40);
+    FSmallIcon = new QLabel(FStatus);
+    FSmallIcon->setFixedWidth(85);
+    FSmallIcon->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    FSmallIcon->setPixmap(CommonImage(ciDiskFolder, 12, devicePixelRatioF()));
+    FSmallIcon->setCursor(Qt::PointingHandCursor);
+    FSmallIcon->installEventFilter(this);
+    FSlider = new QSlider(Qt::Horizontal, FStatus);
+    FSlider->setFixedWidth(140);
+    FSlider->setRange(80, 240);
+    FSlider->setSingleStep(2);
+    FSlider->setPageStep(4);
+    FSlider->setValue(FThumbSize);
+    FLargeIcon = new QLabel(FStatus);
+    FLargeIcon->setFixedWidth(105);
+    FLargeIcon->setPixmap(CommonImage(ciDiskFolder, 16, devicePixelRatioF()));
+    FLargeIcon->setCursor(Qt::PointingHandCursor);
+    FStatus->addWidget(FCountPanel);
+    FStatus->addWidget(FPathPanel, 1);
+    FStatus->addPermanentWidget(FSmallIcon);
+    FStatus->addPermanentWidget(FSlider);
+    FStatus->addPermanentWidget(FLargeIcon);
+    connect(FSlider, &QSlider::valueChanged, this, [this](int v) { SetThumbSize(v); });
+    FSmallIcon->setObjectName("SmallSizeIcon");
+    FLargeIcon->setObjectName("LargeSizeIcon");
+    FSmallIcon->installEventFilter(this);
+    FLargeIcon->installEventFilter(this);
+
+    FDialogs.Ask = [this](const QString& title, const QString& text) {
+        QApplication::beep();
+        QString t = text;
+        t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        return QMessageBoxQuestion(this, title, t);
+    };
+    FDialogs.Error = [this](const QString& text) {
+        QApplication::beep();
+        QMessageBoxError(this, text);
+    };
+    FDialogs.ChooseFolder = [this](const QString& prompt, const QString& start) { return ChooseFolderDialog(this, prompt, start); };
+
+    FGeom = ComputeGridGeometry(FThumbSize, FHalfSize, 0);
+    Relayout(false);
+    UpdateStatus();
+}
+
+TFrameCatalogDG::~TFrameCatalogDG() {
+    try {
+        Stop();
+    } catch (...) {
+        // the updater went first; nothing is registered any more
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// folder, listing, lists
+
+void TFrameCatalogDG::SetFolder(TCustomFolder* folder) {
+    if (folder == FFolder && folder) return;
+    FFolder = folder;
+    bool calendar = folder && folder->GetCategory() == 3;
+    int albumType = folder && folder->GetCategory() == 2 ? folder->GetAlbumType() : -1;
+    FGrouping = (calendar || FAlwaysGroup) && albumType != 6 && albumType != 7;
+    StartListing();
+    if (OnFolderShown) OnFolderShown(folder);
+}
+
+void TFrameCatalogDG::Refresh() { StartListing(); }
+
+void TFrameCatalogDG::StartListing() {
+    ++FTicket;  // deliveries of an earlier listing are ignored from now on
+    FListing = false;
+    if (FReader) FReader->Cancel();
+    if (!FFolder) {
+        FLoaded.clear();
+        Resort();
+        Relayout(true);
+        return;
+    }
+    if (FListingStarter) {
+        FListing = true;
+        FListingStarter(FFolder, FTicket);
+        return;
+    }
+    // without a lister: the items the folder holds in memory
+    TItemList items;
+    FFolder->GetItemsOfKinds(static_cast<TKindSet>(FListingOptions), items);
+    DeliverListing(FTicket, items, 2, true);
+}
+
+void TFrameCatalogDG::DeliverListing(uint64_t ticket, const std::vector<TCatalogItem*>& items, int stage, bool replace) {
+    if (ticket != FTicket) return;  // a listing of a folder no longer shown
+    if (stage == 0) {
+        FListing = true;
+        viewport()->setCursor(Qt::BusyCursor);
+    } else {
+        if (FLoaded.empty() || replace) {
+            setUpdatesEnabled(false);
+            FLoaded = items;
+            Resort();
+            Relayout(true);
+            setUpdatesEnabled(true);
+        }
+        if (stage >= 2) {
+            FListing = false;
+            viewport()->unsetCursor();
+            if (OnListLoaded) OnListLoaded(FFolder, static_cast<int>(FSorted.size()));
+        }
+    }
+    if (OnListingState) OnListingState(stage);
+}
+
+void TFrameCatalogDG::SetItems(const std::vector<TCatalogItem*>& items) {
+    ++FTicket;
+    FListing = false;
+    FLoaded = items;
+    Resort();
+    Relayout(true);
+}
+
+void TFrameCatalogDG::Resort() {
+    TCorvaSortList list;
+    list.Items() = FLoaded;
+    if (FFiltering) ApplyFilter(FFilter, list);
+    bool sibling = FFolder && FFolder->GetCategory() == 2 && FFolder->GetAlbumType() == 7;
+    list.SetOrder(FSortType, FAscending, FGrouping, sibling);
+    FSorted = std::move(list.Items());
+}
+
+int TFrameCatalogDG::InfoLineHeights() const {
+    if (!FInfoLines) return 0;
+    QFontMetrics fm(font());
+    int lines = 0;
+    for (int bit : {gilFileName, gilSecondLine, gilFileSize, gilTrayState})
+        if (FInfoLines & bit) ++lines;
+    if (FInfoLines & gilDate) {
+        // the one-line form when it fits in the box, else date and time on two lines
+        QString sample = QStringLiteral("2000/12/31 23:59:59");
+        lines += fm.horizontalAdvance(sample) <= FGeom.Thumb - 4 ? 1 : 2;
+    }
+    return lines * fm.height();
+}
+
+void TFrameCatalogDG::Relayout(bool keepView) {
+    if (FInRelayout) return;
+    FInRelayout = true;
+    // what to keep: the focused item and its row offset, the items of the top row
+    TCatalogItem* focus = FocusedItem();
+    int oldTop = TopRow();
+    int focusOffset = FFocusCell >= 0 ? FFocusCell / std::max(1, FCols.Count) - oldTop : 0;
+    std::vector<TCatalogItem*> topItems;
+    for (int c = 0; c < FCols.Count; ++c) {
+        size_t i = static_cast<size_t>(oldTop) * FCols.Count + c;
+        if (i < FCells.size() && FCells[i]) topItems.push_back(FCells[i]);
+    }
+
+    FGeom = ComputeGridGeometry(FThumbSize, FHalfSize, 0);
+    FGeom = ComputeGridGeometry(FThumbSize, FHalfSize, InfoLineHeights());
+    int statusH = !FStatus->isHidden() ? FStatus->sizeHint().height() : 0;
+    int clientH = std::max(0, height() - statusH);
+    int fullW = width();
+    int barW = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    bool band0 = FCreateMode && !FGrouping && FFolder;
+    auto build = [&](int w) {
+        FCols = ComputeGridColumns(w, FGeom.ColumnWidth);
+        BuildGridCells(FSorted, FGrouping, band0, FCols.Count, FCells, FRowBand);
+        FRowTop.assign(FRowBand.size() + 1, 0);
+        for (size_t r = 0; r < FRowBand.size(); ++r)
+            FRowTop[r + 1] = FRowTop[r] + FGeom.RowHeight + (FRowBand[r] ? kTitleBandHeight : 0);
+    };
+    build(fullW);
+    bool bar = FRowTop.back() > clientH;
+    if (bar) build(fullW - barW);
+    setVerticalScrollBarPolicy(bar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    FTitleWidth.assign(FRowBand.size(), 0);
+
+    // the selection keeps the items still shown
+    if (!FSelection.empty()) {
+        std::unordered_set<TCatalogItem*> shown(FSorted.begin(), FSorted.end());
+        std::vector<TCatalogItem*> kept;
+        for (TCatalogItem* it : FSelection)
+            if (shown.count(it)) kept.push_back(it);
+        if (kept.size() != FSelection.size()) {
+            FSelection = kept;
+            FSelected = std::unordered_set<TCatalogItem*>(kept.begin(), kept.end());
+        }
+    }
+    UpdateScrollBar();
+    int top = 0;
+    int newFocus = focus ? CellOf(focus) : -1;
+    if (keepView && newFocus >= 0) {
+        top = newFocus / FCols.Count - focusOffset;
+    } else if (keepView) {
+        for (TCatalogItem* it : topItems) {
+            int c = CellOf(it);
+            if (c >= 0) {
+                top = c / FCols.Count;
+                break;
+            }
+        }
+    }
+    FFocusCell = newFocus;
+    FAnchorCell = newFocus;
+    if (FFocusCell < 0) {
+        if (!FSorted.empty()) {
+            FFocusCell = CellOf(FSorted.front());
+            FAnchorCell = FFocusCell;
+            if (FSelection.empty()) {
+                FSelection = {FSorted.front()};
+                FSelected = {FSorted.front()};
+            }
+        } else {
+            FSelection.clear();
+            FSelected.clear();
+        }
+    }
+    SetTopRow(top);
+    FInRelayout = false;
+    viewport()->update();
+    UpdateStatus();
+    if (FocusedItem() != focus) NotifyFocus();
+    RequestThumbnails(false);
+}
+
+void TFrameCatalogDG::UpdateScrollBar() {
+    QScrollBar* sb = verticalScrollBar();
+    sb->setRange(0, MaxTopRow());
+    sb->setPageStep(std::max(1, VisibleRowCount()));
+    sb->setSingleStep(1);
+}
+
+int TFrameCatalogDG::TopRow() const { return verticalScrollBar()->value(); }
+
+void TFrameCatalogDG::SetTopRow(int row) {
+    row = std::clamp(row, 0, MaxTopRow());
+    if (verticalScrollBar()->maximum() < row) UpdateScrollBar();
+    verticalScrollBar()->setValue(row);
+    viewport()->update();
+}
+
+int TFrameCatalogDG::MaxTopRow() const {
+    int clientH = viewport()->height();
+    int rows = RowCount();
+    if (rows == 0 || FRowTop.size() < 2) return 0;
+    // the first row from which the rest fits, so that the last row stays at the bottom
+    int end = FRowTop.back();
+    int r = rows - 1;
+    while (r > 0 && end - FRowTop[r - 1] <= clientH) --r;
+    if (end - FRowTop[r] > clientH) ++r;
+    return std::clamp(r, 0, rows - 1);
+}
+
+int TFrameCatalogDG::VisibleRowCount() const {
+    int top = TopRow(), n = 0, h = viewport()->height();
+    for (int r = top; r < RowCount() && FRowTop[r + 1] - FRowTop[top] <= h; ++r) ++n;
+    return std::max(1, n);
+}
+
+QRect TFrameCatalogDG::CellRect(int cell) const {
+    if (cell < 0 || FRowTop.size() < 2) return {};
+    int row = cell / FCols.Count, col = cell % FCols.Count;
+    if (row >= RowCount()) return {};
+    int y = FRowTop[row] - FRowTop[std::min(TopRow(), RowCount() - 1)];
+    return QRect(FCols.Left(col), y, FCols.WidthOf(col), FRowTop[row + 1] - FRowTop[row]);
+}
+
+int TFrameCatalogDG::CellAt(QPoint pos) const {
+    if (RowCount() == 0 || pos.x() < 0 || pos.y() < 0) return -1;
+    int top = TopRow();
+    int y = pos.y() + FRowTop[top];
+    auto it = std::upper_bound(FRowTop.begin(), FRowTop.end(), y);
+    int row = static_cast<int>(it - FRowTop.begin()) - 1;
+    if (row < 0 || row >= RowCount()) return -1;
+    int col = 0;
+    while (col < FCols.Count - 1 && FCols.Left(col + 1) <= pos.x()) ++col;
+    if (pos.x() >= FCols.Left(col) + FCols.WidthOf(col)) return -1;
+    return row * FCols.Count + col;
+}
+
+int TFrameCatalogDG::CellOf(TCatalogItem* item) const {
+    if (!item) return -1;
+    auto it = std::find(FCells.begin(), FCells.end(), item);
+    return it == FCells.end() ? -1 : static_cast<int>(it - FCells.begin());
+}
+
+QRect TFrameCatalogDG::ThumbRect(int cell) const {
+    QRect r = CellRect(cell);
+    if (r.isEmpty()) return {};
+    int row = cell / FCols.Count;
+    int top = r.top() + (RowHasBand(row) ? kTitleBandHeight : 0) + FGeom.ThumbBoxTop;
+    return QRect(r.left() + (r.width() - FGeom.ThumbBox) / 2, top, FGeom.ThumbBox, FGeom.ThumbBox);
+}
+
+TCatalogItem* TFrameCatalogDG::FocusedItem() const {
+    if (FFocusCell < 0 || FFocusCell >= static_cast<int>(FCells.size())) return nullptr;
+    return FCells[FFocusCell];
+}
+
+std::vector<TCatalogItem*> TFrameCatalogDG::ItemList(int kind, bool withoutErrors) const {
+    std::vector<TCatalogItem*> out;
+    for (TCatalogItem* it : FSorted) {
+        bool take;
+        switch (kind) {
+            case glkSelection: take = IsSelected(it); break;
+            case glkFavourites: take = it->IsMarked(); break;
+            case glkStarred: take = it->GetRating() > 0; break;
+            case glkPrintReserved: take = it->GetPrintReservation() > 0; break;
+            case glkDeleteReserved: take = it->HasFlag(ifDeleteReservation); break;
+            default: take = true; break;
+        }
+        if (take && !(withoutErrors && IsErrorItem(it))) out.push_back(it);
+    }
+    return out;
+}
+
+size_t TFrameCatalogDG::MemoryBytes() const {
+    return (FLoaded.capacity() + FSorted.capacity() + FCells.capacity() + FSelection.capacity()) * sizeof(void*) +
+           FRowBand.capacity() + FRowTop.capacity() * sizeof(int) + FTitleWidth.capacity() * sizeof(uint16_t);
+}
+
+// ---------------------------------------------------------------------------------------------
+// settings
+
+void TFrameCatalogDG::SetSortType(int t) {
+    if (t == FSortType || t < 0 || t > 3) return;
+    FSortType = t;
+    Resort();
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetAscending(bool on) {
+    if (on == FAscending) return;
+    FAscending = on;
+    Resort();
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetAlwaysGroup(bool on) {
+    if (on == FAlwaysGroup) return;
+    FAlwaysGroup = on;
+    bool calendar = FFolder && FFolder->GetCategory() == 3;
+    int albumType = FFolder && FFolder->GetCategory() == 2 ? FFolder->GetAlbumType() : -1;
+    FGrouping = (calendar || FAlwaysGroup) && albumType != 6 && albumType != 7;
+    Resort();
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetThumbSize(int s) {
+    s = std::clamp(s, 80, 240);
+    if (s == FThumbSize) return;
+    FThumbSize = s;
+    if (FReader) FReader->Cancel();
+    Relayout(true);
+    if (FSlider->value() != s) {
+        QSignalBlocker block(FSlider);
+        FSlider->setValue(s);
+    }
+    FStatus->update();
+    FSizeTimer.start();  // the maker restarts 320 ms after the last change
+}
+
+void TFrameCatalogDG::SetInfoLines(int bits) {
+    if (bits == FInfoLines) return;
+    FInfoLines = bits;
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetCreateMode(bool on) {
+    if (on == FCreateMode) return;
+    FCreateMode = on;
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetHalfSize(bool on) {
+    if (on == FHalfSize) return;
+    FHalfSize = on;
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetFiltering(bool on) {
+    if (on == FFiltering) return;
+    FFiltering = on;
+    Resort();
+    Relayout(true);
+}
+
+void TFrameCatalogDG::SetFilter(const TCatalogFilter& f) {
+    FFilter = f;
+    if (FFiltering) {
+        Resort();
+        Relayout(true);
+    }
+}
+
+void TFrameCatalogDG::SetShowEmptyText(bool on, const QString& text) {
+    FShowEmptyText = on;
+    if (!text.isEmpty()) FEmptyText = text;
+    viewport()->update();
+}
+
+void TFrameCatalogDG::SetStatusBarVisible(bool on) {
+    FStatus->setVisible(on);
+    QResizeEvent e(size(), size());
+    resizeEvent(&e);
+}
+
+void TFrameCatalogDG::SetSliderVisible(bool on) {
+    // without the slider its three panels shrink to a pixel
+    FSlider->setVisible(on);
+    FSmallIcon->setFixedWidth(on ? 85 : 1);
+    FLargeIcon->setFixedWidth(on ? 105 : 1);
+}
+
+void TFrameCatalogDG::SetHoverButtons(std::vector<THoverButton> buttons) {
+    FHoverButtons = std::move(buttons);
+    viewport()->update();
+}
+
+void TFrameCatalogDG::SetDropEnabled(bool on) { FDropEnabled = on; }
+
+void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
+    FReader.reset();
+    FCache = cache;
+    FThumbs.clear();
+    FThumbLru.clear();
+    FThumbAsked.clear();
+    if (!cache) return;
+    QPointer<TFrameCatalogDG> self(this);
+    FReader = std::make_unique<TGridThumbReader>(
+        cache, [self](std::vector<std::pair<TCatalogItem*, QImage>> pics, int size, std::vector<TCatalogItem*> missing) {
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, pics = std::move(pics), size, missing = std::move(missing)] {
+                    if (!self) return;
+                    self->ThumbnailsArrived(pics, size);
+                    for (TCatalogItem* it : missing) self->FThumbAsked.erase(it);
+                    if (!missing.empty() && self->FThumbRequest) self->FThumbRequest(missing, self->FThumbSize);
+                },
+                Qt::QueuedConnection);
+        });
+    FReader->Start();
+    RequestThumbnails(false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// thumbnails
+
+bool TFrameCatalogDG::HasThumbnail(TCatalogItem* item) const { return FThumbs.count(item) != 0; }
+
+void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
+    if (!FReader || FCells.empty()) return;
+    int top = TopRow(), rows = VisibleRowCount() + 1;
+    int cols = FCols.Count;
+    std::vector<TCatalogItem*> want;
+    auto addRow = [&](int r) {
+        for (int c = 0; c < cols; ++c) {
+            size_t i = static_cast<size_t>(r) * cols + c;
+            if (i >= FCells.size() || !FCells[i]) continue;
+            TCatalogItem* it = FCells[i];
+            if (!FThumbs.count(it) && !FThumbAsked.count(it)) want.push_back(it);
+        }
+    };
+    for (int r = top; r < std::min(RowCount(), top + rows); ++r) addRow(r);
+    // then up to two more screens in the direction of the scroll
+    if (scrolledUp) {
+        for (int r = top - 1; r >= std::max(0, top - 2 * rows); --r) addRow(r);
+    } else {
+        for (int r = top + rows; r < std::min(RowCount(), top + 3 * rows); ++r) addRow(r);
+    }
+    if (want.empty()) return;
+    for (TCatalogItem* it : want) FThumbAsked.insert(it);
+    FReader->Request(want, FThumbSize);
+}
+
+void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem*, QImage>>& pics, int size) {
+    if (size != FThumbSize) {
+        for (const auto& [item, img] : pics) FThumbAsked.erase(item);
+        return;
+    }
+    for (const auto& [item, img] : pics) {
+        FThumbAsked.erase(item);
+        auto found = FThumbs.find(item);
+        if (found != FThumbs.end()) {
+            found->second.Image = img;
+            FThumbLru.splice(FThumbLru.begin(), FThumbLru, found->second.Lru);
+        } else {
+            FThumbLru.push_front(item);
+            FThumbs.emplace(item, TThumbEntry{img, FThumbLru.begin()});
+        }
+        RepaintItem(item);
+    }
+    while (FThumbs.size() > kThumbMemory) {
+        FThumbs.erase(FThumbLru.back());
+        FThumbLru.pop_back();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// painting
+
+void TFrameCatalogDG::paintEvent(QPaintEvent* e) {
+    QPainter p(viewport());
+    const QColor gridColour = palette().color(QPalette::Window);
+    p.fillRect(e->rect(), gridColour);
+    if (FShowEmptyText && FSorted.empty()) {
+        QFont f = UiFont(16);
+        p.setFont(f);
+        p.setPen(kEmptyTextColour);
+        p.drawText(QRect(16, 16, viewport()->width() - 16, viewport()->height() - 16), Qt::AlignLeft | Qt::AlignTop,
+                   FEmptyText);
+        return;
+    }
+    if (RowCount() == 0) return;
+    int top = TopRow();
+    int h = viewport()->height();
+    for (int r = top; r < RowCount(); ++r) {
+        int y = FRowTop[r] - FRowTop[top];
+        if (y >= h) break;
+        int rh = FRowTop[r + 1] - FRowTop[r];
+        QRect rowRect(0, y, viewport()->width(), rh);
+        if (!rowRect.intersects(e->rect())) continue;
+        if (FRowBand[r]) DrawBand(p, r, rowRect);
+        for (int c = 0; c < FCols.Count; ++c) {
+            QRect cr(FCols.Left(c), y, FCols.WidthOf(c), rh);
+            if (!cr.intersects(e->rect())) continue;
+            DrawCell(p, r * FCols.Count + c, cr, FRowBand[r]);
+        }
+    }
+}
+
+void TFrameCatalogDG::DrawBand(QPainter& p, int row, const QRect& rowRect) {
+    QRect band(rowRect.left(), rowRect.top(), rowRect.width(), kTitleBandHeight);
+    if (FBandStrip.width() != band.width() || FBandStrip.devicePixelRatio() != devicePixelRatioF()) {
+        qreal dpr = devicePixelRatioF();
+        FBandStrip = QImage(QSize(band.width(), kTitleBandHeight) * dpr, QImage::Format_RGB32);
+        FBandStrip.setDevicePixelRatio(dpr);
+        QPainter sp(&FBandStrip);
+        QLinearGradient g(0, 0, 0, kTitleBandHeight);
+        g.setColorAt(0, Bgr(10001566));
+        g.setColorAt(1, Bgr(13752025));
+        sp.fillRect(QRect(0, 0, band.width(), kTitleBandHeight), g);
+        qDrawShadeRect(&sp, QRect(0, 0, band.width(), kTitleBandHeight), palette(), false, 1);
+    }
+    p.drawImage(band.topLeft(), FBandStrip);
+    int icon = -1;
+    if (FFolder) {
+        int cat = FFolder->GetCategory();
+        if (cat == 1) icon = ciDiskFolder;
+        else if (cat == 3) icon = ciCalendar;
+        else if (cat == 2 && FFolder->GetAlbumType() == 8) icon = ciTag;
+        else if (cat == 2 && FFolder->GetAlbumType() == 7) icon = ciSiblingAlbum;
+    }
+    if (icon >= 0) DrawCommonImage(p, band.left() + 4, band.top() + 4, icon, 16);
+    QString text = BandText(row);
+    QFont f = font();
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    int tw = QFontMetrics(f).horizontalAdvance(text);
+    FTitleWidth[row] = static_cast<uint16_t>(std::min(tw, 65535));
+    p.drawText(QRect(band.left() + 24, band.top(), band.width() - 24, kTitleBandHeight), Qt::AlignVCenter | Qt::AlignLeft, text);
+    if (FCreateMode) {
+        for (int which = 0; which < 2; ++which) {
+            QRect b = DirectButtonRect(row, which);
+            int id = row * 2 + which;
+            const char* state = FPressedButton == id ? "Down" : (FHotButton == id ? "Hot" : "Normal");
+            QString name = QString::fromLatin1(which == 0 ? "DirectAlbum" : "DirectSlide") + QLatin1String(state);
+            p.drawPixmap(b.topLeft(), NamedBitmap(name, devicePixelRatioF()));
+        }
+    }
+}
+
+QString TFrameCatalogDG::BandText(int row) const {
+    if (!RowHasBand(row)) return {};
+    if (FGrouping) {
+        for (int c = 0; c < FCols.Count; ++c) {
+            size_t i = static_cast<size_t>(row) * FCols.Count + c;
+            if (i < FCells.size() && FCells[i]) return DayText(FCells[i]->GetShootingDate());
+        }
+        return {};
+    }
+    return FFolder ? QString::fromStdString(FFolder->GetCaption()) : QString();
+}
+
+QRect TFrameCatalogDG::DirectButtonRect(int row, int which) const {
+    if (!RowHasBand(row) || !FCreateMode) return {};
+    if (row >= static_cast<int>(FTitleWidth.size())) return {};
+    int tw = FTitleWidth[row];
+    if (tw == 0) {
+        QFont f = font();
+        f.setBold(true);
+        tw = QFontMetrics(f).horizontalAdvance(BandText(row));
+        FTitleWidth[row] = static_cast<uint16_t>(std::min(tw, 65535));
+    }
+    int y = FRowTop[row] - FRowTop[TopRow()];
+    int x = 24 + tw + (which == 0 ? 12 : 109);
+    return which == 0 ? QRect(x, y + 4, 89, 17) : QRect(x, y + 4, 109, 17);
+}
+
+void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBand) {
+    ++FPaintedCells;
+    QRect body = rowBand ? r.adjusted(0, kTitleBandHeight, 0, 0) : r;
+    TCatalogItem* item = cell < static_cast<int>(FCells.size()) ? FCells[cell] : nullptr;
+    if (!item) {
+        p.fillRect(body, palette().color(QPalette::Window));
+        return;
+    }
+    bool error = IsErrorItem(item);
+    bool selected = IsSelected(item);
+    int albumType = FFolder && FFolder->GetCategory() == 2 ? FFolder->GetAlbumType() : -1;
+    QColor bg;
+    bool hasTray = false;
+    QColor tray = TrayStateColour(item->GetTrayByte(), hasTray);
+    if (FFavouriteHighlight && item->IsMarked()) bg = kFavouriteHighlight;
+    else if (selected) bg = hasFocus() ? palette().color(QPalette::Highlight) : kSelectionInactive;
+    else if (hasTray) bg = tray;
+    else if (albumType == 6) bg = kTrayAlbumCell;
+    else bg = palette().color(QPalette::Button);
+    p.fillRect(body, bg);
+    qDrawShadePanel(&p, body, palette(), true, 1);
+
+    // thumbnail, or the type icon
+    QRect box(body.left() + (body.width() - FGeom.ThumbBox) / 2, body.top() + FGeom.ThumbBoxTop, FGeom.ThumbBox,
+              FGeom.ThumbBox);
+    auto found = FThumbs.find(item);
+    if (found != FThumbs.end() && !found->second.Image.isNull()) {
+        const QImage& img = found->second.Image;
+        QSize s = img.size();
+        QRect inner = box.adjusted(2, 2, -2, -2);
+        if (s.width() > inner.width() || s.height() > inner.height() ||
+            (s.width() < inner.width() && s.height() < inner.height()))
+            s = s.scaled(inner.size(), Qt::KeepAspectRatio);
+        QRect pic(box.left() + (box.width() - s.width() + 1) / 2, box.top() + (box.height() - s.height() + 1) / 2,
+                  s.width(), s.height());
+        if (s == img.size()) {
+            p.drawImage(pic.topLeft(), img);
+        } else {
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.drawImage(pic, img);
+        }
+        qDrawShadeRect(&p, pic.adjusted(-1, -1, 1, 1), palette(), true, 1);
+    } else {
+        int is = 32;
+        QPixmap icon = TypeIcon(item->GetFileName(), is, devicePixelRatioF());
+        p.drawPixmap(box.left() + (box.width() - is) / 2, box.top() + (box.height() - is) / 2, icon);
+    }
+    if (FGeom.InfoHeight > 0 && FInfoLines) {
+        QRect info(body.left() + (body.width() - FGeom.InfoWidth) / 2, body.top() + FGeom.InfoTop, FGeom.InfoWidth,
+                   FGeom.InfoHeight);
+        DrawInfo(p, item, info, error);
+        if (cell == FHoverCell && !FHoverButtons.empty()) {
+            for (int s = 0; s < static_cast<int>(FHoverButtons.size()); ++s) {
+                QRect sr = HoverSlotRect(cell, s);
+                p.fillRect(sr, palette().color(QPalette::Button));
+                if (s == FPressedSlot) qDrawShadePanel(&p, sr, palette(), true, 1);
+                else if (s == FHoverSlot) qDrawShadePanel(&p, sr, palette(), false, 1);
+                DrawCommonImage(p, sr.left() + (sr.width() - 16) / 2, sr.top() + (sr.height() - 16) / 2,
+                                FHoverButtons[s].ImageIndex, 16);
+            }
+        }
+    }
+    // marks over everything else, so that no box hides them
+    DrawMarks(p, item, body);
+    if (cell == FFocusCell && hasFocus()) {
+        QStyleOptionFocusRect o;
+        o.initFrom(this);
+        o.rect = body.adjusted(2, 2, -2, -2);
+        o.backgroundColor = bg;
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &p, this);
+    }
+}
+
+void TFrameCatalogDG::DrawMarks(QPainter& p, TCatalogItem* item, const QRect& body) {
+    int x = body.left() + 2, y = body.top() + 2;
+    int stars = item->GetRating();
+    for (int i = 0; i < stars; ++i) DrawCommonImage(p, x + i * 8, y, ciFavourite, 16);
+    if (stars > 0) y += 16;
+    auto mark = [&](bool on, int index) {
+        if (!on) return;
+        DrawCommonImage(p, x, y, index, 16);
+        y += 16;
+    };
+    mark(!item->GetAlbums().empty() && item->CountAlbumsOfTypes(1u << 8) > 0, ciTag);
+    mark(item->IsMarked(), ciFavourite);
+    mark(item->HasFlag(ifDeleteReservation), ciDeleteReservation);
+    mark(item->GetCorrection().Enabled != 0, ciCorrections);
+    int o = item->GetOrientation();
+    // the rotation state first, then the mirror states
+    static const int rotationIcon[] = {-1, ciOrientationRight, ciOrientationHalf, ciOrientationLeft};
+    int steps = RotationStepsOf(o);
+    if (steps >= 1 && steps <= 3) mark(true, rotationIcon[steps]);
+    mark(NeedsFlipVertical(o), ciOrientationFlip);
+    mark(NeedsMirror(o), ciOrientationMirror);
+    // right edge
+    int rx = body.right() - 17, ry = body.top() + 2;
+    if (item->HasFlag(ifReadOnly)) {
+        DrawCommonImage(p, rx, ry, ciReadOnly, 16);
+        ry += 16;
+    }
+    std::string comment = item->GetComment();
+    if (comment.find_first_not_of(" \t\r\n") != std::string::npos) DrawCommonImage(p, rx, ry, ciComment, 16);
+    // print reservations along the bottom left, wrapping upwards
+    int n = item->GetPrintReservation();
+    int px = body.left() + 2, py = body.bottom() - 17;
+    for (int i = 0; i < n; ++i) {
+        if (px + 16 > body.right()) {
+            px = body.left() + 2;
+            py -= 16;
+        }
+        DrawCommonImage(p, px, py, ciPrintReservation, 16);
+        px += 16;
+    }
+}
+
+QString TFrameCatalogDG::DateLine(TCatalogItem* item, bool twoLines) const {
+    TDateTimeParts d = DecodeDateTime(item->GetShootingDate());
+    QString date = QStringLiteral("%1/%2/%3").arg(d.Year, 4, 10, QLatin1Char('0')).arg(d.Month, 2, 10, QLatin1Char('0')).arg(d.Day, 2, 10, QLatin1Char('0'));
+    if (twoLines) return date + QLatin1Char('\n') + QStringLiteral("%1:%2").arg(d.Hour).arg(d.Minute, 2, 10, QLatin1Char('0'));
+    return date + QLatin1Char(' ') +
+           QStringLiteral("%1:%2:%3").arg(d.Hour).arg(d.Minute, 2, 10, QLatin1Char('0')).arg(d.Second, 2, 10, QLatin1Char('0'));
+}
+
+QString TFrameCatalogDG::InfoText(TCatalogItem* item) const {
+    QStringList lines;
+    if (FInfoLines & gilFileName) lines << QString::fromStdString(item->GetFileName());
+    if (FInfoLines & gilSecondLine) lines << QString::fromStdString(item->GetTitle());
+    if (FInfoLines & gilFileSize) lines << QString::fromStdString(FormatThousands(item->GetFileSize()));
+    if (FInfoLines & gilDate) {
+        QFontMetrics fm(font());
+        QString one = DateLine(item, false);
+        lines << (fm.horizontalAdvance(one) <= FGeom.Thumb - 4 ? one : DateLine(item, true));
+    }
+    if (FInfoLines & gilTrayState) lines << QString::fromStdString(TrayStateText(item->GetTrayByte()));
+    return lines.join(QLatin1Char('\n'));
+}
+
+void TFrameCatalogDG::DrawInfo(QPainter& p, TCatalogItem* item, const QRect& box, bool error) {
+    QColor bg, fg;
+    if (error) {
+        bg = Bgr(255);
+        fg = Bgr(65535);
+    } else if (item->IsRemoteItem()) {
+        bg = Bgr(15780518);
+        fg = Qt::blue;
+    } else if (item->HasFlag(ifThumbOutOfDate)) {
+        bg = QColor(0xee, 0xee, 0xe8);
+        fg = QColor(0x50, 0x50, 0x50);
+    } else {
+        bg = Qt::white;
+        fg = Qt::black;
+    }
+    p.fillRect(box, bg);
+    qDrawShadePanel(&p, box, palette(), true, 1);
+    p.setPen(fg);
+    p.setFont(font());
+    QFontMetrics fm(font());
+    QStringList lines = InfoText(item).split(QLatin1Char('\n'));
+    QRect inner = box.adjusted(2, 2, -2, -2);
+    bool wide = false;
+    for (const QString& l : lines) wide |= fm.horizontalAdvance(l.trimmed()) > inner.width();
+    int y = inner.top();
+    for (const QString& l : lines) {
+        QString t = fm.elidedText(l.trimmed(), Qt::ElideRight, inner.width());
+        p.drawText(QRect(inner.left(), y, inner.width(), fm.height()), (wide ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter, t);
+        y += fm.height();
+    }
+}
+
+QRect TFrameCatalogDG::HoverSlotRect(int cell, int slot) const {
+    QRect r = CellRect(cell);
+    int n = static_cast<int>(FHoverButtons.size());
+    if (r.isEmpty() || n == 0 || FGeom.InfoHeight <= 0) return {};
+    int row = cell / FCols.Count;
+    int top = r.top() + (RowHasBand(row) ? kTitleBandHeight : 0) + FGeom.InfoTop;
+    int left = r.left() + (r.width() - FGeom.InfoWidth) / 2;
+    int w = FGeom.InfoWidth / n;
+    return QRect(left + slot * w, top, slot == n - 1 ? FGeom.InfoWidth - slot * w : w, FGeom.InfoHeight);
+}
+
+int TFrameCatalogDG::HoverSlotAt(int cell, QPoint pos) const {
+    for (int s = 0; s < static_cast<int>(FHoverButtons.size()); ++s)
+        if (HoverSlotRect(cell, s).contains(pos)) return s;
+    return -1;
+}
+
+void TFrameCatalogDG::RepaintCell(int cell) {
+    QRect r = CellRect(cell);
+    if (!r.isEmpty() && r.intersects(viewport()->rect())) viewport()->update(r);
+}
+
+void TFrameCatalogDG::RepaintItem(TCatalogItem* item) { RepaintCell(CellOf(item)); }
+
+void TFrameCatalogDG::resizeEvent(QResizeEvent* e) {
+    QAbstractScrollArea::resizeEvent(e);
+    int sh = !FStatus->isHidden() ? FStatus->sizeHint().height() : 0;
+    setViewportMargins(0, 0, 0, sh);
+    FStatus->setGeometry(0, height() - sh, width(), sh);
+    Relayout(true);
+}
+
+void TFrameCatalogDG::scrollContentsBy(int, int dy) {
+    viewport()->update();
+    int top = TopRow();
+    RequestThumbnails(dy > 0 || top < FLastTopRow);
+    FLastTopRow = top;
+}
+
+// ---------------------------------------------------------------------------------------------
+// status bar
+
+QString TFrameCatalogDG::CountText() const {
+    return QLocale(QLocale::Japanese).toString(static_cast<qlonglong>(FSorted.size())) + QStringLiteral(" 枚");
+}
+
+void TFrameCatalogDG::UpdateStatus() {
+    FCountPanel->setText(CountText());
+    TCatalogItem* f = FocusedItem();
+    QString path = f ? QString::fromStdString(f->GetFullPath()) : QString();
+    FPathPanel->setText(FPathPanel->fontMetrics().elidedText(path, Qt::ElideMiddle, std::max(20, FPathPanel->width())));
+}
+
+bool TFrameCatalogDG::eventFilter(QObject* o, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonPress) {
+        if (o == FSmallIcon) {
+            SetThumbSize(80);
+            return true;
+        }
+        if (o == FLargeIcon) {
+            SetThumbSize(240);
+            return true;
+        }
+    }
+    return QAbstractScrollArea::eventFilter(o, e);
+}
+
+void TFrameCatalogDG::NotifyFocus() {
+    UpdateStatus();
+    if (OnFocusChanged) OnFocusChanged(FocusedItem());
+}
+
+}  // namespace fv

@@ -1,0 +1,389 @@
+// The catalog grid's operations on photos and its handling of catalog change events.
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+#include <filesystem>
+#include <thread>
+
+#include "image/catalog_updater.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "platform/file_ops.h"
+#include "ui/catalog_grid.h"
+#include "ui/grid_thumb_reader.h"
+
+namespace fv {
+
+namespace {
+
+// the change reaches every view through the catalog updater, or this grid alone without one
+void Notify(TFrameCatalogDG* grid, TCatalogItem* item, int code, bool registered) {
+    if (registered && CatalogUpdaterRunning()) RaiseCatalogUpdateEvent(item, static_cast<uint8_t>(code));
+    else grid->CatalogItemChanged(item, code);
+}
+
+}  // namespace
+
+void TFrameCatalogDG::Start() {
+    if (FRegistered || !CatalogUpdaterRunning()) return;
+    QPointer<TFrameCatalogDG> self(this);
+    RegisterCatalogUpdateEvent(this, "TFrameCatalogDG", true, [self](TCatalogItem* item, uint8_t type) {
+        if (self) self->CatalogItemChanged(item, type);
+    });
+    FRegistered = true;
+}
+
+void TFrameCatalogDG::Stop() {
+    if (FRegistered && CatalogUpdaterRunning()) UnRegisterCatalogUpdateEvent(this, 0);
+    FRegistered = false;
+    ++FTicket;
+    FReader.reset();
+}
+
+bool TFrameCatalogDG::RunFileWork(const std::function<void()>& work) {
+    // the disk work runs on its own thread; the interface stays responsive meanwhile
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    std::exception_ptr error;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    if (!done) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    QApplication::restoreOverrideCursor();
+    return !error;
+}
+
+void TFrameCatalogDG::Operation(int scope, int code) {
+    std::vector<TCatalogItem*> list = ItemList(scope == 1 ? glkFavourites : glkSelection, true);
+    if (list.empty()) return;
+    if (scope == 1) {
+        FFavouriteHighlight = true;
+        viewport()->update();
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool album = FFolder && FFolder->GetCategory() == 2;
+    auto each = [&](auto fn, int change) {
+        for (TCatalogItem* it : list)
+            if (fn(it)) Notify(this, it, change, FRegistered);
+    };
+    switch (code) {
+        case gopCopy:
+        case gopMove:
+            QApplication::restoreOverrideCursor();
+            CopyOrMove(list, code == gopMove);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            break;
+        case gopRemove:
+            QApplication::restoreOverrideCursor();
+            if (album) RemoveFromAlbum(list);
+            else DeleteOrTrash(list, true);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            break;
+        case gopDelete:
+            QApplication::restoreOverrideCursor();
+            DeleteOrTrash(list, album);
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            break;
+        case gopOrientationReset: each([](TCatalogItem* it) { return it->GetOrientation() != 1 && it->SetOrientation(1); }, cuOrientation); break;
+        case gopRotateLeft: each([](TCatalogItem* it) { it->RotateLeft(); return true; }, cuOrientation); break;
+        case gopRotateRight: each([](TCatalogItem* it) { it->RotateRight(); return true; }, cuOrientation); break;
+        case gopFlipVertical: each([](TCatalogItem* it) { it->FlipVertical(); return true; }, cuOrientation); break;
+        case gopMirror: each([](TCatalogItem* it) { it->FlipHorizontal(); return true; }, cuOrientation); break;
+        case gopFavouriteOff:
+        case gopFavouriteOn:
+        case gopFavouriteToggle: {
+            // only items whose flag changes are touched
+            bool toggle = code == gopFavouriteToggle, on = code == gopFavouriteOn;
+            each([&](TCatalogItem* it) {
+                bool want = toggle ? !it->IsMarked() : on;
+                if (want == it->IsMarked()) return false;
+                it->SetMarked(want);
+                return true;
+            }, cuFavourite);
+            break;
+        }
+        case gopStarSet: each([](TCatalogItem* it) { return it->GetRating() != 1 && it->SetRating(1); }, cuRating); break;
+        case gopStarClear:
+        case gopStarReset: each([](TCatalogItem* it) { return it->GetRating() != 0 && it->SetRating(0); }, cuRating); break;
+        case gopDeleteReserveOn:
+        case gopDeleteReserveOff:
+        case gopDeleteReserveToggle:
+            each([&](TCatalogItem* it) {
+                bool cur = it->HasFlag(ifDeleteReservation);
+                bool want = code == gopDeleteReserveToggle ? !cur : code == gopDeleteReserveOn;
+                if (want == cur) return false;
+                it->SetFlag(ifDeleteReservation, want);
+                return true;
+            }, cuDeleteReservation);
+            break;
+        case gopPrintPlus:
+        case gopPrintMinus:
+        case gopPrintReset:
+            each([&](TCatalogItem* it) {
+                int n = it->GetPrintReservation();
+                int want = code == gopPrintPlus ? std::min(8, n + 1) : code == gopPrintMinus ? std::max(0, n - 1) : 0;
+                if (want == n) return false;
+                it->SetPrintReservation(static_cast<uint8_t>(want));
+                return true;
+            }, cuPrintReservation);
+            break;
+        default: break;
+    }
+    QApplication::restoreOverrideCursor();
+    if (FFavouriteHighlight) {
+        FFavouriteHighlight = false;
+        viewport()->update();
+    }
+}
+
+QString DeleteConfirmationText(const std::vector<TCatalogItem*>& items, bool trash) {
+    QString list;
+    for (size_t i = 0; i < items.size() && i < 10; ++i) list += QString::fromStdString(items[i]->GetFullPath()) + QStringLiteral("\r\n");
+    if (items.size() > 10)
+        list += QStringLiteral("\t\t\t・\r\n\t\t\t・\r\n\t\t\t・\r\n\t\t(合計 %1 枚の写真)\r\n").arg(items.size());
+    return (trash ? QStringLiteral("以下の画像ファイルをゴミ箱へ移します\r\n\r\n%1") : QStringLiteral("以下の画像ファイルを削除します\r\n\r\n%1")).arg(list);
+}
+
+void TFrameCatalogDG::DeleteOrTrash(const std::vector<TCatalogItem*>& items, bool trash) {
+    QString title = trash ? QStringLiteral("写真をゴミ箱へ") : QStringLiteral("写真の削除");
+    if (!FDialogs.Ask || !FDialogs.Ask(title, DeleteConfirmationText(items, trash))) return;
+    std::vector<std::string> paths;
+    for (TCatalogItem* it : items) paths.push_back(it->GetFullPath());
+    std::vector<std::string> failed;
+    std::vector<char> gone(items.size(), 0);
+    RunFileWork([&] {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            if (FileExists(paths[i])) {
+                try {
+                    if (trash) MoveToTrash(paths[i]);
+                    else std::filesystem::remove(paths[i]);
+                } catch (const std::exception&) {
+                    failed.push_back(paths[i]);
+                }
+            }
+            gone[i] = !FileExists(paths[i]);
+        }
+    });
+    // every photo whose file is gone leaves the library; its folder is counted again
+    std::vector<TCatalogItem*> removed;
+    std::unordered_set<TFolder*> folders;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!gone[i]) continue;
+        TCatalogItem* it = items[i];
+        it->SetState(isDeleted);
+        if (TFolder* owner = it->GetOwner()) {
+            folders.insert(owner);
+            owner->RemoveItem(it);
+        }
+        removed.push_back(it);
+        if (FRegistered && CatalogUpdaterRunning()) RaiseCatalogUpdateEvent(it, cuDeleted);
+    }
+    for (TFolder* f : folders) f->UpdateCounts(true);
+    RemoveItems(removed);
+    if (!failed.empty() && FDialogs.Error) {
+        QString text = (trash ? QStringLiteral("ゴミ箱へ移せなかったファイルがあります。\r\n\r\n")
+                              : QStringLiteral("削除できなかったファイルがあります。\r\n\r\n"));
+        for (const auto& f : failed) text += QString::fromStdString(f) + QStringLiteral("\r\n");
+        FDialogs.Error(text);
+    }
+}
+
+void TFrameCatalogDG::RemoveFromAlbum(const std::vector<TCatalogItem*>& items) {
+    if (!FFolder) return;
+    if (FFolder->GetAlbumType() != 6) {
+        QString text = QStringLiteral("写真を%1タグから外します。\r\n\r\nこの処理では、タグが外されるだけで\r\nファイル自体は削除されません。\r\n\r\nよろしいですか？")
+                           .arg(QString::fromStdString(FFolder->GetCaption()));
+        if (!FDialogs.Ask || !FDialogs.Ask(QString::fromUtf8("FolvaneBrowser"), text)) return;
+    }
+    if (!FDialogs.RemoveFromAlbum) return;
+    std::vector<TCatalogItem*> removed;
+    for (TCatalogItem* it : items)
+        if (FDialogs.RemoveFromAlbum(FFolder, it)) removed.push_back(it);
+    RemoveItems(removed);
+}
+
+void TFrameCatalogDG::CopyOrMove(const std::vector<TCatalogItem*>& items, bool move) {
+    QString prompt = move ? QStringLiteral("移動先フォルダを指定してください。") : QStringLiteral("コピー先フォルダを指定してください。");
+    QString start = FLastFolder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) : FLastFolder;
+    QString dest = FDialogs.ChooseFolder ? FDialogs.ChooseFolder(prompt, start) : QString();
+    if (dest.isEmpty()) return;
+    FLastFolder = dest;
+    std::string target = dest.toStdString();
+    std::vector<std::string> failed;
+    if (FCopyMove) {
+        failed = FCopyMove(items, target, move);
+    } else {
+        std::vector<std::string> paths;
+        for (TCatalogItem* it : items) paths.push_back(it->GetFullPath());
+        RunFileWork([&] {
+            for (const auto& p : paths) {
+                try {
+                    if (move) MoveIntoFolder(p, target);
+                    else CopyIntoFolder(p, target);
+                } catch (const std::exception&) {
+                    failed.push_back(p);
+                }
+            }
+        });
+        if (move) {
+            std::vector<TCatalogItem*> moved;
+            for (size_t i = 0; i < items.size(); ++i)
+                if (!FileExists(paths[i])) moved.push_back(items[i]);
+            for (TCatalogItem* it : moved) it->SetState(isMissing);
+            RemoveItems(moved);
+        }
+    }
+    if (!failed.empty() && FDialogs.Error) {
+        QString text = move ? QStringLiteral("移動できなかったファイルがあります。\r\n\r\n") : QStringLiteral("コピーできなかったファイルがあります。\r\n\r\n");
+        for (const auto& f : failed) text += QString::fromStdString(f) + QStringLiteral("\r\n");
+        FDialogs.Error(text);
+    }
+}
+
+void TFrameCatalogDG::ShowPropertySheet() {
+    TCatalogItem* item = FocusedItem();
+    if (!item) return;
+    QString path = QString::fromStdString(item->GetFullPath());
+    // the desktop's file manager with the file selected, else the folder opened
+    QStringList args = {QStringLiteral("--session"), QStringLiteral("--dest=org.freedesktop.FileManager1"),
+                        QStringLiteral("--type=method_call"), QStringLiteral("/org/freedesktop/FileManager1"),
+                        QStringLiteral("org.freedesktop.FileManager1.ShowItems"),
+                        QStringLiteral("array:string:") + QUrl::fromLocalFile(path).toString(), QStringLiteral("string:")};
+    if (!QProcess::startDetached(QStringLiteral("dbus-send"), args))
+        QProcess::startDetached(QStringLiteral("xdg-open"), {QFileInfo(path).absolutePath()});
+}
+
+// ---------------------------------------------------------------------------------------------
+// change events
+
+void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
+    if (!item || std::find(FLoaded.begin(), FLoaded.end(), item) == FLoaded.end()) return;
+    switch (code) {
+        case 0: case 1: case 2: case 3: case 5: case 10: case 11: case 17:
+            FPendingChanges.emplace_back(item, code);
+            FChangeTimer.start();  // (re)started: a burst is handled once
+            break;
+        case cuOrientation:
+        case cuCorrections:
+        case cuThumbnailStored: {
+            // the picture changes: read it again from the cache
+            auto found = FThumbs.find(item);
+            if (found != FThumbs.end()) {
+                FThumbLru.erase(found->second.Lru);
+                FThumbs.erase(found);
+            }
+            FThumbAsked.erase(item);
+            RepaintItem(item);
+            RequestThumbnails(false);
+            break;
+        }
+        default: RepaintItem(item); break;
+    }
+}
+
+void TFrameCatalogDG::OnChangeTimer() {
+    std::vector<std::pair<TCatalogItem*, int>> queue;
+    queue.swap(FPendingChanges);
+    bool resort = false;
+    std::vector<TCatalogItem*> remove, repaint;
+    for (auto [item, code] : queue) {
+        switch (code) {
+            case 1: if (FSortType == stFileName) resort = true; else repaint.push_back(item); break;
+            case 2: remove.push_back(item); break;
+            case 3:
+                if (FFolder && FFolder->GetCategory() == 1 && static_cast<TCustomFolder*>(item->GetOwner()) != FFolder) remove.push_back(item);
+                else repaint.push_back(item);
+                break;
+            case 5: {
+                TFolder* owner = item->GetOwner();
+                bool inside = owner && FFolder && (static_cast<TCustomFolder*>(owner) == FFolder || owner->IsChildOf(FFolder));
+                if (!inside) remove.push_back(item);
+                break;
+            }
+            case 10: if (FGrouping || FSortType == stShootingDate) resort = true; else repaint.push_back(item); break;
+            case 11: if (FSortType == stFileTime) resort = true; else repaint.push_back(item); break;
+            case 17: {
+                auto found = FThumbs.find(item);
+                if (found != FThumbs.end()) {
+                    FThumbLru.erase(found->second.Lru);
+                    FThumbs.erase(found);
+                }
+                FThumbAsked.erase(item);
+                if (FThumbRequest) FThumbRequest({item}, FThumbSize);
+                repaint.push_back(item);
+                break;
+            }
+            default: repaint.push_back(item); break;
+        }
+    }
+    if (!remove.empty()) {
+        RemoveItems(remove);
+        if (resort) {
+            Resort();
+            Relayout(true);
+        }
+        return;
+    }
+    if (resort) {
+        Resort();
+        Relayout(true);
+        return;
+    }
+    if (repaint.size() > 9) {
+        viewport()->update();
+    } else {
+        for (TCatalogItem* it : repaint) RepaintItem(it);
+    }
+    RequestThumbnails(false);
+}
+
+void TFrameCatalogDG::RemoveItems(const std::vector<TCatalogItem*>& items) {
+    if (items.empty()) return;
+    std::unordered_set<TCatalogItem*> gone(items.begin(), items.end());
+    TCatalogItem* focus = FocusedItem();
+    if (focus && gone.count(focus)) {
+        // the focus moves to the next photo in sorted order, or the previous one
+        TCatalogItem* next = nullptr;
+        auto pos = std::find(FSorted.begin(), FSorted.end(), focus);
+        for (auto it = pos; it != FSorted.end() && !next; ++it)
+            if (!gone.count(*it)) next = *it;
+        for (auto it = pos; it != FSorted.begin() && !next;)
+            if (!gone.count(*--it)) next = *it;
+        FFocusCell = -1;
+        if (next) {
+            FSelection = {next};
+            FSelected = {next};
+            FFocusCell = CellOf(next);
+        }
+    }
+    auto drop = [&](std::vector<TCatalogItem*>& v) { v.erase(std::remove_if(v.begin(), v.end(), [&](TCatalogItem* i) { return gone.count(i) != 0; }), v.end()); };
+    drop(FLoaded);
+    drop(FSorted);
+    drop(FSelection);
+    for (TCatalogItem* it : items) {
+        FSelected.erase(it);
+        auto found = FThumbs.find(it);
+        if (found != FThumbs.end()) {
+            FThumbLru.erase(found->second.Lru);
+            FThumbs.erase(found);
+        }
+        FThumbAsked.erase(it);
+    }
+    Relayout(true);
+    NotifyFocus();
+}
+
+}  // namespace fv
