@@ -227,6 +227,7 @@ protected:
     void RequestThumbnails(bool scrolledUp);
     void OnChangeTimer();
     void RemoveItems(const std::vector<TCatalogItem*>& items);
+    void ForgetThumbnail(TCatalogItem* item);
     void SetFocusCell(int cell, bool shift, bool ctrl, bool keepSelection);
     void SelectRange(int fromCell, int toCell, bool add);
     void NotifyFocus();

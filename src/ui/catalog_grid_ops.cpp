@@ -280,12 +280,7 @@ void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
         case cuCorrections:
         case cuThumbnailStored: {
             // the picture changes: read it again from the cache
-            auto found = FThumbs.find(item);
-            if (found != FThumbs.end()) {
-                FThumbLru.erase(found->second.Lru);
-                FThumbs.erase(found);
-            }
-            FThumbAsked.erase(item);
+            ForgetThumbnail(item);
             RepaintItem(item);
             RequestThumbnails(false);
             break;
@@ -316,12 +311,7 @@ void TFrameCatalogDG::OnChangeTimer() {
             case 10: if (FGrouping || FSortType == stShootingDate) resort = true; else repaint.push_back(item); break;
             case 11: if (FSortType == stFileTime) resort = true; else repaint.push_back(item); break;
             case 17: {
-                auto found = FThumbs.find(item);
-                if (found != FThumbs.end()) {
-                    FThumbLru.erase(found->second.Lru);
-                    FThumbs.erase(found);
-                }
-                FThumbAsked.erase(item);
+                ForgetThumbnail(item);
                 if (FThumbRequest) FThumbRequest({item}, FThumbSize);
                 repaint.push_back(item);
                 break;
@@ -350,6 +340,15 @@ void TFrameCatalogDG::OnChangeTimer() {
     RequestThumbnails(false);
 }
 
+void TFrameCatalogDG::ForgetThumbnail(TCatalogItem* item) {
+    auto found = FThumbs.find(item);
+    if (found != FThumbs.end()) {
+        FThumbLru.erase(found->second.Lru);
+        FThumbs.erase(found);
+    }
+    FThumbAsked.erase(item);
+}
+
 void TFrameCatalogDG::RemoveItems(const std::vector<TCatalogItem*>& items) {
     if (items.empty()) return;
     std::unordered_set<TCatalogItem*> gone(items.begin(), items.end());
@@ -375,12 +374,7 @@ void TFrameCatalogDG::RemoveItems(const std::vector<TCatalogItem*>& items) {
     drop(FSelection);
     for (TCatalogItem* it : items) {
         FSelected.erase(it);
-        auto found = FThumbs.find(it);
-        if (found != FThumbs.end()) {
-            FThumbLru.erase(found->second.Lru);
-            FThumbs.erase(found);
-        }
-        FThumbAsked.erase(it);
+        ForgetThumbnail(it);
     }
     Relayout(true);
     NotifyFocus();
