@@ -7,8 +7,25 @@
 //   fvservice [--port N] [--tls CERT KEY] [--photos DIR]
 //
 // Prints "fvservice listening on http(s)://127.0.0.1:PORT" once it accepts connections.
-// Admin paths: GET /_admin/state (JSON); POST /_admin/fault, /_admin/reset, /_admin/session,
-// /_admin/longsession, /_admin/appinfo, /_admin/card, /_admin/parallel (form or query fields).
+// Paths: /getAppInfo.php, /api/<script>.php, /log/saveLog.php, /remote/<script>.php, GET
+// /installer/FVBSetup.exe and /update/message.html. Sessions: "test-session" (valid),
+// "expired-session" (expired); books "1001" and "1002"; the card holds the sample photos.
+//
+// Admin paths (fields as query, url-encoded or multipart):
+//   GET  /_admin/state        everything it holds and a journal of every request, as JSON
+//   POST /_admin/fault        path=<service path or *> and one or more of: status=N (answer that
+//                             HTTP status), error=CODE (an error document), delay_ms=N, rate=N (bytes
+//                             per second), hang=1 [hang_ms=N] (accept and never answer), drop=1 (close
+//                             in the middle of the answer), malformed=1 (cut XML), stray=1 (a 200 page
+//                             that is not the service's), hostile=TEXT (every identifier of the
+//                             answer), redirect=URL, count=N (only the next N requests); clear=1
+//                             removes the path's fault (all faults without a path)
+//   POST /_admin/reset        back to the start state
+//   POST /_admin/session      id=, state=valid|expired|loggedout   (also /_admin/longsession)
+//   POST /_admin/appinfo      doc= a whole application-information document ("{base}" and
+//                             "{logsession}" are filled in); empty = the built-in one
+//   POST /_admin/card         revision=N (directory revision), resid=ID (bump that photo's revision)
+//   POST /_admin/parallel     value=true|false (allowparallel in the start-upload answer)
 #include <httplib.h>
 #include <signal.h>
 
