@@ -4,6 +4,7 @@
 //   silent_service_fail_s seconds until a call to a service that never answers fails
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,11 @@ namespace fs = std::filesystem;
 double Seconds(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 size_t Discard(char*, size_t size, size_t n, void*) { return size * n; }
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
 
 // the same form as FVApi_CheckFolvane, through libcurl without the API around it
 bool BarePost(CURL* c, const std::string& url) {
@@ -65,26 +71,27 @@ int main(int, char** argv) {
     FVApiParams().SetParamsFromAppInfo(fvmDispPage, base + "/api/", "", base + "/getAppInfo.php", "", base + "/remote/",
                                        0, 0, 0, true, true, false, false);
 
-    // --- one call vs a bare POST, each a fresh connection as the API makes them
+    // --- one call vs a bare POST, each a fresh connection as the API makes them; the two
+    // alternate and the medians are compared, so that a busy machine weighs on both alike
     const int rounds = 300;
     TFVApiResult r;
     std::vector<TFolvaneAlbum> albums;
     for (int i = 0; i < 20; ++i) FVApi_CheckFolvane("1001,1002", &albums, r);  // warm up
-    auto t0 = Clock::now();
+    std::vector<double> apiTimes, bareTimes;
     for (int i = 0; i < rounds; ++i) {
+        auto t0 = Clock::now();
         albums.clear();
         FVApi_CheckFolvane("1001,1002", &albums, r);
+        apiTimes.push_back(Seconds(t0));
         if (!r.Success) std::printf("api call failed: %s\n", r.Message.c_str());
-    }
-    double api = Seconds(t0) / rounds;
-    t0 = Clock::now();
-    for (int i = 0; i < rounds; ++i) {
+        t0 = Clock::now();
         CURL* c = curl_easy_init();
         if (!BarePost(c, base + "/api/checkFolvane.php")) std::printf("bare post failed\n");
         curl_easy_cleanup(c);
+        bareTimes.push_back(Seconds(t0));
     }
-    double bare = Seconds(t0) / rounds;
-    std::printf("checkFolvane: api %.3f ms, bare libcurl %.3f ms\n", api * 1e3, bare * 1e3);
+    double api = Median(apiTimes), bare = Median(bareTimes);
+    std::printf("checkFolvane (median of %d): api %.3f ms, bare libcurl %.3f ms\n", rounds, api * 1e3, bare * 1e3);
 
     // --- a 10 MB photo through UploadEx and through curl -F
     std::string photo = (fs::temp_directory_path() / ("fv-bench-10mb-" + std::to_string(getpid()) + ".jpg")).string();
@@ -98,32 +105,31 @@ int main(int, char** argv) {
         }
     }
     const double bytes = static_cast<double>(fs::file_size(photo));
-    const int uploads = 5;
-    std::string res;
-    t0 = Clock::now();
-    for (int i = 0; i < uploads; ++i) {
-        res.clear();
-        FVApi_UploadEx("1001", photo, "", {}, "bench.jpg", false, 0, 0, -1, i, res, r);
-        if (!r.Success) std::printf("upload failed: %s %s\n", r.Code.c_str(), r.Message.c_str());
-    }
-    double ours = bytes * uploads / Seconds(t0);
+    const int uploads = 7;
     std::string cmd = "curl -s -o /dev/null -F sessionid=test-session -F folvaneid=1001 -F editmode=contents "
                       "-F photoindex=0 -F resuuid= -F comment= -F orgfilename=bench.jpg -F 'data=@" + photo +
                       ";type=image/jpeg' " + base + "/api/upload.php";
     bool haveCurl = std::system("command -v curl >/dev/null 2>&1") == 0;
-    double theirs = 0;
-    if (haveCurl) {
+    std::vector<double> oursRates, curlRates;
+    std::string res;
+    for (int i = 0; i < uploads; ++i) {
+        auto t0 = Clock::now();
+        res.clear();
+        FVApi_UploadEx("1001", photo, "", {}, "bench.jpg", false, 0, 0, -1, i, res, r);
+        oursRates.push_back(bytes / Seconds(t0));
+        if (!r.Success) std::printf("upload failed: %s %s\n", r.Code.c_str(), r.Message.c_str());
+        if (!haveCurl) continue;
         t0 = Clock::now();
-        for (int i = 0; i < uploads; ++i)
-            if (std::system(cmd.c_str()) != 0) std::printf("curl upload failed\n");
-        theirs = bytes * uploads / Seconds(t0);
-        std::printf("10 MB upload: api %.1f MB/s, curl -F %.1f MB/s\n", ours / 1e6, theirs / 1e6);
+        if (std::system(cmd.c_str()) != 0) std::printf("curl upload failed\n");
+        curlRates.push_back(bytes / Seconds(t0));
     }
+    double ours = Median(oursRates), theirs = haveCurl ? Median(curlRates) : 0;
+    if (haveCurl) std::printf("10 MB upload (median of %d): api %.1f MB/s, curl -F %.1f MB/s\n", uploads, ours / 1e6, theirs / 1e6);
     fs::remove(photo);
 
     // --- a service that accepts and never answers, with the client's own limits
     service.Fault("/api/checkFolvane.php", {{"hang", "1"}, {"hang_ms", "40000"}});
-    t0 = Clock::now();
+    auto t0 = Clock::now();
     FVApi_CheckFolvane("1001", &albums, r);
     double silent = Seconds(t0);
     std::printf("silent service: success=%d code=%s after %.1f s\n", r.Success, r.Code.c_str(), silent);
