@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "image/jpeg_codec.h"
+#include "platform/byte_order.h"
 
 namespace fv {
 
@@ -16,17 +17,6 @@ std::string Composed(const char* className, const char* label, const std::except
     return Format("%s.%s : %s Raised. (%s)", className, label, ExceptionClassName(e).c_str(), e.what());
 }
 
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutLE64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t GetLE32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t GetLE64(const uint8_t* p) { return GetLE32(p) | (static_cast<uint64_t>(GetLE32(p + 4)) << 32); }
 
 }  // namespace
 
@@ -62,9 +52,9 @@ int64_t TCustomCacheStream::WriteCache(const uint8_t* data, size_t size) {
         if (!FStream) return -1;
         const int64_t pos = FStream->Seek(0, soEnd);
         uint8_t header[kCacheRecordHeaderSize];
-        PutLE32(header, kCacheRecordMagic);
-        PutLE32(header + 4, 1);
-        PutLE64(header + 8, static_cast<uint64_t>(size));
+        PutU32(header, kCacheRecordMagic);
+        PutU32(header + 4, 1);
+        PutU64(header + 8, static_cast<uint64_t>(size));
         // header and payload go out in one write where the stream allows, so that a process
         // killed in between leaves at most a record whose payload runs past the end (read as absent)
         std::vector<uint8_t> record(kCacheRecordHeaderSize + size);
@@ -92,8 +82,8 @@ bool TCustomCacheStream::ReadCache(TMemoryStream& dest, int64_t offset, const ui
         FStream->Seek(offset, soBeginning);
         uint8_t header[kCacheRecordHeaderSize];
         if (FStream->Read(header, kCacheRecordHeaderSize) != kCacheRecordHeaderSize) return false;
-        if (GetLE32(header) != kCacheRecordMagic) return false;
-        const int64_t length = static_cast<int64_t>(GetLE64(header + 8));
+        if (GetU32(header) != kCacheRecordMagic) return false;
+        const int64_t length = static_cast<int64_t>(GetU64(header + 8));
         // the payload must lie inside the segment: a torn or foreign length reads as absent
         if (length <= 0 || length > size - offset - kCacheRecordHeaderSize) return false;
         dest.Clear();
@@ -118,8 +108,8 @@ bool TCustomCacheStream::HasRecordAt(int64_t offset) {
         FStream->Seek(offset, soBeginning);
         uint8_t header[kCacheRecordHeaderSize];
         if (FStream->Read(header, kCacheRecordHeaderSize) != kCacheRecordHeaderSize) return false;
-        const int64_t length = static_cast<int64_t>(GetLE64(header + 8));
-        return GetLE32(header) == kCacheRecordMagic && length > 0 && length <= size - offset - kCacheRecordHeaderSize;
+        const int64_t length = static_cast<int64_t>(GetU64(header + 8));
+        return GetU32(header) == kCacheRecordMagic && length > 0 && length <= size - offset - kCacheRecordHeaderSize;
     } catch (const std::exception& e) {
         throw ECacheStreamError(Composed(ClassName(), "ReadCache", e));
     }

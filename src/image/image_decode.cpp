@@ -10,6 +10,7 @@
 #include "image/jpeg_codec.h"
 #include "metadata/jpeg_info.h"
 #include "metadata/raw_preview.h"
+#include "platform/byte_order.h"
 #include "platform/file_name.h"
 #include "image/resample.h"
 #include "image/transform.h"
@@ -22,11 +23,6 @@ const char* const kUnsupportedFormat = "未サポートの形式です。";
 const char* const kUnsupportedWmf = "この形式のWMFは未対応です。";
 
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Size of an enhanced metafile from its header frame (hundredths of a millimetre).
 struct TEmfFacts {
@@ -35,15 +31,15 @@ struct TEmfFacts {
     bool HasPalette = false;
 };
 TEmfFacts ReadEmfFacts(const std::vector<uint8_t>& d) {
-    if (d.size() < 88 || LE32(d.data()) != 1 || LE32(d.data() + 40) != 0x464D4520)
+    if (d.size() < 88 || GetU32(d.data()) != 1 || GetU32(d.data() + 40) != 0x464D4520)
         throw EImageLoadError(kUnsupportedFormat);
-    const auto frame = [&](size_t at) { return static_cast<int32_t>(LE32(d.data() + at)); };
+    const auto frame = [&](size_t at) { return static_cast<int32_t>(GetU32(d.data() + at)); };
     const int64_t fw = static_cast<int64_t>(frame(32)) - frame(24);
     const int64_t fh = static_cast<int64_t>(frame(36)) - frame(28);
     TEmfFacts f;
     f.Width = static_cast<int>(std::llround(static_cast<double>(fw) * kScreenPixelsPerInch / 2540.0));
     f.Height = static_cast<int>(std::llround(static_cast<double>(fh) * kScreenPixelsPerInch / 2540.0));
-    f.HasPalette = LE32(d.data() + 68) != 0;
+    f.HasPalette = GetU32(d.data() + 68) != 0;
     if (f.Width <= 0 || f.Height <= 0 || f.Width > kMaxBitmapSide || f.Height > kMaxBitmapSide)
         throw EImageLoadError(kUnsupportedFormat);
     return f;
@@ -133,18 +129,18 @@ bool LoadFileToMemory(const std::string& fileName, TMemoryStream& stream) {
 
 bool ReadPlaceableWmfHeader(const uint8_t* d, size_t size, TPlaceableWmfHeader& h) {
     if (d == nullptr || size < 22) return false;
-    h.Key = LE32(d);
-    h.Handle = LE16(d + 4);
-    h.Left = static_cast<int16_t>(LE16(d + 6));
-    h.Top = static_cast<int16_t>(LE16(d + 8));
-    h.Right = static_cast<int16_t>(LE16(d + 10));
-    h.Bottom = static_cast<int16_t>(LE16(d + 12));
-    h.UnitsPerInch = LE16(d + 14);
-    h.Reserved = LE32(d + 16);
-    h.Checksum = LE16(d + 20);
+    h.Key = GetU32(d);
+    h.Handle = GetU16(d + 4);
+    h.Left = static_cast<int16_t>(GetU16(d + 6));
+    h.Top = static_cast<int16_t>(GetU16(d + 8));
+    h.Right = static_cast<int16_t>(GetU16(d + 10));
+    h.Bottom = static_cast<int16_t>(GetU16(d + 12));
+    h.UnitsPerInch = GetU16(d + 14);
+    h.Reserved = GetU32(d + 16);
+    h.Checksum = GetU16(d + 20);
     if (h.Key != 0x9AC6CDD7u) return false;
     uint16_t x = 0;
-    for (int i = 0; i < 10; ++i) x ^= LE16(d + 2 * i);
+    for (int i = 0; i < 10; ++i) x ^= GetU16(d + 2 * i);
     return x == h.Checksum;
 }
 

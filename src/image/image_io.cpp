@@ -6,17 +6,12 @@
 
 #include "image/jpeg_codec.h"
 #include "platform/stream.h"
+#include "platform/byte_order.h"
 #include "platform/file_name.h"
 
 namespace fv {
 
 namespace {
-
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
 
 [[noreturn]] void Bad(const char* what) { throw EBitmapFormatError(Format("Invalid bitmap file: %s", what)); }
 
@@ -38,30 +33,30 @@ constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAl
 TBmpHeader ParseHeader(const uint8_t* d, size_t size) {
     if (size < 26 || d[0] != 'B' || d[1] != 'M') Bad("no BM signature");
     TBmpHeader h;
-    h.OffBits = LE32(d + 10);
-    h.HeaderSize = LE32(d + 14);
+    h.OffBits = GetU32(d + 10);
+    h.HeaderSize = GetU32(d + 14);
     if (h.HeaderSize == 12) {
         h.Core = true;
-        h.Width = LE16(d + 18);
-        h.Height = LE16(d + 20);
-        h.BitCount = LE16(d + 24);
+        h.Width = GetU16(d + 18);
+        h.Height = GetU16(d + 20);
+        h.BitCount = GetU16(d + 24);
     } else if (h.HeaderSize >= 40 && h.HeaderSize <= 1024) {
         if (size < 14 + static_cast<size_t>(h.HeaderSize)) Bad("truncated header");
-        h.Width = static_cast<int32_t>(LE32(d + 18));
-        const int32_t hh = static_cast<int32_t>(LE32(d + 22));
+        h.Width = static_cast<int32_t>(GetU32(d + 18));
+        const int32_t hh = static_cast<int32_t>(GetU32(d + 22));
         if (hh == INT32_MIN) Bad("height");
         h.TopDown = hh < 0;
         h.Height = hh < 0 ? -hh : hh;
-        h.BitCount = LE16(d + 28);
-        h.Compression = LE32(d + 30);
-        h.ColorsUsed = LE32(d + 46);
+        h.BitCount = GetU16(d + 28);
+        h.Compression = GetU32(d + 30);
+        h.ColorsUsed = GetU32(d + 46);
         if (h.Compression == kBiBitfields || h.Compression == kBiAlphaBitfields) {
             // masks follow a 40-byte header, or are part of the V2..V5 headers
             const size_t at = 14 + 40;
             const size_t n = h.Compression == kBiAlphaBitfields ? 4 : 3;
             if (size < at + 4 * n) Bad("truncated bit fields");
-            for (size_t i = 0; i < n; ++i) h.Masks[i] = LE32(d + at + 4 * i);
-            if (h.HeaderSize >= 56) h.Masks[3] = LE32(d + 14 + 52);
+            for (size_t i = 0; i < n; ++i) h.Masks[i] = GetU32(d + at + 4 * i);
+            if (h.HeaderSize >= 56) h.Masks[3] = GetU32(d + 14 + 52);
         }
     } else {
         Bad("unknown header size");
@@ -256,7 +251,7 @@ void LoadBmpFromMemory(const uint8_t* d, size_t size, TBitmap& bmp) {
                     break;
                 }
                 case 16: {
-                    const uint32_t v = LE16(s + x * 2);
+                    const uint32_t v = GetU16(s + x * 2);
                     o[0] = mb.Get(v); o[1] = mg.Get(v); o[2] = mr.Get(v);
                     break;
                 }
@@ -264,7 +259,7 @@ void LoadBmpFromMemory(const uint8_t* d, size_t size, TBitmap& bmp) {
                     o[0] = s[x * 3]; o[1] = s[x * 3 + 1]; o[2] = s[x * 3 + 2];
                     break;
                 case 32: {
-                    const uint32_t v = LE32(s + x * 4);
+                    const uint32_t v = GetU32(s + x * 4);
                     o[0] = mb.Get(v); o[1] = mg.Get(v); o[2] = mr.Get(v);
                     break;
                 }

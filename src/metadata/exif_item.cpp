@@ -5,6 +5,7 @@
 
 #include "metadata/buffered_stream.h"
 #include "metadata/jpeg_info.h"
+#include "platform/byte_order.h"
 #include "platform/codepage.h"
 #include "platform/file_name.h"
 
@@ -246,8 +247,7 @@ std::string TExifItem::ReadEncodedText(TTiffReader& r, const TIfdEntry& e, uint8
         }
         std::u16string units;
         for (size_t i = start; i + 1 < body.size(); i += 2) {
-            uint8_t a = static_cast<uint8_t>(body[i]), b = static_cast<uint8_t>(body[i + 1]);
-            uint16_t u = little ? static_cast<uint16_t>(a | (b << 8)) : static_cast<uint16_t>((a << 8) | b);
+            const uint16_t u = GetOrdered16(reinterpret_cast<const uint8_t*>(body.data() + i), !little);
             if (u == 0) break;
             units.push_back(static_cast<char16_t>(u));
         }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "metadata/buffered_stream.h"
+#include "platform/byte_order.h"
 #include "platform/file_name.h"
 
 namespace fv {
@@ -25,7 +26,7 @@ bool IsBareMarker(uint8_t m) { return m >= 0xD0 && m <= 0xD8; }
 uint16_t ReadBE16(TStream& s) {
     uint8_t b[2];
     s.ReadBuffer(b, 2);
-    return static_cast<uint16_t>((b[0] << 8) | b[1]);
+    return GetBE16(b);
 }
 
 // segment length after the marker: at least 2 (the length field itself)
@@ -48,8 +49,8 @@ TSofData ReadSof(TStream& s) {
     uint8_t b[6];
     s.ReadBuffer(b, 6);
     TSofData d;
-    d.Height = (b[1] << 8) | b[2];
-    d.Width = (b[3] << 8) | b[4];
+    d.Height = GetBE16(b + 1);
+    d.Width = GetBE16(b + 3);
     d.PixelFormat = b[5] == 1 ? kPixelFormat8bit : kPixelFormat24bit;
     s.Seek(start + len, soBeginning);
     return d;

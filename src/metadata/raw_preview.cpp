@@ -153,7 +153,7 @@ TRawIfdInfo PentaxNote(TStream& s, int64_t base, int64_t note) {
         w.R.ReadEntry(e);
         if (e.Tag == 0x0002) {
             const std::vector<int64_t> v = w.R.IntegerValues(e, 2);
-            if (v.size() == 2) {
+            if (v.size() == 2 && v[0] >= 0 && v[1] >= 0 && v[0] <= 0x7fffffff && v[1] <= 0x7fffffff) {
                 info.Width = static_cast<int32_t>(v[0]);
                 info.Height = static_cast<int32_t>(v[1]);
             }
@@ -318,8 +318,8 @@ void ReadRawIfd(TStream& s, int64_t ifdPos, bool big, bool readDate, TRawIfdInfo
             w.R.ReadEntry(e);
             bool stop = false;
             switch (e.Tag) {
-                case 0x0100: info.Width = static_cast<int32_t>(w.R.IntegerValue(e)); break;
-                case 0x0101: info.Height = static_cast<int32_t>(w.R.IntegerValue(e)); break;
+                case 0x0100: info.Width = w.R.SideValue(e); break;
+                case 0x0101: info.Height = w.R.SideValue(e); break;
                 case 0x0103: info.Compression = static_cast<int32_t>(w.R.IntegerValue(e)); break;
                 case 0x0111:
                 case 0x0201: info.JpegOffset = static_cast<int64_t>(w.R.IntegerValue(e)) + base; break;

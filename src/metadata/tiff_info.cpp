@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "metadata/buffered_stream.h"
+#include "platform/byte_order.h"
 
 namespace fv {
 
@@ -31,17 +32,9 @@ int64_t TTiffReader::StreamSize() {
     return FSize;
 }
 
-uint16_t TTiffReader::U16(const uint8_t* p) const {
-    return FBigEndian ? static_cast<uint16_t>((p[0] << 8) | p[1]) : static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+uint16_t TTiffReader::U16(const uint8_t* p) const { return GetOrdered16(p, FBigEndian); }
 
-uint32_t TTiffReader::U32(const uint8_t* p) const {
-    if (FBigEndian)
-        return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-               (static_cast<uint32_t>(p[2]) << 8) | p[3];
-    return (static_cast<uint32_t>(p[3]) << 24) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[1]) << 8) | p[0];
-}
+uint32_t TTiffReader::U32(const uint8_t* p) const { return GetOrdered32(p, FBigEndian); }
 
 uint16_t TTiffReader::ReadU16() {
     uint8_t b[2];
@@ -115,6 +108,11 @@ uint32_t TTiffReader::IntegerValue(const TIfdEntry& e) const {
             return e.Value;
         default: return e.Value;
     }
+}
+
+int32_t TTiffReader::SideValue(const TIfdEntry& e) const {
+    const uint32_t v = IntegerValue(e);
+    return v > 0x7fffffffu ? 0 : static_cast<int32_t>(v);
 }
 
 bool TTiffReader::IsIntegerType(uint16_t type) {
@@ -282,8 +280,8 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
             if (stream.Position() + 12 > r.StreamSize()) break;
             r.ReadEntry(e);
             switch (e.Tag) {
-                case 0x0100: rec.Width = static_cast<int32_t>(r.IntegerValue(e)); break;
-                case 0x0101: rec.Height = static_cast<int32_t>(r.IntegerValue(e)); break;
+                case 0x0100: rec.Width = r.SideValue(e); break;
+                case 0x0101: rec.Height = r.SideValue(e); break;
                 case 0x0103: rec.Compression = static_cast<int32_t>(r.IntegerValue(e)); break;
                 case 0x0111: rec.StripOffset = static_cast<int64_t>(r.IntegerValue(e)) + base; break;
                 case 0x0112: rec.Orientation = static_cast<int32_t>(r.IntegerValue(e)); break;
@@ -325,8 +323,8 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
             for (uint16_t i = 0; i < n && stream.Position() + 12 <= r.StreamSize(); ++i) {
                 r.ReadEntry(e);
                 switch (e.Tag) {
-                    case 0x0100: rec.ThumbWidth = static_cast<int32_t>(r.IntegerValue(e)); break;
-                    case 0x0101: rec.ThumbHeight = static_cast<int32_t>(r.IntegerValue(e)); break;
+                    case 0x0100: rec.ThumbWidth = r.SideValue(e); break;
+                    case 0x0101: rec.ThumbHeight = r.SideValue(e); break;
                     case 0x0103: rec.ThumbCompression = static_cast<int32_t>(r.IntegerValue(e)); break;
                     case 0x0112: rec.ThumbOrientation = static_cast<int32_t>(r.IntegerValue(e)); break;
                     case 0x0201:

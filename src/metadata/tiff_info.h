@@ -83,6 +83,9 @@ public:
     // value read rules. Every reader takes only the bytes the entry's type and count give;
     // a type the reader does not expect raises ETiffFormatError (the tag is then lost).
     uint32_t IntegerValue(const TIfdEntry& e) const;
+    // a picture side: the integer rule, with values beyond the 32-bit signed range read as 0
+    // (unknown) instead of turning negative
+    int32_t SideValue(const TIfdEntry& e) const;
     // BYTE, SBYTE, UNDEFINED, SHORT, SSHORT, LONG, SLONG
     static bool IsIntegerType(uint16_t type);
     // one value of an integer type laid out at p (signed types sign-extended)

@@ -1,5 +1,7 @@
 #include "platform/stream.h"
 
+#include "platform/byte_order.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -56,14 +58,13 @@ uint8_t TStream::ReadU8() {
 uint16_t TStream::ReadU16() {
     uint8_t b[2];
     ReadBuffer(b, 2);
-    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+    return GetU16(b);
 }
 
 uint32_t TStream::ReadU32() {
     uint8_t b[4];
     ReadBuffer(b, 4);
-    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-           (static_cast<uint32_t>(b[3]) << 24);
+    return GetU32(b);
 }
 
 uint64_t TStream::ReadU64() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "metadata/buffered_stream.h"
+#include "metadata/raw_preview.h"
 #include "metadata/tiff_info.h"
 #include "tiff_builder.h"
 
@@ -250,6 +251,23 @@ TEST(JpegInfo, QuickTiffReaderSurvivesLoopsAndHostileOffsets) {
     TBytesStream s3(tiny.data(), tiny.size());
     ReadTiffInfo(s3, true, rec);
     EXPECT_EQ(rec.Width, 0);
+}
+
+TEST(JpegInfo, SidesBeyondTheSignedRangeReadAsUnknownNotNegative) {
+    TTiffBuilder b(true);
+    int ifd0 = b.AddIfd();
+    b.Long(ifd0, 0x0100, {0x80000000u});
+    b.Long(ifd0, 0x0101, {0xFFFFFFFFu});
+    Bytes tiff = b.Build();
+    TBytesStream s(tiff.data(), tiff.size());
+    TTiffInfoRec rec;
+    ReadTiffInfo(s, false, rec);
+    EXPECT_EQ(rec.Width, 0);
+    EXPECT_EQ(rec.Height, 0);
+    TRawIfdInfo raw;
+    ReadRawIfd(s, 8, true, false, raw, 0, false);
+    EXPECT_EQ(raw.Width, 0);
+    EXPECT_EQ(raw.Height, 0);
 }
 
 TEST(JpegInfo, ExifDatesAndExtensions) {
