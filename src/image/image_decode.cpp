@@ -8,6 +8,7 @@
 
 #include "image/image_io.h"
 #include "image/jpeg_codec.h"
+#include "metadata/buffered_stream.h"
 #include "metadata/jpeg_info.h"
 #include "metadata/raw_preview.h"
 #include "platform/byte_order.h"
@@ -82,9 +83,21 @@ void SmoothOrNearest(TBitmap& src, TBitmap& dst, bool smooth) {
         Nearest(src, dst);
 }
 
+// The one look at a file's name the decoders need beyond its item kind: which raw format.
+int RawKindOf(int kind, const std::string& fileName) { return kind == ikRaw ? RawKind(fileName) : rkNone; }
+
 // RAF files keep their metadata and preview in an ordinary JPEG near the start
-bool IsJpegLike(int kind, const std::string& fileName) {
-    return kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
+bool IsJpegLike(int kind, int rawKind) { return kind == ikJpeg || kind == ikDcfThumb || rawKind == rkRAF; }
+
+// The large preview of a raw file through one open of the file (a missing file raises here),
+// read through the 16 KiB buffer; only the preview's bytes are copied. Under ImageLoadLock
+// when locked is true.
+void ReadRawPreviewFile(const std::string& fileName, int rawKind, bool locked, TTiffInfoRec& rec) {
+    TFileStream file(fileName, TFileStream::fmOpenRead);
+    std::unique_lock<std::recursive_mutex> guard(ImageLoadLock(), std::defer_lock);
+    if (locked) guard.lock();
+    TBufferedStream s(file, kMetadataBufferSize);
+    RawPreviewFromStream(s, rawKind, true, false, rec);
 }
 
 }  // namespace
@@ -157,7 +170,8 @@ void ReduceBitmap(TBitmap& bmp, int reduce) {
 
 void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
     info = TImageInfoRec();
-    if (IsJpegLike(kind, fileName)) {
+    const int rawKind = RawKindOf(kind, fileName);
+    if (IsJpegLike(kind, rawKind)) {
         uint8_t options = jiExif;
         TJpegInfoExRec rec;
         if (ReadJpegInfoExFromFile(fileName, options, rec)) TakeJpegInfo(rec, options, info);
@@ -210,7 +224,8 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
 }
 
 void LoadImage(TBitmap& bmp, int kind, const std::string& fileName, const TProgressEvent& progress, int reduce) {
-    if (kind == ikRaw && RawKind(fileName) == rkRAF) kind = ikJpeg;
+    const int rawKind = RawKindOf(kind, fileName);
+    if (rawKind == rkRAF) kind = ikJpeg;
     if (kind > ikRaw) throw EImageLoadError(kUnsupportedFormat);
     const int denom = ReduceDenominator(reduce);
     switch (kind) {
@@ -242,12 +257,8 @@ void LoadImage(TBitmap& bmp, int kind, const std::string& fileName, const TProgr
             return;
         }
         case ikRaw: {
-            // read through the 16 KiB buffer without the lock; only the preview's bytes are copied
             TTiffInfoRec rec;
-            {
-                TFileStream probe(fileName, TFileStream::fmOpenRead);  // a missing file raises here
-            }
-            RawPreviewInfo(fileName, true, false, rec);
+            ReadRawPreviewFile(fileName, rawKind, false, rec);
             if (!rec.ThumbStream) throw EImageLoadError(Format("No preview picture in \"%s\"", fileName.c_str()));
             FindJpegStart(*rec.ThumbStream);
             DecodeJpegStream(*rec.ThumbStream, bmp, denom, progress);
@@ -325,18 +336,16 @@ void LoadRawThumbnail(TTiffInfoRec& rec, TBitmap& bmp, TImageInfoRec& info, bool
 void LoadThumbnail(TBitmap& bmp, const std::string& fileName, int kind, TImageInfoRec& info, bool smooth,
                    int maxHeight, int maxWidth) {
     info = TImageInfoRec();
-    if (IsJpegLike(kind, fileName)) {
+    const int rawKind = RawKindOf(kind, fileName);
+    if (IsJpegLike(kind, rawKind)) {
         TMemoryStream ms;
         LoadFileToMemory(fileName, ms);
         LoadJpegThumbnail(ms, bmp, info, smooth, maxHeight, maxWidth);
         return;
     }
     if (kind == ikRaw) {
-        {
-            TFileStream probe(fileName, TFileStream::fmOpenRead);  // a missing file raises here
-        }
         TTiffInfoRec rec;
-        RawPreviewInfoLocked(fileName, true, false, rec);
+        ReadRawPreviewFile(fileName, rawKind, true, rec);
         LoadRawThumbnail(rec, bmp, info, smooth, maxHeight, maxWidth);
         return;
     }
