@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/log.h"
+#include "service/api.h"
 #include "platform/collate.h"
 #include "platform/instance.h"
 
@@ -347,6 +348,16 @@ void InstallStartParamsHooks(TStartupHooks& hooks) {
     hooks.LogStartParams = [](const std::string& label) { FVApiParams().LogParams(label); };
     hooks.InitStartParams = [](const std::vector<std::string>& params) {
         FVApiParams().InitParamsFromCommandLine(params);
+    };
+    // the session the start parameters brought ends with the program; a dead service must not
+    // hold up the exit, so this one call gives up sooner than the others
+    hooks.LogOut = [] {
+        if (FVApiParams().SessionId().empty()) return;  // no session, nothing to end
+        THttpClient client;
+        client.SetConnectTimeoutMs(5000);
+        client.SetLowSpeedLimit(1, 5);
+        TFVApiResult r;
+        FVApi_LogOut(r, &client);
     };
 }
 

@@ -150,8 +150,9 @@ std::vector<std::string> SplitCommaText(const std::string& text);
 // The session id as log lines show it: a short prefix, the rest masked.
 std::string MaskSessionId(const std::string& sessionId);
 
-// Puts the store into the start-up stages: the "Initial", "CmdLine" and "AppInfo" log lines and
-// the parse of the first start's parameters.
+// Puts the store into the start-up stages: the "Initial", "CmdLine" and "AppInfo" log lines, the
+// parse of the first start's parameters, and the service log-out owed once the application
+// information was checked (FVApi_LogOut with 5-second limits).
 void InstallStartParamsHooks(TStartupHooks& hooks);
 
 }  // namespace fv

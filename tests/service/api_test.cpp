@@ -540,3 +540,23 @@ TEST_F(ApiTest, DownloadKeepsOnlyAWholeAnswer) {
 
 }  // namespace
 }  // namespace fv
+
+namespace fv {
+namespace {
+
+TEST_F(ApiTest, StartUpHooksLogTheSessionOutAtTheEnd) {
+    TStartupHooks hooks;
+    InstallStartParamsHooks(hooks);
+    ASSERT_TRUE(hooks.LogOut);
+    hooks.LogOut();
+    EXPECT_TRUE(Has(S().State(), "\"test-session\":\"loggedout\""));
+    // a silent service holds the exit for seconds, not for the default limits
+    S().Admin("/_admin/session", {{"id", "test-session"}});
+    S().Fault("/api/logout.php", {{"hang", "1"}, {"hang_ms", "20000"}});
+    auto t0 = std::chrono::steady_clock::now();
+    hooks.LogOut();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(12));
+}
+
+}  // namespace
+}  // namespace fv
