@@ -2,6 +2,7 @@
 // Starts the stand-in service (fvservice) on a free loopback port for one test program or
 // benchmark, and talks to its admin paths. The process ends with the object.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ public:
         if (pipe(out) != 0) throw std::runtime_error("pipe failed");
         FPid = fork();
         if (FPid == 0) {
+            // a test program that dies without its teardown takes its service along
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             dup2(out[1], 1);
             close(out[0]);
             close(out[1]);
