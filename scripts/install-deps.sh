@@ -14,7 +14,7 @@ PACKAGES=(
   # tests, benchmarks and the stand-in service
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
   # peers the benchmarks time against
-  exiv2 libimage-exiftool-perl curl
+  exiv2 libimage-exiftool-perl curl libvips-tools
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
 )

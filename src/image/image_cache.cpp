@@ -17,7 +17,6 @@ std::string Composed(const char* className, const char* label, const std::except
     return Format("%s.%s : %s Raised. (%s)", className, label, ExceptionClassName(e).c_str(), e.what());
 }
 
-
 }  // namespace
 
 std::string CacheSegmentFileName(const std::string& folder, int index) {

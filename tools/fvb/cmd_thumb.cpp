@@ -20,14 +20,6 @@ int KindOfFile(const std::string& path) {
     return kind;
 }
 
-bool ParseInt(const std::string& s, int lo, int hi, int& out) {
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (s.empty() || *end != 0 || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
 int ThumbUsage() {
     std::fprintf(stderr,
                  "usage: fvb thumb FILE --size N --out OUT.jpg|OUT.png [--reduce R] [--method M]\n"
@@ -38,6 +30,14 @@ int ThumbUsage() {
 }
 
 }  // namespace
+
+bool ParseInt(const std::string& s, int lo, int hi, int& out) {
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end != 0 || v < lo || v > hi) return false;
+    out = static_cast<int>(v);
+    return true;
+}
 
 int CmdThumb(const TArgs& args) {
     std::string file, out;

@@ -48,14 +48,6 @@ int ThumbsUsage() {
     return 2;
 }
 
-bool ParseIntArg(const std::string& s, int lo, int hi, int& out) {
-    char* end = nullptr;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    if (s.empty() || *end != 0 || v < lo || v > hi) return false;
-    out = static_cast<int>(v);
-    return true;
-}
-
 std::string HexHash(const std::string& s) {
     uint64_t h = 1469598103934665603ULL;
     for (unsigned char c : s) h = (h ^ c) * 1099511628211ULL;
@@ -153,15 +145,15 @@ int CmdThumbs(const TArgs& args) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "--size" && hasValue) {
-            if (!ParseIntArg(args[++i], 16, 1024, size)) return ThumbsUsage();
+            if (!ParseInt(args[++i], 16, 1024, size)) return ThumbsUsage();
         } else if (a == "--threads" && hasValue) {
-            if (!ParseIntArg(args[++i], 1, 64, threads)) return ThumbsUsage();
+            if (!ParseInt(args[++i], 1, 64, threads)) return ThumbsUsage();
         } else if (a == "--export" && hasValue) {
             exportDir = args[++i];
         } else if (a == "--cache" && hasValue) {
             cacheDir = args[++i];
         } else if (a == "--max-mb" && hasValue) {
-            if (!ParseIntArg(args[++i], 1, static_cast<int>(kCacheMaxSizeLimitMB), maxMb)) return ThumbsUsage();
+            if (!ParseInt(args[++i], 1, static_cast<int>(kCacheMaxSizeLimitMB), maxMb)) return ThumbsUsage();
         } else if (!a.empty() && a[0] != '-' && dir.empty()) {
             dir = a;
         } else {

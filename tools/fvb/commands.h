@@ -19,6 +19,9 @@ int CmdFind(const TArgs& args);
 int CmdApi(const TArgs& args);
 int CmdThumbs(const TArgs& args);
 
+// a whole decimal number within lo..hi
+bool ParseInt(const std::string& s, int lo, int hi, int& out);
+
 // JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
 std::string JsonString(const std::string& s);
 // JSON number (null for NaN and infinities)

@@ -1,0 +1,86 @@
+// The catalog cache at start-up: "Cache.tdb" with its eight segment files, then every picture
+// read back for drawing, one more written (rotating the ring), and the index saved again.
+// Input: a 16-bit little-endian length L, L bytes of "Cache.tdb", the rest cut into eight
+// equal segment files.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "image/catalog_image_cache.h"
+#include "library/catalog_item.h"
+#include "platform/stream.h"
+
+namespace {
+
+const std::string& Folder() {
+    static const std::string folder = [] {
+        char tmpl[] = "/tmp/fuzz-cache-index-XXXXXX";
+        const char* made = mkdtemp(tmpl);
+        return std::string(made ? made : "/tmp/fuzz-cache-index");
+    }();
+    return folder;
+}
+
+void WriteFile(const std::string& name, const uint8_t* data, size_t size) {
+    fv::TFileStream f(name, fv::TFileStream::fmCreate);
+    if (size) f.WriteBuffer(data, static_cast<int64_t>(size));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    size_t indexLen = static_cast<size_t>(data[0] | (data[1] << 8));
+    data += 2;
+    size -= 2;
+    indexLen = std::min(indexLen, size);
+    const std::string& folder = Folder();
+    WriteFile(folder + "/Cache.tdb", data, indexLen);
+    const uint8_t* rest = data + indexLen;
+    const size_t restLen = size - indexLen;
+    const size_t part = restLen / fv::kCacheSegmentCount;
+    for (int i = 0; i < fv::kCacheSegmentCount; ++i) {
+        const size_t len = i == fv::kCacheSegmentCount - 1 ? restLen - part * i : part;
+        WriteFile(fv::CacheSegmentFileName(folder, i), rest + part * i, len);
+    }
+
+    static std::vector<std::unique_ptr<fv::TCatalogItem>> owned;
+    static std::vector<fv::TCatalogItem*> catalog;
+    if (catalog.empty())
+        for (int i = 0; i < 16; ++i) {
+            owned.push_back(std::make_unique<fv::TCatalogItem>());
+            catalog.push_back(owned.back().get());
+        }
+    for (auto* item : catalog) {
+        item->SetCachedSize(0);
+        item->SetOrientation(1 + static_cast<int>(item->RuntimeId() % 8));
+    }
+
+    fv::TCatalogImageCacheMaster cache;
+    cache.Initialize(fv::cmFiles, folder, true, 8 * 65536);
+    cache.LoadCacheData(catalog);
+    fv::TBitmap canvas(64, 64);
+    for (auto* item : catalog) {
+        fv::TBitmap pic;
+        int32_t got = 0;
+        try {
+            cache.GetCatalogImage(item, &pic, got);
+            cache.DrawCatalogImage(item, 48, fv::TRect{4, 4, 60, 60}, &canvas);
+        } catch (const fv::Exception&) {
+            // errors of other kinds than the store's are reported, never a crash
+        }
+    }
+    fv::TBitmap small(12, 9);
+    small.Fill(10, 20, 30);
+    try {
+        cache.AddCatalogImage(catalog[0], &small, 12);
+        cache.SaveCacheData(catalog);
+    } catch (const fv::Exception&) {
+    }
+    return 0;
+}
