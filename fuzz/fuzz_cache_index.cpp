@@ -1,9 +1,10 @@
 // The catalog cache at start-up: "Cache.tdb" with its eight segment files, then every picture
 // read back for drawing, one more written (rotating the ring), and the index saved again.
-// Input: a 16-bit little-endian length L, L bytes of "Cache.tdb", the rest cut into eight
-// equal segment files.
+// Input: a 16-bit little-endian length L, L bytes of "Cache.tdb", then for each of the eight
+// segment files a 32-bit little-endian length and its bytes.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -41,12 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     indexLen = std::min(indexLen, size);
     const std::string& folder = Folder();
     WriteFile(folder + "/Cache.tdb", data, indexLen);
-    const uint8_t* rest = data + indexLen;
-    const size_t restLen = size - indexLen;
-    const size_t part = restLen / fv::kCacheSegmentCount;
+    // each segment: a 32-bit little-endian length and its bytes, as far as the input goes
+    const uint8_t* p = data + indexLen;
+    size_t left = size - indexLen;
     for (int i = 0; i < fv::kCacheSegmentCount; ++i) {
-        const size_t len = i == fv::kCacheSegmentCount - 1 ? restLen - part * i : part;
-        WriteFile(fv::CacheSegmentFileName(folder, i), rest + part * i, len);
+        size_t len = 0;
+        if (left >= 4) {
+            len = static_cast<size_t>(p[0] | (p[1] << 8) | (p[2] << 16)) | (static_cast<size_t>(p[3]) << 24);
+            p += 4;
+            left -= 4;
+        }
+        len = std::min(len, left);
+        WriteFile(fv::CacheSegmentFileName(folder, i), p, len);
+        p += len;
+        left -= len;
     }
 
     static std::vector<std::unique_ptr<fv::TCatalogItem>> owned;

@@ -62,8 +62,7 @@ inline std::vector<uint8_t> WrapWithExif(const std::vector<uint8_t>& mainJpeg, i
     const size_t segLen = 2 + 6 + t.size();
     out.push_back(static_cast<uint8_t>(segLen >> 8));
     out.push_back(static_cast<uint8_t>(segLen));
-    const char exif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    out.insert(out.end(), exif, exif + 6);
+    for (uint8_t c : {'E', 'x', 'i', 'f', '\0', '\0'}) out.push_back(c);
     out.insert(out.end(), t.begin(), t.end());
     out.insert(out.end(), mainJpeg.begin() + 2, mainJpeg.end());  // the main picture without its SOI
     return out;
