@@ -143,6 +143,7 @@ TTimes RunTool(const std::vector<std::string>& files, int threads, const std::st
 
 // peak resident set of a child process in MB
 double PeakMbOf(const std::vector<std::string>& argv) {
+    std::fflush(stdout);  // the child must not write our buffered lines a second time
     const pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> args;
