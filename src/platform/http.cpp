@@ -178,6 +178,7 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, FFollowRedirects ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+    if (FReceiveBufferBytes > 0) curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(FReceiveBufferBytes));
     // a dead or silent service fails the call in bounded time
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeoutMs));
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(FLowSpeedBytes));

@@ -14,6 +14,7 @@
 #include "platform/file_replace.h"
 #include "platform/http.h"
 #include "platform/net.h"
+#include "platform/registry.h"
 #include "service/api.h"
 #include "service/file_encryption.h"
 #include "service/start_params.h"
@@ -92,7 +93,19 @@ TAppInfoEnvironment DefaultAppInfoEnvironment() {
     env.AppInfoUrl = [] { return FVApiParams().AppInfoUrl(); };
     env.Fetch = FetchAppInfoFromService;
     env.VersionChanged = [] { return TFolvaneConfigItem().IsVersionChanged(); };
-    env.StoreSuccessedVersion = [] { TFolvaneConfigItem().StoreSuccessedVersion(); };
+    env.StoreSuccessedVersion = [] {
+        // written only when it changes: every start with a session stores the same version
+        TFolvaneConfigItem config;
+        try {
+            TRegistry reg(config.GetRegistryFileName());
+            if (reg.OpenKeyReadOnly(config.GetProductRegistryKey()) && reg.ValueExists("SuccessedVersion") &&
+                reg.GetDataType("SuccessedVersion") == TRegDataType::rdString &&
+                reg.ReadString("SuccessedVersion") == RunningFileVersion())
+                return;
+        } catch (const std::exception&) {
+        }
+        config.StoreSuccessedVersion();
+    };
     return env;
 }
 
@@ -308,9 +321,27 @@ bool TKSGetAppInfoItem::LoadFromStreamLocked(TStream& s) {
     }
 }
 
+bool TKSGetAppInfoItem::LocalCopyHolds(TStream& s) {
+    try {
+        std::string file = LocalCopyFileName();
+        if (RegularFileSize(file) <= 0) return false;
+        TMemoryStream plain;
+        std::string tag;
+        if (!LoadEncryptedFile(file, FEnv.KeyText, &plain, tag) || tag != kAppInfoContentTag) return false;
+        if (plain.Size() != s.Size()) return false;
+        std::vector<uint8_t> bytes(static_cast<size_t>(s.Size()));
+        s.SetPosition(0);
+        s.ReadBuffer(bytes.data(), s.Size());
+        return bytes == plain.Data();
+    } catch (const std::exception&) {
+        return false;  // unreadable: written anew
+    }
+}
+
 void TKSGetAppInfoItem::SaveLocalCopy(TStream& s) {
     try {
         if (!ForceDirectories(FEnv.DataFolder)) return;
+        if (LocalCopyHolds(s)) return;  // the same document again: the copy on disk is current
         SaveEncryptedFile(&s, LocalCopyFileName(), kAppInfoContentTag, FEnv.KeyText);
     } catch (const std::exception&) {
         // a copy that cannot be written is skipped: the next start asks the service again

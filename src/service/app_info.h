@@ -143,6 +143,7 @@ public:
 private:
     bool LoadFromStreamLocked(TStream& s);
     void SaveLocalCopy(TStream& s);
+    bool LocalCopyHolds(TStream& s);
     std::string ErrorPageRef(const std::string& type, const std::string& code);
 
     std::recursive_mutex FLock;

@@ -59,6 +59,7 @@ bool HttpDownload(const std::string& url, const std::string& path, int64_t maxBy
         client.SetMaxAnswerBytes(maxBytes);
         // an installer never follows a redirect: the origin checked is the origin fetched
         client.SetFollowRedirects(false);
+        client.SetReceiveBufferBytes(512 << 10);
         int status = client.Download(url, path);
         if (status == 200) return true;
         error = Format("HTTP %d %s", status, client.ResponseText().c_str());

@@ -238,3 +238,30 @@ TEST(AppInfoKey, TemplateAndUnknownNames) {
 
 }  // namespace
 }  // namespace fv
+
+namespace fv {
+namespace {
+
+// the same document again leaves the copy alone; another one replaces it
+TEST_F(AppInfo, CopyRewrittenOnlyWhenTheDocumentChanges) {
+    auto inode = [this] {
+        struct stat st {};
+        ::stat(Copy().c_str(), &st);
+        return st.st_ino;
+    };
+    TKSGetAppInfoItem(Env()).LoadInfoData(false, "");
+    auto first = inode();
+    ASSERT_NE(first, 0u);
+    TKSGetAppInfoItem(Env()).LoadInfoData(false, "");
+    EXPECT_EQ(inode(), first);
+    Body = R"(<getAppInfo_response ver="3"/>)";
+    TKSGetAppInfoItem(Env()).LoadInfoData(false, "");
+    EXPECT_NE(inode(), first);
+    Answer = {false, "socketeEror", "ES0001"};
+    TKSGetAppInfoItem item(Env());
+    ASSERT_TRUE(item.LoadInfoData(false, ""));
+    EXPECT_EQ(item.Ver(), "3");
+}
+
+}  // namespace
+}  // namespace fv
