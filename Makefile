@@ -4,8 +4,15 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 BENCH ?=
+# CI builds treat warnings as errors; a user's build does not
+CMAKE_ARGS ?=
+ifeq ($(CI),true)
+CMAKE_ARGS += -DFV_WERROR=ON
+endif
+# the thread and folder suites that run under ThreadSanitizer
+TSAN_TESTS ?= ^(Thread|FolderThreads|FolderUpdateMaster|DiskFolder|TreeList|Relay|History|Calendar|Listup|CatalogUpdater|CacheImage|CacheWorkLock|MakerTest)
 
-.PHONY: all deps configure build run test bench fuzz sanitize clean
+.PHONY: all deps configure build run test bench fuzz fuzz-smoke sanitize tsan clean
 
 all: build
 
@@ -13,10 +20,10 @@ deps:
 	@bash scripts/install-deps.sh
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -34,9 +41,19 @@ bench: deps
 
 # AddressSanitizer + UndefinedBehaviorSanitizer run of the plain C++ test suites
 sanitize: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFV_SANITIZE=ON -DFV_BUILD_UI=OFF
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFV_SANITIZE=ON -DFV_BUILD_UI=OFF $(CMAKE_ARGS)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+# ThreadSanitizer run of the thread and folder suites
+tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFV_TSAN=ON -DFV_BUILD_UI=OFF $(CMAKE_ARGS)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+# every fuzz target for a short while on the test data (CI)
+fuzz-smoke: deps
+	bash fuzz/run.sh 30
 
 fuzz: deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
