@@ -41,13 +41,13 @@ bench: deps
 
 # AddressSanitizer + UndefinedBehaviorSanitizer run of the plain C++ test suites
 sanitize: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFV_SANITIZE=ON -DFV_BUILD_UI=OFF $(CMAKE_ARGS)
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFV_SANITIZE=ON -DFV_BUILD_UI=OFF
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
 # ThreadSanitizer run of the thread and folder suites
 tsan: deps
-	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFV_TSAN=ON -DFV_BUILD_UI=OFF $(CMAKE_ARGS)
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFV_TSAN=ON -DFV_BUILD_UI=OFF
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
