@@ -1,5 +1,6 @@
 #include "core/engine.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -50,8 +51,33 @@ void FinalCorvaEngineLog() {
 namespace {
 
 std::recursive_mutex gEngineLock;  // held for the whole of each engine step
-std::unique_ptr<TFolvaneConfigItem> gConfig;
-std::unique_ptr<TThreadMaster> gThreadMaster;
+// An engine object owned by the steps (under gEngineLock) and read by any thread through
+// CorvaConfig() and CorvaThreadMaster(): the published pointer is atomic, and it is withdrawn
+// before the object is freed.
+template <class T>
+class TPublished {
+public:
+    TPublished& operator=(std::unique_ptr<T> p) {
+        FOwned = std::move(p);
+        FView.store(FOwned.get());
+        return *this;
+    }
+    void reset() {
+        FView.store(nullptr);
+        FOwned.reset();
+    }
+    T* get() const { return FView.load(); }
+    T* operator->() const { return FOwned.get(); }
+    T& operator*() const { return *FOwned; }
+    explicit operator bool() const { return FOwned != nullptr; }
+
+private:
+    std::unique_ptr<T> FOwned;
+    std::atomic<T*> FView{nullptr};
+};
+
+TPublished<TFolvaneConfigItem> gConfig;
+TPublished<TThreadMaster> gThreadMaster;
 std::unique_ptr<TDataFolderLock> gDataLock;
 std::unique_ptr<TCorvaEngineBody> gBody;
 std::string gDataFolder;

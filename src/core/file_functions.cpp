@@ -97,9 +97,11 @@ private:
     int FFd;
 };
 
-// open the existing file for writing (the original opened it with write access and no sharing)
-int OpenForTimes(const std::string& file) {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+// Setting a time needs the file open for writing. Reading one needs no access to the content at
+// all (O_PATH): read-only media, read-only files and folders all have a modification time.
+int OpenForTimes(const std::string& file, bool writing) {
+    int fd = writing ? ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)
+                     : ::open(file.c_str(), O_PATH | O_CLOEXEC);
     if (fd < 0) RaiseOpenFailed(file);
     return fd;
 }
@@ -253,8 +255,8 @@ bool GetDriveInfo(const std::string& path, TDriveInfoRec& info) {
         TVolumeFacts facts;
         if (!ReadVolumeFacts(m, facts)) return false;
         info.SerialNumber = facts.Serial;
-        // a volume without a label reads as an empty name, as the system reports it
-        info.VolumeName = facts.Label;
+        // a volume without a label is named "Unknown", like one whose facts cannot be read
+        info.VolumeName = facts.Label.empty() ? std::string("Unknown") : facts.Label;
         return true;
     } catch (...) {
         info.SerialNumber = 0xFFFFFFFFu;
@@ -441,7 +443,7 @@ TFileTime DateTimeToFileTimeEx(TDateTime value) {
 
 TDateTime GetFileUpdateDateTime(const std::string& file) {
     try {
-        TFd fd(OpenForTimes(file));
+        TFd fd(OpenForTimes(file, false));
         struct stat st {};
         if (::fstat(fd.Get(), &st) != 0) RaiseLastOSError("GetFileTime");
         return StatToDateTime(st);
@@ -453,7 +455,7 @@ TDateTime GetFileUpdateDateTime(const std::string& file) {
 TDateTime SetFileUpdateDateTime(const std::string& file, TDateTime value) {
     if (!(value > 0)) return 0;
     try {
-        TFd fd(OpenForTimes(file));
+        TFd fd(OpenForTimes(file, true));
         TFileTime ft = DateTimeToFileTimeEx(value);
         int64_t unixTicks = static_cast<int64_t>(ft) - kFileTimeUnixDelta * kTicksPerSecond;
         struct timespec times[2];

@@ -505,6 +505,14 @@ bool TFolder::PurgeForDeletion(bool recursive, bool purgeItems) { return PurgeIm
 
 // --- disk checks and scans
 
+namespace {
+// drive folders stored while an unlabelled volume was still named "" are the same volume as "Unknown"
+bool SameVolumeName(const std::string& a, const std::string& b) {
+    auto norm = [](const std::string& s) { return s.empty() ? std::string("Unknown") : s; };
+    return norm(a) == norm(b);
+}
+}  // namespace
+
 void TFolder::CheckExists(bool recursive, bool checkItems) {
     std::string path = GetFullName();
     bool match = false;
@@ -517,7 +525,7 @@ void TFolder::CheckExists(bool recursive, bool checkItems) {
                 TDriveInfoRec mine;
                 GetDriveInfo(mine);
                 match = info.DriveType == mine.DriveType && info.SerialNumber == mine.SerialNumber &&
-                        info.VolumeName == mine.VolumeName;
+                        SameVolumeName(info.VolumeName, mine.VolumeName);
             }
         }
     } catch (const std::exception& e) {

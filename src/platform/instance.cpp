@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -82,8 +83,14 @@ std::string InstanceSocketPath(const std::string& name) {
 TSingleInstanceLock::TResult TSingleInstanceLock::Acquire() {
     if (FFd >= 0) return irCreated;
     std::string path = InstanceLockPath(FName);
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // in a shared folder (/tmp) another user may have put a link or a file of their own there first
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) return irFailed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return irFailed;
+    }
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         int err = errno;
@@ -168,12 +175,23 @@ void TForwardServer::Start(const std::string& socketPath, THandler handler) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw EForwardError(Format("socket: %s", std::strerror(errno)));
     ::unlink(socketPath.c_str());  // a socket left by an instance that died; we hold the lock now
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+    // the socket is created owner-only: no moment where others may connect, no chmod of a path
+    // that could have been replaced meanwhile
+    int bound;
+    {
+        static std::mutex umaskLock;  // the mask is per process: one bind at a time sets it
+        std::lock_guard g(umaskLock);
+        mode_t old = ::umask(0177);
+        bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        int err = errno;
+        ::umask(old);
+        errno = err;
+    }
+    if (bound != 0 || ::listen(fd, 8) != 0) {
         int err = errno;
         ::close(fd);
         throw EForwardError(Format("bind %s: %s", socketPath.c_str(), std::strerror(err)));
     }
-    ::chmod(socketPath.c_str(), 0600);
     if (::pipe2(FWake, O_CLOEXEC) != 0) {
         ::close(fd);
         throw EForwardError(Format("pipe: %s", std::strerror(errno)));

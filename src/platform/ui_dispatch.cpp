@@ -26,12 +26,9 @@ TQueueDispatcher::~TQueueDispatcher() {
     FCond.notify_all();
 }
 
-bool TQueueDispatcher::IsUiThread() const { return std::this_thread::get_id() == FUiThread; }
+bool TQueueDispatcher::IsUiThread() const { return std::this_thread::get_id() == FUiThread.load(); }
 
-void TQueueDispatcher::RebindToCurrentThread() {
-    std::lock_guard<std::mutex> g(FLock);
-    FUiThread = std::this_thread::get_id();
-}
+void TQueueDispatcher::RebindToCurrentThread() { FUiThread.store(std::this_thread::get_id()); }
 
 void TQueueDispatcher::RunOnUiThread(std::function<void()> fn, bool wait) {
     if (IsUiThread()) {

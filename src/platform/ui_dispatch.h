@@ -2,6 +2,7 @@
 // Calls into the user-interface thread and "process pending messages while waiting".
 // The Qt layer installs its own dispatcher; headless programs and tests use TQueueDispatcher,
 // whose queue the UI thread pumps with ProcessPending().
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -42,7 +43,7 @@ private:
     std::mutex FLock;
     std::condition_variable FCond;
     std::deque<std::shared_ptr<Task>> FQueue;
-    std::thread::id FUiThread;
+    std::atomic<std::thread::id> FUiThread;  // read by every thread, rebound by the UI thread
 };
 
 // Waits until done() holds, in slices of sliceMs, processing pending UI calls between slices

@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -143,4 +145,23 @@ TEST_F(Engine, ASecondProcessOnTheSameLibraryRefusesCleanly) {
     FinalCorvaEngine();
     TDataFolderLock after(folder);
     EXPECT_TRUE(after.TryAcquire());  // the end of the engine gives the folder back
+}
+
+TEST_F(Engine, ObjectsAreReadSafelyWhileTheEngineComesAndGoes) {
+    // other threads ask for the engine's objects while it starts and ends (ThreadSanitizer checks the race)
+    std::atomic<bool> stop{false};
+    std::atomic<int> seen{0};
+    std::thread reader([&] {
+        while (!stop) seen += (CorvaConfig() != nullptr) + (CorvaThreadMaster() != nullptr);
+    });
+    for (int i = 0; i < 5; ++i) {
+        InitCorvaEngine();
+        EXPECT_NE(CorvaConfig(), nullptr);
+        EXPECT_NE(CorvaThreadMaster(), nullptr);
+        FinalCorvaEngine();
+        EXPECT_EQ(CorvaConfig(), nullptr);
+        EXPECT_EQ(CorvaThreadMaster(), nullptr);
+    }
+    stop = true;
+    reader.join();
 }

@@ -3,10 +3,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "core/file_functions.h"
 #include "platform/datetime.h"
+#include "platform/fs.h"
 
 using namespace fv;
 namespace fs = std::filesystem;
@@ -57,6 +59,12 @@ TEST(DriveInfo, RootAndTemporaryFolderHaveAVolume) {
     EXPECT_GE(r.DriveType, 2);
     EXPECT_LE(r.DriveType, 6);
     EXPECT_NE(r.SerialNumber, 0xFFFFFFFFu);
+    // the volume's label, or "Unknown" for one without
+    TMountEntry m;
+    TVolumeFacts facts;
+    ASSERT_TRUE(FindMountFor(ReadMountTable(), "/", m));
+    ASSERT_TRUE(ReadVolumeFacts(m, facts));
+    EXPECT_EQ(r.VolumeName, facts.Label.empty() ? std::string("Unknown") : facts.Label);
     EXPECT_FALSE(IsFloppyDrive("/"));
     EXPECT_FALSE(IsFloppyDrive("relative"));
 
@@ -102,6 +110,24 @@ TEST_F(FileTimes, ZeroLeavesTheFileUntouched) {
     EXPECT_EQ(GetFileUpdateDateTime(f), before);
     // even a missing file: nothing is attempted
     EXPECT_EQ(SetFileUpdateDateTime((dir / "missing").string(), 0), 0);
+}
+
+TEST_F(FileTimes, ReadingNeedsNoWriteAccess) {
+    // a folder can never be opened for writing, not even by root; read-only media behave the same
+    fs::create_directories(dir / "sub");
+    std::string sub = (dir / "sub").string();
+    TDateTime want = EncodeDateTime(2019, 3, 2, 1, 0, 0, 0);
+    struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(LocalDateTimeToUnix(want)), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, sub.c_str(), times, 0), 0);
+    EXPECT_NEAR(GetFileUpdateDateTime(sub), want, 1.0 / kMSecsPerDay);
+    // a read-only file, and one that may not even be read (both refuse writing unless we are root)
+    std::string f = (dir / "ro.jpg").string();
+    std::ofstream(f) << "x";
+    TDateTime stored = SetFileUpdateDateTime(f, want);
+    fs::permissions(f, fs::perms::owner_read);
+    EXPECT_EQ(GetFileUpdateDateTime(f), stored);
+    fs::permissions(f, fs::perms::none);
+    EXPECT_EQ(GetFileUpdateDateTime(f), stored);
 }
 
 TEST_F(FileTimes, OpenFailuresAreWrappedWithTheOperationName) {

@@ -857,3 +857,14 @@ TEST_F(DiskFolder, ExportedInfoUnderAnotherRootOrMalformedIsIgnored) {
     EXPECT_NE(logText.find("LoadInfoDataXml"), std::string::npos);
     EXPECT_NE(logText.find("EInfoDataXmlError"), std::string::npos);
 }
+
+TEST_F(DiskFolder, AnUnlabelledVolumeStoredWithAnEmptyNameStaysOnline) {
+    TDriveInfoRec info;
+    ASSERT_TRUE(fv::GetDriveInfo(Path(), info));
+    if (info.VolumeName != "Unknown") GTEST_SKIP() << "the temporary folder's volume has a label";
+    info.VolumeName = "";  // as drive folders were stored before unlabelled volumes were named
+    TFolderRoot root(info);
+    TFolder* here = Reach(&root);
+    here->CheckExists(false, false);
+    EXPECT_FALSE(here->IsOffline());
+}

@@ -19,7 +19,7 @@ struct FvbLibrary : fvtest::TempDirTest {
     std::string fvb = std::string(FV_BINARY_DIR) + "/fvb";
     void SetUp() override {
         TempDirTest::SetUp();
-        if (!fs::exists(fvb)) GTEST_SKIP() << "fvb is not built";
+        ASSERT_TRUE(fs::exists(fvb)) << "fvb is missing beside the tests (it is built with them)";
         fs::create_directories(dir / "photos/2004");
         for (const char* name : {"Canon_40D.jpg", "Nikon_D70.jpg", "Fujifilm_FinePix6900ZOOM.jpg"})
             fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos" / name, dir / "photos" / name);

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -152,4 +155,87 @@ TEST(QueueDispatcher, WorkerCallsRunOnTheUiThreadAndErrorsComeBack) {
     int direct = 0;
     d.RunOnUiThread([&] { ++direct; }, false);  // on the UI thread: at once
     EXPECT_EQ(direct, 1);
+}
+
+namespace {
+// points XDG_RUNTIME_DIR at a fresh folder for the test's lifetime
+struct RuntimeDir : ::testing::Test {
+    std::string dir, saved;
+    bool had = false;
+    void SetUp() override {
+        char tmpl[] = "/tmp/fv-rt-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        if (const char* v = std::getenv("XDG_RUNTIME_DIR")) {
+            had = true;
+            saved = v;
+        }
+        ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    }
+    void TearDown() override {
+        if (had)
+            ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+        std::string cmd = "rm -rf '" + dir + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+};
+}  // namespace
+
+TEST_F(RuntimeDir, LockRefusesALinkOrAnotherUsersFile) {
+    std::string lockPath = InstanceLockPath("fv-test-guarded");
+    ASSERT_EQ(lockPath, dir + "/fv-test-guarded.lock");
+    std::string target = dir + "/planted";
+    ASSERT_EQ(::symlink(target.c_str(), lockPath.c_str()), 0);
+    TSingleInstanceLock viaLink("fv-test-guarded");
+    EXPECT_EQ(viaLink.Acquire(), TSingleInstanceLock::irFailed);
+    struct stat st {};
+    EXPECT_NE(::lstat(target.c_str(), &st), 0) << "the link was followed and its target created";
+    ::unlink(lockPath.c_str());
+
+    if (::geteuid() == 0) {  // only root can plant a file of another owner here
+        int fd = ::open(lockPath.c_str(), O_CREAT | O_WRONLY, 0666);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::fchown(fd, 65534, 65534), 0);
+        ::close(fd);
+        TSingleInstanceLock planted("fv-test-guarded");
+        EXPECT_EQ(planted.Acquire(), TSingleInstanceLock::irFailed);
+        ::unlink(lockPath.c_str());
+    }
+    TSingleInstanceLock mine("fv-test-guarded");
+    EXPECT_EQ(mine.Acquire(), TSingleInstanceLock::irCreated);
+}
+
+TEST_F(RuntimeDir, SocketIsBornOwnerOnly) {
+    // even with an open umask the socket never exists with a wider mode, and nothing changes
+    // its mode after it was made (a chmod would show as an attribute change)
+    std::string path = InstanceSocketPath("fv-test-mode");
+    int in = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(in, 0);
+    ASSERT_GE(::inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_ATTRIB), 0);
+    mode_t old = ::umask(0);
+    TForwardServer server;
+    server.Start(path, [](const TForwardMessage&) { return 1u; });
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    alignas(inotify_event) char buf[4096];
+    bool created = false, changed = false;
+    ssize_t n = ::read(in, buf, sizeof buf);
+    for (ssize_t off = 0; n > 0 && off < n;) {
+        auto* e = reinterpret_cast<inotify_event*>(buf + off);
+        if (e->len && std::string(e->name) == "fv-test-mode.sock") {
+            if (e->mask & IN_CREATE) created = true;
+            if (e->mask & IN_ATTRIB) changed = true;
+        }
+        off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+    ::close(in);
+    EXPECT_TRUE(created);
+    EXPECT_FALSE(changed);
+    server.Stop();
 }
