@@ -89,11 +89,11 @@ void TFolderWatcher::Stop() {
 
 void StopWatcherThread(TThreadObject& thread, const std::function<void()>& stop) {
     // Pending UI calls run while we wait (the watcher may be inside a synchronised call),
-    // in short slices so that a quiet watcher ends in about a millisecond.
+    // in short slices so that a quiet watcher ends at once.
     stop();
     while (!thread.Finished()) {
         UiDispatcher().ProcessPending();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
         stop();
     }
     thread.WaitFor();
