@@ -149,7 +149,18 @@ void TFolderMaster::TakeQueue(std::vector<TFolderEventRecord>& out) {
 // ---------------------------------------------------------------------------
 // TFolderTreeList
 
-TFolderTreeList::TFolderTreeList() : FRelay(std::make_unique<TFolderMaster>("(Folder)")) {}
+TFolderTreeList::TFolderTreeList() = default;
+
+TFolderMaster& TFolderTreeList::Relay() {
+    std::lock_guard<std::mutex> g(FRelayLock);
+    if (!FRelay) FRelay = std::make_unique<TFolderMaster>("(Folder)");
+    return *FRelay;
+}
+
+bool TFolderTreeList::HasRelay() const {
+    std::lock_guard<std::mutex> g(FRelayLock);
+    return FRelay != nullptr;
+}
 
 TFolderTreeList::~TFolderTreeList() {
     try {
@@ -165,6 +176,7 @@ TFolderTreeList::~TFolderTreeList() {
     }
     for (TFolderRoot* r : roots) delete r;
     for (TFolderRoot* r : removed) delete r;
+    std::lock_guard<std::mutex> g(FRelayLock);
     FRelay.reset();
 }
 
@@ -330,7 +342,7 @@ void TFolderTreeList::OnFolderEvent(TCustomFolder* folder, int eventCode, intptr
 
 void TFolderTreeList::SetUpdateEvent(const TFolderUpdateEvent& callback) {
     TFolderUpdateEvent record = callback;
-    FRelay->SetSubscriber(record);
+    if (callback || HasRelay()) Relay().SetSubscriber(record);
     {
         std::lock_guard<std::mutex> g(FCallbackLock);
         FExternal = record;
