@@ -641,7 +641,13 @@ auto Labeled(const char* label, Fn&& fn) -> decltype(fn()) {
 
 }  // namespace
 
-TAlbumList::TAlbumList() : FRelay(std::make_unique<TFolderMaster>("(Album)")) {
+TFolderMaster& TAlbumList::Relay() {
+    std::lock_guard<std::mutex> g(FRelayLock);
+    if (!FRelay) FRelay = std::make_unique<TFolderMaster>("(Album)");
+    return *FRelay;
+}
+
+TAlbumList::TAlbumList() {
     for (int t = 0; t < kAlbumTypeCount; ++t) {
         std::string label = AlbumTypeLabel(t);
         FRoots[static_cast<size_t>(t)] = new TAlbum(nullptr, Forwarder(), label + "を格納します。", label, t);
@@ -658,6 +664,7 @@ TAlbumList::~TAlbumList() {
         delete r;
         r = nullptr;
     }
+    std::lock_guard<std::mutex> g(FRelayLock);
     FRelay.reset();
 }
 
@@ -686,7 +693,12 @@ void TAlbumList::ListupRootAlbums(std::vector<TAlbum*>& list) const {
 void TAlbumList::SetAlbumUpdatedProc(const TFolderUpdateEvent& callback) {
     Labeled("SetAlbumUpdatedProc", [&] {
         TFolderUpdateEvent record = callback;
-        FRelay->SetSubscriber(record);
+        bool started;
+        {
+            std::lock_guard<std::mutex> g(FRelayLock);
+            started = FRelay != nullptr;
+        }
+        if (callback || started) Relay().SetSubscriber(record);
         {
             std::lock_guard<std::mutex> g(FCallbackLock);
             FExternal = record;

@@ -180,13 +180,15 @@ public:
     void LoadFromStream(TStream& stream);
     void SetupFromIDList(const TItemIndex& index);
 
-    TFolderMaster& Relay() { return *FRelay; }
+    // the relay, started by the first subscriber
+    TFolderMaster& Relay();
     TFolderUpdateEvent Forwarder();
 
 private:
     void Forward(TCustomFolder* folder, int eventCode, intptr_t data);
     int DeleteAlbumExImpl(TAlbum* album, int type);
 
+    std::mutex FRelayLock;
     std::unique_ptr<TFolderMaster> FRelay;
     std::array<TAlbum*, kAlbumTypeCount> FRoots{};
     std::mutex FSetupLock;

@@ -190,12 +190,14 @@ void TCatalogItem::SaveToStream(TStream& stream) {
         FRec.Reserved0 = 0;
         FRec.Encode(buf);
         texts[0] = FFileName;
-        texts[1] = FTitle;
-        texts[2] = FFurtherText;
-        texts[3] = FComment;
-        texts[4] = FModelName;
-        texts[5] = FIsoText;
-        texts[6] = FSourceLocation;
+        if (FTexts) {
+            texts[1] = FTexts->Title;
+            texts[2] = FTexts->FurtherText;
+            texts[3] = FTexts->Comment;
+            texts[4] = FTexts->ModelName;
+            texts[5] = FTexts->IsoText;
+            texts[6] = FTexts->SourceLocation;
+        }
     }
     stream.WriteU32(TCatalogItemRecord::kVersion);
     stream.WriteU16(TCatalogItemRecord::kSize);
@@ -234,12 +236,19 @@ void TCatalogItem::LoadFromStream(TStream& stream) {
     Guard g(FLock);
     FRec = rec;
     FFileName = std::move(texts[0]);
-    FTitle = std::move(texts[1]);
-    FFurtherText = std::move(texts[2]);
-    FComment = std::move(texts[3]);
-    FModelName = std::move(texts[4]);
-    FIsoText = std::move(texts[5]);
-    FSourceLocation = std::move(texts[6]);
+    bool any = false;
+    for (int i = 1; i < 7; ++i) any = any || !texts[i].empty();
+    if (any) {
+        if (!FTexts) FTexts = std::make_unique<TItemTexts>();
+        FTexts->Title = std::move(texts[1]);
+        FTexts->FurtherText = std::move(texts[2]);
+        FTexts->Comment = std::move(texts[3]);
+        FTexts->ModelName = std::move(texts[4]);
+        FTexts->IsoText = std::move(texts[5]);
+        FTexts->SourceLocation = std::move(texts[6]);
+    } else {
+        FTexts.reset();
+    }
     FNameKeyValid = false;
 }
 
@@ -253,21 +262,26 @@ void TCatalogItem::SetRecord(const TCatalogItemRecord& rec) {
     FRec = rec;
 }
 
-#define FV_ITEM_TEXT(Name, Field)                   \
-    std::string TCatalogItem::Get##Name() const {   \
-        Guard g(FLock);                             \
-        return Field;                               \
-    }                                               \
-    void TCatalogItem::Set##Name(const std::string& s) { \
-        Guard g(FLock);                             \
-        Field = s;                                  \
+#define FV_ITEM_TEXT(Name)                                   \
+    std::string TCatalogItem::Get##Name() const {            \
+        Guard g(FLock);                                      \
+        return FTexts ? FTexts->Name : std::string();        \
+    }                                                        \
+    void TCatalogItem::Set##Name(const std::string& s) {     \
+        Guard g(FLock);                                      \
+        if (!FTexts) {                                       \
+            if (s.empty()) return;                           \
+            FTexts = std::make_unique<TItemTexts>();         \
+        }                                                    \
+        FTexts->Name = s;                                    \
+        if (FTexts->Empty()) FTexts.reset();                 \
     }
-FV_ITEM_TEXT(Title, FTitle)
-FV_ITEM_TEXT(FurtherText, FFurtherText)
-FV_ITEM_TEXT(Comment, FComment)
-FV_ITEM_TEXT(ModelName, FModelName)
-FV_ITEM_TEXT(IsoText, FIsoText)
-FV_ITEM_TEXT(SourceLocation, FSourceLocation)
+FV_ITEM_TEXT(Title)
+FV_ITEM_TEXT(FurtherText)
+FV_ITEM_TEXT(Comment)
+FV_ITEM_TEXT(ModelName)
+FV_ITEM_TEXT(IsoText)
+FV_ITEM_TEXT(SourceLocation)
 #undef FV_ITEM_TEXT
 
 #define FV_ITEM_FIELD(Type, Name, Field)      \
@@ -713,13 +727,8 @@ void TCatalogItem::CopyDataFrom(TCatalogItem& other) {
     {
         // both locks; scoped_lock orders them so that two opposite copies cannot deadlock
         std::scoped_lock both(FLock, other.FLock);
-        FTitle = other.FTitle;
-        FFurtherText = other.FFurtherText;
-        FComment = other.FComment;
+        FTexts = other.FTexts ? std::make_unique<TItemTexts>(*other.FTexts) : nullptr;
         FGroupNumber = other.FGroupNumber;
-        FModelName = other.FModelName;
-        FIsoText = other.FIsoText;
-        FSourceLocation = other.FSourceLocation;
         oldDate = FRec.ShootingDate;
         wasIn = FRec.InCalendar != 0;
         int32_t slotA = FRec.CacheSlotA;

@@ -282,7 +282,17 @@ private:
     std::vector<TCustomFolder*> FAlbums;
 
     TCatalogItemRecord FRec;
-    std::string FFileName, FTitle, FFurtherText, FComment, FModelName, FIsoText, FSourceLocation;
+    std::string FFileName;
+    // The six further texts are empty for most files: they live in one block made when the
+    // first of them is set, which keeps a large library small.
+    struct TItemTexts {
+        std::string Title, FurtherText, Comment, ModelName, IsoText, SourceLocation;
+        bool Empty() const {
+            return Title.empty() && FurtherText.empty() && Comment.empty() && ModelName.empty() && IsoText.empty() &&
+                   SourceLocation.empty();
+        }
+    };
+    std::unique_ptr<TItemTexts> FTexts;
     mutable std::string FNameKey;
     mutable bool FNameKeyValid = false;
 };

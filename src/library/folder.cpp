@@ -736,11 +736,17 @@ uint32_t TFolder::LoadOwnRecord(TStream& stream) {
     if (GetOptionsFollow()) LoadOptions(stream);
     uint32_t count = stream.ReadU32();
     if (static_cast<int64_t>(count) > stream.Remaining() / kMinItemBytes) throw EReadError("Stream read error");
+    {
+        Guard g(FLock);
+        FItems.reserve(FItems.size() + count);
+    }
     for (uint32_t i = 0; i < count; ++i) {
         std::unique_ptr<TCatalogItem> item(CreateItem());
         item->LoadFromStream(stream);
         item->SetOwnerRaw(this);
-        TItemEntry entry{item->GetNameKey(), item->GetFileName(), item.get()};
+        // the key stays with the folder's list; the item makes its own only when a view sorts
+        std::string name = item->GetFileName();
+        TItemEntry entry{CollationKeyIgnoreCase(name), std::move(name), item.get()};
         Guard g(FLock);
         FItems.push_back(std::move(entry));
         item.release();

@@ -89,11 +89,11 @@ void TFolderWatcher::Stop() {
 
 void StopWatcherThread(TThreadObject& thread, const std::function<void()>& stop) {
     // Pending UI calls run while we wait (the watcher may be inside a synchronised call),
-    // in short slices so that a quiet watcher ends in about a millisecond.
+    // in short slices so that a quiet watcher ends at once.
     stop();
     while (!thread.Finished()) {
         UiDispatcher().ProcessPending();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
         stop();
     }
     thread.WaitFor();
@@ -149,7 +149,18 @@ void TFolderMaster::TakeQueue(std::vector<TFolderEventRecord>& out) {
 // ---------------------------------------------------------------------------
 // TFolderTreeList
 
-TFolderTreeList::TFolderTreeList() : FRelay(std::make_unique<TFolderMaster>("(Folder)")) {}
+TFolderTreeList::TFolderTreeList() = default;
+
+TFolderMaster& TFolderTreeList::Relay() {
+    std::lock_guard<std::mutex> g(FRelayLock);
+    if (!FRelay) FRelay = std::make_unique<TFolderMaster>("(Folder)");
+    return *FRelay;
+}
+
+bool TFolderTreeList::HasRelay() const {
+    std::lock_guard<std::mutex> g(FRelayLock);
+    return FRelay != nullptr;
+}
 
 TFolderTreeList::~TFolderTreeList() {
     try {
@@ -165,6 +176,7 @@ TFolderTreeList::~TFolderTreeList() {
     }
     for (TFolderRoot* r : roots) delete r;
     for (TFolderRoot* r : removed) delete r;
+    std::lock_guard<std::mutex> g(FRelayLock);
     FRelay.reset();
 }
 
@@ -330,7 +342,7 @@ void TFolderTreeList::OnFolderEvent(TCustomFolder* folder, int eventCode, intptr
 
 void TFolderTreeList::SetUpdateEvent(const TFolderUpdateEvent& callback) {
     TFolderUpdateEvent record = callback;
-    FRelay->SetSubscriber(record);
+    if (callback || HasRelay()) Relay().SetSubscriber(record);
     {
         std::lock_guard<std::mutex> g(FCallbackLock);
         FExternal = record;

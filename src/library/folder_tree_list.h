@@ -150,7 +150,9 @@ public:
     // null on any error
     std::unique_ptr<TItemIndex> BuildItemIndex() const;
 
-    TFolderMaster& Relay() { return *FRelay; }
+    // the relay, started by the first subscriber (a tree nobody watches runs no thread)
+    TFolderMaster& Relay();
+    bool HasRelay() const;
     int GetRemovedRootCount() const;
 
 protected:
@@ -169,6 +171,7 @@ private:
     std::vector<TFolderRoot*> FRemovedRoots;
     mutable std::mutex FCallbackLock;
     TFolderUpdateEvent FExternal;
+    mutable std::mutex FRelayLock;
     std::unique_ptr<TFolderMaster> FRelay;
 };
 
