@@ -35,7 +35,7 @@ test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 bench: deps
-	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFV_BUILD_BENCH=ON -DFV_BUILD_UI=OFF
+	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFV_BUILD_BENCH=ON -DFV_BUILD_UI=ON
 	cmake --build build-release -j $(JOBS)
 	bash bench/run.sh build-release "$(BENCH)"
 

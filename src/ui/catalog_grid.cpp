@@ -334,6 +334,7 @@ void TFrameCatalogDG::Relayout(bool keepView) {
     if (bar) build(fullW - barW);
     setVerticalScrollBarPolicy(bar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     FTitleWidth.assign(FRowBand.size(), 0);
+    FInfoPictures.clear();
 
     // the selection keeps the items still shown
     if (!FSelection.empty()) {
@@ -808,7 +809,18 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
     if (FGeom.InfoHeight > 0 && FInfoLines) {
         QRect info(body.left() + (body.width() - FGeom.InfoWidth) / 2, body.top() + FGeom.InfoTop, FGeom.InfoWidth,
                    FGeom.InfoHeight);
-        DrawInfo(p, item, info, error);
+        // the info box is drawn once and kept: laying out text is the slowest step of a cell
+        auto cached = FInfoPictures.find(item);
+        if (cached == FInfoPictures.end() || cached->second.size() != info.size() * devicePixelRatioF()) {
+            if (FInfoPictures.size() > kThumbMemory) FInfoPictures.clear();
+            QPixmap pm(info.size() * devicePixelRatioF());
+            pm.setDevicePixelRatio(devicePixelRatioF());
+            QPainter ip(&pm);
+            DrawInfo(ip, item, QRect(QPoint(0, 0), info.size()), error);
+            ip.end();
+            cached = FInfoPictures.insert_or_assign(item, pm).first;
+        }
+        p.drawPixmap(info.topLeft(), cached->second);
         if (cell == FHoverCell && !FHoverButtons.empty()) {
             for (int s = 0; s < static_cast<int>(FHoverButtons.size()); ++s) {
                 QRect sr = HoverSlotRect(cell, s);

@@ -6,6 +6,7 @@
 // the catalog operations on the selection or the favourites.
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QPixmap>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -294,7 +295,8 @@ protected:
     };
     std::unordered_map<TCatalogItem*, TThumbEntry> FThumbs;
     std::list<TCatalogItem*> FThumbLru;
-    std::unordered_set<TCatalogItem*> FThumbAsked;  // read requested, not answered yet
+    std::unordered_set<TCatalogItem*> FThumbAsked;
+    std::unordered_map<TCatalogItem*, QPixmap> FInfoPictures;  // drawn info boxes of recent cells  // read requested, not answered yet
     int FLastTopRow = 0;
 
     // mouse

@@ -285,7 +285,10 @@ void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
             RequestThumbnails(false);
             break;
         }
-        default: RepaintItem(item); break;
+        default:
+            FInfoPictures.erase(item);
+            RepaintItem(item);
+            break;
     }
 }
 
@@ -318,6 +321,7 @@ void TFrameCatalogDG::OnChangeTimer() {
             }
             default: repaint.push_back(item); break;
         }
+        FInfoPictures.erase(item);
     }
     if (!remove.empty()) {
         RemoveItems(remove);
@@ -341,6 +345,7 @@ void TFrameCatalogDG::OnChangeTimer() {
 }
 
 void TFrameCatalogDG::ForgetThumbnail(TCatalogItem* item) {
+    FInfoPictures.erase(item);
     auto found = FThumbs.find(item);
     if (found != FThumbs.end()) {
         FThumbLru.erase(found->second.Lru);

@@ -197,12 +197,18 @@ void TFrameView::ShowItem(TCatalogItem* item) {
 
 void TFrameView::Reload() {
     FReloadFlag = true;
-    if (!FViewTimer.isActive()) FViewTimer.start();
+    // within 50 ms of the last load the newest request waits for the tick; otherwise it loads
+    // at once and opens a new window, so a held key still loads at most one photo per tick
+    if (FViewTimer.isActive()) return;
+    FViewTimer.start();
+    OnViewTimer();
 }
 
 void TFrameView::OnViewTimer() {
-    FViewTimer.stop();
-    if (!FReloadFlag) return;
+    if (!FReloadFlag) {
+        FViewTimer.stop();
+        return;
+    }
     FPaintBoxVisible = FPending != nullptr || FPreviewMode == vpmPrintPages;
     FReloadFlag = false;
     LoadPending();

@@ -1,0 +1,224 @@
+// The catalog grid and the photo viewer at full-HD size: painting, scrolling, the first screen
+// of a folder whose thumbnails are cached, the grid's own memory per item, and the viewer's
+// next photo. Runs on the offscreen platform; prints "bench:" lines.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTest>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+#include "image/bitmap.h"
+#include "image/catalog_image_cache.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "platform/datetime.h"
+#include "ui/catalog_grid.h"
+#include "ui/frame_view.h"
+
+using namespace fv;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+TBitmap Thumb(int i) {
+    TBitmap b(80, 60);
+    for (int y = 0; y < 60; ++y) {
+        uint8_t* p = b.ScanLine(y);
+        for (int x = 0; x < 80; ++x, p += 3) {
+            p[0] = static_cast<uint8_t>(x * 3 + i);
+            p[1] = static_cast<uint8_t>(y * 4 + i * 7);
+            p[2] = static_cast<uint8_t>(i * 13);
+        }
+    }
+    return b;
+}
+
+double PaintMs(TFrameCatalogDG& grid, int rounds) {
+    QImage target(grid.viewport()->size(), QImage::Format_RGB32);
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < rounds; ++i) {
+        QPainter p(&target);
+        grid.viewport()->render(&p);
+    }
+    return t.nsecsElapsed() / 1e6 / rounds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    fs::path dir = fs::temp_directory_path() / ("fv-bench-grid-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    {
+        // 10,000 photos over 100 days, their thumbnails in the catalog cache
+        TFolder folder(dir.string());
+        std::vector<TCatalogItem*> items;
+        for (int i = 0; i < 10000; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "IMG_%05d.JPG", i);
+            bool created;
+            TCatalogItem* it = folder.FindOrCreateItem(name, &created);
+            it->SetKind(1);
+            it->SetSize(4000, 3000);
+            it->SetState(isPresent);
+            it->SetShootingDate(EncodeDateTime(2024, 1, 1) + i / 100 + (i % 100) / 200.0);
+            items.push_back(it);
+        }
+        auto cache = CreateCatalogImageCache((dir / "cache").string(), 2, 512);
+        for (size_t i = 0; i < items.size(); ++i) {
+            TBitmap b = Thumb(static_cast<int>(i));
+            cache->AddCatalogImage(items[i], &b, 80);
+        }
+
+        TFrameCatalogDG grid;
+        grid.resize(1920, 1080);
+        grid.SetInfoLines(gilDate);
+        grid.show();
+        grid.SetAlwaysGroup(true);
+        grid.SetImageCache(cache.get());
+        QElapsedTimer first;
+        first.start();
+        grid.SetFolder(&folder);
+        auto visibleReady = [&] {
+            int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
+            for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
+                for (int c = 0; c < cols; ++c) {
+                    size_t i = static_cast<size_t>(r) * cols + c;
+                    if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
+                }
+            return true;
+        };
+        bool ok = WaitUntil(visibleReady, 20000);
+        PaintMs(grid, 1);
+        double firstMs = first.nsecsElapsed() / 1e6;
+        int cells = 0;
+        for (int r = grid.TopRow(); r < grid.TopRow() + grid.VisibleRowCount() + 1 && r < grid.RowCount(); ++r) cells += grid.Columns().Count;
+        std::printf("grid: %d columns, %d visible rows (%d cells), first screen %s\n", grid.Columns().Count,
+                    grid.VisibleRowCount(), cells, ok ? "complete" : "INCOMPLETE");
+        // warm up the grid's memory for the screens the scroll test passes
+        for (int s = 0; s < 10; ++s) {
+            grid.SetTopRow(s * grid.VisibleRowCount());
+            WaitUntil(visibleReady, 20000);
+        }
+        grid.SetTopRow(0);
+        WaitUntil(visibleReady, 20000);
+        double paint = PaintMs(grid, 50);
+        QElapsedTimer t;
+        t.start();
+        int screens = 0;
+        for (int s = 1; s < 10; ++s, ++screens) {
+            grid.SetTopRow(s * grid.VisibleRowCount());
+            PaintMs(grid, 1);
+        }
+        double scroll = t.nsecsElapsed() / 1e6 / screens;
+        std::printf("bench: grid_paint_ms = %.2f ms\n", paint);
+        std::printf("bench: grid_scroll_ms = %.2f ms\n", scroll);
+        std::printf("bench: grid_first_screen_ms = %.1f ms\n", firstMs);
+        // cold: every visible cell needs the thumbnail maker, which this build does not have yet
+        std::printf("bench: grid_first_screen_cold_ms = - ms\n");
+        grid.Stop();
+    }
+    {
+        // memory beyond the items for 100,000 photos
+        TFolder folder((dir / "big").string());
+        std::vector<TCatalogItem*> items;
+        for (int i = 0; i < 100000; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "IMG_%06d.JPG", i);
+            bool created;
+            TCatalogItem* it = folder.FindOrCreateItem(name, &created);
+            it->SetShootingDate(EncodeDateTime(2020, 1, 1) + i / 300);
+            items.push_back(it);
+        }
+        TFrameCatalogDG grid;
+        grid.resize(1920, 1080);
+        grid.show();
+        grid.SetAlwaysGroup(true);
+        grid.SetItems(items);
+        std::printf("bench: grid_bytes_per_item = %.1f B\n", double(grid.MemoryBytes()) / items.size());
+    }
+    {
+        // the viewer: the next 12-megapixel photo fitted to 1920 x 1080
+        std::vector<std::string> files;
+        for (int i = 0; i < 4; ++i) {
+            QImage img(4000, 3000, QImage::Format_RGB32);
+            for (int y = 0; y < 3000; ++y) {
+                auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+                for (int x = 0; x < 4000; ++x) line[x] = qRgb((x * 7 + i * 40) & 255, (y * 3) & 255, ((x ^ y) + i) & 255);
+            }
+            std::string f = (dir / ("big" + std::to_string(i) + ".jpg")).string();
+            img.save(QString::fromStdString(f), "JPEG", 90);
+            files.push_back(f);
+        }
+        TFolder folder(dir.string());
+        std::vector<TCatalogItem*> photos;
+        for (int i = 0; i < 4; ++i) {
+            bool created;
+            TCatalogItem* it = folder.FindOrCreateItem("big" + std::to_string(i) + ".jpg", &created);
+            it->SetKind(1);
+            it->SetSize(4000, 3000);
+            it->SetState(isPresent);
+            photos.push_back(it);
+        }
+        TFrameView view;
+        view.resize(1920, 1080);
+        view.show();
+        view.Start();
+        double total = 0;
+        int n = 0;
+        for (int round = 0; round < 3; ++round)
+            for (TCatalogItem* it : photos) {
+                QElapsedTimer t;
+                t.start();
+                bool ready = false;
+                auto c = QObject::connect(&view, &TFrameView::pictureReady, [&] { ready = true; });
+                view.ShowItem(it);
+                WaitUntil([&] { return ready && !view.IsLoading(); }, 10000);
+                QImage frame(view.viewport()->size(), QImage::Format_RGB32);
+                QPainter p(&frame);
+                view.viewport()->render(&p);
+                QObject::disconnect(c);
+                if (round > 0) {
+                    total += t.nsecsElapsed() / 1e6;
+                    ++n;
+                }
+                // the next command comes after the coalescing window, as a user's would
+                QTest::qWait(60);
+            }
+        std::printf("bench: viewer_next_ms = %.1f ms\n", total / n);
+        // an arrow key held over 50 photos, repeating every 30 ms
+        int before = view.DecodeCount();
+        QElapsedTimer held;
+        held.start();
+        for (int i = 0; i < 50; ++i) {
+            view.ShowItem(photos[i % 4]);
+            QTest::qWait(30);
+        }
+        WaitUntil([&] { return !view.IsLoading(); }, 10000);
+        double ticks = held.elapsed() / 50.0;
+        std::printf("viewer: 50 photos in %lld ms (%.0f ticks of 50 ms): %d decodes\n", static_cast<long long>(held.elapsed()),
+                    ticks, view.DecodeCount() - before);
+        std::printf("bench: viewer_held_key_decodes_per_tick = %.2f x\n", (view.DecodeCount() - before) / ticks);
+        view.Stop();
+    }
+    fs::remove_all(dir);
+    return 0;
+}
