@@ -18,6 +18,8 @@ int CmdLs(const TArgs& args);
 int CmdFind(const TArgs& args);
 int CmdApi(const TArgs& args);
 int CmdThumbs(const TArgs& args);
+int CmdCalendar(const TArgs& args);
+int CmdAlbums(const TArgs& args);
 
 // JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
 std::string JsonString(const std::string& s);
