@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "core/file_functions.h"
+#include "library/album.h"
+#include "library/calendar.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
 
@@ -58,6 +60,14 @@ void TListupItemsThreadEx::ListTarget() {
         ListFolder(folder);
         return;
     }
+    if (auto* album = dynamic_cast<TAlbum*>(FTarget)) {
+        ListAlbum(album);
+        return;
+    }
+    if (auto* node = dynamic_cast<TCalendar*>(FTarget)) {
+        ListCalendar(node);
+        return;
+    }
     throw EListupItemsError(std::string("ターゲットは不明な形式です。(") + FTarget->ClassName() + ")");
 }
 
@@ -89,6 +99,59 @@ void TListupItemsThreadEx::ListFolder(TFolder* folder) {
     }
     if (FOrder && !Terminated())
         for (TCatalogItem* item : FList) item->SetManualPosition(item->GetStoredPosition());
+}
+
+void TListupItemsThreadEx::DropGone() {
+    std::erase_if(FList, [](TCatalogItem* item) { return IsItemGone(item); });
+}
+
+void TListupItemsThreadEx::ListAlbum(TAlbum* album) {
+    FList.clear();
+    if (Terminated()) return;
+    // subalbums are not listed, whatever the depth
+    std::vector<TAlbumItem*> entries;
+    album->GetEntriesOfKinds(FKinds, entries);
+    const bool tray = album->GetAlbumType() == atTray;
+    for (TAlbumItem* e : entries) {
+        if (Terminated()) break;
+        if (!e || !e->Item) continue;
+        if (FOrder) {
+            if (tray) e->Item->SetManualPosition(e->Position);
+            else e->Item->SetGroupNumber(e->GroupNumber);
+        }
+        FList.push_back(e->Item);
+    }
+    if (FDropGone) DropGone();
+}
+
+void TListupItemsThreadEx::ListCalendar(TCalendar* node) {
+    FList.clear();
+    if (Terminated()) return;
+    // the node's entries, then its children's in slot order, depth first, as deep as asked
+    std::vector<TCalendarItem> entries;
+    std::vector<std::pair<TCalendar*, int>> stack{{node, LevelsOf(FDepthCode)}};
+    while (!stack.empty() && !Terminated()) {
+        auto [n, levels] = stack.back();
+        stack.pop_back();
+        std::vector<TCalendarItem> own = n->GetCalendarItems();
+        entries.insert(entries.end(), own.begin(), own.end());
+        if (levels < 1) continue;
+        TFolderList children;
+        n->GetSubFolders(children);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            if (auto* c = dynamic_cast<TCalendar*>(*it)) stack.emplace_back(c, levels - 1);
+    }
+    for (const TCalendarItem& e : entries) {
+        if (Terminated()) break;
+        TCatalogItem* item = e.Item;
+        if (!item || !KindInSet(item->GetKind(), FKinds) || IsItemGone(item)) continue;
+        if (FOrder) {
+            item->SetGroupNumber(static_cast<int32_t>(item->GetShootingDate()));  // the whole days
+            item->SetManualPosition(static_cast<int16_t>(e.Position));
+        }
+        FList.push_back(item);
+    }
+    if (FDropGone) DropGone();
 }
 
 }  // namespace fv

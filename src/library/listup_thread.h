@@ -16,6 +16,8 @@
 namespace fv {
 
 class TFolder;
+class TAlbum;
+class TCalendar;
 
 FV_DECLARE_EXCEPTION(EListupItemsError, Exception);
 
@@ -74,6 +76,10 @@ protected:
     // listing by the target's class; albums and calendar nodes through their own entries
     virtual void ListTarget();
     void ListFolder(TFolder* folder);
+    void ListAlbum(TAlbum* album);
+    void ListCalendar(TCalendar* node);
+    // gone items leave the list (albums and calendar nodes, with the drop-gone flag)
+    void DropGone();
     void Report(uint8_t stage);
 
     TItemList FList;

@@ -190,15 +190,7 @@ public:
     // renames without replacing; false with errno EEXIST when the name is taken
     bool RenameNoReplace(const std::string& from, const std::string& to) {
         if (Faulted(TFileOpStep::Rename, to)) return false;
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-        if (errno != EINVAL && errno != ENOSYS) return false;
-        // file systems without the flag: check, then rename (nobody else writes our new names)
-        struct stat st;
-        if (::lstat(to.c_str(), &st) == 0) {
-            errno = EEXIST;
-            return false;
-        }
-        return ::rename(from.c_str(), to.c_str()) == 0;
+        return fv::RenameNoReplace(from, to);
     }
 
     // puts a finished temporary file in place under its final name
@@ -669,6 +661,22 @@ bool GetFileIdentity(const std::string& path, TFileIdentity& out) {
     out.Device = static_cast<uint64_t>(st.st_dev);
     out.Inode = static_cast<uint64_t>(st.st_ino);
     return true;
+}
+
+}  // namespace fv
+
+namespace fv {
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    // file systems without the flag: check, then rename (nobody else writes our new names)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace fv

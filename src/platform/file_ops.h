@@ -88,3 +88,10 @@ struct TFileIdentity {
 bool GetFileIdentity(const std::string& path, TFileIdentity& out);
 
 }  // namespace fv
+
+namespace fv {
+
+// Renames a file or folder without replacing anything at the new name; false with errno set.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+}  // namespace fv

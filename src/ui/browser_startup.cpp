@@ -13,7 +13,7 @@
 #include "core/log.h"
 #include "image/image_facts_provider.h"
 #include "library/image_facts.h"
-#include "library/library_engine.h"
+#include "image/engine_image_cache.h"
 #include "platform/instance.h"
 #include "platform/signals.h"
 #include "service/app_info_check.h"
@@ -108,8 +108,8 @@ int RunBrowserMain(int argc, char** argv) {
     std::vector<std::string> params(argv + 1, argv + argc);
     // catalog items learn sizes, orientations and shooting dates through the image pipeline
     SetImageFactsProvider(MakeImageFactsProvider());
-    // the folder tree and the history join the engine's steps
-    InstallLibraryEngine();
+    // the library (folders, albums, calendar, history) and the thumbnail cache join the engine's steps
+    InstallEngineImageCache();
     int qargc = argc;
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QSocketNotifier> notifier;

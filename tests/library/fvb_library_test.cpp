@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -62,8 +63,9 @@ TEST_F(FvbLibrary, ScanReportsNewChangedAndMissingAndLsShowsShootingDays) {
     ASSERT_NE(fuji, std::string::npos) << out;
     EXPECT_LT(fuji, canon);
     EXPECT_NE(nikon, std::string::npos);
-    // the folder lost its only photo, so the save purged it from the library
-    EXPECT_EQ(Run("ls --json " + Path("photos/2004"), out), 1);
+    // the scanned folder stays in the library (registered in the calendar), without the deleted photo
+    ASSERT_EQ(Run("ls --json " + Path("photos/2004"), out), 0);
+    EXPECT_EQ(out, "[]\n");
     EXPECT_EQ(Run("ls " + Path("elsewhere"), out), 1);
 
     ASSERT_EQ(Run("find --json --name Canon", out), 0);
@@ -116,4 +118,25 @@ TEST_F(FvbLibrary, ASecondProcessOnTheLibraryRefusesAndChangesNothing) {
     EXPECT_EQ(fs::last_write_time(Data() / "CorvaData.tdb"), before);
     ::close(fd);
     EXPECT_EQ(Run("scan " + Path("photos"), out), 0);
+}
+
+TEST_F(FvbLibrary, CalendarAndAlbumsShowTheScannedPhotos) {
+    std::string out;
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    ASSERT_EQ(Run("calendar", out), 0);
+    // the photos on their shooting days: Fujifilm 2001-02-19, IXUS 2004-08-27
+    EXPECT_TRUE(Has(out, "2001  ")) << out;
+    EXPECT_TRUE(Has(out, "    2001/02/19  1")) << out;
+    EXPECT_TRUE(Has(out, "    2004/08/27  1")) << out;
+    ASSERT_EQ(Run("calendar 2004/08", out), 0);
+    EXPECT_TRUE(Has(out, "ixus.jpg")) << out;
+    EXPECT_FALSE(Has(out, "2001")) << out;
+    ASSERT_EQ(Run("calendar --json 2001", out), 0);
+    EXPECT_TRUE(Has(out, "[{\"year\":2001,\"count\":1,\"months\":[{\"month\":2,\"count\":1,\"days\":[{\"day\":19,\"count\":1"))
+        << out;
+    EXPECT_EQ(Run("calendar 1066", out), 2);
+
+    ASSERT_EQ(Run("albums --json", out), 0);
+    EXPECT_TRUE(Has(out, "{\"path\":\"アルバム\",\"name\":\"アルバム\",\"type\":\"アルバム\",\"depth\":0,\"entries\":0"))
+        << out;  // the roots the album tree shows, empty in a new library
 }

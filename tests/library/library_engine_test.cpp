@@ -6,6 +6,8 @@
 
 #include "core/engine.h"
 #include "core/log.h"
+#include "library/album.h"
+#include "library/calendar.h"
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
 #include "library/history_list.h"
@@ -17,33 +19,7 @@ using namespace fvtest;
 
 namespace {
 
-struct LibraryEngine : TempDirTest {
-    std::string savedData, savedConfig;
-    void SetUp() override {
-        TempDirTest::SetUp();
-        if (const char* v = std::getenv("XDG_DATA_HOME")) savedData = v;
-        if (const char* v = std::getenv("XDG_CONFIG_HOME")) savedConfig = v;
-        setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1);
-        OpenCorvaLog(Path());
-        InstallLibraryEngine();
-    }
-    void TearDown() override {
-        if (CorvaEngineExists()) FinalCorvaEngine();
-        SetCorvaEngineBody(nullptr);
-        CloseCorvaLog();
-        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-        TempDirTest::TearDown();
-    }
-    fs::path Data() const { return dir / "data/Kestrona/FolvaneBrowser/Data"; }
-    std::string Log() {
-        std::ifstream in(CorvaLogFileName(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-};
+struct LibraryEngine : EngineTest {};
 
 }  // namespace
 
@@ -104,4 +80,50 @@ TEST_F(LibraryEngine, DamagedOrOrphanedFilesNeverStopTheStart) {
     std::string log = Log();
     EXPECT_NE(log.find("CorvaHistorys のデータの読込に失敗しました。\r\n\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find("CorvaEngine のデータの読込に失敗しました。\r\n\r\nECorvaEngineLoadDataError\r\n"), std::string::npos);
+}
+
+TEST_F(LibraryEngine, AlbumsCalendarAndKeptDaysSurviveARestart) {
+    WriteFile(dir / "photos/a.jpg", "x");
+    WriteFile(dir / "photos/b.jpg", "y");
+    TDateTime day = EncodeDateTime(2024, 3, 1, 10);
+    InitCorvaEngine();
+    ASSERT_NE(CorvaAlbums(), nullptr);
+    ASSERT_NE(CorvaCalendars(), nullptr);
+    TFolder* photos = GetFolderFromPath(Path("photos"));
+    photos->SearchFiles(nullptr);
+    TCatalogItem* a = photos->FindItem("a.jpg");
+    a->SetShootingDate(day);
+    a->SetInCalendar(true);
+    TAlbum* trip = CorvaAlbums()->CreateAlbum(CorvaAlbums()->GetRootAlbum(atAlbum), atAlbum, "", "Trip");
+    trip->AddItem(a, 3);
+    CorvaAlbums()->CreateAlbum(CorvaAlbums()->GetRootAlbum(atTray), atTray, "作業用トレイ", "CorvaTray");
+    TCalendar* node = CorvaCalendars()->FindOrCreateNode(true, day);
+    node->AddItem(a, day);
+    node->SetKeep(true);
+    FinalCorvaEngine();
+
+    InitCorvaEngine();
+    TAlbum* again = CorvaAlbums()->GetAlbumFromPath("アルバム\\Trip");
+    if (!again) again = CorvaAlbums()->GetRootAlbum(atAlbum)->FindChild("Trip");
+    ASSERT_NE(again, nullptr);
+    auto entries = again->GetEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_NE(entries[0]->Item, nullptr);
+    EXPECT_EQ(entries[0]->Item->GetFileName(), "a.jpg");
+    EXPECT_EQ(entries[0]->GroupNumber, 3);
+    EXPECT_TRUE(CorvaAlbums()->GetRootAlbum(atTray)->GetSubAlbums().empty());  // trays are not kept
+    // the calendar is filled again from the items, and the kept day is kept again
+    TCalendar* day2 = CorvaCalendars()->FindOrCreateNode(false, day);
+    ASSERT_NE(day2, nullptr);
+    EXPECT_EQ(day2->GetCalendarItems().size(), 1u);
+    EXPECT_TRUE(day2->GetKeep());
+    FinalCorvaEngine();
+
+    // damaged album data (and backup): folders and calendar still load, the log names the albums
+    for (const char* name : {"CorvaGroup.tdb", "CorvaGroup.bak"})
+        std::ofstream(Data() / name, std::ios::binary | std::ios::trunc) << "CORVADF";
+    InitCorvaEngine();
+    EXPECT_NE(CorvaFolders()->FindFolderByPath(Path("photos")), nullptr);
+    EXPECT_NE(CorvaCalendars()->FindOrCreateNode(false, day), nullptr);
+    EXPECT_NE(Log().find("CorvaAlbums のデータの読込に失敗しました。"), std::string::npos);
 }

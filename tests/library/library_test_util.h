@@ -31,6 +31,15 @@ struct TempDirTest : ::testing::Test {
     std::string Path(const std::string& rel = "") const { return rel.empty() ? dir.string() : (dir / rel).string(); }
 };
 
+// A running engine with the library body on this test's own data and settings folders.
+struct EngineTest : TempDirTest {
+    std::string savedData, savedConfig;
+    void SetUp() override;
+    void TearDown() override;
+    std::string Log() const;
+    fs::path Data() const { return dir / "data/Kestrona/FolvaneBrowser/Data"; }
+};
+
 inline void WriteFile(const fs::path& p, const std::string& content) {
     fs::create_directories(p.parent_path());
     std::ofstream out(p, std::ios::binary);

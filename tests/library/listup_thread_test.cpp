@@ -3,6 +3,8 @@
 #include <atomic>
 #include <thread>
 
+#include "library/album.h"
+#include "library/calendar.h"
 #include "library/catalog_item.h"
 #include "library/ext_items.h"
 #include "library/folder.h"
@@ -149,4 +151,79 @@ TEST_F(Listup, TerminationDuringADeepWalkReportsWhatWasGathered) {
     EXPECT_LT(r[1].Names.size(), 60u);
     EXPECT_EQ(r[1].NewCount, static_cast<int>(r[1].Names.size()));  // everything since stage 0
     (void)thread;
+}
+
+TEST_F(Listup, AlbumsWithTheirOrderAndTheTrayPositions) {
+    WriteFile(dir / "a.jpg", "x");
+    WriteFile(dir / "b.jpg", "x");
+    WriteFile(dir / "c.jpg", "x");
+    Run(top, 0);
+    TCatalogItem* a = top->FindItem("a.jpg");
+    TCatalogItem* b = top->FindItem("b.jpg");
+    TCatalogItem* c = top->FindItem("c.jpg");
+    TAlbumList albums;
+    TAlbum* album = albums.CreateAlbum(albums.GetRootAlbum(atAlbum), atAlbum, "", "Trip");
+    album->AddItem(a, 5);
+    album->AddItem(b, 6);
+    TAlbum* sub = albums.CreateAlbum(album, atAlbum, "", "Inner");
+    sub->AddItem(c, 1);  // subalbums are not listed
+    TAlbum* tray = albums.CreateAlbum(albums.GetRootAlbum(atTray), atTray, "作業用トレイ", "CorvaTray");
+    tray->AddItem(c, 0)->Position = 9;
+
+    auto r = Run(album, 3, true, true);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[1].Stage, lsCompleted);
+    EXPECT_EQ(r[1].Names.size(), 2u);
+    EXPECT_EQ(a->GetGroupNumber(), 5);  // the order flag carries the entry's group number
+    EXPECT_EQ(b->GetGroupNumber(), 6);
+
+    Run(tray, 0, true, true);
+    EXPECT_EQ(c->GetManualPosition(), 9);
+
+    // a photo deleted from the disk leaves the listing with the drop-gone flag
+    b->SetState(isMissing);
+    std::vector<std::string> names;
+    auto* t = new TListupItemsThreadEx();
+    std::atomic<bool> done{false};
+    t->SetTarget(album);
+    t->SetKinds(kDefaultKindSet);
+    t->SetDropGone(true);
+    t->SetSynchronize(true);
+    t->SetFreeOnTerminate(true);
+    t->SetReportProc(
+        [&](void*, TListupItemsThreadEx*, TItemList& list, uint8_t stage, int) {
+            if (stage == lsStarted) return;
+            for (auto* it : list) names.push_back(it->GetFileName());
+            done = true;
+        },
+        nullptr);
+    t->Start();
+    WaitPumping([&] { return done.load(); }, 10);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.jpg"}));
+
+}
+
+TEST_F(Listup, CalendarNodesWithTheirDays) {
+    WriteFile(dir / "a.jpg", "x");
+    WriteFile(dir / "b.jpg", "x");
+    WriteFile(dir / "c.jpg", "x");
+    Run(top, 0);
+    TCalendarRoot root(0);
+    TDateTime d1 = EncodeDateTime(2024, 3, 1, 10), d2 = EncodeDateTime(2024, 11, 30, 23), d3 = EncodeDateTime(2023, 5, 5);
+    top->FindItem("a.jpg")->SetShootingDate(d1);
+    top->FindItem("b.jpg")->SetShootingDate(d2);
+    top->FindItem("c.jpg")->SetShootingDate(d3);
+    root.FindOrCreateNode(true, d1)->AddItem(top->FindItem("a.jpg"), d1);
+    root.FindOrCreateNode(true, d2)->AddItem(top->FindItem("b.jpg"), d2);
+    root.FindOrCreateNode(true, d3)->AddItem(top->FindItem("c.jpg"), d3);
+    TCalendar* year = root.FindOrCreateNode(true, d1)->GetParentNode()->GetParentNode();
+    ASSERT_NE(year, nullptr);
+
+    auto shallow = Run(year, 1);  // the year and its months: no entries there
+    EXPECT_TRUE(shallow[1].Names.empty());
+    auto all = Run(year, 3, true, true);
+    EXPECT_EQ(all[1].Names, (std::vector<std::string>{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(top->FindItem("b.jpg")->GetGroupNumber(), static_cast<int32_t>(d2));  // the whole days of the date
+    auto everything = Run(&root, 3);
+    EXPECT_EQ(everything[1].Names.size(), 3u);
 }

@@ -91,6 +91,8 @@ void ScanOneFolder(TFolder* f, TScanSummary& sum) {
         if (fresh) ++sum.New;
         if (changed) ++sum.Changed;
         if (fresh || changed || it->GetCameraState() == cdNotRead) it->ReadImageInfo();
+        // photos with a shooting date join the calendar on their day
+        if (it->GetShootingDate() > 0 && it->GetKind() != ikNotImage) it->SetInCalendar(true);
         // a picture the pipeline cannot read (empty, cut short, not what its name says) has no size
         if (it->GetKind() != ikNotImage && it->GetKind() != ikDevice && (it->GetWidth() <= 0 || it->GetHeight() <= 0))
             sum.UnreadablePhotos.push_back(it->GetFullPath());
@@ -165,6 +167,7 @@ int CmdScan(const TArgs& args) {
                 continue;
             }
             ++sum.Folders;
+            f->SetCheckState(csRegistered);  // the user asked for this folder: its photos belong to the calendar
             if (!IsValidUtf8(f->GetName())) sum.BadNames.push_back(f->GetFullName());
             progress.Show(Format("scanning: %d folders, %d files, %d new - %s", sum.Folders, sum.Photos, sum.New,
                                  ShownName(f->GetFullName()).c_str()));

@@ -18,6 +18,8 @@ int CmdLs(const TArgs& args);
 int CmdFind(const TArgs& args);
 int CmdApi(const TArgs& args);
 int CmdThumbs(const TArgs& args);
+int CmdCalendar(const TArgs& args);
+int CmdAlbums(const TArgs& args);
 
 // a whole decimal number within lo..hi
 bool ParseInt(const std::string& s, int lo, int hi, int& out);

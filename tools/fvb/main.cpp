@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "image/engine_image_cache.h"
 #include "image/image_facts_provider.h"
 #include "library/image_facts.h"
 
@@ -26,6 +27,8 @@ const TCommand kCommands[] = {
     {"find", "find [--json] [criteria]   photos of the library that pass a filter (fvb find --help)", fv::fvb::CmdFind},
     {"api", "api [--service ROOT] [--json] CALL key=value...   one photo-book service call and its result", fv::fvb::CmdApi},
     {"thumbs", "thumbs DIR [--size N] [--threads N] [--export OUTDIR]   a folder's thumbnails into the cache", fv::fvb::CmdThumbs},
+    {"calendar", "calendar [--json] [YEAR[/MONTH]]   the library's shooting days with their photo counts", fv::fvb::CmdCalendar},
+    {"albums", "albums [--json]          the album tree with entry counts", fv::fvb::CmdAlbums},
 };
 
 void Usage() {
@@ -41,6 +44,8 @@ int main(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     fv::SetImageFactsProvider(fv::MakeImageFactsProvider());
+    // the library commands use the browser's library, thumbnail cache included
+    fv::InstallEngineImageCache();
     fv::fvb::TArgs args(argv + 2, argv + argc);
     for (const auto& c : kCommands)
         if (std::strcmp(argv[1], c.Name) == 0) return c.Run(args);

@@ -1,0 +1,64 @@
+#include "image/engine_image_cache.h"
+
+#include <filesystem>
+#include <memory>
+
+#include "core/config.h"
+#include "core/file_functions.h"
+#include "image/catalog_image_cache.h"
+#include "image/catalog_updater.h"
+#include "library/engine_folder_ops.h"
+
+namespace fv {
+
+namespace {
+
+class TEngineImageCache : public TEngineLibraryPart {
+public:
+    void Create(TFolvaneConfigItem& config, const std::string& dataFolder) override {
+        RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "CorvaImageCache", [&] {
+            FCache = CreateCatalogImageCache(dataFolder, config.GetCacheKind(), config.GetCacheMaxSizeMB());
+        });
+        // caches of an older layout, never read again
+        for (const char* name : {"Images_LL.che", "Images_L.che", "Images_M.che", "Images_S.che", "Images_SS.che"}) {
+            std::error_code ignored;
+            std::filesystem::remove(IncludeTrailingPathDelimiter(dataFolder) + name, ignored);
+        }
+    }
+    void Load(const std::vector<TCatalogItem*>& catalog) override {
+        RunLabelled<ECorvaEngineError>(kEngineSetupFailed, "CorvaImageCache", [&] {
+            if (FCache) FCache->LoadCacheData(catalog);
+        });
+    }
+    void StartAfterThreads() override {
+        RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "InitCatalogUpdater", [] { InitializeCatalogUpdater(); });
+    }
+    void StopAfterThreads() override {
+        RunLabelled<ECorvaEngineError>(kEngineReleaseFailed, "FinalCatalogUpdater", [] { FinalizeCatalogUpdater(); });
+    }
+    void Save(const std::vector<TCatalogItem*>& catalog) override {
+        RunLabelled<ECorvaEngineError>(kEngineSaveFailed, "CorvaImageCache", [&] {
+            if (FCache) FCache->SaveCacheData(catalog);
+        });
+    }
+    void Free() override {
+        RunLabelled<ECorvaEngineError>(kEngineReleaseFailed, "CorvaImageCache", [&] { FCache.reset(); });
+    }
+
+    std::unique_ptr<TCatalogImageCacheMaster> FCache;
+};
+
+}  // namespace
+
+void InstallEngineImageCache() {
+    InstallLibraryEngine();
+    if (!dynamic_cast<TEngineImageCache*>(LibraryEnginePart())) SetLibraryEnginePart(std::make_unique<TEngineImageCache>());
+    SetCatalogUpdateRaiser([](TCatalogItem* item, uint8_t type) { RaiseCatalogUpdateEvent(item, type); });
+}
+
+TCatalogImageCacheMaster* CorvaImageCache() {
+    auto* part = dynamic_cast<TEngineImageCache*>(LibraryEnginePart());
+    return part ? part->FCache.get() : nullptr;
+}
+
+}  // namespace fv
