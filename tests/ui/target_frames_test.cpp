@@ -99,8 +99,10 @@ TEST(CalendarGridPaint, WeekendColumnsPhotoDaysAndTheCountBar) {
         auto it = counts.find(day);
         DrawCalendarDayCell(p, cell, day, col, selected, it == counts.end() ? 0 : it->second, day == 10, false);
     });
-    const QImage img = g.grab().toImage();
-    test::SaveScreenshot(img, "calendar_grid");
+    const QImage shot = g.grab().toImage();
+    test::SaveScreenshot(shot, "calendar_grid");
+    // the checks read logical pixels, whatever the screen's scale
+    const QImage img = shot.scaled(g.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
     int col, row;
     // a day with photos: its ground, its orange frame, and a bar as wide as the count in percent
     ASSERT_TRUE(g.CellOfDay(3, col, row));
@@ -163,8 +165,9 @@ TEST(CustomFrameBase, CollapsesToItsTitleAndExpandsBackToItsHeight) {
     // the title's gradient: lighter at the top than at the bottom, the class name as default title
     f.SetTitleEnabled(true);
     f.SetTitleIcon(ciCalendar);
-    const QImage img = f.grab().toImage();
-    test::SaveScreenshot(img, "custom_frame_base");
+    const QImage shot = f.grab().toImage();
+    test::SaveScreenshot(shot, "custom_frame_base");
+    const QImage img = shot.scaled(f.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
     EXPECT_GT(QColor(img.pixel(150, 3)).lightness(), QColor(img.pixel(150, 21)).lightness());
     EXPECT_EQ(f.IconLeft(), 18);
 }
