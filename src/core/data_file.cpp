@@ -1,10 +1,9 @@
 #include "core/data_file.h"
 
-#include <unistd.h>
-
 #include "core/file_functions.h"
 #include "core/log.h"
 #include "platform/file_ops.h"
+#include "platform/file_sys.h"
 #include "platform/fs.h"
 #include "platform/resource_lock.h"
 
@@ -39,7 +38,7 @@ void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream&
     size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "/." + name + Format(".saving-%d", static_cast<int>(::getpid()));
+    std::string temp = folder + "/." + name + Format(".saving-%d", ThisProcessId());
     try {
         TFileStream f(temp, TFileStream::fmCreate);
         f.SetSize(0);
@@ -53,7 +52,7 @@ void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream&
         }
         if (!FlushFileToDisk(f.Handle())) RaiseLastOSError("fsync " + temp);
     } catch (...) {
-        ::unlink(temp.c_str());
+        RemoveFile(temp);
         throw;
     }
     InstallFileWithBackup(temp, path, DataFileBackupName(path));

@@ -2,18 +2,15 @@
 
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <ctime>
 #include <fstream>
-#include <pwd.h>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
 
+#include "platform/file_replace.h"
+#include "platform/file_sys.h"
 #include "platform/fs.h"
 #include "platform/shell.h"
 #include "version_info.h"
@@ -32,9 +29,7 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 
 std::string HomeFolder() {
     std::string h = EnvOr("HOME", "");
-    if (h.empty()) {
-        if (passwd* pw = ::getpwuid(::getuid())) h = pw->pw_dir ? pw->pw_dir : "";
-    }
+    if (h.empty()) h = ThisUserHomeFolder();
     return ExcludeTrailingPathDelimiters(h);
 }
 
@@ -68,11 +63,6 @@ const char* const kVersionValues[10] = {
     "Copyright (C) Kestrona", "",            "folvane-browser",   "Folvane Browser",
     FV_VERSION_STRING,    ""};
 
-std::string RealPath(const std::string& p) {
-    char buf[PATH_MAX];
-    return ::realpath(p.c_str(), buf) ? std::string(buf) : std::string();
-}
-
 [[noreturn]] void RaiseOpenFailed(const std::string& file) {
     throw EFileFunctionsError(Format("ファイルのオープンに失敗しました。( %s )", file.c_str()));
 }
@@ -83,47 +73,22 @@ std::string RealPath(const std::string& p) {
         Format("%s Raised in %s. ( %s )", ExceptionClassName(e).c_str(), operation, e.what()));
 }
 
-class TFd {
-public:
-    explicit TFd(int fd) : FFd(fd) {}
-    ~TFd() {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return FFd; }
-
-private:
-    int FFd;
-};
-
-// Setting a time needs the file open for writing. Reading one needs no access to the content at
-// all (O_PATH): read-only media, read-only files and folders all have a modification time.
-int OpenForTimes(const std::string& file, bool writing) {
-    int fd = writing ? ::open(file.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)
-                     : ::open(file.c_str(), O_PATH | O_CLOEXEC);
-    if (fd < 0) RaiseOpenFailed(file);
-    return fd;
-}
-
-TDateTime StatToDateTime(const struct stat& st) {
-    return FileTimeToDateTimeEx(UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+// what a file-time call of the platform answered: an open failure has its own message
+void CheckTimeResult(TFileTimeResult r, const std::string& file, const char* operation) {
+    if (r == TFileTimeResult::OpenFailed) RaiseOpenFailed(file);
+    if (r == TFileTimeResult::Failed) RaiseLastOSError(operation);
 }
 
 }  // namespace
 
 std::string GetComputerNameStr() {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0 || !buf[0]) return "Unknown";
-    return buf;
+    std::string name = ThisHostName();
+    return name.empty() ? std::string("Unknown") : name;
 }
 
 std::string GetUserNameStr() {
-    passwd pw{};
-    passwd* res = nullptr;
-    char buf[4096];
-    if (::getpwuid_r(::geteuid(), &pw, buf, sizeof buf, &res) != 0 || !res || !res->pw_name) return "Unknown";
-    return res->pw_name;
+    std::string name = ThisUserName();
+    return name.empty() ? std::string("Unknown") : name;
 }
 
 std::string GetSpecialFolder(int folderCode) {
@@ -214,15 +179,9 @@ std::string ExpandRelativePath(const std::string& baseFolder, const std::string&
     return NormalisePath(IncludeTrailingPathDelimiter(base) + ExcludeLeadingPathDelimiters(p));
 }
 
-bool DirectoryExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool DirectoryExists(const std::string& path) { return IsDirectoryPath(path); }
 
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool FileExists(const std::string& path) { return IsRegularFilePath(path); }
 
 bool ForceDirectories(const std::string& path) {
     std::string p = ExcludeTrailingPathDelimiters(path);
@@ -230,8 +189,7 @@ bool ForceDirectories(const std::string& path) {
     if (DirectoryExists(p)) return true;
     size_t slash = p.find_last_of(kPathDelim);
     if (slash != std::string::npos && slash > 0 && !ForceDirectories(p.substr(0, slash))) return false;
-    if (::mkdir(p.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    return DirectoryExists(p);
+    return MakeDirectory(p, 0755);
 }
 
 std::string GetShortPath(const std::string& path) {
@@ -286,18 +244,18 @@ bool IsFloppyDrive(const std::string& path) {
 uint32_t GetShellAttributes(const std::string& folder) {
     std::string f = ExcludeTrailingPathDelimiters(folder);
     if (f.empty()) f.push_back(kPathDelim);
-    struct stat st {};
-    if (::stat(f.c_str(), &st) != 0) return 0;
+    TFileFacts st;
+    if (!ReadFileFacts(f, st)) return 0;
     uint32_t attrs = SFGAO_FILESYSTEM;
-    if (S_ISDIR(st.st_mode)) attrs |= SFGAO_FOLDER;
-    if (::access(f.c_str(), R_OK | (S_ISDIR(st.st_mode) ? X_OK : 0)) == 0) attrs |= SFGAO_CANCOPY;
+    if (st.IsDirectory) attrs |= SFGAO_FOLDER;
+    if (HasAccess(f, kAccessRead | (st.IsDirectory ? kAccessExecute : 0))) attrs |= SFGAO_CANCOPY;
     // moving, deleting and renaming need write access to the parent; a mount point stays put
     if (f != "/") {
         size_t slash = f.find_last_of('/');
         std::string parent = slash == std::string::npos || slash == 0 ? std::string("/") : f.substr(0, slash);
-        struct stat pst {};
-        bool mountRoot = ::stat(parent.c_str(), &pst) == 0 && pst.st_dev != st.st_dev;
-        if (!mountRoot && ::access(parent.c_str(), W_OK | X_OK) == 0)
+        TFileFacts pst;
+        bool mountRoot = ReadFileFacts(parent, pst) && pst.Device != st.Device;
+        if (!mountRoot && HasAccess(parent, kAccessWrite | kAccessExecute))
             attrs |= SFGAO_CANMOVE | SFGAO_CANDELETE | SFGAO_CANRENAME;
     }
     return attrs;
@@ -334,9 +292,7 @@ bool ShellOpenFile(const std::string& file, const std::string& parameters) {
     if (file.empty()) return false;
     try {
         // parameters only mean something to a program; documents go to their opener
-        struct stat st {};
-        if (!parameters.empty() && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::access(file.c_str(), X_OK) == 0) {
+        if (!parameters.empty() && IsRegularFilePath(file) && HasAccess(file, kAccessExecute)) {
             std::vector<std::string> argv{file};
             std::istringstream ps(parameters);
             std::string a;
@@ -387,15 +343,15 @@ bool CreateShortcut(const std::string& target, const std::string& linkFile, cons
             out << text;
             out.flush();
             if (!out) {
-                ::unlink(tmp.c_str());
+                RemoveFile(tmp);
                 return false;
             }
         }
-        if (::rename(tmp.c_str(), linkFile.c_str()) != 0) {
-            ::unlink(tmp.c_str());
+        if (!RenameReplacing(tmp, linkFile)) {
+            RemoveFile(tmp);
             return false;
         }
-        return ::chmod(linkFile.c_str(), 0755) == 0;
+        return SetFileMode(linkFile, 0755);
     } catch (...) {
         return false;
     }
@@ -443,10 +399,10 @@ TFileTime DateTimeToFileTimeEx(TDateTime value) {
 
 TDateTime GetFileUpdateDateTime(const std::string& file) {
     try {
-        TFd fd(OpenForTimes(file, false));
-        struct stat st {};
-        if (::fstat(fd.Get(), &st) != 0) RaiseLastOSError("GetFileTime");
-        return StatToDateTime(st);
+        int64_t sec = 0;
+        int32_t nsec = 0;
+        CheckTimeResult(ReadModificationTime(file, sec, nsec), file, "GetFileTime");
+        return FileTimeToDateTimeEx(UnixToFileTime(sec, nsec));
     } catch (const std::exception& e) {
         RaiseWrapped("GetFileUpdateDateTime", e);
     }
@@ -455,30 +411,25 @@ TDateTime GetFileUpdateDateTime(const std::string& file) {
 TDateTime SetFileUpdateDateTime(const std::string& file, TDateTime value) {
     if (!(value > 0)) return 0;
     try {
-        TFd fd(OpenForTimes(file, true));
         TFileTime ft = DateTimeToFileTimeEx(value);
         int64_t unixTicks = static_cast<int64_t>(ft) - kFileTimeUnixDelta * kTicksPerSecond;
-        struct timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;  // access time untouched
         int64_t secs = unixTicks >= 0 ? unixTicks / kTicksPerSecond : -((-unixTicks + kTicksPerSecond - 1) / kTicksPerSecond);
-        times[1].tv_sec = static_cast<time_t>(secs);
-        times[1].tv_nsec = static_cast<long>((unixTicks - secs * kTicksPerSecond) * 100);
-        if (::futimens(fd.Get(), times) != 0) RaiseLastOSError("SetFileTime");
-        struct stat st {};
-        if (::fstat(fd.Get(), &st) != 0) RaiseLastOSError("GetFileTime");
-        return StatToDateTime(st);
+        int32_t nsecs = static_cast<int32_t>((unixTicks - secs * kTicksPerSecond) * 100);
+        int64_t storedSec = 0;
+        int32_t storedNsec = 0;
+        CheckTimeResult(WriteModificationTime(file, secs, nsecs, storedSec, storedNsec), file, "SetFileTime");
+        return FileTimeToDateTimeEx(UnixToFileTime(storedSec, storedNsec));
     } catch (const std::exception& e) {
         RaiseWrapped("SetFileUpdateDateTime", e);
     }
 }
 
-std::string GetModuleFileName() { return RealPath("/proc/self/exe"); }
+std::string GetModuleFileName() { return ResolvedPath("/proc/self/exe"); }
 
 std::string GetFileVersionString(const std::string& file, int keyIndex) {
     if (keyIndex < 0 || keyIndex > 9) return {};
     std::string self = GetModuleFileName();
-    std::string real = RealPath(file);
+    std::string real = ResolvedPath(file);
     if (self.empty() || real != self) return {};
     return kVersionValues[keyIndex];
 }

@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <fstream>
 #include <mutex>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#include "platform/collate.h"
 #include "platform/datetime.h"
 #include "platform/exception.h"
+#include "platform/file_sys.h"
 #include "platform/stream.h"
 
 namespace fv {
@@ -22,7 +19,7 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 
 std::mutex gLogLock;
-int gLogFile = -1;
+TAppendFile gLogFile;
 std::string gLogFileName;
 std::string gCommandLine;
 bool gCommandLineSet = false;
@@ -46,19 +43,13 @@ std::string ProcCommandLine() {
     return out;
 }
 
-void WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw EWriteError("Stream write error");
-        done += static_cast<size_t>(n);
-    }
+void WriteAll(TAppendFile& file, const std::string& text) {
+    if (!file.Write(text)) throw EWriteError("Stream write error");
 }
 
-bool DirectoryExists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// ".log" in any case
+bool HasLogExtension(std::string_view name) {
+    return name.size() >= 4 && UpperCaseAscii(name.substr(name.size() - 4)) == ".LOG";
 }
 
 std::string EntryBlock(const std::string& message) {
@@ -80,37 +71,36 @@ void SetLogCommandLine(const std::string& commandLine) {
 }
 
 void DeleteOldLogFiles(const std::string& folder) {
-    if (!DirectoryExists(folder)) return;
+    if (!IsDirectoryPath(folder)) return;
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() < 4 || strcasecmp(name.c_str() + name.size() - 4, ".log") != 0) continue;
-            struct stat st {};
-            std::string full = folder + "/" + name;
-            if (::stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
-        }
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+    ListDirectory(
+        folder, [](std::string_view name, bool) { return HasLogExtension(name); },
+        [&](std::string_view name, const TFileFacts& facts) {
+            if (facts.IsFile) names.emplace_back(name);
+        });
+    // oldest first: the names are dates, compared without regard to ASCII case
+    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char x, char y) { return lower(x) < lower(y); });
+    });
     size_t i = 0;
     while (names.size() - i > 7) {
-        ::unlink((folder + "/" + names[i]).c_str());
+        RemoveFile(folder + "/" + names[i]);
         ++i;
     }
 }
 
 void OpenCorvaLog(const std::string& logFolder) {
     std::lock_guard<std::mutex> g(gLogLock);
-    if (!DirectoryExists(logFolder)) return;
-    if (gLogFile >= 0) return;  // one run writes to one file
+    if (!IsDirectoryPath(logFolder)) return;
+    if (gLogFile.IsOpen()) return;  // one run writes to one file
     DeleteOldLogFiles(logFolder);
     std::string folder = logFolder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     std::string path = folder + "/" + FormatDateCompact(Now()) + ".log";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
+    TAppendFile file;
+    if (!file.Open(path)) throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
     std::string banner = kCrLf;
     banner += kCrLf;
     banner += std::string(60, '/') + kCrLf;
@@ -118,21 +108,16 @@ void OpenCorvaLog(const std::string& logFolder) {
     banner += "START";
     banner += kCrLf;
     banner += (gCommandLineSet ? gCommandLine : ProcCommandLine()) + kCrLf;
-    try {
-        WriteAll(fd, banner);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    gLogFile = fd;
+    WriteAll(file, banner);  // a failing banner closes the file again
+    std::swap(gLogFile, file);
     gLogFileName = path;
 }
 
 void CloseCorvaLog() {
     std::lock_guard<std::mutex> g(gLogLock);
-    if (gLogFile < 0) return;
-    int fd = gLogFile;
-    gLogFile = -1;
+    if (!gLogFile.IsOpen()) return;
+    TAppendFile file;
+    std::swap(gLogFile, file);
     gLogFileName.clear();
     std::string banner(41, '-');
     banner += kCrLf;
@@ -140,18 +125,12 @@ void CloseCorvaLog() {
     banner += "END";
     banner += kCrLf;
     banner += std::string(60, '/') + kCrLf;
-    try {
-        WriteAll(fd, banner);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    ::close(fd);
+    WriteAll(file, banner);
 }
 
 bool IsCorvaLogOpen() {
     std::lock_guard<std::mutex> g(gLogLock);
-    return gLogFile >= 0;
+    return gLogFile.IsOpen();
 }
 
 std::string CorvaLogFileName() {
@@ -163,7 +142,7 @@ void WriteLog(const std::string& message) {
     if (message.empty()) return;
     std::string block = EntryBlock(message);  // formatted outside the lock
     std::lock_guard<std::mutex> g(gLogLock);
-    if (gLogFile < 0) return;
+    if (!gLogFile.IsOpen()) return;
     try {
         WriteAll(gLogFile, block);
     } catch (...) {

@@ -1,28 +1,23 @@
 #include "image/bitmap.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "platform/page_memory.h"
+
 namespace fv {
 
 namespace {
 constexpr size_t kMapThreshold = 1 << 20;
-constexpr size_t kHugePage = 2 << 20;
 }  // namespace
 
 TPixelBuffer::TPixelBuffer(size_t size) : FSize(size) {
     if (size == 0) return;
     if (size >= kMapThreshold) {
-        const size_t len = (size + kHugePage - 1) / kHugePage * kHugePage;
-        void* p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-        madvise(p, len, MADV_HUGEPAGE);
-#endif
+        void* p = AllocateZeroedPages(size);
+        if (p == nullptr) throw std::bad_alloc();
         FData = static_cast<uint8_t*>(p);
         FMapped = true;
         return;
@@ -34,7 +29,7 @@ TPixelBuffer::TPixelBuffer(size_t size) : FSize(size) {
 void TPixelBuffer::Release() noexcept {
     if (FData == nullptr) return;
     if (FMapped)
-        munmap(FData, (FSize + kHugePage - 1) / kHugePage * kHugePage);
+        FreeZeroedPages(FData, FSize);
     else
         std::free(FData);
     FData = nullptr;

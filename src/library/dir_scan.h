@@ -6,22 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_sys.h"
+
 namespace fv {
 
-enum class TDirScanResult {
-    Ok,        // the whole directory was listed
-    NotFound,  // the directory does not exist (or is not a directory)
-    Failed,    // it exists but could not be opened or read to the end
-};
-
-struct TDirEntryFacts {
-    bool IsDirectory = false;
-    bool IsFile = false;  // regular file (symbolic links are followed)
-    int64_t Size = 0;
-    int64_t MTimeSec = 0;
-    int32_t MTimeNsec = 0;
-    bool ReadOnly = false;  // the owner may not write
-};
+// Ok: the whole directory was listed; NotFound: it does not exist (or is not a directory);
+// Failed: it exists but could not be opened or read to the end
+using TDirScanResult = TDirListResult;
+// IsFile: regular file (symbolic links are followed); ReadOnly: the owner may not write
+using TDirEntryFacts = TFileFacts;
 
 // Calls `wantName` with each name (not "." and ".."); for names it answers true, the
 // entry is stat'ed and `onEntry` receives its facts. An entry that vanishes between
