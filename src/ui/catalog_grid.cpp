@@ -28,6 +28,8 @@
 #include <thread>
 
 #include "core/startup.h"
+#include "library/listup_thread.h"
+#include "image/cache_image_maker.h"
 #include "image/catalog_image_cache.h"
 #include "image/catalog_updater.h"
 #include "image/transform.h"
@@ -152,7 +154,10 @@ TFrameCatalogDG::TFrameCatalogDG(QWidget* parent) : QAbstractScrollArea(parent) 
     connect(&FChangeTimer, &QTimer::timeout, this, [this] { OnChangeTimer(); });
     FSizeTimer.setSingleShot(true);
     FSizeTimer.setInterval(320);
-    connect(&FSizeTimer, &QTimer::timeout, this, [this] { RequestThumbnails(false); });
+    connect(&FSizeTimer, &QTimer::timeout, this, [this] {
+        FMakerPaused = false;
+        RequestThumbnails(false);
+    });
 
     // status bar: count, path, small-size icon, size slider, large-size icon
     FStatus = new QStatusBar(this);
@@ -232,6 +237,7 @@ void TFrameCatalogDG::StartListing() {
     ++FTicket;  // deliveries of an earlier listing are ignored from now on
     FListing = false;
     if (FReader) FReader->Cancel();
+    if (FMaker) FMaker->CancelAll();  // the maker waits for the new list
     if (!FFolder) {
         FLoaded.clear();
         Resort();
@@ -335,6 +341,7 @@ void TFrameCatalogDG::Relayout(bool keepView) {
     setVerticalScrollBarPolicy(bar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     FTitleWidth.assign(FRowBand.size(), 0);
     FInfoPictures.clear();
+    ++FLayoutGeneration;
 
     // the selection keeps the items still shown
     if (!FSelection.empty()) {
@@ -512,6 +519,10 @@ void TFrameCatalogDG::SetThumbSize(int s) {
     if (s == FThumbSize) return;
     FThumbSize = s;
     if (FReader) FReader->Cancel();
+    if (FMaker) {
+        FMaker->CancelAll();
+        FMakerPaused = true;
+    }
     Relayout(true);
     if (FSlider->value() != s) {
         QSignalBlocker block(FSlider);
@@ -582,25 +593,26 @@ void TFrameCatalogDG::SetDropEnabled(bool on) { FDropEnabled = on; }
 
 void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
     FReader.reset();
+    FMaker.reset();
     FCache = cache;
     FThumbs.clear();
     FThumbLru.clear();
     FThumbAsked.clear();
+    FLastMakeRange = {~0ull, -1, 0, false};
     if (!cache) return;
-    QPointer<TFrameCatalogDG> self(this);
     FReader = std::make_unique<TGridThumbReader>(
-        cache, [self](std::vector<std::pair<TCatalogItem*, QImage>> pics, int size, std::vector<TCatalogItem*> missing) {
+        cache, [this](std::vector<std::pair<TCatalogItem*, QImage>> pics, int size, std::vector<TCatalogItem*> missing) {
+            // the reader ends before the grid does, so the grid is there to take the call
             QMetaObject::invokeMethod(
-                self.data(),
-                [self, pics = std::move(pics), size, missing = std::move(missing)] {
-                    if (!self) return;
-                    self->ThumbnailsArrived(pics, size);
-                    for (TCatalogItem* it : missing) self->FThumbAsked.erase(it);
-                    if (!missing.empty() && self->FThumbRequest) self->FThumbRequest(missing, self->FThumbSize);
+                this,
+                [this, pics = std::move(pics), size, missing = std::move(missing)] {
+                    ThumbnailsArrived(pics, size);
+                    for (TCatalogItem* it : missing) FThumbAsked.erase(it);
                 },
                 Qt::QueuedConnection);
         });
     FReader->Start();
+    if (FUseEngine) StartMaker();
     RequestThumbnails(false);
 }
 
@@ -610,16 +622,21 @@ void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
 bool TFrameCatalogDG::HasThumbnail(TCatalogItem* item) const { return FThumbs.count(item) != 0; }
 
 void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
-    if (!FReader || FCells.empty()) return;
+    if ((!FReader && !FThumbRequest) || FCells.empty()) return;
     int top = TopRow(), rows = VisibleRowCount() + 1;
     int cols = FCols.Count;
-    std::vector<TCatalogItem*> want;
+    std::vector<TCatalogItem*> read, make;
     auto addRow = [&](int r) {
         for (int c = 0; c < cols; ++c) {
             size_t i = static_cast<size_t>(r) * cols + c;
             if (i >= FCells.size() || !FCells[i]) continue;
             TCatalogItem* it = FCells[i];
-            if (!FThumbs.count(it) && !FThumbAsked.count(it)) want.push_back(it);
+            int cached = FCache ? FCache->CachedSizeOf(it) : -1;
+            // the cache's picture is read (stretched when made for another size); the reader's
+            // queue is replaced, so what was asked before and not answered yet is asked again
+            if (cached != 0 && !FThumbs.count(it)) read.push_back(it);
+            // ... and one of this size is made when it has none
+            if (cached != FThumbSize) make.push_back(it);
         }
     };
     for (int r = top; r < std::min(RowCount(), top + rows); ++r) addRow(r);
@@ -629,9 +646,16 @@ void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
     } else {
         for (int r = top + rows; r < std::min(RowCount(), top + 3 * rows); ++r) addRow(r);
     }
-    if (want.empty()) return;
-    for (TCatalogItem* it : want) FThumbAsked.insert(it);
-    FReader->Request(want, FThumbSize);
+    if (FReader && !read.empty()) {
+        for (TCatalogItem* it : read) FThumbAsked.insert(it);
+        FReader->Request(read, FThumbSize);
+    }
+    // the maker hears of a range once; the pictures it stores come back as change events
+    auto range = std::make_tuple(FLayoutGeneration, top, FThumbSize, scrolledUp);
+    if (FThumbRequest && !FMakerPaused && !make.empty() && range != FLastMakeRange) {
+        FLastMakeRange = range;
+        FThumbRequest(make, FThumbSize);
+    }
 }
 
 void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem*, QImage>>& pics, int size) {

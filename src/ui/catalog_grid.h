@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -29,6 +30,8 @@ namespace fv {
 
 class TCatalogItem;
 class TCatalogImageCacheMaster;
+class TCacheImageMaker;
+class TListupItemsThreadEx;
 class TGridThumbReader;
 class TFrameCatalogDG;
 
@@ -107,7 +110,16 @@ public:
 
     // thumbnails
     void SetImageCache(TCatalogImageCacheMaster* cache);
+    TCatalogImageCacheMaster* ImageCache() const { return FCache; }
     void SetThumbnailRequest(TThumbnailRequest r) { FThumbRequest = std::move(r); }
+
+    // The library's own producers: a listing thread per folder shown, a thumbnail maker of the
+    // grid's own feeding the image cache (the engine's, when none is given) and the engine's
+    // copy and move. Without them the grid shows the items a folder holds in memory.
+    void UseEngineProducers();
+    TCacheImageMaker* ThumbnailMaker() const { return FMaker.get(); }
+    // depth code of the listing of a disk folder (0 the folder alone .. 3 every level below)
+    void SetListingDepth(int code) { FListingDepth = code; }
 
     // settings; each does nothing when the value is unchanged
     void SetSortType(int t);
@@ -229,6 +241,8 @@ protected:
     void OnChangeTimer();
     void RemoveItems(const std::vector<TCatalogItem*>& items);
     void ForgetThumbnail(TCatalogItem* item);
+    void StartListingThread(TCustomFolder* folder, uint64_t ticket);
+    void StartMaker();
     void SetFocusCell(int cell, bool shift, bool ctrl, bool keepSelection);
     void SelectRange(int fromCell, int toCell, bool add);
     void NotifyFocus();
@@ -284,11 +298,19 @@ protected:
     TListingStarter FListingStarter;
     uint64_t FTicket = 0;
     bool FListing = false;
+    int FListingDepth = 0;
+    bool FUseEngine = false;
+    std::unique_ptr<TListupItemsThreadEx> FLister;
+    std::vector<std::unique_ptr<TListupItemsThreadEx>> FAbandoned;  // told to stop, not ended yet
 
     // thumbnails: a bounded memory of drawn pictures, filled by the reader thread
     TCatalogImageCacheMaster* FCache = nullptr;
     std::unique_ptr<TGridThumbReader> FReader;
     TThumbnailRequest FThumbRequest;
+    std::unique_ptr<TCacheImageMaker> FMaker;
+    bool FMakerPaused = false;  // a size change waits 320 ms before the maker starts again
+    uint64_t FLayoutGeneration = 0;
+    std::tuple<uint64_t, int, int, bool> FLastMakeRange{~0ull, -1, 0, false};
     struct TThumbEntry {
         QImage Image;
         std::list<TCatalogItem*>::iterator Lru;

@@ -10,8 +10,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "image/cache_image_maker.h"
 #include "image/catalog_updater.h"
+#include "image/engine_image_cache.h"
+#include "library/listup_thread.h"
 #include "library/catalog_item.h"
+#include "library/engine_item_ops.h"
 #include "library/folder.h"
 #include "platform/file_ops.h"
 #include "ui/catalog_grid.h"
@@ -30,6 +34,8 @@ void Notify(TFrameCatalogDG* grid, TCatalogItem* item, int code, bool registered
 }  // namespace
 
 void TFrameCatalogDG::Start() {
+    // the engine's cache, when it came up after this grid was made
+    if (FUseEngine && !FCache && CorvaImageCache()) SetImageCache(CorvaImageCache());
     if (FRegistered || !CatalogUpdaterRunning()) return;
     QPointer<TFrameCatalogDG> self(this);
     RegisterCatalogUpdateEvent(this, "TFrameCatalogDG", true, [self](TCatalogItem* item, uint8_t type) {
@@ -43,6 +49,9 @@ void TFrameCatalogDG::Stop() {
     FRegistered = false;
     ++FTicket;
     FReader.reset();
+    FMaker.reset();
+    FLister.reset();
+    FAbandoned.clear();
 }
 
 bool TFrameCatalogDG::RunFileWork(const std::function<void()>& work) {
@@ -226,25 +235,26 @@ void TFrameCatalogDG::CopyOrMove(const std::vector<TCatalogItem*>& items, bool m
     if (FCopyMove) {
         failed = FCopyMove(items, target, move);
     } else {
-        std::vector<std::string> paths;
-        for (TCatalogItem* it : items) paths.push_back(it->GetFullPath());
+        // the engine copies or moves the files and keeps the library in step, on a worker
         RunFileWork([&] {
-            for (const auto& p : paths) {
-                try {
-                    if (move) MoveIntoFolder(p, target);
-                    else CopyIntoFolder(p, target);
-                } catch (const std::exception&) {
-                    failed.push_back(p);
-                }
+            try {
+                TItemCopyResult r = move ? CorvaEngineMoveItems(items, target) : CorvaEngineCopyItems(items, target);
+                failed = std::move(r.Failed);
+            } catch (const std::exception& e) {
+                failed = {e.what()};
             }
         });
-        if (move) {
-            std::vector<TCatalogItem*> moved;
-            for (size_t i = 0; i < items.size(); ++i)
-                if (!FileExists(paths[i])) moved.push_back(items[i]);
-            for (TCatalogItem* it : moved) it->SetState(isMissing);
-            RemoveItems(moved);
+    }
+    if (move) {
+        // moved photos leave a disk folder's grid; albums and calendar days keep them
+        bool disk = FFolder && FFolder->GetCategory() == 1;
+        std::vector<TCatalogItem*> gone;
+        for (TCatalogItem* it : items) {
+            TFolder* owner = it->GetOwner();
+            bool away = disk && owner && static_cast<TCustomFolder*>(owner) != FFolder && !owner->IsChildOf(FFolder);
+            if (IsErrorItem(it) || away) gone.push_back(it);
         }
+        RemoveItems(gone);
     }
     if (!failed.empty() && FDialogs.Error) {
         QString text = move ? QStringLiteral("移動できなかったファイルがあります。\r\n\r\n") : QStringLiteral("コピーできなかったファイルがあります。\r\n\r\n");

@@ -15,6 +15,8 @@
 namespace fv {
 
 TFrameCatalogView::TFrameCatalogView(QWidget* parent) : TFrameCatalogDG(parent) {
+    // the listing thread, the thumbnail maker and the engine's copy and move
+    UseEngineProducers();
     SetListingOptions(35);
     SetInfoLines(gilDate);
     SetShowEmptyText(true, QStringLiteral("（表示できる写真はありません。）"));

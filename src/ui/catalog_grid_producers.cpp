@@ -1,0 +1,88 @@
+// The catalog grid's producers: the listing thread of the folder shown and the thumbnail maker
+// that fills the catalog image cache for the visible range.
+#include <QMetaObject>
+
+#include "image/cache_image_maker.h"
+#include "image/catalog_updater.h"
+#include "image/engine_image_cache.h"
+#include "library/album.h"
+#include "library/calendar.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "library/listup_thread.h"
+#include "ui/catalog_grid.h"
+
+namespace fv {
+
+void TFrameCatalogDG::UseEngineProducers() {
+    FUseEngine = true;
+    SetListingStarter([this](TCustomFolder* folder, uint64_t ticket) { StartListingThread(folder, ticket); });
+    SetThumbnailRequest([this](const std::vector<TCatalogItem*>& items, int size) {
+        if (!FMaker) return;
+        // one item (its file changed) joins the queue; a range replaces it
+        if (items.size() == 1 && FMaker->GetSize() == size) FMaker->RequestOne(items.front());
+        else FMaker->Request(items, size, true);
+    });
+    if (!FCache && CorvaImageCache()) SetImageCache(CorvaImageCache());
+    else if (FCache) StartMaker();
+}
+
+void TFrameCatalogDG::StartMaker() {
+    FMaker.reset();
+    if (!FCache) return;
+    FMaker = std::make_unique<TCacheImageMaker>(FCache, true);
+    // Without the catalog updater (or before this grid registered with it) the stored pictures
+    // reach the grid through the maker's own reports. The maker ends before the grid does.
+    FMaker->SetObserver([this](TCatalogItem* item, TCacheWorkerType, TCacheImageSource stored, bool) {
+        if (stored == csNone) return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, item] {
+                if (!FRegistered || !CatalogUpdaterRunning()) CatalogItemChanged(item, cuThumbnailStored);
+            },
+            Qt::QueuedConnection);
+    });
+    FMaker->Start();
+    FLastMakeRange = {~0ull, -1, 0, false};
+}
+
+void TFrameCatalogDG::StartListingThread(TCustomFolder* folder, uint64_t ticket) {
+    // the running listing is told to stop and forgotten; it ends on its own
+    if (FLister) {
+        FLister->Terminate();
+        FAbandoned.push_back(std::move(FLister));
+    }
+    std::erase_if(FAbandoned, [](const std::unique_ptr<TListupItemsThreadEx>& t) { return t->Finished(); });
+    if (!folder) return;
+    if (!dynamic_cast<TFolder*>(folder) && !dynamic_cast<TAlbum*>(folder) && !dynamic_cast<TCalendar*>(folder)) {
+        // a list made in memory (a tray's): nothing to read from the disk
+        TItemList items;
+        folder->GetItemsOfKinds(static_cast<TKindSet>(FListingOptions), items);
+        DeliverListing(ticket, items, 2, true);
+        return;
+    }
+    auto t = std::make_unique<TListupItemsThreadEx>();
+    t->SetTarget(folder);
+    int category = folder->GetCategory();
+    bool sibling = category == 2 && folder->GetAlbumType() == 7;
+    t->SetDepthCode(static_cast<uint8_t>(category == 2 ? 0 : category == 3 ? 3 : FListingDepth));
+    t->SetKinds(static_cast<TKindSet>(FListingOptions));
+    t->SetOrderFlag(FSortType == 3 || sibling);
+    // the report runs on the listing thread: the list is copied and handed to the UI thread,
+    // where a report of a thread no longer current is ignored by its ticket
+    t->SetReportProc(
+        [this, ticket](void*, TListupItemsThreadEx*, TItemList& list, uint8_t stage, int) {
+            if (stage == lsTerminated) return;
+            std::vector<TCatalogItem*> items;
+            if (stage != lsStarted) items.assign(list.begin(), list.end());
+            int s = stage == lsStarted ? 0 : 2;
+            QMetaObject::invokeMethod(
+                this, [this, ticket, items = std::move(items), s] { DeliverListing(ticket, items, s, true); },
+                Qt::QueuedConnection);
+        },
+        nullptr);
+    FLister = std::move(t);
+    FLister->Start();
+}
+
+}  // namespace fv
