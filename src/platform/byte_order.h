@@ -1,6 +1,6 @@
 #pragma once
 // The one set of byte-order readers and writers for fixed fields held in memory: stored
-// records (little-endian, GetU16 .. PutU64), JPEG markers (big-endian), and TIFF structures
+// records (little-endian, GetU16 .. PutU64), JPEG markers and digests (big-endian), and TIFF structures
 // whose order the file states (GetOrdered16/32).
 #include <cstdint>
 
@@ -29,6 +29,13 @@ inline uint16_t GetBE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] <
 inline uint32_t GetBE32(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) |
            p[3];
+}
+
+inline void PutBE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+inline void PutBE64(uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
 }
 
 inline uint16_t GetOrdered16(const uint8_t* p, bool bigEndian) { return bigEndian ? GetBE16(p) : GetU16(p); }

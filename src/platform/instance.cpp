@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/byte_order.h"
 #include "platform/os_thread.h"
 
 namespace fv {
@@ -30,13 +31,11 @@ std::string RuntimeBase(const std::string& name, const char* ext) {
     return Format("/tmp/%s-%u%s", name.c_str(), static_cast<unsigned>(::getuid()), ext);
 }
 
-void PutU32(std::vector<char>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-uint32_t GetU32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+// appends a little-endian field to a message
+void AppendU32(std::vector<char>& out, uint32_t v) {
+    uint8_t b[4];
+    PutU32(b, v);
+    out.insert(out.end(), b, b + 4);
 }
 
 // full transfers with a deadline; false on error, end of stream or time-out
@@ -151,10 +150,10 @@ TSendResult SendToRunningInstance(const std::string& socketPath, bool sendData, 
         throw EForwardError(Format("connect: %s", std::strerror(err)));
     }
     std::vector<char> msg;
-    PutU32(msg, sendData ? kKindCopyData : kKindActivate);
+    AppendU32(msg, sendData ? kKindCopyData : kKindActivate);
     if (sendData) {
-        PutU32(msg, 0);
-        PutU32(msg, static_cast<uint32_t>(buffer.size()));
+        AppendU32(msg, 0);
+        AppendU32(msg, static_cast<uint32_t>(buffer.size()));
         msg.insert(msg.end(), buffer.begin(), buffer.end());
     }
     char reply[4];
@@ -164,7 +163,7 @@ TSendResult SendToRunningInstance(const std::string& socketPath, bool sendData, 
         throw EForwardError(Format("%s", std::strerror(err)));
     }
     ::close(fd);
-    answer = GetU32(reinterpret_cast<unsigned char*>(reply));
+    answer = GetU32(reinterpret_cast<const uint8_t*>(reply));
     return TSendResult::Sent;
 }
 
@@ -263,7 +262,7 @@ void TForwardServer::Serve(int client) {
         answer = 0;
     }
     std::vector<char> reply;
-    PutU32(reply, answer);
+    AppendU32(reply, answer);
     IoAll(client, reply.data(), reply.size(), true, kTimeout);
 }
 

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/byte_order.h"
+
 namespace fv {
 
 namespace {
@@ -524,10 +526,9 @@ int TRegistry::ReadBinaryData(const std::string& name, void* buffer, int bufSize
 }
 
 double TRegistry::ReadFloat(const std::string& name) {
-    unsigned char b[8];
+    uint8_t b[8];
     if (ReadBinaryData(name, b, 8) != 8) throw ERegistryException(Format("Invalid data type for '%s'", name.c_str()));
-    uint64_t u = 0;
-    for (int i = 7; i >= 0; --i) u = (u << 8) | b[i];
+    uint64_t u = GetU64(b);
     double d;
     std::memcpy(&d, &u, 8);
     return d;
@@ -572,8 +573,8 @@ void TRegistry::WriteBinaryData(const std::string& name, const void* buffer, int
 void TRegistry::WriteFloat(const std::string& name, double value) {
     uint64_t u;
     std::memcpy(&u, &value, 8);
-    unsigned char b[8];
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(u >> (8 * i));
+    uint8_t b[8];
+    PutU64(b, u);
     WriteBinaryData(name, b, 8);
 }
 

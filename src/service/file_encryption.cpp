@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/datetime.h"
 #include "platform/file_replace.h"
 
@@ -203,16 +204,6 @@ const uint32_t kInitS[4][256] = {
 constexpr uint32_t kIVWord0 = 0x5A3C96E1u;
 constexpr uint32_t kIVWord1 = 0x0F1E2D4Bu;
 
-uint32_t ReadBE32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-void WriteBE32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
 // working form of a Blowfish block: the two words in memory order
 void GetWords(const uint8_t* w, uint32_t& l, uint32_t& r) {
     std::memcpy(&l, w, 4);
@@ -333,15 +324,15 @@ void TBlowFish::DecryptBlock(uint8_t* block) {
 }
 
 void TBlowFish::LoadBlock(const uint8_t* bytes, uint8_t* working) {
-    uint32_t l = ReadBE32(bytes), r = ReadBE32(bytes + 4);
+    uint32_t l = GetBE32(bytes), r = GetBE32(bytes + 4);
     PutWords(working, l, r);
 }
 
 void TBlowFish::StoreBlock(const uint8_t* working, uint8_t* bytes) {
     uint32_t l, r;
     GetWords(working, l, r);
-    WriteBE32(bytes, l);
-    WriteBE32(bytes + 4, r);
+    PutBE32(bytes, l);
+    PutBE32(bytes + 4, r);
 }
 
 // ---------------------------------------------------------------- chaining modes

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/byte_order.h"
 #include "platform/stream.h"
 
 namespace fv {
@@ -29,7 +30,7 @@ TSha256::TSha256()
 void TSha256::Block(const uint8_t* p) {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i)
-        w[i] = (uint32_t(p[4 * i]) << 24) | (uint32_t(p[4 * i + 1]) << 16) | (uint32_t(p[4 * i + 2]) << 8) | p[4 * i + 3];
+        w[i] = GetBE32(p + 4 * i);
     for (int i = 16; i < 64; ++i) {
         uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
         uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
@@ -87,7 +88,7 @@ std::string TSha256::FinalHex() {
     size_t padLen = (FBuffered < 56 ? 56 : 120) - FBuffered;
     Update(pad, padLen);
     uint8_t len[8];
-    for (int i = 0; i < 8; ++i) len[i] = uint8_t(bits >> (56 - 8 * i));
+    PutBE64(len, bits);
     Update(len, 8);
     static const char* digits = "0123456789abcdef";
     std::string out;
