@@ -12,12 +12,15 @@ endif
 # the thread and folder suites that run under ThreadSanitizer
 TSAN_TESTS ?= ^(Thread|FolderThreads|FolderUpdateMaster|DiskFolder|TreeList|Relay|History|Calendar|Listup|CatalogUpdater|CacheImage|CacheWorkLock|MakerTest)
 
-.PHONY: all deps configure build run test bench fuzz fuzz-smoke sanitize tsan clean
+.PHONY: all deps bench-deps configure build run test bench fuzz fuzz-smoke sanitize tsan clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
+
+bench-deps:
+	@bash scripts/install-deps.sh --bench
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
@@ -34,7 +37,7 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-bench: deps
+bench: bench-deps
 	cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DFV_BUILD_BENCH=ON -DFV_BUILD_UI=ON
 	cmake --build build-release -j $(JOBS)
 	bash bench/run.sh build-release "$(BENCH)"
@@ -59,4 +62,4 @@ fuzz: deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
 
 clean:
-	rm -rf $(BUILD) build-release build-asan build-fuzz
+	rm -rf $(BUILD) build-release build-asan build-tsan build-fuzz

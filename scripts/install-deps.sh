@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the benchmarks need.
-# The one place the package list lives; the Makefile calls it before configuring.
+# Installs every Debian package the build and the tests need; with --bench also what only the
+# benchmarks need (Google Benchmark and the peer tools they time against).
+# The one place the package lists live; the Makefile calls it before configuring (make bench with --bench).
 set -euo pipefail
 
 PACKAGES=(
@@ -11,13 +12,24 @@ PACKAGES=(
   # user interface
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-multimedia-dev qt6-tools-dev
   libgl-dev libxkbcommon-dev fonts-noto-cjk xvfb xauth
-  # tests, benchmarks and the stand-in service
-  libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev libssl-dev openssl
-  # peers the benchmarks time against
-  exiv2 libimage-exiftool-perl curl libvips-tools
+  # tests and the stand-in service
+  libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
 )
+
+BENCH_PACKAGES=(
+  libbenchmark-dev
+  # peers the benchmarks time against
+  exiv2 libimage-exiftool-perl libvips-tools
+)
+
+for arg in "$@"; do
+  case "$arg" in
+    --bench) PACKAGES+=("${BENCH_PACKAGES[@]}") ;;
+    *) echo "usage: $0 [--bench]" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

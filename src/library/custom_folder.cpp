@@ -80,10 +80,21 @@ void TCustomFolder::SetUpdateEvent(const TFolderUpdateEvent& event) {
         std::lock_guard<std::recursive_mutex> g(FLock);
         FUpdateEvent = event;
     }
-    TFolderList subs;
-    GetSubFolders(subs);
-    GetRemovedSubFolders(subs);
-    for (TCustomFolder* f : subs) f->SetUpdateEvent(event);
+    // the whole subtree takes the event; walked with a stack of our own, as stored trees may
+    // nest far deeper than a thread's stack allows
+    TFolderList pending;
+    GetSubFolders(pending);
+    GetRemovedSubFolders(pending);
+    while (!pending.empty()) {
+        TCustomFolder* f = pending.back();
+        pending.pop_back();
+        {
+            std::lock_guard<std::recursive_mutex> g(f->FLock);
+            f->FUpdateEvent = event;
+        }
+        f->GetSubFolders(pending);
+        f->GetRemovedSubFolders(pending);
+    }
 }
 
 void TCustomFolder::DoUpdated(int eventCode, intptr_t data) {

@@ -121,8 +121,8 @@ TEST_F(CalendarTest, NodesCaptionsPathsAndGauges) {
 }
 
 TEST_F(CalendarTest, HasItemsPropagatesWithItsEventsAndNeighboursSkipEmptyDays) {
+    TRecorder rec;  // outlives the root, whose nodes report their removal to it
     TCalendarRoot root(Now());
-    TRecorder rec;
     root.SetUpdateEvent(MakeFolderUpdateEvent<TRecorder, &TRecorder::On>(&rec));
     auto a = Photo(D(2025, 5, 1)), b = Photo(D(2025, 6, 1)), c = Photo(D(2024, 11, 30));
     TCalendar* may1 = root.FindOrCreateNode(true, D(2025, 5, 1));
