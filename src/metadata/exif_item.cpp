@@ -89,12 +89,8 @@ bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
         BaseOffset = static_cast<int32_t>(base);
         BigEndian = r.BigEndian();
 
-        uint16_t count = r.ReadDirectoryCount(ifd0);
-        TIfdEntry e;
-        for (uint16_t i = 0; i < count; ++i) {
-            if (stream.Position() >= size) return false;
-            r.ReadEntry(e);
-            int64_t next = stream.Position();
+        // IFD0 must be whole; the Exif and GPS directories keep what comes before a cut
+        r.WalkDirectory(ifd0, TIfdRole::Main, [&](const TIfdEntry& e) {
             switch (e.Tag) {
                 case 0x0112:
                     Orientation = static_cast<int32_t>(r.IntegerValue(e));
@@ -105,22 +101,18 @@ bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
                 case 0xC4A5: ReadPrintIM(r, e); break;
                 default: StoreTag(r, e, false); break;
             }
-            stream.Seek(next, soBeginning);
-        }
+            return true;
+        });
 
         if (exifPos >= 0 && exifPos < size) {
-            uint16_t n = r.ReadDirectoryCount(static_cast<uint32_t>(exifPos - base));
-            for (uint16_t i = 0; i < n; ++i) {
-                if (stream.Position() + 12 > size) break;
-                r.ReadEntry(e);
-                int64_t next = stream.Position();
+            r.WalkDirectoryAt(exifPos, TIfdRole::Sub, [&](const TIfdEntry& e) {
                 if (e.Tag == 0x927C) {
                     makerPos = base + e.Value;
                     makerLen = e.Count;
                 }
                 StoreTag(r, e, false);
-                stream.Seek(next, soBeginning);
-            }
+                return true;
+            });
             SubjectArea.ImageWidth = PixelXDimension;
             SubjectArea.ImageHeight = PixelYDimension;
         }
@@ -130,16 +122,12 @@ bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
 
     if (gpsPos >= 0 && gpsPos < size) {
         try {
-            uint16_t n = r.ReadDirectoryCount(static_cast<uint32_t>(gpsPos - r.Base()));
-            TIfdEntry e;
-            for (uint16_t i = 0; i < n; ++i) {
-                r.ReadEntry(e);
-                int64_t next = stream.Position();
+            r.WalkDirectoryAt(gpsPos, TIfdRole::Sub, [&](const TIfdEntry& e) {
                 StoreTag(r, e, true);
-                stream.Seek(next, soBeginning);
-            }
+                return true;
+            });
         } catch (const std::exception&) {
-            // a broken GPS directory keeps what was read before the fault
+            // a GPS directory whose count lies outside the stream holds nothing
         }
     }
 

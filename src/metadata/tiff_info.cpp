@@ -54,10 +54,6 @@ void TTiffReader::SeekTo(uint32_t offset) {
     FStream.Seek(pos, soBeginning);
 }
 
-uint16_t TTiffReader::ReadDirectoryCount(uint32_t offset) {
-    SeekTo(offset);
-    return ReadU16();
-}
 
 void TTiffReader::ReadEntry(TIfdEntry& e) {
     uint8_t b[12];
@@ -70,11 +66,53 @@ void TTiffReader::ReadEntry(TIfdEntry& e) {
     e.Value = U32(b + 8);
 }
 
-uint32_t TTiffReader::ReadNextIfdOffset(uint32_t ifdOffset, uint16_t count) {
-    uint64_t at = static_cast<uint64_t>(ifdOffset) + 2 + 12ull * count;
-    if (at > 0xffffffffull) throw ETiffFormatError("TIFF directory runs past 4 GB");
-    SeekTo(static_cast<uint32_t>(at));
-    return ReadU32();
+TIfdWalkResult TTiffReader::WalkDirectoryAt(int64_t pos, TIfdRole role,
+                                            const std::function<bool(const TIfdEntry&)>& visit, uint32_t maxCount) {
+    TIfdWalkResult res;
+    const int64_t size = StreamSize();
+    if (pos < 0 || pos > size - 2) throw ETiffFormatError(Format("TIFF directory at %lld outside the stream", static_cast<long long>(pos)));
+    FStream.Seek(pos, soBeginning);
+    res.Count = ReadU16();
+    if (res.Count >= maxCount) {
+        res.Refused = true;
+        return res;
+    }
+    if (role == TIfdRole::Main && pos + 2 + 12ll * res.Count > size)
+        throw ETiffFormatError(Format("TIFF directory of %u entries runs past the end", res.Count));
+    if (std::find(FWalked.begin(), FWalked.end(), pos) != FWalked.end()) {
+        res.Repeated = true;
+        return res;
+    }
+    FWalked.push_back(pos);
+    TIfdEntry e;
+    for (uint32_t i = 0; i < res.Count; ++i) {
+        const int64_t at = pos + 2 + 12ll * i;
+        if (at + 12 > size) {
+            res.Truncated = true;
+            break;
+        }
+        FStream.Seek(at, soBeginning);
+        ReadEntry(e);
+        ++res.Visited;
+        if (!visit(e)) break;
+    }
+    return res;
+}
+
+TIfdWalkResult TTiffReader::WalkDirectory(uint32_t offset, TIfdRole role,
+                                          const std::function<bool(const TIfdEntry&)>& visit, uint32_t maxCount) {
+    return WalkDirectoryAt(FBase + static_cast<int64_t>(offset), role, visit, maxCount);
+}
+
+uint32_t TTiffReader::NextDirectoryOffset(uint32_t offset, uint16_t count) {
+    const int64_t at = FBase + static_cast<int64_t>(offset) + 2 + 12ll * count;
+    if (at < 0 || at + 4 > StreamSize()) return 0;
+    FStream.Seek(at, soBeginning);
+    const uint32_t next = ReadU32();
+    const int64_t nextPos = FBase + static_cast<int64_t>(next);
+    if (next == 0 || nextPos + 2 > StreamSize()) return 0;
+    if (std::find(FWalked.begin(), FWalked.end(), nextPos) != FWalked.end()) return 0;
+    return next;
 }
 
 int64_t TTiffReader::ValueByteSize(const TIfdEntry& e) {
@@ -273,12 +311,10 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
     try {
         TTiffReader r(stream);
         uint32_t ifd0 = r.Open();
-        uint16_t count = r.ReadDirectoryCount(ifd0);
         int64_t exifPos = 0;
-        TIfdEntry e;
-        for (uint16_t i = 0; i < count; ++i) {
-            if (stream.Position() + 12 > r.StreamSize()) break;
-            r.ReadEntry(e);
+        // cameras do not always sort their entries (a Reconyx writes 0x9101 before 0x9003), so
+        // every directory is walked whole; they are a few hundred bytes
+        const TIfdWalkResult main = r.WalkDirectory(ifd0, TIfdRole::Main, [&](const TIfdEntry& e) {
             switch (e.Tag) {
                 case 0x0100: rec.Width = r.SideValue(e); break;
                 case 0x0101: rec.Height = r.SideValue(e); break;
@@ -286,42 +322,30 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
                 case 0x0111: rec.StripOffset = static_cast<int64_t>(r.IntegerValue(e)) + base; break;
                 case 0x0112: rec.Orientation = static_cast<int32_t>(r.IntegerValue(e)); break;
                 case 0x0117: rec.StripByteCount = r.IntegerValue(e); break;
+                case 0x8769:
+                    if (!rec.ExifIfdFound) {
+                        rec.ExifIfdFound = 1;
+                        exifPos = base + static_cast<int64_t>(e.Value);
+                    }
+                    break;
                 default: break;
             }
-            // cameras do not always sort their entries (a Reconyx writes 0x9101 before
-            // 0x9003), so the whole directory is scanned; it is a few hundred bytes
-            if (e.Tag == 0x8769 && !rec.ExifIfdFound) {
-                rec.ExifIfdFound = 1;
-                exifPos = base + static_cast<int64_t>(e.Value);
-            }
-        }
-        uint32_t ifd1 = 0;
-        if (readIfd1) {
-            try {
-                ifd1 = r.ReadNextIfdOffset(ifd0, count);
-                if (base + static_cast<int64_t>(ifd1) >= r.StreamSize()) ifd1 = 0;
-            } catch (const std::exception&) {
-                ifd1 = 0;
-            }
-        }
+            return true;
+        });
+        const uint32_t ifd1 = readIfd1 ? r.NextDirectoryOffset(ifd0, main.Count) : 0;
         if (rec.ExifIfdFound && exifPos < r.StreamSize()) {
             try {
-                uint16_t n = r.ReadDirectoryCount(static_cast<uint32_t>(exifPos - base));
-                for (uint16_t i = 0; i < n && stream.Position() + 12 <= r.StreamSize(); ++i) {
-                    r.ReadEntry(e);
-                    if (e.Tag == 0x9003) {
-                        rec.ShootingDate = r.DateTimeValue(e);
-                        break;
-                    }
-                }
+                r.WalkDirectoryAt(exifPos, TIfdRole::Sub, [&](const TIfdEntry& e) {
+                    if (e.Tag != 0x9003) return true;
+                    rec.ShootingDate = r.DateTimeValue(e);
+                    return false;
+                });
             } catch (const std::exception&) {
                 // a broken Exif IFD leaves the date at 0; IFD1 may still be good
             }
         }
         if (ifd1 != 0) {
-            uint16_t n = r.ReadDirectoryCount(ifd1);
-            for (uint16_t i = 0; i < n && stream.Position() + 12 <= r.StreamSize(); ++i) {
-                r.ReadEntry(e);
+            r.WalkDirectory(ifd1, TIfdRole::Sub, [&](const TIfdEntry& e) {
                 switch (e.Tag) {
                     case 0x0100: rec.ThumbWidth = r.SideValue(e); break;
                     case 0x0101: rec.ThumbHeight = r.SideValue(e); break;
@@ -330,12 +354,11 @@ void ReadTiffInfo(TStream& stream, bool readIfd1, TTiffInfoRec& rec) {
                     case 0x0201:
                     case 0x0111: rec.ThumbOffset = static_cast<int64_t>(r.IntegerValue(e)) + base; break;
                     case 0x0202:
-                    case 0x0117:
-                        rec.ThumbLength = r.IntegerValue(e);
-                        break;
+                    case 0x0117: rec.ThumbLength = r.IntegerValue(e); break;
                     default: break;
                 }
-            }
+                return true;
+            });
             if (rec.ThumbOffset > 0 && rec.ThumbLength > 0 && rec.ThumbOffset + rec.ThumbLength <= r.StreamSize()) {
                 auto thumb = std::make_unique<TMemoryStream>();
                 stream.Seek(rec.ThumbOffset, soBeginning);

@@ -3,6 +3,7 @@
 // byte order, directory entries, the value read rules every reader shares, the quick
 // TIFF reader (size, orientation, shooting date, IFD1 thumbnail) and EXIF date texts.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,6 +45,19 @@ struct TIfdEntry {
     int64_t Position = 0;
 };
 
+// How a directory walk went (see TTiffReader::WalkDirectory).
+enum class TIfdRole {
+    Main,  // IFD0: the structure stands or falls with it, so it must lie wholly in the stream
+    Sub,   // any other directory: the entries before a cut still count
+};
+struct TIfdWalkResult {
+    uint16_t Count = 0;      // the entry count the directory claims
+    uint16_t Visited = 0;    // entries handed to the visitor
+    bool Truncated = false;  // an entry ran past the end of the stream and ended the walk
+    bool Repeated = false;   // the directory had been walked already (a loop): nothing visited
+    bool Refused = false;    // the count was at or above the caller's limit: nothing visited
+};
+
 // Reads a TIFF structure whose header starts at the stream position given to Open().
 // All offsets are relative to that base; every offset and count is checked against the
 // stream size before anything is read or allocated.
@@ -69,11 +83,27 @@ public:
 
     // positions the stream at base + offset, raising when that lies outside the stream
     void SeekTo(uint32_t offset);
-    // entry count of the directory at base + offset (stream left at the first entry)
-    uint16_t ReadDirectoryCount(uint32_t offset);
     void ReadEntry(TIfdEntry& e);
-    // next-IFD offset that follows a directory of count entries at offset
-    uint32_t ReadNextIfdOffset(uint32_t ifdOffset, uint16_t count);
+
+    // The one directory walk every reader of TIFF structures uses. Reads the 16-bit count at
+    // the absolute position, then each 12-byte entry at its own place (pos + 2 + 12 i), so a
+    // visitor may move the stream to read values. Rules:
+    // - the count must lie inside the stream (else ETiffFormatError);
+    // - Main: the count and every entry must lie inside the stream, else
+    //   ETiffFormatError before any entry is visited;
+    // - Sub: the first entry that does not lie wholly inside the stream ends the walk (Truncated);
+    // - a directory this reader has walked before is not walked again (Repeated), so links that
+    //   lead back never loop;
+    // - a count at or above maxCount is refused (maker notes: a count that big is not a directory).
+    // The visitor returns false to stop early.
+    TIfdWalkResult WalkDirectoryAt(int64_t pos, TIfdRole role, const std::function<bool(const TIfdEntry&)>& visit,
+                                   uint32_t maxCount = 0x10000);
+    // the same at base + offset
+    TIfdWalkResult WalkDirectory(uint32_t offset, TIfdRole role, const std::function<bool(const TIfdEntry&)>& visit,
+                                 uint32_t maxCount = 0x10000);
+    // The next-IFD link that follows a directory of count entries at base + offset: 0 when the
+    // link lies outside the stream, points outside it, or leads to a directory walked already.
+    uint32_t NextDirectoryOffset(uint32_t offset, uint16_t count);
 
     // bytes of the value (count x type size), or -1 when it overflows 32 bits / unknown type
     static int64_t ValueByteSize(const TIfdEntry& e);
@@ -109,6 +139,7 @@ private:
     bool FBigEndian = false;
     int64_t FBase = 0;
     int64_t FSize = -1;
+    std::vector<int64_t> FWalked;  // absolute positions of the directories walked so far
 };
 
 // Replaces control bytes 1..9, 11, 12, 14..30 by blanks and cuts at the first NUL.

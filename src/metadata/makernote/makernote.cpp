@@ -75,30 +75,22 @@ std::string UnknownCode(int64_t code) { return Format("不明（%lld）", static
 
 bool WalkMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t pos, int maxCount, const TMakerNoteVisit& visit) {
     if (pos < 0 || pos + 2 > r.StreamSize()) return false;
-    TStream& s = r.Stream();
-    s.Seek(pos, soBeginning);
-    uint16_t count = r.ReadU16();
-    if (count == 0 || count >= maxCount) return false;
-    int64_t size = r.StreamSize();
-    TIfdEntry e;
-    for (uint16_t i = 0; i < count; ++i) {
-        int64_t at = pos + 2 + 12ll * i;
-        if (at + 12 > size) break;
-        s.Seek(at, soBeginning);
-        r.ReadEntry(e);
-        item.MakerNoteLines.push_back(
-            MakerNoteLine(Format("(%.4X:%2d:%4u)", e.Tag, e.Type, e.Count), MakerNoteValueText(r, e)));
-        std::string label, value;
-        try {
-            TMakerNoteRec rec;
-            ReadMakerNoteEntry(r, e, rec);
-            visit(e, rec, label, value);
-        } catch (const std::exception&) {
-            if (!label.empty()) value = "Error";
-        }
-        if (!label.empty()) item.Lines.push_back(MakerNoteLine(label, value));
-    }
-    return true;
+    const TIfdWalkResult walk =
+        r.WalkDirectoryAt(pos, TIfdRole::Sub, [&](const TIfdEntry& e) {
+            item.MakerNoteLines.push_back(
+                MakerNoteLine(Format("(%.4X:%2d:%4u)", e.Tag, e.Type, e.Count), MakerNoteValueText(r, e)));
+            std::string label, value;
+            try {
+                TMakerNoteRec rec;
+                ReadMakerNoteEntry(r, e, rec);
+                visit(e, rec, label, value);
+            } catch (const std::exception&) {
+                if (!label.empty()) value = "Error";
+            }
+            if (!label.empty()) item.Lines.push_back(MakerNoteLine(label, value));
+            return true;
+        }, static_cast<uint32_t>(maxCount));
+    return walk.Count != 0 && !walk.Refused && !walk.Repeated;
 }
 
 void WalkRawMakerNoteDirectory(TExifItem& item, TTiffReader& r, int64_t dir) {
