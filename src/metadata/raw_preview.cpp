@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 #include "metadata/buffered_stream.h"
@@ -21,18 +22,18 @@ void SeekInside(TStream& s, int64_t pos, int64_t size) {
     s.Seek(pos, soBeginning);
 }
 
-struct TIfdWalker {
+// a reader of one raw file's TIFF structure; its directories are walked by the reader's walk
+// (entries read at their own place, a cut directory keeps what comes before, no directory twice)
+struct TRawTiff {
     TStream& S;
     TTiffReader R;
     int64_t Size;
-    TIfdWalker(TStream& s, bool big, int64_t base) : S(s), R(s), Size(s.Size()) {
+    TRawTiff(TStream& s, bool big, int64_t base) : S(s), R(s), Size(s.Size()) {
         R.SetBigEndian(big);
         R.SetBase(base);
     }
-    // entry count of the IFD at an absolute position (stream left at the first entry)
-    uint16_t Count(int64_t pos) {
-        SeekInside(S, pos, Size);
-        return R.ReadU16();
+    TIfdWalkResult Walk(int64_t pos, const std::function<bool(const TIfdEntry&)>& visit) {
+        return R.WalkDirectoryAt(pos, TIfdRole::Sub, visit);
     }
 };
 
@@ -51,64 +52,47 @@ void JpegSizeFallback(TStream& s, TRawIfdInfo& info) {
 
 // tag 0x927C of the Exif IFD, plus base; 0 when absent
 int64_t FindMakerNote(TStream& s, bool big, int64_t base, int64_t exifIfd) {
-    TIfdWalker w(s, big, base);
-    const uint16_t n = w.Count(exifIfd);
-    for (uint16_t i = 0; i < n; ++i) {
-        TIfdEntry e;
-        w.R.ReadEntry(e);
-        if (e.Tag == 0x927C) return static_cast<int64_t>(e.Value) + base;
-        if (e.Tag > 0x927C) break;
-    }
-    return 0;
+    TRawTiff w(s, big, base);
+    int64_t note = 0;
+    w.Walk(exifIfd, [&](const TIfdEntry& e) {
+        if (e.Tag == 0x927C) note = static_cast<int64_t>(e.Value) + base;
+        return e.Tag < 0x927C;
+    });
+    return note;
 }
 
 TRawIfdInfo MinoltaNote(TStream& s, bool big, int64_t base, int64_t note) {
     TRawIfdInfo info;
-    TIfdWalker w(s, big, base);
-    const uint16_t n = w.Count(note);
-    for (uint16_t i = 0; i < n; ++i) {
-        TIfdEntry e;
-        w.R.ReadEntry(e);
-        if (e.Tag == 0x0088) {
-            info.JpegOffset = static_cast<int64_t>(w.R.IntegerValue(e)) + base;
-        } else if (e.Tag == 0x0089) {
-            info.JpegLength = w.R.IntegerValue(e);
-            break;
-        } else if (e.Tag > 0x0089) {
-            break;
-        }
-    }
+    TRawTiff w(s, big, base);
+    w.Walk(note, [&](const TIfdEntry& e) {
+        if (e.Tag == 0x0088) info.JpegOffset = static_cast<int64_t>(w.R.IntegerValue(e)) + base;
+        if (e.Tag == 0x0089) info.JpegLength = w.R.IntegerValue(e);
+        return e.Tag < 0x0089;
+    });
     return info;
 }
 
 TRawIfdInfo OlympusNote(TStream& s, bool big, int64_t base, int64_t note) {
     TRawIfdInfo info;
-    TIfdWalker w(s, big, base);
-    const uint16_t n = w.Count(note + 8);
+    TRawTiff w(s, big, base);
     int64_t sub = 0;
-    for (uint16_t i = 0; i < n; ++i) {
-        TIfdEntry e;
-        w.R.ReadEntry(e);
-        if (e.Tag == 0x2020) {
-            sub = static_cast<int64_t>(e.Value) + base;
-            break;
-        }
-    }
+    w.Walk(note + 8, [&](const TIfdEntry& e) {
+        if (e.Tag != 0x2020) return true;
+        sub = static_cast<int64_t>(e.Value) + base;
+        return false;
+    });
     if (sub <= 0) return info;
-    const uint16_t m = w.Count(sub);
-    for (uint16_t i = 0; i < m; ++i) {
-        TIfdEntry e;
-        w.R.ReadEntry(e);
-        if (e.Tag == 0x0100) {
-            if (w.R.IntegerValue(e) != 1) break;
-            info.Compression = 6;
-        } else if (e.Tag == 0x0101) {
-            info.JpegOffset = static_cast<int64_t>(w.R.IntegerValue(e)) + base;
-        } else if (e.Tag == 0x0102) {
-            info.JpegLength = w.R.IntegerValue(e);
-            break;
+    w.Walk(sub, [&](const TIfdEntry& e) {
+        switch (e.Tag) {
+            case 0x0100:
+                if (w.R.IntegerValue(e) != 1) return false;
+                info.Compression = 6;
+                return true;
+            case 0x0101: info.JpegOffset = static_cast<int64_t>(w.R.IntegerValue(e)) + base; return true;
+            case 0x0102: info.JpegLength = w.R.IntegerValue(e); return false;
+            default: return true;
         }
-    }
+    });
     return info;
 }
 
@@ -120,16 +104,14 @@ TRawIfdInfo NikonNote(TStream& s, int64_t note) {
     TTiffReader hdr(s);
     const uint32_t ifd0 = hdr.Open();  // its own byte order
     const bool big = hdr.BigEndian();
-    TIfdWalker w(s, big, base2);
-    const uint16_t n = w.Count(base2 + static_cast<int64_t>(ifd0));
-    for (uint16_t i = 0; i < n; ++i) {
-        TIfdEntry e;
-        w.R.ReadEntry(e);
-        if (e.Tag == 0x0011) {
-            ReadRawIfd(s, static_cast<int64_t>(w.R.IntegerValue(e)) + base2, big, false, info, base2, false);
-            return info;
-        }
-    }
+    TRawTiff w(s, big, base2);
+    int64_t preview = 0;
+    w.Walk(base2 + static_cast<int64_t>(ifd0), [&](const TIfdEntry& e) {
+        if (e.Tag != 0x0011) return true;
+        preview = static_cast<int64_t>(w.R.IntegerValue(e)) + base2;
+        return false;
+    });
+    if (preview > 0) ReadRawIfd(s, preview, big, false, info, base2, false);
     return info;
 }
 
@@ -146,11 +128,8 @@ TRawIfdInfo PentaxNote(TStream& s, int64_t base, int64_t note) {
         big = false;
     else
         return info;
-    TIfdWalker w(s, big, base);
-    const uint16_t n = w.Count(note + 6);
-    for (uint16_t i = 0; i < n; ++i) {
-        TIfdEntry e;
-        w.R.ReadEntry(e);
+    TRawTiff w(s, big, base);
+    w.Walk(note + 6, [&](const TIfdEntry& e) {
         if (e.Tag == 0x0002) {
             const std::vector<int64_t> v = w.R.IntegerValues(e, 2);
             if (v.size() == 2 && v[0] >= 0 && v[1] >= 0 && v[0] <= 0x7fffffff && v[1] <= 0x7fffffff) {
@@ -161,16 +140,18 @@ TRawIfdInfo PentaxNote(TStream& s, int64_t base, int64_t note) {
             info.JpegLength = w.R.IntegerValue(e);
         } else if (e.Tag == 0x0004) {
             info.JpegOffset = static_cast<int64_t>(w.R.IntegerValue(e)) + base;
-            break;
+            return false;
         }
-    }
+        return true;
+    });
     return info;
 }
 
 // IFD that follows the IFD at pos: skip its entries and read the next-IFD offset
 int64_t IfdAfter(TStream& s, bool big, int64_t base, int64_t pos) {
-    TIfdWalker w(s, big, base);
-    const uint16_t n = w.Count(pos);
+    TRawTiff w(s, big, base);
+    SeekInside(s, pos, w.Size);
+    const uint16_t n = w.R.ReadU16();
     SeekInside(s, pos + 2 + 12LL * n, w.Size);
     const uint32_t next = w.R.ReadU32();
     return next > 0 ? static_cast<int64_t>(next) + base : 0;
@@ -311,11 +292,8 @@ int RawThumbStrategy(int kind) {
 void ReadRawIfd(TStream& s, int64_t ifdPos, bool big, bool readDate, TRawIfdInfo& info, int64_t base, bool passExif) {
     info = TRawIfdInfo();
     try {
-        TIfdWalker w(s, big, base);
-        const uint16_t n = w.Count(ifdPos);
-        for (uint16_t i = 0; i < n; ++i) {
-            TIfdEntry e;
-            w.R.ReadEntry(e);
+        TRawTiff w(s, big, base);
+        const TIfdWalkResult walk = w.Walk(ifdPos, [&](const TIfdEntry& e) {
             bool stop = false;
             switch (e.Tag) {
                 case 0x0100: info.Width = w.R.SideValue(e); break;
@@ -333,11 +311,9 @@ void ReadRawIfd(TStream& s, int64_t ifdPos, bool big, bool readDate, TRawIfdInfo
                     if (e.Count == 1) {
                         info.SubIfd1 = static_cast<int64_t>(e.Value) + base;
                     } else if (e.Count >= 2) {
-                        const int64_t here = s.Position();
                         SeekInside(s, static_cast<int64_t>(e.Value) + base, w.Size);
                         info.SubIfd1 = static_cast<int64_t>(w.R.ReadU32()) + base;
                         info.SubIfd2 = static_cast<int64_t>(w.R.ReadU32()) + base;
-                        s.Seek(here, soBeginning);
                     }
                     break;
                 case 0x8769:
@@ -347,22 +323,16 @@ void ReadRawIfd(TStream& s, int64_t ifdPos, bool big, bool readDate, TRawIfdInfo
                 case 0x8825: info.GpsIfd = static_cast<int64_t>(e.Value) + base; break;
                 default: break;
             }
-            if (stop) break;
-        }
-        SeekInside(s, ifdPos + 2 + 12LL * n, w.Size);
+            return !stop;
+        });
+        SeekInside(s, ifdPos + 2 + 12LL * walk.Count, w.Size);
         const uint32_t next = w.R.ReadU32();
         info.NextIfd = next > 0 ? static_cast<int64_t>(next) + base : 0;
         if (readDate && info.ExifIfd > 0 && info.ExifIfd < w.Size) {
-            const uint16_t m = w.Count(info.ExifIfd);
-            for (uint16_t i = 0; i < m; ++i) {
-                TIfdEntry e;
-                w.R.ReadEntry(e);
-                if (e.Tag == 0x9003) {
-                    info.ShootingDate = w.R.DateTimeValue(e);
-                    break;
-                }
-                if (e.Tag > 0x9003) break;
-            }
+            w.Walk(info.ExifIfd, [&](const TIfdEntry& e) {
+                if (e.Tag == 0x9003) info.ShootingDate = w.R.DateTimeValue(e);
+                return e.Tag < 0x9003;
+            });
         }
     } catch (const std::exception&) {
         // what was read so far stays

@@ -227,6 +227,25 @@ TEST(RawPreviews, PefWithoutAThirdIfdUsesThePentaxMakerNote) {
     EXPECT_EQ(rec.Width, 240);
     EXPECT_EQ(rec.Height, 160);
     ExpectPreview(file, 240, 160);
+
+    // the size as two LONGs lies outside the directory: reading it must not lose the entries after it
+    f.D.resize(100);
+    f.Bytes("AOC\0MM", 6);
+    TFileBuilder longs;
+    longs.Big = true;
+    longs.Ifd({{0x0002, 4, 2, 280}, {0x0003, 4, 1, static_cast<uint32_t>(jpeg.size())}, {0x0004, 4, 1, 300}});
+    f.Bytes(longs.D);
+    while (f.Pos() < 280) f.U8(0);
+    f.Big = true;
+    f.U32(240);
+    f.U32(160);
+    while (f.Pos() < 300) f.U8(0);
+    f.Bytes(jpeg);
+    const auto file2 = Save(dir, "f.pef", f.D);
+    RawPreviewInfo(file2, true, false, rec);
+    EXPECT_EQ(rec.Width, 240);
+    EXPECT_EQ(rec.Height, 160);
+    ExpectPreview(file2, 240, 160);
 }
 
 TEST(RawPreviews, BigEndianNextIfdWithAHighLastByteFindsIfd1) {
