@@ -135,6 +135,7 @@ public:
     void SetHalfSize(bool on);
     void SetFiltering(bool on);
     void SetFilter(const TCatalogFilter& f);
+    const TCatalogFilter& Filter() const { return FFilter; }
     void SetShowEmptyText(bool on, const QString& text = QString());
     void SetStatusBarVisible(bool on);
     void SetSliderVisible(bool on);

@@ -2,73 +2,198 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMetaObject>
-#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "core/config.h"
 #include "core/engine.h"
+#include "core/file_functions.h"
 #include "core/log.h"
 #include "core/startup.h"
 #include "core/threads.h"
+#include "image/cache_image_maker.h"
+#include "image/catalog_updater.h"
+#include "image/engine_image_cache.h"
+#include "library/album.h"
+#include "library/calendar.h"
+#include "library/catalog_item.h"
+#include "library/custom_folder.h"
+#include "library/history_list.h"
+#include "library/library_engine.h"
+#include "library/listup_thread.h"
 #include "platform/instance.h"
+#include "service/start_params.h"
+#include "ui/cache_size_form.h"
+#include "ui/catalog_view.h"
+#include "ui/frame_view.h"
+#include "ui/splash_form.h"
+#if FV_HAVE_TARGETS_FRAME
+#include "ui/frame_targets.h"
+#endif
 
 namespace fv {
 
-TFolvaneMain2::TFolvaneMain2(QWidget* parent) : QMainWindow(parent) {
+namespace {
+bool gFirstIdle = true;
+constexpr int kIdleIntervalMs = 100;
+}  // namespace
+
+void ResetFirstIdleFlag() { gFirstIdle = true; }
+
+TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
     setObjectName(kMainWindowClassName);
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
-    resize(1024, 700);
+    resize(1024, 768);
 
-    auto* central = new QWidget(this);
-    central->setObjectName("CatalogArea");
-    central->setAutoFillBackground(true);
-    QPalette pal = central->palette();
-    pal.setColor(QPalette::Window, QColor(44, 48, 54));
-    pal.setColor(QPalette::WindowText, QColor(220, 224, 230));
-    central->setPalette(pal);
-    auto* v = new QVBoxLayout(central);
-    auto* title = new QLabel(QString::fromUtf8(kApplicationTitle), central);
-    QFont f = title->font();
-    f.setPointSize(22);
-    f.setBold(true);
-    title->setFont(f);
-    title->setAlignment(Qt::AlignCenter);
-    auto* version = new QLabel(QStringLiteral("Ver %1").arg(QString::fromStdString(RunningFileVersion())), central);
-    version->setAlignment(Qt::AlignCenter);
-    v->addStretch();
-    v->addWidget(title);
-    v->addWidget(version);
-    v->addStretch();
-    setCentralWidget(central);
+    FDialogs.Information = [this](const QString& t) { QMessageBox::information(this, windowTitle(), t); };
+    FDialogs.Warning = [this](const QString& t) { QMessageBox::warning(this, windowTitle(), t); };
+    FDialogs.AskWarning = [this](const QString& t) {
+        return QMessageBox::warning(this, windowTitle(), t, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    };
+    FDialogs.Beep = [] { QApplication::beep(); };
+    FDialogs.OpenUrl = [](const QString& url) { return QDesktopServices::openUrl(QUrl(url)); };
 
-    FStatus = new QLabel(this);
-    statusBar()->addWidget(FStatus, 1);
-    FProgress = new QProgressBar(this);
-    FProgress->setObjectName("ProgressBar");
+    // PanelLibrary: the menu bar (detached unless asked for) over PanelLocal
+    auto* root = new QVBoxLayout(ClientArea());
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    FPanelLibrary = new QWidget(ClientArea());
+    FPanelLibrary->setObjectName("PanelLibrary");
+    root->addWidget(FPanelLibrary);
+    auto* lib = new QVBoxLayout(FPanelLibrary);
+    lib->setContentsMargins(0, 0, 0, 0);
+    lib->setSpacing(0);
+    FMenuBar = new QMenuBar(FPanelLibrary);
+    FMenuBar->setObjectName("MainMenu");
+    FMenuBar->setFixedHeight(28);
+    FMenuBar->setNativeMenuBar(false);
+    FMenuBar->hide();
+    lib->addWidget(FMenuBar);
+
+    // PanelLocal: the targets column and the catalog, split by Spl1
+    FSplitter = new QSplitter(Qt::Horizontal, FPanelLibrary);
+    FSplitter->setObjectName("Spl1");
+    FSplitter->setChildrenCollapsible(false);
+    lib->addWidget(FSplitter, 1);
+
+    FTargetPanel = new QWidget(FSplitter);
+    FTargetPanel->setObjectName("FrameTargetsEx1");
+    auto* left = new QVBoxLayout(FTargetPanel);
+    left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(0);
+#if FV_HAVE_TARGETS_FRAME
+    FTargets = new TFrameTargetsEx(FTargetPanel);
+    left->addWidget(FTargets, 1);
+#else
+    left->addStretch(1);
+#endif
+    FPanelAbort = new QWidget(FTargetPanel);
+    FPanelAbort->setObjectName("PanelAbort");
+    auto* abort = new QHBoxLayout(FPanelAbort);
+    abort->setContentsMargins(4, 2, 4, 2);
+    FAbortText = new QLabel(QStringLiteral("　写真を検索して登録しています。"), FPanelAbort);
+    FAbortText->setWordWrap(true);
+    FBtnAbort = new QPushButton(QStringLiteral("中止"), FPanelAbort);
+    FBtnAbort->setObjectName("BtnAbort");
+    abort->addWidget(FAbortText, 1);
+    abort->addWidget(FBtnAbort);
+    FPanelAbort->hide();
+    left->addWidget(FPanelAbort);
+    FTargetPanel->setMinimumWidth(120);
+
+    FPanelCatalog = new QWidget(FSplitter);
+    FPanelCatalog->setObjectName("PanelCatalog");
+    auto* right = new QVBoxLayout(FPanelCatalog);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(0);
+    FToolBar = new QToolBar(FPanelCatalog);
+    FToolBar->setObjectName("ToolBarMain");
+    FToolBar->setFixedHeight(28);
+    FToolBar->setIconSize(QSize(16, 16));
+    // a lighter and a darker shade of the targets' colour
+    QColor base = FTargetPanel->palette().color(QPalette::Window);
+    FToolBar->setStyleSheet(QStringLiteral("QToolBar#ToolBarMain { border: 0; background: qlineargradient(x1:0, y1:0, x2:0, "
+                                           "y2:1, stop:0 %1, stop:1 %2); }")
+                                .arg(base.lighter(112).name(), base.darker(112).name()));
+    right->addWidget(FToolBar);
+    FCatalog = new TFrameCatalogView(FPanelCatalog);
+    FCatalog->setObjectName("FrameCatalogView1");
+    right->addWidget(FCatalog, 1);
+    FSplitter->setStretchFactor(0, 0);
+    FSplitter->setStretchFactor(1, 1);
+    FSplitter->setSizes({kTargetPanelWidth, 1024 - kTargetPanelWidth});
+
+    FProgress = new QProgressBar(FCatalog->StatusBar());
+    FProgress->setObjectName("PBar1");
     FProgress->setRange(0, 100);
     FProgress->setMaximumWidth(200);
     FProgress->hide();
-    statusBar()->addPermanentWidget(FProgress);
+    FCatalog->StatusBar()->addPermanentWidget(FProgress);
 
-    // the engine master's progress: shown exactly while work is active
+    CreateActions();
+    BuildMenus();
+    BuildToolBar();
+    BuildPopup();
+
+    // the skin: the library tab first; the home page's tab waits for its frame, the music tab for its command
+    SetNetTabEnabled(false);
+    SetBgmTabEnabled(false);
+    ApplyMinimumSize();
+
+    // the engine master's progress: shown exactly while work is active and the status bar shows
     if (TThreadMaster* m = CorvaThreadMaster()) {
         m->StartWatcher(std::string(kMainWindowClassName) + kApplicationTitle,
                         [this](bool active, int percent) { ShowProgress(active, percent); });
     }
+    qApp->installEventFilter(this);
+    FIdleTimer.setInterval(kIdleIntervalMs);
+    connect(&FIdleTimer, &QTimer::timeout, this, &TFolvaneMain2::IdleStep);
 }
 
 TFolvaneMain2::~TFolvaneMain2() {
+    qApp->removeEventFilter(this);
+    FIdleTimer.stop();
     if (FServer) FServer->Stop();
     if (TThreadMaster* m = CorvaThreadMaster()) m->StopWatcher();
+    FCatalog->OnFocusChanged = nullptr;
+    FCatalog->OnFolderShown = nullptr;
+    FCatalog->OnListLoaded = nullptr;
+    FCatalog->SetListingStarter(nullptr);
+    FCatalog->SetThumbnailRequest(nullptr);
+    FMaker.reset();
+}
+
+void TFolvaneMain2::ApplyMinimumSize() {
+    // 1024 x 768 at least, each clipped to the work area; a window larger than the area fills it
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    setMinimumSize(std::min(1024, area.width()), std::min(768, area.height()));
+    QRect g = geometry();
+    if (area.width() < g.width()) g.setRect(area.x(), g.y(), area.width(), g.height());
+    if (area.height() < g.height()) g.setRect(g.x(), area.y(), g.width(), area.height());
+    if (g != geometry()) setGeometry(g);
 }
 
 void TFolvaneMain2::ShowProgress(bool active, int percent) {
-    if (!statusBar()->isVisible()) return;
+    if (!FCatalog->StatusBar()->isVisible()) return;
     FProgress->setValue(percent);
     FProgress->setVisible(active);
 }
+
+// ---------------------------------------------------------------------------------------------
+// second starts and the command queue
 
 void TFolvaneMain2::StartListening(const std::string& socketPath) {
     FServer = std::make_unique<TForwardServer>();
@@ -98,7 +223,7 @@ void TFolvaneMain2::ReceiveForwarded(const std::string& text, bool hasData) {
         FPending.push_back(text);
     }
     emit commandQueued();
-    QMetaObject::invokeMethod(this, &TFolvaneMain2::ProcessPendingCommands, Qt::QueuedConnection);
+    if (FProcessor) QMetaObject::invokeMethod(this, &TFolvaneMain2::ProcessCommandQueue, Qt::QueuedConnection);
 }
 
 std::deque<std::string> TFolvaneMain2::PendingCommands() const {
@@ -116,31 +241,508 @@ bool TFolvaneMain2::TakePendingCommand(std::string& out) {
 
 void TFolvaneMain2::SetCommandProcessor(std::function<void(const std::string&)> proc) {
     FProcessor = std::move(proc);
-    QMetaObject::invokeMethod(this, &TFolvaneMain2::ProcessPendingCommands, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &TFolvaneMain2::ProcessCommandQueue, Qt::QueuedConnection);
 }
 
-void TFolvaneMain2::ProcessPendingCommands() {
-    if (!FProcessor || FClosing) return;  // without a processor the commands wait in the queue
-    std::string cmd;
-    while (TakePendingCommand(cmd)) {
-        try {
-            FProcessor(cmd);
-        } catch (const std::exception& e) {
-            WriteLogFailed("TFolvaneMain2.ProcessPendingCommands", e);
+void TFolvaneMain2::ProcessCommandQueue() {
+    if (FClosing || FBusy) return;
+    if (FProcessor) {
+        std::string cmd;
+        while (TakePendingCommand(cmd)) {
+            try {
+                FProcessor(cmd);
+            } catch (const std::exception& e) {
+                WriteLogFailed("TFolvaneMain2.ProcessPendingCommands", e);
+            }
         }
+        return;
+    }
+    if (!FReady) return;
+    std::string cmd;
+    if (!TakePendingCommand(cmd)) return;
+    try {
+        ProcessLibraryCommand(cmd);
+    } catch (const std::exception& e) {
+        WriteLogFailed("TFolvaneMain2.ProcessCommandQueue", e);
+    }
+}
+
+void TFolvaneMain2::ProcessLibraryCommand(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.find("mode=callax") != std::string::npos) {
+        // a page script call: it belongs to the home page, which this window does not show yet
+        WriteLogText("TFolvaneMain2.ProcessCommandQueue", "Ignored ( " + text + " )");
+        return;
+    }
+    // the mode item of the comma-separated key=value list
+    int mode = -1;
+    for (std::string item : SplitCommaText(text)) {
+        if (item.size() >= 2 && item.front() == '"' && item.back() == '"') item = item.substr(1, item.size() - 2);
+        auto eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = item.substr(0, eq);
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (key == "mode") mode = ModeFromName(item.substr(eq + 1));
+    }
+    switch (mode) {
+        case fvmCreateFolvane:
+        case fvmAppendFolvane:
+        case fvmStartCreateFolvane:
+        case fvmStartAppendFolvane:
+        case fvmStartChangeJacket:
+        case fvmStartChangeBodyIcon:
+            SetToolMode(tmNone);
+            SetActiveTab(1);
+            break;
+        case fvmStartAppendFolvaneBgm:
+            SetActiveTab(2);
+            break;
+        case fvmClose:
+            FCloseRequested = true;
+            break;
+        default:
+            // page and session commands are the service's; nothing for the library to do
+            WriteLogText("TFolvaneMain2.ProcessCommandQueue", "Not a library command ( " + text + " )");
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// set-up
+
+void TFolvaneMain2::showEvent(QShowEvent* e) {
+    TSkinForm::showEvent(e);
+    if (!FShownOnce) {
+        FShownOnce = true;
+        FormShow();
+    }
+}
+
+void TFolvaneMain2::FormShow() {
+    try {
+        FDebugMode = FVApiParams().DebugMode();
+        FDebugInfoAllowed = FVApiParams().DebugInfoAllowed();
+    } catch (const std::exception&) {
+        FDebugMode = FDebugInfoAllowed = false;
+    }
+    // the catalog: listing threads, the thumbnail cache and maker, the updater's change events
+    if (CorvaEngineExists()) {
+        FCatalog->SetListingStarter([this](TCustomFolder* f, uint64_t ticket) { StartListing(f, ticket); });
+        if (TCatalogImageCacheMaster* cache = CorvaImageCache()) {
+            FCatalog->SetImageCache(cache);
+            FCatalog->SetThumbnailRequest(
+                [this](const std::vector<TCatalogItem*>& items, int size) { RequestThumbnails(items, size); });
+        }
+        if (CatalogUpdaterRunning()) FCatalog->Start();
+    }
+    auto viewFocus = FCatalog->OnFocusChanged;
+    FCatalog->OnFocusChanged = [this, viewFocus](TCatalogItem* item) {
+        if (viewFocus) viewFocus(item);
+        CatalogFocusChanged(item);
+    };
+    FCatalog->OnFolderShown = [this](TCustomFolder* f) { CatalogFolderShown(f); };
+    FCatalog->OnListLoaded = [this](TCustomFolder* f, int count) { CatalogListLoaded(f, count); };
+#if FV_HAVE_TARGETS_FRAME
+    connect(FTargets, &TFrameTargetsEx::folderChosen, this, &TFolvaneMain2::FolderChosen);
+    connect(FTargets, &TFrameTargetsEx::dateChosen, this, &TFolvaneMain2::DateChosen);
+    connect(FTargets, &TFrameTargetsEx::filterResetRequested, this, [this] {
+        if (FReady && Action("AcShowMarkOnly")->isChecked()) Action("AcShowMarkOnly")->trigger();
+    });
+    if (CorvaEngineExists()) FTargets->Setup();
+#endif
+    connect(FBtnAbort, &QPushButton::clicked, this, [this] { FPanelAbort->hide(); });
+
+    FSplitter->setSizes({kTargetPanelWidth, std::max(1, FSplitter->width() - kTargetPanelWidth)});
+    try {
+        LoadWindowSettings();
+    } catch (const std::exception& e) {
+        WriteLogFailed(std::string(kMainWindowClassName) + ".LoadWindowSettings", e);
+    }
+    ShowViewer(false);
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    // corrections changed on the shown photo: its automatic-correction check follows
+    if (CatalogUpdaterRunning()) {
+        QPointer<TFolvaneMain2> self(this);
+        RegisterCatalogUpdateEvent(this, kMainWindowClassName, true, [self](TCatalogItem* item, uint8_t type) {
+            if (!self || type != cuCorrections || item != self->CurrentItem()) return;
+            self->Action("AcImageAutoCont")->setChecked(item->GetCorrection().Filter3 == '#');
+        }, 1);
+    }
+    RunFirstStartTasks();
+    FReady = true;
+    try {
+        SetTitleBandShown(FVApiParams().DispFrame());
+    } catch (const std::exception&) {
+        // without the parameter store the band stays as it is
+    }
+    SetActiveTab(1);
+    SetupActions();
+    FIdleTimer.start();
+}
+
+void TFolvaneMain2::RunFirstStartTasks() {
+    TFolvaneConfigItem* config = CorvaConfig();
+    TAlbumList* albums = CorvaAlbums();
+    if (!config || !albums) return;
+    if (!config->GetShortCutCreated()) {
+        // the desktop entries of this platform come with the program's installation
+        config->SetShortCutCreated(true);
+    }
+    if (!config->GetSampleTagAdded()) {
+        try {
+            AddSampleTags(albums);
+        } catch (const std::exception& e) {
+            WriteLogFailed("AddSampleTag", e);
+        }
+        config->SetSampleTagAdded(true);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// catalog link
+
+void TFolvaneMain2::StartListing(TCustomFolder* folder, uint64_t ticket) {
+    auto* t = new TListupItemsThreadEx();
+    t->SetTarget(folder);
+    // albums list themselves only; calendar nodes with every day below them
+    t->SetDepthCode(folder->GetCategory() == 3 ? 3 : 0);
+    t->SetKinds(static_cast<TKindSet>(FCatalog->ListingOptions()));
+    t->SetDropGone(true);
+    t->SetSynchronize(true);
+    t->SetFreeOnTerminate(true);
+    QPointer<TFrameCatalogView> view(FCatalog);
+    t->SetReportProc(
+        [view, ticket](void*, TListupItemsThreadEx*, TItemList& list, uint8_t stage, int) {
+            if (!view) return;
+            if (stage == lsStarted)
+                view->DeliverListing(ticket, {}, 0, false);
+            else
+                view->DeliverListing(ticket, list, 2, true);
+        },
+        nullptr);
+    if (TThreadMaster* m = CorvaThreadMaster()) m->RegisterThread(t);
+    t->Start();
+}
+
+void TFolvaneMain2::RequestThumbnails(const std::vector<TCatalogItem*>& items, int size) {
+    TCatalogImageCacheMaster* cache = CorvaImageCache();
+    if (!cache || FClosing) return;
+    if (!FMaker) {
+        FMaker = std::make_unique<TCacheImageMaker>(cache, true);
+        FMaker->Start();
+    }
+    FMaker->Request(items, size, size != FMakerSize);
+    FMakerSize = size;
+}
+
+TCatalogItem* TFolvaneMain2::CurrentItem() const { return FCatalog->FocusedItem(); }
+TCustomFolder* TFolvaneMain2::ShownFolder() const { return FCatalog->Folder(); }
+bool TFolvaneMain2::IsViewerShown() const { return FCatalog->IsViewerOpen(); }
+
+void TFolvaneMain2::CatalogFocusChanged(TCatalogItem* item) {
+    if (!FReady || !item) return;
+    double date = item->GetShootingDate();
+    if (date > 0) {
+        if (TFolvaneConfigItem* c = CorvaConfig()) c->SetLastViewDate(date);
+    }
+    Action("AcImageAutoCont")->setChecked(item->GetCorrection().Filter3 == '#');
+    Action("AcImageMarkChange")->setChecked(item->IsMarked());
+}
+
+void TFolvaneMain2::CatalogFolderShown(TCustomFolder* folder) {
+    if (!FReady && !FHistoryOn) return;
+    if (FHistoryOn && folder) {
+        if (THistoryList* h = CorvaHistorys()) h->Add(folder);
+    }
+    emit folderShown(folder);
+}
+
+void TFolvaneMain2::CatalogListLoaded(TCustomFolder*, int) {
+    if (FPendingViewDate > 0) {
+        FCatalog->ScrollToDay(FPendingViewDate);
+        FPendingViewDate = 0;
+    }
+}
+
+void TFolvaneMain2::FolderChosen(TCustomFolder* folder) {
+    if (!FReady || !folder) return;
+    if (folder->GetCategory() == 2 && folder->GetAlbumType() == atTags && folder == FCatalog->Folder()) {
+        // a tag folder is shown afresh so that the catalog reloads
+        FCatalog->SetFolder(nullptr);
+    }
+    FCatalog->SetFolder(folder);
+    SetupActions();
+}
+
+void TFolvaneMain2::DateChosen(double day) {
+    if (!FReady) return;
+    FCatalog->ScrollToDay(std::floor(day));
+}
+
+void TFolvaneMain2::NotifyItemChanged(TCatalogItem* item, int code) {
+    if (CatalogUpdaterRunning())
+        RaiseCatalogUpdateEvent(item, static_cast<uint8_t>(code));
+    else
+        FCatalog->CatalogItemChanged(item, code);
+}
+
+void TFolvaneMain2::SetMarkOnly(bool on) {
+    FQuery = FCatalog->Filter();
+    FQuery.MarkedOnly = on;
+    FCatalog->SetFilter(FQuery);
+    FCatalog->SetFiltering(on);
+}
+
+void TFolvaneMain2::AutoContChanged(bool on) {
+    TCatalogItem* item = CurrentItem();
+    if (!item) return;
+    TCorrectionRecord r = item->GetCorrection();
+    r.Filter3 = on ? '#' : 0;
+    bool any = r.Brightness || r.Contrast || r.Red || r.Green || r.Blue || r.Filter1 || r.Filter2;
+    r.Enabled = (any || r.Gamma != 100 || r.Filter3 == '#') ? 1 : 0;
+    item->SetCorrection(r);
+    NotifyItemChanged(item, cuCorrections);
+}
+
+// ---------------------------------------------------------------------------------------------
+// commands
+
+void TFolvaneMain2::ShowFolder(TCustomFolder* folder) {
+    if (!folder) return;
+#if FV_HAVE_TARGETS_FRAME
+    if (FTargets) FTargets->SelectFolder(folder);
+#endif
+    if (FCatalog->Folder() != folder) FCatalog->SetFolder(folder);
+    switch (folder->GetCategory()) {
+        case 1: Action("AcShowFolder")->setChecked(true); break;
+        case 2: Action("AcShowAlbum")->setChecked(true); break;
+        case 3: Action("AcShowCalendar")->setChecked(true); break;
+        default: break;
+    }
+}
+
+void TFolvaneMain2::ShowViewer(bool show) {
+    if (FCatalog->IsViewerOpen() != show) {
+        setUpdatesEnabled(false);
+        if (show)
+            FCatalog->OpenViewer();
+        else
+            FCatalog->CloseViewer();
+        setUpdatesEnabled(true);
+    }
+    SetupActions();  // the buttons and shortcuts follow the viewer
+}
+
+void TFolvaneMain2::SetToolMode(int mode) {
+    if (mode == FToolMode || mode < tmNone || mode > tmPrint) return;
+    setUpdatesEnabled(false);
+    int old = FToolMode;
+    FToolMode = mode;
+    Action("AcToolExifInfo")->setChecked(mode == tmExifInfo);
+    Action("AcToolEffect")->setChecked(mode == tmEffect);
+    Action("AcToolPrint")->setChecked(mode == tmPrint);
+    if (old == tmPrint || mode == tmPrint) {
+        ShowViewer(false);
+        if (mode == tmPrint && FCatalog->Viewer()->SizeMode() == vsmActual) Action("AcImageFitWindow")->trigger();
+        FTargetPanel->setVisible(mode != tmPrint);
+        FToolBar->setVisible(mode != tmPrint);
+        FMenuBar->setVisible(Action("AcDebugShowMainMenu")->isChecked() && mode != tmPrint);
+    }
+    FCatalog->SetViewerMode(mode == tmPrint ? 2 : 0);
+    if (mode == tmPrint) FCatalog->OpenViewer();
+    setUpdatesEnabled(true);
+    SetupActions();
+}
+
+void TFolvaneMain2::JumpHistory(bool forward) {
+    if (!FReady) return;
+    if (ActiveTab() != 1) return;  // the home page keeps its own history; the music tab has none
+    THistoryList* h = CorvaHistorys();
+    if (!h || FToolMode == tmPrint) return;
+    TCustomFolder* f = nullptr;
+    if (forward && h->CanForward())
+        f = h->Forward();
+    else if (!forward && h->CanBack())
+        f = h->Back();
+    if (!f) return;
+    // stepping does not record a new entry
+    bool was = FHistoryOn;
+    FHistoryOn = false;
+    ShowFolder(f);
+    FHistoryOn = was;
+    SetupActions();
+}
+
+void TFolvaneMain2::ShowUpdate() {
+    if (!FReady || ActiveTab() == 0) return;
+    if (FToolMode == tmPrint) {
+        FCatalog->Viewer()->Reload();
+        return;
+    }
+#if FV_HAVE_TARGETS_FRAME
+    // the active tree re-reads through the folder events; the catalog lists again
+#endif
+    FCatalog->Refresh();
+}
+
+void TFolvaneMain2::BackClick() { Action("AcJumpHistoryPrev")->trigger(); }
+void TFolvaneMain2::ForwardClick() { Action("AcJumpHistoryNext")->trigger(); }
+void TFolvaneMain2::RefreshClick() { Action("AcShowUpdate")->trigger(); }
+void TFolvaneMain2::HelpClick() { Action("AcHelpShow")->trigger(); }
+
+void TFolvaneMain2::CanChangeTab(int, bool& allow) {
+    if (FBusy) allow = false;
+}
+
+void TFolvaneMain2::TabChanged(int newTab) {
+    if (newTab == 1) {
+        FPanelLibrary->raise();
+        FLibTabEntered = true;
+    }
+    SetupActions();
+}
+
+void TFolvaneMain2::ShowHelp() {
+    std::string url;
+    try {
+        url = FVApiParams().HelpUrl();
+    } catch (const std::exception&) {
+        url.clear();
+    }
+    if (url.empty()) {
+        FDialogs.Beep();
+        return;
+    }
+    FDialogs.OpenUrl(QString::fromStdString(url));
+}
+
+void TFolvaneMain2::ShowAbout() {
+    auto* about = new TSplashForm(0, this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowModality(Qt::ApplicationModal);
+    about->show();
+}
+
+void TFolvaneMain2::ShowCacheSettings() {
+    TFolvaneConfigItem* config = CorvaConfig();
+    if (!config) return;
+    TCacheSizeForm form(this);
+    form.SetValues(config->GetCacheKind(), config->GetCacheMaxSizeMB());
+    if (form.exec() != QDialog::Accepted) return;
+    TCacheSizeForm::TResult r = form.Apply(*config);
+    if (r == TCacheSizeForm::crChanged)
+        FDialogs.Information(QString::fromUtf8(kCacheChangedText).replace("\r\n", "\n"));
+    else
+        FDialogs.Warning(QString::fromUtf8(kCacheUnchangedText));
+}
+
+// ---------------------------------------------------------------------------------------------
+// idle
+
+void TFolvaneMain2::IdleStep() {
+    if (!FReady || FClosing) return;
+    if (gFirstIdle) {
+        gFirstIdle = false;
+        try {
+            FirstIdle();
+        } catch (const std::exception& e) {
+            WriteLogFailed(std::string(kMainWindowClassName) + ".FirstIdle", e);
+        }
+        return;
+    }
+    if (FCloseRequested) {
+        FCloseRequested = false;
+        close();
+        return;
+    }
+    if (FUpdaterChanged) {
+        FUpdaterChanged = false;
+        FCatalog->Refresh();
+        return;
+    }
+    if (FLibTabEntered) {
+        FLibTabEntered = false;
+        return;
+    }
+    ProcessCommandQueue();
+    SetupActions();
+}
+
+void TFolvaneMain2::FirstIdle() {
+    TCustomFolder* start = nullptr;
+    TCalendarRoot* calendar = CorvaCalendars();
+    if (THistoryList* h = CorvaHistorys()) start = h->GetCurrent();
+    if (!start) start = calendar;
+    // a disk folder that has gone since the last run falls back to the calendar
+    if (start && start->GetCategory() == 1 && !DirectoryExists(start->GetFullName())) {
+        WriteLogText(std::string(kMainWindowClassName) + ".FirstIdle", "Start folder not found ( " + start->GetFullName() + " )");
+        start = calendar;
+    }
+    if (start && start->GetCategory() == 3) {
+        double last = 0;
+        if (TFolvaneConfigItem* c = CorvaConfig()) last = c->GetLastViewDate();
+        if (last > 0) FPendingViewDate = std::floor(last);
+    }
+    if (start) ShowFolder(start);
+    FHistoryOn = true;
+    if (start) {
+        if (THistoryList* h = CorvaHistorys()) h->Add(start);
+    }
+    SetActiveTab(1);
+    SetupActions();
+}
+
+// ---------------------------------------------------------------------------------------------
+// closing
+
+bool TFolvaneMain2::FormCloseQuery() {
+    if (FClosed) return true;
+    FReady = false;
+    FIdleTimer.stop();
+    if (CatalogUpdaterRunning()) UnRegisterCatalogUpdateEvent(this, 1);
+    try {
+        SaveWindowSettings();
+    } catch (const std::exception& e) {
+        WriteLogFailed(std::string(kMainWindowClassName) + ".SaveWindowSettings", e);
+    }
+    if (TFolvaneConfigItem* c = CorvaConfig()) {
+        try {
+            c->SaveToRegistry();
+        } catch (const std::exception& e) {
+            WriteLogFailed(std::string(kMainWindowClassName) + ".FormCloseQuery", e);
+        }
+    }
+    hide();
+    FCatalog->OnFocusChanged = nullptr;
+    FCatalog->OnFolderShown = nullptr;
+    FCatalog->OnListLoaded = nullptr;
+    FCatalog->SetThumbnailRequest(nullptr);
+    FCatalog->CloseViewer();
+    FMaker.reset();
+    FCatalog->Stop();
+    StopAllThreads();
+    FClosed = true;
+    return true;
+}
+
+void TFolvaneMain2::StopAllThreads() {
+    if (FServer) FServer->Stop();  // no second start reaches a closing window
+    if (TThreadMaster* m = CorvaThreadMaster()) {
+        m->TerminateAll();
+        m->RestartWatcher(std::string(kMainWindowClassName) + kApplicationTitle, nullptr);
+        // the workers may still report to the UI: keep the loop running until they are gone
+        while (m->GetThreadCount() > 0) QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
 }
 
 void TFolvaneMain2::closeEvent(QCloseEvent* e) {
     if (!FClosing) {
-        FClosing = true;
-        if (FServer) FServer->Stop();  // no second start reaches a closing window
-        if (TThreadMaster* m = CorvaThreadMaster()) {
-            m->TerminateAll();
-            m->RestartWatcher(std::string(kMainWindowClassName) + kApplicationTitle, nullptr);
-            // the workers may still report to the UI: keep the loop running until they are gone
-            while (m->GetThreadCount() > 0) QApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (!FormCloseQuery()) {
+            e->ignore();
+            return;
         }
+        FClosing = true;
     }
     e->accept();
     emit closed();

@@ -1,21 +1,62 @@
 #pragma once
-// The main window. Here: the window a second start reaches (restore, raise, forwarded command
-// texts into the queue of pending commands), the progress display of the worker threads, and
-// a close that waits for the workers while the interface stays responsive.
+// The main window on the skinned frame: the library page (targets column on the left with its
+// splitter and abort panel, toolbar and catalog view on the right, the menu bar on request), the
+// command set with its enabling rules recomputed on idle, key routing, the layout kept in the
+// configuration store, the idle state machine with the first-start steps, the queue of commands
+// that other starts of the program forward, and a close that waits for the workers.
+#include <QAction>
 #include <QLabel>
-#include <QMainWindow>
+#include <QPointer>
 #include <QProgressBar>
+#include <QTimer>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include "library/catalog_list.h"
+#include "ui/skin_form.h"
+
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QSplitter;
+class QToolBar;
+class QToolButton;
 
 namespace fv {
 
 class TForwardServer;
+class TFrameCatalogView;
+class TCustomFolder;
+class TCatalogItem;
+class TCacheImageMaker;
+class TFolvaneConfigItem;
+class TAlbumList;
+struct TWindowPlacement;
+#if __has_include("ui/frame_targets.h")
+#define FV_HAVE_TARGETS_FRAME 1
+class TFrameTargetsEx;
+#else
+#define FV_HAVE_TARGETS_FRAME 0
+#endif
 
-class TFolvaneMain2 : public QMainWindow {
+// tool modes
+enum : int { tmNone = 0, tmExifInfo = 1, tmEffect = 2, tmPrint = 3 };
+
+// The boxes the window shows; tests replace them.
+struct TMainDialogs {
+    std::function<void(const QString& text)> Information;
+    std::function<void(const QString& text)> Warning;
+    std::function<bool(const QString& text)> AskWarning;  // Yes/No, true for Yes
+    std::function<void()> Beep;
+    std::function<bool(const QString& url)> OpenUrl;
+};
+
+class TFolvaneMain2 : public TSkinForm {
     Q_OBJECT
 public:
     explicit TFolvaneMain2(QWidget* parent = nullptr);
@@ -28,28 +69,167 @@ public:
     std::deque<std::string> PendingCommands() const;
     // takes the oldest pending command; false when none is queued
     bool TakePendingCommand(std::string& out);
-    // The processor of queued commands; called on the UI thread for each queued text.
+    // Replaces the built-in processing of queued commands (tests); called on the UI thread.
     void SetCommandProcessor(std::function<void(const std::string&)> proc);
 
     QProgressBar* ProgressBar() const { return FProgress; }
+    TFrameCatalogView* CatalogView() const { return FCatalog; }
+#if FV_HAVE_TARGETS_FRAME
+    TFrameTargetsEx* TargetsFrame() const { return FTargets; }
+#endif
+    QWidget* TargetPanel() const { return FTargetPanel; }
+    QWidget* PanelAbort() const { return FPanelAbort; }
+    QToolBar* ToolBarMain() const { return FToolBar; }
+    QMenuBar* MainMenu() const { return FMenuBar; }
+    QMenu* PopupMenu() const { return FPopup; }
+    QSplitter* Splitter() const { return FSplitter; }
+    // an action by its name ("AcShowViewer"); null for an unknown name
+    QAction* Action(const QString& name) const;
+    const std::map<QString, QAction*>& Actions() const { return FActions; }
+    TMainDialogs& Dialogs() { return FDialogs; }
+
+    // the state of the window
+    bool Ready() const { return FReady; }
+    int ToolMode() const { return FToolMode; }
+    bool IsViewerShown() const;
+    TCustomFolder* ShownFolder() const;
+    TCatalogItem* CurrentItem() const;
+    double PendingViewDate() const { return FPendingViewDate; }
+    bool Busy() const { return FBusy; }
+    void SetBusy(bool on) { FBusy = on; }
+
+    // the commands
+    void ShowFolder(TCustomFolder* folder);
+    void ShowViewer(bool show);
+    void SetToolMode(int mode);
+    void JumpHistory(bool forward);
+    void ShowUpdate();
+    void SetupActions();
+    // one pass of the idle state machine (runs from the idle timer)
+    void IdleStep();
+    // the first-start set-up of the shown window (runs once, from the first show)
+    void FormShow();
+    // the layout and view settings from and to the configuration item (the engine's when null)
+    void LoadWindowSettings(TFolvaneConfigItem* config = nullptr);
+    void SaveWindowSettings(TFolvaneConfigItem* config = nullptr);
+    // the key routing: may this key be a shortcut with that widget focused?
+    bool KeyMayBeShortcut(int key, Qt::KeyboardModifiers mods, QWidget* focus) const;
+    // the dialog of the thumbnail cache settings (AcToolUseFileCache)
+    void ShowCacheSettings();
+    void ShowHelp();
+    void ShowAbout();
+    // asks whether the window may close; on yes the shut-down runs (settings saved, workers ended)
+    bool FormCloseQuery();
+
+    static constexpr int kTargetPanelWidth = 240;
+    static constexpr int kMinTargetPanelWidth = 200;
 
 signals:
     void closed();
     void commandQueued();
+    void folderShown(fv::TCustomFolder* folder);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* o, QEvent* e) override;
+    void BackClick() override;
+    void ForwardClick() override;
+    void RefreshClick() override;
+    void HelpClick() override;
+    void CanChangeTab(int newTab, bool& allow) override;
+    void TabChanged(int newTab) override;
 
 private:
-    void ProcessPendingCommands();
+    // building (main_actions.cpp)
+    QAction* AddAction(const char* name, const QString& caption, std::initializer_list<QKeySequence> keys,
+                       std::function<void()> handler, bool checkable = false);
+    void CreateActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildPopup();
+    void UpdateTrashCaptions(bool tagFolder);
+    void UpdateJumpTagMenu();
+    // catalog link (main_window.cpp)
+    void StartListing(TCustomFolder* folder, uint64_t ticket);
+    void RequestThumbnails(const std::vector<TCatalogItem*>& items, int size);
+    void CatalogFocusChanged(TCatalogItem* item);
+    void CatalogFolderShown(TCustomFolder* folder);
+    void CatalogListLoaded(TCustomFolder* folder, int count);
+    void FolderChosen(TCustomFolder* folder);
+    void DateChosen(double day);
+    void SetMarkOnly(bool on);
+    void AutoContChanged(bool on);
+    void CatalogOperation(int scope, int code);
+    void NotifyItemChanged(TCatalogItem* item, int code);
     void ShowProgress(bool active, int percent);
+    void ApplyMinimumSize();
+    // idle branches
+    void FirstIdle();
+    void RunFirstStartTasks();
+    void ProcessCommandQueue();
+    void ProcessLibraryCommand(const std::string& text);
+    void StopAllThreads();
+
     std::unique_ptr<TForwardServer> FServer;
     mutable std::mutex FQueueLock;
     std::deque<std::string> FPending;
     std::function<void(const std::string&)> FProcessor;
     QProgressBar* FProgress = nullptr;
-    QLabel* FStatus = nullptr;
     bool FClosing = false;
+    bool FClosed = false;
+
+    // layout
+    QWidget* FPanelLibrary = nullptr;
+    QMenuBar* FMenuBar = nullptr;
+    QSplitter* FSplitter = nullptr;
+    QWidget* FTargetPanel = nullptr;
+    QWidget* FPanelAbort = nullptr;
+    QPushButton* FBtnAbort = nullptr;
+    QLabel* FAbortText = nullptr;
+    QWidget* FPanelCatalog = nullptr;
+    QToolBar* FToolBar = nullptr;
+    QAction* FBtnShowViewer = nullptr;
+    QAction* FBtnMarkChange = nullptr;
+    QAction* FSplViewer = nullptr;
+    QAction* FSplRotate = nullptr;
+    QAction* FSplTray = nullptr;
+    QMenu* FPopup = nullptr;
+    QMenu* FPopupDebug = nullptr;
+    QAction* FPopupDebugSep = nullptr;
+    QMenu* FJumpTagMenu = nullptr;
+    TFrameCatalogView* FCatalog = nullptr;
+#if FV_HAVE_TARGETS_FRAME
+    TFrameTargetsEx* FTargets = nullptr;
+#endif
+    std::map<QString, QAction*> FActions;
+    TMainDialogs FDialogs;
+
+    // state
+    bool FReady = false;
+    bool FShownOnce = false;
+    int FToolMode = tmNone;
+    bool FBusy = false;
+    bool FCloseRequested = false;
+    bool FUpdaterChanged = false;
+    bool FLibTabEntered = false;
+    bool FHistoryOn = false;
+    double FPendingViewDate = 0;
+    bool FDebugMode = false;
+    bool FDebugInfoAllowed = false;
+    TCatalogFilter FQuery;
+    QTimer FIdleTimer;
+    std::unique_ptr<TCacheImageMaker> FMaker;
+    int FMakerSize = 0;
+    TCatalogItem* FJumpTagItem = nullptr;
 };
+
+// Whether a stored window-placement record can be applied on screens with these work areas.
+bool PlacementUsable(const TWindowPlacement& p, const std::vector<QRect>& screens);
+// The eight sample tags of a first start, under the tag root (those present are kept).
+void AddSampleTags(TAlbumList* albums);
+
+// the process-wide first-idle flag (set again for tests that start a second window)
+void ResetFirstIdleFlag();
 
 }  // namespace fv
