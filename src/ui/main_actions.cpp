@@ -29,9 +29,7 @@
 #include "ui/common_images.h"
 #include "ui/frame_view.h"
 #include "ui/main_window.h"
-#if FV_HAVE_TARGETS_FRAME
 #include "ui/frame_targets.h"
-#endif
 
 namespace fv {
 
@@ -143,12 +141,7 @@ void TFolvaneMain2::CreateActions() {
     auto* targets = new QActionGroup(this);
     auto showFrame = [this](int kind) {
         return [this, kind] {
-#if FV_HAVE_TARGETS_FRAME
             if (FTargets) FTargets->ShowFrame(kind);
-#else
-            (void)kind;
-            (void)this;
-#endif
         };
     };
     targets->addAction(AddAction("AcShowFolder", QStringLiteral("フォルダを表示"), {Qt::Key_F3}, showFrame(1), true));

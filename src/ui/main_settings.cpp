@@ -86,13 +86,10 @@ void TFolvaneMain2::LoadWindowSettings(TFolvaneConfigItem* config) {
         if (p.ShowCmd == kShowMaximized) setWindowState(windowState() | Qt::WindowMaximized);
     }
     int w = config->GetTargetPanelW();
+    // a stored width at or below the least useful one is ignored: the design width stays
     if (w > kMinTargetPanelWidth) {
-        // the catalog keeps at least half of the window
-        w = std::min(w, std::max(kMinTargetPanelWidth + 1, FSplitter->width() / 2));
-        QList<int> sizes = FSplitter->sizes();
-        int total = sizes.value(0) + sizes.value(1);
-        if (total <= 0) total = width();
-        FSplitter->setSizes({w, std::max(1, total - w)});
+        FTargetPanelWidth = w;
+        ApplyTargetPanelWidth();
     }
 
     FCatalog->SetSortType(config->GetSortType());

@@ -39,9 +39,7 @@
 #include "ui/catalog_view.h"
 #include "ui/frame_view.h"
 #include "ui/splash_form.h"
-#if FV_HAVE_TARGETS_FRAME
 #include "ui/frame_targets.h"
-#endif
 
 namespace fv {
 
@@ -93,12 +91,8 @@ TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
     auto* left = new QVBoxLayout(FTargetPanel);
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(0);
-#if FV_HAVE_TARGETS_FRAME
     FTargets = new TFrameTargetsEx(FTargetPanel);
     left->addWidget(FTargets, 1);
-#else
-    left->addStretch(1);
-#endif
     FPanelAbort = new QWidget(FTargetPanel);
     FPanelAbort->setObjectName("PanelAbort");
     auto* abort = new QHBoxLayout(FPanelAbort);
@@ -343,17 +337,14 @@ void TFolvaneMain2::FormShow() {
     };
     FCatalog->OnFolderShown = [this](TCustomFolder* f) { CatalogFolderShown(f); };
     FCatalog->OnListLoaded = [this](TCustomFolder* f, int count) { CatalogListLoaded(f, count); };
-#if FV_HAVE_TARGETS_FRAME
     connect(FTargets, &TFrameTargetsEx::folderChosen, this, &TFolvaneMain2::FolderChosen);
     connect(FTargets, &TFrameTargetsEx::dateChosen, this, &TFolvaneMain2::DateChosen);
     connect(FTargets, &TFrameTargetsEx::filterResetRequested, this, [this] {
         if (FReady && Action("AcShowMarkOnly")->isChecked()) Action("AcShowMarkOnly")->trigger();
     });
     if (CorvaEngineExists()) FTargets->Setup();
-#endif
     connect(FBtnAbort, &QPushButton::clicked, this, [this] { FPanelAbort->hide(); });
 
-    FSplitter->setSizes({kTargetPanelWidth, std::max(1, FSplitter->width() - kTargetPanelWidth)});
     try {
         LoadWindowSettings();
     } catch (const std::exception& e) {
@@ -378,7 +369,18 @@ void TFolvaneMain2::FormShow() {
     }
     SetActiveTab(1);
     SetupActions();
+    // the column gets its width once the window has its first layout
+    QTimer::singleShot(0, this, [this] { ApplyTargetPanelWidth(); });
     FIdleTimer.start();
+}
+
+void TFolvaneMain2::ApplyTargetPanelWidth() {
+    QList<int> sizes = FSplitter->sizes();
+    int total = sizes.value(0) + sizes.value(1);
+    if (total <= 0) return;
+    // the catalog keeps at least half of the column pair
+    int w = std::min(FTargetPanelWidth, std::max(kMinTargetPanelWidth + 1, total / 2));
+    FSplitter->setSizes({w, std::max(1, total - w)});
 }
 
 void TFolvaneMain2::RunFirstStartTasks() {
@@ -510,9 +512,7 @@ void TFolvaneMain2::AutoContChanged(bool on) {
 
 void TFolvaneMain2::ShowFolder(TCustomFolder* folder) {
     if (!folder) return;
-#if FV_HAVE_TARGETS_FRAME
     if (FTargets) FTargets->SelectFolder(folder);
-#endif
     if (FCatalog->Folder() != folder) FCatalog->SetFolder(folder);
     switch (folder->GetCategory()) {
         case 1: Action("AcShowFolder")->setChecked(true); break;
@@ -580,9 +580,7 @@ void TFolvaneMain2::ShowUpdate() {
         FCatalog->Viewer()->Reload();
         return;
     }
-#if FV_HAVE_TARGETS_FRAME
     // the active tree re-reads through the folder events; the catalog lists again
-#endif
     FCatalog->Refresh();
 }
 
@@ -719,6 +717,8 @@ bool TFolvaneMain2::FormCloseQuery() {
     FCatalog->OnListLoaded = nullptr;
     FCatalog->SetThumbnailRequest(nullptr);
     FCatalog->CloseViewer();
+    disconnect(FTargets, nullptr, this, nullptr);
+    FTargets->Finish();
     FMaker.reset();
     FCatalog->Stop();
     StopAllThreads();

@@ -37,12 +37,7 @@ class TCacheImageMaker;
 class TFolvaneConfigItem;
 class TAlbumList;
 struct TWindowPlacement;
-#if __has_include("ui/frame_targets.h")
-#define FV_HAVE_TARGETS_FRAME 1
 class TFrameTargetsEx;
-#else
-#define FV_HAVE_TARGETS_FRAME 0
-#endif
 
 // tool modes
 enum : int { tmNone = 0, tmExifInfo = 1, tmEffect = 2, tmPrint = 3 };
@@ -74,10 +69,9 @@ public:
 
     QProgressBar* ProgressBar() const { return FProgress; }
     TFrameCatalogView* CatalogView() const { return FCatalog; }
-#if FV_HAVE_TARGETS_FRAME
     TFrameTargetsEx* TargetsFrame() const { return FTargets; }
-#endif
     QWidget* TargetPanel() const { return FTargetPanel; }
+    int WantedTargetPanelWidth() const { return FTargetPanelWidth; }
     QWidget* PanelAbort() const { return FPanelAbort; }
     QToolBar* ToolBarMain() const { return FToolBar; }
     QMenuBar* MainMenu() const { return FMenuBar; }
@@ -164,6 +158,7 @@ private:
     void NotifyItemChanged(TCatalogItem* item, int code);
     void ShowProgress(bool active, int percent);
     void ApplyMinimumSize();
+    void ApplyTargetPanelWidth();
     // idle branches
     void FirstIdle();
     void RunFirstStartTasks();
@@ -199,9 +194,7 @@ private:
     QAction* FPopupDebugSep = nullptr;
     QMenu* FJumpTagMenu = nullptr;
     TFrameCatalogView* FCatalog = nullptr;
-#if FV_HAVE_TARGETS_FRAME
     TFrameTargetsEx* FTargets = nullptr;
-#endif
     std::map<QString, QAction*> FActions;
     TMainDialogs FDialogs;
 
@@ -215,6 +208,7 @@ private:
     bool FLibTabEntered = false;
     bool FHistoryOn = false;
     double FPendingViewDate = 0;
+    int FTargetPanelWidth = kTargetPanelWidth;
     bool FDebugMode = false;
     bool FDebugInfoAllowed = false;
     TCatalogFilter FQuery;
