@@ -23,7 +23,6 @@
 #include "core/log.h"
 #include "core/startup.h"
 #include "core/threads.h"
-#include "image/cache_image_maker.h"
 #include "image/catalog_updater.h"
 #include "image/engine_image_cache.h"
 #include "library/album.h"
@@ -32,7 +31,6 @@
 #include "library/custom_folder.h"
 #include "library/history_list.h"
 #include "library/library_engine.h"
-#include "library/listup_thread.h"
 #include "platform/instance.h"
 #include "service/start_params.h"
 #include "ui/cache_size_form.h"
@@ -164,9 +162,6 @@ TFolvaneMain2::~TFolvaneMain2() {
     FCatalog->OnFocusChanged = nullptr;
     FCatalog->OnFolderShown = nullptr;
     FCatalog->OnListLoaded = nullptr;
-    FCatalog->SetListingStarter(nullptr);
-    FCatalog->SetThumbnailRequest(nullptr);
-    FMaker.reset();
 }
 
 void TFolvaneMain2::ApplyMinimumSize() {
@@ -321,15 +316,8 @@ void TFolvaneMain2::FormShow() {
         FDebugMode = FDebugInfoAllowed = false;
     }
     // the catalog: listing threads, the thumbnail cache and maker, the updater's change events
-    if (CorvaEngineExists()) {
-        FCatalog->SetListingStarter([this](TCustomFolder* f, uint64_t ticket) { StartListing(f, ticket); });
-        if (TCatalogImageCacheMaster* cache = CorvaImageCache()) {
-            FCatalog->SetImageCache(cache);
-            FCatalog->SetThumbnailRequest(
-                [this](const std::vector<TCatalogItem*>& items, int size) { RequestThumbnails(items, size); });
-        }
-        if (CatalogUpdaterRunning()) FCatalog->Start();
-    }
+    // (the catalog view lists and makes thumbnails with the engine's producers itself)
+    if (CorvaEngineExists() && CatalogUpdaterRunning()) FCatalog->Start();
     auto viewFocus = FCatalog->OnFocusChanged;
     FCatalog->OnFocusChanged = [this, viewFocus](TCatalogItem* item) {
         if (viewFocus) viewFocus(item);
@@ -403,40 +391,6 @@ void TFolvaneMain2::RunFirstStartTasks() {
 
 // ---------------------------------------------------------------------------------------------
 // catalog link
-
-void TFolvaneMain2::StartListing(TCustomFolder* folder, uint64_t ticket) {
-    auto* t = new TListupItemsThreadEx();
-    t->SetTarget(folder);
-    // albums list themselves only; calendar nodes with every day below them
-    t->SetDepthCode(folder->GetCategory() == 3 ? 3 : 0);
-    t->SetKinds(static_cast<TKindSet>(FCatalog->ListingOptions()));
-    t->SetDropGone(true);
-    t->SetSynchronize(true);
-    t->SetFreeOnTerminate(true);
-    QPointer<TFrameCatalogView> view(FCatalog);
-    t->SetReportProc(
-        [view, ticket](void*, TListupItemsThreadEx*, TItemList& list, uint8_t stage, int) {
-            if (!view) return;
-            if (stage == lsStarted)
-                view->DeliverListing(ticket, {}, 0, false);
-            else
-                view->DeliverListing(ticket, list, 2, true);
-        },
-        nullptr);
-    if (TThreadMaster* m = CorvaThreadMaster()) m->RegisterThread(t);
-    t->Start();
-}
-
-void TFolvaneMain2::RequestThumbnails(const std::vector<TCatalogItem*>& items, int size) {
-    TCatalogImageCacheMaster* cache = CorvaImageCache();
-    if (!cache || FClosing) return;
-    if (!FMaker) {
-        FMaker = std::make_unique<TCacheImageMaker>(cache, true);
-        FMaker->Start();
-    }
-    FMaker->Request(items, size, size != FMakerSize);
-    FMakerSize = size;
-}
 
 TCatalogItem* TFolvaneMain2::CurrentItem() const { return FCatalog->FocusedItem(); }
 TCustomFolder* TFolvaneMain2::ShownFolder() const { return FCatalog->Folder(); }
@@ -715,11 +669,9 @@ bool TFolvaneMain2::FormCloseQuery() {
     FCatalog->OnFocusChanged = nullptr;
     FCatalog->OnFolderShown = nullptr;
     FCatalog->OnListLoaded = nullptr;
-    FCatalog->SetThumbnailRequest(nullptr);
     FCatalog->CloseViewer();
     disconnect(FTargets, nullptr, this, nullptr);
     FTargets->Finish();
-    FMaker.reset();
     FCatalog->Stop();
     StopAllThreads();
     FClosed = true;

@@ -33,7 +33,6 @@ class TForwardServer;
 class TFrameCatalogView;
 class TCustomFolder;
 class TCatalogItem;
-class TCacheImageMaker;
 class TFolvaneConfigItem;
 class TAlbumList;
 struct TWindowPlacement;
@@ -145,8 +144,6 @@ private:
     void UpdateTrashCaptions(bool tagFolder);
     void UpdateJumpTagMenu();
     // catalog link (main_window.cpp)
-    void StartListing(TCustomFolder* folder, uint64_t ticket);
-    void RequestThumbnails(const std::vector<TCatalogItem*>& items, int size);
     void CatalogFocusChanged(TCatalogItem* item);
     void CatalogFolderShown(TCustomFolder* folder);
     void CatalogListLoaded(TCustomFolder* folder, int count);
@@ -213,8 +210,6 @@ private:
     bool FDebugInfoAllowed = false;
     TCatalogFilter FQuery;
     QTimer FIdleTimer;
-    std::unique_ptr<TCacheImageMaker> FMaker;
-    int FMakerSize = 0;
     TCatalogItem* FJumpTagItem = nullptr;
 };
 
