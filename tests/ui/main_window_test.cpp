@@ -1,0 +1,606 @@
+// The main window driven offscreen: the enabling rules on idle, key routing, the stored layout,
+// history, the first idle, the cache dialog, and one whole run on a library made by fvb scan.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QToolBar>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "core/config.h"
+#include "core/engine.h"
+#include "core/log.h"
+#include "image/engine_image_cache.h"
+#include "image/image_facts_provider.h"
+#include "library/image_facts.h"
+#include "library/album.h"
+#include "library/calendar.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "library/history_list.h"
+#include "library/library_engine.h"
+#include "platform/datetime.h"
+#include "ui/cache_size_form.h"
+#include "ui/calendar_grid.h"
+#include "ui/catalog_view.h"
+#include "ui/frame_target_calendar.h"
+#include "ui/frame_targets.h"
+#include "ui/frame_view.h"
+#include "ui/main_window.h"
+#include "ui/qt_ui_dispatcher.h"
+#include "ui_test_app.h"
+#include "ui_test_items.h"
+
+using namespace fv;
+using fv::test::App;
+using fv::test::WaitUntil;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool Enabled(TFolvaneMain2& w, const char* n) { return w.Action(QString::fromLatin1(n))->isEnabled(); }
+bool Visible(TFolvaneMain2& w, const char* n) { return w.Action(QString::fromLatin1(n))->isVisible(); }
+bool Checked(TFolvaneMain2& w, const char* n) { return w.Action(QString::fromLatin1(n))->isChecked(); }
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// a window with items in its catalog and no engine
+struct LooseWindow {
+    bool app = (App(), true);
+    fv::test::TTestFolder dir{"mainwin-loose"};
+    TFolvaneMain2 w;
+    std::vector<TCatalogItem*> items;
+    LooseWindow() {
+        App();
+        w.CatalogView()->SetDialogs({});
+        w.show();
+        for (int i = 0; i < 4; ++i)
+            items.push_back(dir.Add("p" + std::to_string(i) + ".jpg", 640, 480, EncodeDateTime(2024, 5, 1 + i, 10, 0, 0)));
+        w.CatalogView()->SetItems(items);
+        QTest::qWait(20);
+    }
+};
+
+}  // namespace
+
+TEST(MainWindowActions, EnablingFollowsTheItemTheViewerAndTheTab) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    EXPECT_TRUE(w.Ready());
+    EXPECT_EQ(w.ActiveTab(), 1);
+    EXPECT_FALSE(w.NetTabEnabled());
+    EXPECT_FALSE(w.BgmTabEnabled());
+
+    // nothing focused
+    w.CatalogView()->SetItems({});
+    w.SetupActions();
+    EXPECT_FALSE(Enabled(w, "AcEditCopy"));
+    EXPECT_FALSE(Enabled(w, "AcFileTrash"));
+    EXPECT_FALSE(Enabled(w, "AcShowViewer"));
+    EXPECT_TRUE(Visible(w, "AcShowViewer"));
+    EXPECT_FALSE(Visible(w, "AcEditRotateL"));
+    EXPECT_FALSE(Visible(w, "AcShowMain"));
+    EXPECT_FALSE(Enabled(w, "AcShowMarkOnly"));
+    EXPECT_FALSE(Enabled(w, "AcJumpHistoryPrev"));  // no library, no history
+    EXPECT_FALSE(w.BackEnabled());
+    EXPECT_TRUE(w.RefreshEnabled());
+
+    // a focused photo
+    w.CatalogView()->SetItems(lw.items);
+    w.CatalogView()->SetFocusedItem(lw.items[1]);
+    w.SetupActions();
+    for (const char* n : {"AcEditCopy", "AcEditMove", "AcFileProperty", "AcEditMark", "AcJumpFolder", "AcImageNext",
+                          "AcFileTrash", "AcFileDelete", "AcShowViewer", "AcShowMarkOnly", "AcEditMarkChange"})
+        EXPECT_TRUE(Enabled(w, n)) << n;
+    EXPECT_TRUE(Visible(w, "AcEditRotateL"));
+    EXPECT_TRUE(Visible(w, "AcEditRotateRMark"));
+    EXPECT_FALSE(Visible(w, "AcImageZoomIn"));  // viewer actions only with the viewer
+    EXPECT_FALSE(Visible(w, "AcImageFitWindow"));
+    // never enabled, and the actions whose dialogs are not in this program stay hidden
+    for (const char* n : {"AcFileCreateNew", "AcToolOption", "AcImageComment", "AcShowLocalSearch", "AcDebugCacheTest"})
+        EXPECT_FALSE(Enabled(w, n)) << n;
+    for (const char* n : {"AcFileRename", "AcToolExifInfo", "AcToolPrint", "AcTrayIn", "AcDebugCacheTest"})
+        EXPECT_FALSE(Visible(w, n)) << n;
+    EXPECT_EQ(w.Action("AcFileTrash")->iconText(), QStringLiteral("ゴミ箱へ"));
+    EXPECT_EQ(w.Action("AcFileDelete")->iconText(), QStringLiteral("削除"));
+    // the checked size follows the catalog
+    w.CatalogView()->SetThumbSize(160);
+    w.SetupActions();
+    EXPECT_TRUE(Checked(w, "AcCsMiddle"));
+    EXPECT_FALSE(Checked(w, "AcCsSmall2"));
+    w.Action("AcCsLarge2")->trigger();
+    EXPECT_EQ(w.CatalogView()->ThumbSize(), 240);
+
+    // the viewer: its actions show, the grid's favourite button goes, F6 moves to the way back
+    w.Action("AcShowViewer")->trigger();
+    ASSERT_TRUE(w.IsViewerShown());
+    EXPECT_TRUE(Visible(w, "AcShowMain") && Enabled(w, "AcShowMain"));
+    EXPECT_FALSE(Visible(w, "AcShowViewer"));
+    EXPECT_TRUE(Visible(w, "AcImageZoomIn"));
+    EXPECT_TRUE(Visible(w, "AcImageMarkChange"));
+    EXPECT_FALSE(Visible(w, "AcEditMarkChange"));
+    EXPECT_FALSE(Visible(w, "AcShowMarkOnly"));
+    EXPECT_TRUE(w.Action("AcShowMain")->shortcuts().contains(QKeySequence(Qt::Key_F6)));
+    EXPECT_TRUE(w.Action("AcShowViewer")->shortcuts().isEmpty());
+    QAction* viewerButton = w.ToolBarMain()->findChild<QAction*>("BtnShowViewer");
+    ASSERT_NE(viewerButton, nullptr);
+    EXPECT_EQ(viewerButton->text(), QStringLiteral("写真一覧に戻る"));
+    // a viewer opened by the grid itself (hover button, double click) is followed on the next pass
+    w.Action("AcShowMain")->trigger();
+    EXPECT_FALSE(w.IsViewerShown());
+    w.CatalogView()->OpenViewer();
+    w.SetupActions();
+    EXPECT_TRUE(Visible(w, "AcShowMain"));
+    EXPECT_EQ(viewerButton->text(), QStringLiteral("写真一覧に戻る"));
+    w.ShowViewer(false);
+    EXPECT_EQ(viewerButton->text(), QStringLiteral("写真の拡大表示"));
+    EXPECT_EQ(w.Action("AcShowViewer")->shortcuts(), QList<QKeySequence>{QKeySequence(Qt::Key_F6)});
+
+    // the music tab is not the library: rotation and the viewer go, the date change is off
+    w.SetActiveTab(2);
+    w.SetupActions();
+    EXPECT_FALSE(Visible(w, "AcEditRotateL"));
+    EXPECT_FALSE(Visible(w, "AcShowViewer"));
+    EXPECT_FALSE(Enabled(w, "AcFileChangeExifDate"));
+    EXPECT_TRUE(Enabled(w, "AcEditCopy"));
+    w.SetActiveTab(1);
+
+    // favourites only: the filter hides the unmarked photos and comes off again
+    lw.items[2]->SetMarked(true);
+    w.Action("AcShowMarkOnly")->trigger();
+    EXPECT_TRUE(w.CatalogView()->Filter().MarkedOnly);
+    EXPECT_EQ(w.CatalogView()->Sorted().size(), 1u);
+    w.Action("AcShowMarkOnly")->trigger();
+    EXPECT_EQ(w.CatalogView()->Sorted().size(), 4u);
+}
+
+TEST(MainWindowActions, ATagFolderTurnsTrashIntoTagRemovalAndSiblingStorageIsReadOnly) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    TAlbumList albums;
+    TAlbum* tag = albums.CreateAlbum(albums.GetRootAlbum(atTags), atTags, "", "旅行");
+    TAlbum* sibling = albums.CreateAlbum(albums.GetRootAlbum(atMirabelo), atMirabelo, "", "book");
+    ASSERT_TRUE(tag && sibling);
+
+    w.CatalogView()->SetFolder(tag);
+    ASSERT_TRUE(WaitUntil([&] { return !w.CatalogView()->IsListing(); }));
+    w.CatalogView()->SetItems(lw.items);
+    w.CatalogView()->SetFocusedItem(lw.items[0]);
+    w.SetupActions();
+    EXPECT_EQ(w.Action("AcFileTrash")->iconText(), QStringLiteral("タグを外す"));
+    EXPECT_EQ(w.Action("AcFileTrash")->property("imageIndex").toInt(), 194);
+    EXPECT_EQ(w.Action("AcFileDelete")->iconText(), QStringLiteral("ゴミ箱へ"));
+    EXPECT_EQ(w.Action("AcFileDelete")->property("imageIndex").toInt(), 16);
+    EXPECT_TRUE(Enabled(w, "AcEditMove"));
+
+    w.CatalogView()->SetFolder(sibling);
+    ASSERT_TRUE(WaitUntil([&] { return !w.CatalogView()->IsListing(); }));
+    w.CatalogView()->SetItems(lw.items);
+    w.CatalogView()->SetFocusedItem(lw.items[0]);
+    w.SetupActions();
+    EXPECT_EQ(w.Action("AcFileTrash")->iconText(), QStringLiteral("ゴミ箱へ"));
+    for (const char* n : {"AcEditMove", "AcEditMoveMark", "AcFileTrash", "AcFileDelete", "AcSortName", "AcSortExifDate"})
+        EXPECT_FALSE(Enabled(w, n)) << n;
+    EXPECT_TRUE(Enabled(w, "AcEditCopy"));
+    EXPECT_TRUE(Enabled(w, "AcSortUp"));
+    w.CatalogView()->SetFolder(nullptr);
+}
+
+TEST(MainWindowKeys, RoutingFollowsFocusTabAndPrintMode) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    QWidget* grid = w.CatalogView();
+    QWidget* viewer = w.CatalogView()->Viewer();
+    QPlainTextEdit memo(&w);
+
+    EXPECT_TRUE(w.KeyMayBeShortcut(Qt::Key_F5, {}, grid));
+    EXPECT_FALSE(w.KeyMayBeShortcut(Qt::Key_F5, {}, &memo));  // a multi-line box keeps every key
+    // arrows move the grid's cursor; they step photos only from the viewer
+    EXPECT_FALSE(w.KeyMayBeShortcut(Qt::Key_Left, {}, grid));
+    EXPECT_FALSE(w.KeyMayBeShortcut(Qt::Key_Down, {}, grid));
+    EXPECT_TRUE(w.KeyMayBeShortcut(Qt::Key_Left, {}, viewer));
+    EXPECT_TRUE(w.KeyMayBeShortcut(Qt::Key_Up, {}, viewer->findChild<QWidget*>() ? viewer->findChild<QWidget*>() : viewer));
+
+    // print mode: Esc, the arrows (from the viewer) and F6 only
+    w.SetToolMode(tmPrint);
+    EXPECT_EQ(w.ToolMode(), tmPrint);
+    EXPECT_FALSE(w.ToolBarMain()->isVisible());
+    EXPECT_FALSE(w.TargetPanel()->isVisible());
+    for (int k : {Qt::Key_Delete, Qt::Key_F2, Qt::Key_C, Qt::Key_F5, Qt::Key_F11})
+        EXPECT_FALSE(w.KeyMayBeShortcut(k, {}, viewer)) << k;
+    for (int k : {Qt::Key_Escape, Qt::Key_Right, Qt::Key_F6}) EXPECT_TRUE(w.KeyMayBeShortcut(k, {}, viewer)) << k;
+    EXPECT_FALSE(w.KeyMayBeShortcut(Qt::Key_Right, {}, grid));
+    w.Action("AcShowMain")->trigger();  // leaves print mode
+    EXPECT_EQ(w.ToolMode(), tmNone);
+    EXPECT_TRUE(w.ToolBarMain()->isVisible());
+    EXPECT_TRUE(w.TargetPanel()->isVisible());
+
+    // the home tab: Home and F5 only
+    w.SetActiveTab(0);
+    EXPECT_TRUE(w.KeyMayBeShortcut(Qt::Key_Home, {}, grid));
+    EXPECT_TRUE(w.KeyMayBeShortcut(Qt::Key_F5, {}, grid));
+    EXPECT_FALSE(w.KeyMayBeShortcut(Qt::Key_F11, {}, grid));
+    EXPECT_FALSE(w.KeyMayBeShortcut(Qt::Key_Delete, {}, grid));
+    w.SetActiveTab(1);
+
+    // real key presses: F11 marks the focused photo; in print mode the same key does nothing
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.CatalogView()->SetFocusedItem(lw.items[0]);
+    grid->setFocus();
+    QTest::qWait(20);
+    QTest::keyClick(grid, Qt::Key_F11);
+    EXPECT_TRUE(lw.items[0]->IsMarked());
+    QTest::keyClick(grid, Qt::Key_F12);
+    EXPECT_FALSE(lw.items[0]->IsMarked());
+    // the arrow moves the grid's focus instead of stepping the viewer
+    QTest::keyClick(grid, Qt::Key_Right);
+    EXPECT_EQ(w.CatalogView()->FocusedItem(), lw.items[1]);
+    w.SetToolMode(tmPrint);
+    w.CatalogView()->Viewer()->setFocus();
+    QTest::qWait(20);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : viewer, Qt::Key_F11);
+    EXPECT_FALSE(lw.items[1]->IsMarked());
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : viewer, Qt::Key_Escape);
+    EXPECT_EQ(w.ToolMode(), tmNone);
+}
+
+TEST(MainWindowSettings, StoredValuesOutOfRangeAreIgnoredAndNarrowPanelsAreNotKept) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    TFolvaneConfigItem config;
+    config.SetTargetPanelW(150);
+    config.SetCursorMode(3);
+    config.SetViewImageSize(5);
+    config.SetSortType(1);
+    config.SetSortUp(false);
+    config.SetThumbnailSize(200);
+    config.SetAlwaysShowTitleRow2(false);
+    config.SetShowMainMenu(true);
+    w.LoadWindowSettings(&config);
+    EXPECT_EQ(w.WantedTargetPanelWidth(), 240);  // 150 is ignored
+    EXPECT_EQ(w.CatalogView()->Viewer()->CursorMode(), vcmDrag);
+    EXPECT_TRUE(Checked(w, "AcImageMouseDrag"));
+    EXPECT_EQ(w.CatalogView()->Viewer()->SizeMode(), vsmFitShrink);
+    EXPECT_TRUE(Checked(w, "AcImageFitWindow"));
+    EXPECT_EQ(w.CatalogView()->SortType(), 2);  // the third order is not offered here
+    EXPECT_TRUE(Checked(w, "AcSortExifDate"));
+    EXPECT_TRUE(Checked(w, "AcSortDown"));
+    EXPECT_EQ(w.CatalogView()->ThumbSize(), 200);
+    EXPECT_FALSE(Checked(w, "AcShowAlwaysTitleRow"));
+    EXPECT_TRUE(w.MainMenu()->isVisible());
+
+    config.SetTargetPanelW(300);
+    config.SetViewImageSize(7);
+    config.SetSortType(0);
+    w.LoadWindowSettings(&config);
+    EXPECT_EQ(w.WantedTargetPanelWidth(), 300);
+    EXPECT_EQ(w.CatalogView()->Viewer()->SizeMode(), vsmActual);
+    EXPECT_TRUE(Checked(w, "AcImageOriginalSize"));
+    EXPECT_TRUE(Checked(w, "AcSortName"));
+
+    // a column narrower than 200 is not stored; the rest is
+    config.SetTargetPanelW(260);
+    w.Splitter()->setSizes({150, 600});
+    QTest::qWait(10);
+    ASSERT_LT(w.TargetPanel()->width(), 200);
+    w.SaveWindowSettings(&config);
+    EXPECT_EQ(config.GetTargetPanelW(), 260);
+    w.Splitter()->setSizes({230, 520});
+    QTest::qWait(10);
+    w.SaveWindowSettings(&config);
+    EXPECT_EQ(config.GetTargetPanelW(), w.TargetPanel()->width());
+    EXPECT_EQ(config.GetSortType(), 0);
+    EXPECT_EQ(config.GetWindowPlacement().Length, kWindowPlacementSize);
+    EXPECT_EQ(config.GetWindowPlacement().Right - config.GetWindowPlacement().Left, w.width());
+
+    // placement records that cannot be applied
+    std::vector<QRect> screens{QRect(0, 0, 1920, 1080)};
+    TWindowPlacement p = config.GetWindowPlacement();
+    EXPECT_TRUE(PlacementUsable(p, screens));
+    TWindowPlacement none;
+    EXPECT_FALSE(PlacementUsable(none, screens));  // never stored
+    TWindowPlacement away = p;
+    away.Left = 5000;
+    away.Right = 6000;
+    EXPECT_FALSE(PlacementUsable(away, screens));  // on no screen
+    TWindowPlacement inverted = p;
+    inverted.Right = inverted.Left - 10;
+    EXPECT_FALSE(PlacementUsable(inverted, screens));
+    TWindowPlacement huge = p;
+    huge.Left = INT32_MIN;
+    huge.Right = INT32_MAX;
+    EXPECT_FALSE(PlacementUsable(huge, screens));  // no overflow, no absurd window
+}
+
+TEST(CacheSizeForm, OpensWithTheStoredValuesAndStoresOnlyChanges) {
+    App();
+    TFolvaneConfigItem config;
+    TCacheSizeForm f;
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("サムネイルキャッシュの設定"));
+    f.SetValues(1, 2000);
+    EXPECT_TRUE(f.RBDisk->isChecked());
+    EXPECT_TRUE(f.SpinDisk->isEnabled());
+    EXPECT_FALSE(f.SpinMemory->isEnabled());
+    EXPECT_EQ(f.SpinDisk->value(), 2000);
+    EXPECT_EQ(f.SpinMemory->value(), 16);
+
+    TCacheSizeForm g;
+    g.SetValues(0, 2000);  // outside the memory box's range: its initial value stays
+    EXPECT_TRUE(g.RBMemory->isChecked());
+    EXPECT_FALSE(g.SpinDisk->isEnabled());
+    EXPECT_TRUE(g.SpinMemory->isEnabled());
+    EXPECT_EQ(g.SpinMemory->value(), 16);
+    g.SetValues(1, 20);  // below the disk box's range
+    EXPECT_EQ(g.SpinDisk->value(), 1000);
+    EXPECT_EQ(g.SpinDisk->minimum(), 64);
+    EXPECT_EQ(g.SpinDisk->maximum(), 4000);
+    EXPECT_EQ(g.SpinMemory->minimum(), 8);
+    EXPECT_EQ(g.SpinMemory->maximum(), 128);
+
+    config.SetCacheKind(1);
+    config.SetCacheMaxSizeMB(1000);
+    TCacheSizeForm h;
+    h.SetValues(config.GetCacheKind(), config.GetCacheMaxSizeMB());
+    EXPECT_EQ(h.Apply(config), TCacheSizeForm::crUnchanged);
+    h.RBMemory->setChecked(true);
+    EXPECT_TRUE(h.SpinMemory->isEnabled());
+    h.SpinMemory->setValue(64);
+    EXPECT_EQ(h.Apply(config), TCacheSizeForm::crChanged);
+    EXPECT_EQ(config.GetCacheKind(), 0);
+    EXPECT_EQ(config.GetCacheMaxSizeMB(), 64u);
+    EXPECT_EQ(h.Apply(config), TCacheSizeForm::crUnchanged);
+    fv::test::SaveScreenshot(h.grab().toImage(), "cache_size_form");
+}
+
+// ---------------------------------------------------------------------------------------------
+// with the library engine
+
+namespace {
+
+struct EngineWindowTest : ::testing::Test {
+    fs::path root;
+    std::string savedData, savedConfig;
+    void SetUp() override {
+        App();
+        static int n = 0;
+        root = fs::temp_directory_path() / ("fv-mainwin-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
+        fs::remove_all(root);
+        fs::create_directories(root / "lib");
+        if (const char* v = std::getenv("XDG_DATA_HOME")) savedData = v;
+        if (const char* v = std::getenv("XDG_CONFIG_HOME")) savedConfig = v;
+        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        InstallQtUiDispatcher();
+        InstallLibraryEngine();
+        InstallEngineImageCache();
+        SetImageFactsProvider(MakeImageFactsProvider());
+        ResetFirstIdleFlag();
+    }
+    void Start() {
+        InitCorvaEngineLog();
+        InitCorvaEngine();
+    }
+    void Stop() {
+        if (CorvaEngineExists()) FinalCorvaEngine();
+        FinalCorvaEngineLog();
+    }
+    void TearDown() override {
+        if (CorvaEngineExists()) FinalCorvaEngine();
+        SetCorvaEngineBody(nullptr);
+        SetImageFactsProvider(nullptr);
+        CloseCorvaLog();
+        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+    std::string Lib(const std::string& name) { return (root / "lib" / name).string(); }
+    fs::path LogFolder() const { return root / "data/Kestrona/FolvaneBrowser/Log"; }
+    std::string LogText() const {
+        std::string all;
+        if (fs::is_directory(LogFolder()))
+            for (auto& e : fs::directory_iterator(LogFolder())) all += ReadAll(e.path());
+        return all;
+    }
+};
+
+}  // namespace
+
+TEST_F(EngineWindowTest, HistoryStepsBackAndForwardAndTheSkinButtonsFollow) {
+    Start();
+    fs::create_directories(Lib("a"));
+    fs::create_directories(Lib("b"));
+    TFolder* a = GetFolderFromPath(Lib("a"));
+    TFolder* b = GetFolderFromPath(Lib("b"));
+    {
+        TFolvaneMain2 w;
+        w.show();
+        w.SetTitleBandShown(true);
+        ASSERT_TRUE(w.Ready());
+        w.IdleStep();  // the first idle: the calendar (an empty history) and history recording on
+        EXPECT_EQ(w.ShownFolder(), CorvaCalendars());
+        EXPECT_TRUE(Checked(w, "AcShowCalendar"));
+        w.ShowFolder(a);
+        EXPECT_TRUE(Checked(w, "AcShowFolder"));
+        w.ShowFolder(b);
+        w.SetupActions();
+        EXPECT_TRUE(Enabled(w, "AcJumpHistoryPrev"));
+        EXPECT_FALSE(Enabled(w, "AcJumpHistoryNext"));
+        EXPECT_TRUE(w.BackEnabled());
+        EXPECT_FALSE(w.ForwardEnabled());
+
+        w.Action("AcJumpHistoryPrev")->trigger();
+        EXPECT_EQ(w.ShownFolder(), a);
+        EXPECT_TRUE(w.ForwardEnabled());
+        // the skin's back button acts like the action: press there, release anywhere
+        QWidget* s = w.Surface();
+        QTest::mousePress(s, Qt::LeftButton, {}, w.ElementRect(TSkinForm::seBack).center());
+        QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(500, 400));
+        EXPECT_EQ(w.ShownFolder(), CorvaCalendars());
+        EXPECT_FALSE(w.BackEnabled());
+        w.Action("AcJumpHistoryPrev")->trigger();  // nothing further back
+        EXPECT_EQ(w.ShownFolder(), CorvaCalendars());
+        w.Action("AcJumpHistoryNext")->trigger();
+        EXPECT_EQ(w.ShownFolder(), a);
+        // stepping records nothing: forward still leads to b
+        w.Action("AcJumpHistoryNext")->trigger();
+        EXPECT_EQ(w.ShownFolder(), b);
+        EXPECT_FALSE(w.ForwardEnabled());
+        // print mode and other tabs stop the history
+        w.ShowFolder(a);
+        w.SetActiveTab(2);
+        w.SetupActions();
+        EXPECT_FALSE(w.BackEnabled());
+        w.Action("AcJumpHistoryPrev")->trigger();
+        EXPECT_EQ(w.ShownFolder(), a);
+        w.SetActiveTab(1);
+        w.close();
+    }
+    Stop();
+}
+
+TEST_F(EngineWindowTest, FirstIdleStartsFromHistoryFallsBackFromAVanishedFolderAndScrollsToTheLastDay) {
+    Start();
+    fs::create_directories(Lib("gone"));
+    TFolder* gone = GetFolderFromPath(Lib("gone"));
+    CorvaHistorys()->Add(gone);
+    fs::remove_all(Lib("gone"));
+    CorvaConfig()->SetLastViewDate(EncodeDateTime(2024, 5, 3, 15, 30, 0));
+    CorvaConfig()->SetSampleTagAdded(false);
+    {
+        TFolvaneMain2 w;
+        w.show();
+        w.IdleStep();
+        EXPECT_EQ(w.ShownFolder(), CorvaCalendars());  // the vanished folder falls back to the calendar
+        EXPECT_EQ(w.ActiveTab(), 1);
+        // the whole day of the last photo viewed waits for the calendar's list
+        EXPECT_TRUE(w.PendingViewDate() == EncodeDateTime(2024, 5, 3) ||
+                    WaitUntil([&] { return w.PendingViewDate() == 0; }));
+        // the sample tags of a first start, in their order
+        TAlbum* tags = CorvaAlbums()->GetRootAlbum(atTags);
+        std::vector<std::string> names;
+        TFolderList subs;
+        tags->GetSubFolders(subs);
+        for (TCustomFolder* f : subs) names.push_back(f->GetCaption());
+        EXPECT_EQ(names, (std::vector<std::string>{"家族", "友達", "旅行", "イベント", "花", "紅葉", "桜", "お祭り"}));
+        EXPECT_TRUE(CorvaConfig()->GetSampleTagAdded());
+        w.close();
+    }
+    {
+        // a folder that is still there is the start folder of the next run
+        fs::create_directories(Lib("here"));
+        TFolder* here = GetFolderFromPath(Lib("here"));
+        CorvaHistorys()->Add(here);
+        ResetFirstIdleFlag();
+        TFolvaneMain2 w;
+        w.show();
+        w.IdleStep();
+        EXPECT_EQ(w.ShownFolder(), here);
+        EXPECT_EQ(w.PendingViewDate(), 0);
+        w.close();
+    }
+    Stop();
+    EXPECT_NE(LogText().find("TFolvaneMain2.FirstIdle : Start folder not found ( " + Lib("gone") + " )"), std::string::npos);
+}
+
+TEST_F(EngineWindowTest, ClosingWhileTheListingAndThumbnailWorkersRunSavesAndEndsTheLog) {
+    fs::create_directories(Lib("many"));
+    for (int i = 0; i < 30; ++i)
+        fs::copy_file(fv::test::TestPhotoDir() + "/Canon_40D.jpg", Lib("many/p" + std::to_string(i) + ".jpg"));
+    Start();
+    {
+        TFolvaneMain2 w;
+        w.resize(1024, 768);
+        w.show();
+        w.IdleStep();
+        w.ShowFolder(GetFolderFromPath(Lib("many")));
+        // close at once: listing and thumbnail workers are busy
+        w.close();
+        EXPECT_FALSE(w.isVisible());
+        EXPECT_EQ(CorvaThreadMaster()->GetThreadCount(), 0);
+    }
+    Stop();
+    std::string log = LogText();
+    EXPECT_NE(log.find("CorvaEngine Finished"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nEND\r\n"), std::string::npos);
+    EXPECT_TRUE(fs::exists(root / "data/Kestrona/FolvaneBrowser/Data/CorvaData.tdb"));
+}
+
+TEST_F(EngineWindowTest, EndToEndARealLibraryDayInTheGridTheViewerAndTheSavedLibrary) {
+    // a library made by fvb scan from the sample photos
+    fs::copy(fv::test::TestPhotoDir(), Lib("photos"), fs::copy_options::recursive);
+    std::string cmd = "XDG_DATA_HOME='" + (root / "data").string() + "' XDG_CONFIG_HOME='" + (root / "config").string() +
+                      "' '" FV_BINARY_DIR "/fvb' scan '" + Lib("photos") + "' > '" + (root / "scan.txt").string() + "' 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadAll(root / "scan.txt");
+    Start();
+    // the day of Canon_40D.jpg
+    TFolder* photos = GetFolderFromPath(Lib("photos"));
+    TCatalogItem* canon = photos->FindItem("Canon_40D.jpg");
+    ASSERT_NE(canon, nullptr);
+    ASSERT_GT(canon->GetShootingDate(), 0);
+    TCalendar* day = CorvaCalendars()->FindOrCreateNode(false, canon->GetShootingDate());
+    ASSERT_TRUE(day && day->GetFolderKind() == fkCalendarDay);
+    TItemList dayItems;
+    day->GetItems(dayItems);
+    const TDateTimeParts d = DecodeDateTime(canon->GetShootingDate());
+    {
+        TFolvaneMain2 w;
+        w.resize(1024, 768);
+        w.show();
+        w.IdleStep();
+        ASSERT_EQ(w.ShownFolder(), CorvaCalendars());
+        // the user chooses the month in the tree, then the day in the month grid
+        TFrameTargetCalendar* cal = w.TargetsFrame()->CalendarFrame();
+        TCalendar* month = day->GetParent() ? static_cast<TCalendar*>(day->GetParent()) : nullptr;
+        ASSERT_TRUE(month);
+        cal->Grid()->SetDate(d.Year, d.Month, d.Day == 1 ? 2 : 1);
+        QTest::qWait(20);
+        int col = -1, row = -1;
+        ASSERT_TRUE(cal->Grid()->CellOfDay(d.Day, col, row));
+        QTest::mouseClick(cal->Grid(), Qt::LeftButton, {}, cal->Grid()->CellRect(col, row).center());
+        // the grid shows that month with the day's photos among them, scrolled to the day
+        ASSERT_TRUE(WaitUntil([&] { return w.ShownFolder() == month && !w.CatalogView()->IsListing(); }, 20000));
+        for (TCatalogItem* it : dayItems) EXPECT_GE(w.CatalogView()->CellOf(it), 0) << it->GetFileName();
+        std::vector<TCatalogItem*> sorted = w.CatalogView()->Sorted();
+        EXPECT_EQ(static_cast<int>(sorted.size()), month->GetTotalItemCountOfKinds(35));
+        ASSERT_TRUE(WaitUntil([&] { return w.CatalogView()->HasThumbnail(canon); }, 30000))
+            << w.CatalogView()->CellOf(canon) << " " << (w.CatalogView()->ThumbnailMaker() != nullptr);
+        QTest::qWait(50);
+        fv::test::SaveScreenshot(w.grab().toImage(), "main_day");
+        // open the viewer on the photo
+        w.CatalogView()->SetFocusedItem(canon);
+        w.Action("AcShowViewer")->trigger();
+        ASSERT_TRUE(w.IsViewerShown());
+        ASSERT_TRUE(WaitUntil([&] { return w.CatalogView()->Viewer()->CurrentItem() == canon && !w.CatalogView()->Viewer()->IsLoading(); }, 20000));
+        EXPECT_GT(w.CatalogView()->Viewer()->DecodedSize().width(), 0);
+        QTest::qWait(50);
+        fv::test::SaveScreenshot(w.grab().toImage(), "main_viewer");
+        w.close();
+    }
+    Stop();
+    std::string log = LogText();
+    EXPECT_NE(log.find("CorvaEngine Started"), std::string::npos) << log;
+    EXPECT_NE(log.find("CorvaEngine Finished"), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\nEND\r\n"), std::string::npos);
+    // the saved library still holds the day, as fvb reads it
+    std::string ls = "XDG_DATA_HOME='" + (root / "data").string() + "' XDG_CONFIG_HOME='" + (root / "config").string() +
+                     "' '" FV_BINARY_DIR "/fvb' calendar " + std::to_string(d.Year) + "/" + std::to_string(d.Month) +
+                     " > '" + (root / "cal.txt").string() + "' 2>&1";
+    ASSERT_EQ(std::system(ls.c_str()), 0) << ReadAll(root / "cal.txt");
+    std::string cal = ReadAll(root / "cal.txt");
+    EXPECT_NE(cal.find(std::to_string(d.Year)), std::string::npos) << cal;
+    // the window's settings reached the registry store
+    EXPECT_NE(ReadAll(root / "config/Kestrona/registry.ini").find("\"WindowPlacement\""), std::string::npos);
+}
