@@ -140,3 +140,37 @@ TEST_F(FvbLibrary, CalendarAndAlbumsShowTheScannedPhotos) {
     EXPECT_TRUE(Has(out, "{\"path\":\"アルバム\",\"name\":\"アルバム\",\"type\":\"アルバム\",\"depth\":0,\"entries\":0"))
         << out;  // the roots the album tree shows, empty in a new library
 }
+
+TEST_F(FvbLibrary, ThumbsOfALibraryFolderGoIntoTheBrowsersCache) {
+    std::string out;
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    ASSERT_EQ(Run("thumbs " + Path("photos") + " --size 96 --threads 1", out), 0) << out;
+    EXPECT_TRUE(Has(out, "thumbs: 4 photos")) << out;
+    EXPECT_TRUE(Has(out, "cache of the library")) << out;
+    EXPECT_FALSE(Has(out, "already cached; ")) << out;
+    EXPECT_FALSE(fs::exists(Data() / "FvbThumbs"));
+    EXPECT_TRUE(fs::exists(Data() / "Cache.tdb"));
+
+    // the engine's end saved the cache's index with the library: the next run finds them all
+    ASSERT_EQ(Run("thumbs " + Path("photos") + " --size 96 --threads 1 --export " + Path("out"), out), 0) << out;
+    EXPECT_TRUE(Has(out, "made 0 pictures")) << out;
+    EXPECT_TRUE(Has(out, "4 already cached")) << out;
+    EXPECT_TRUE(fs::exists(dir / "out/2004_ixus.jpg.jpg"));
+    ASSERT_EQ(Run("thumbs " + Path("photos/2004") + " --size 96 --threads 1", out), 0) << out;
+    EXPECT_TRUE(Has(out, "thumbs: 1 photos")) << out;
+    EXPECT_TRUE(Has(out, "1 already cached")) << out;
+
+    // while the browser holds the library, nothing is touched
+    int fd = ::open((Data() / "CorvaData.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(Run("thumbs " + Path("photos") + " --size 96", out), 3);
+    ::close(fd);
+
+    // a folder the library does not hold keeps a cache of fvb's own
+    fs::create_directories(dir / "other");
+    fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Canon_40D.jpg", dir / "other/a.jpg");
+    ASSERT_EQ(Run("thumbs " + Path("other") + " --size 96 --threads 1", out), 0) << out;
+    EXPECT_TRUE(Has(out, "FvbThumbs")) << out;
+    EXPECT_TRUE(fs::exists(Data() / "FvbThumbs"));
+}

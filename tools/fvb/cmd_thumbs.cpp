@@ -1,6 +1,11 @@
 // fvb thumbs: the photos of a folder (and its subfolders) through the thumbnail maker into a
-// catalog cache in the data folder, as the browser makes them; --export writes each cached
-// thumbnail as drawn (upright, corrected).
+// catalog cache, as the browser makes them; --export writes each cached thumbnail as drawn
+// (upright, corrected).
+//
+// A folder the library holds (fvb scan) goes into the browser's own catalog cache, opened with
+// the library through the engine's start and end under the data folder's lock: the browser shows
+// those thumbnails without making them again. Any other folder gets a cache of its own below
+// the data folder (or --cache).
 //
 // The cache folder keeps, next to "Cache.tdb" and the segments, "Catalog.txt": the files in the
 // order whose positions "Cache.tdb" stores, each with its size and time, so that a file that
@@ -25,7 +30,13 @@
 #include "image/catalog_image_cache.h"
 #include "image/image_io.h"
 #include "library/catalog_item.h"
+#include "image/engine_image_cache.h"
 #include "library/folder.h"
+#include "library/folder_tree_list.h"
+#include "library/library_engine.h"
+#include "library/listup_thread.h"
+#include "library_session.h"
+#include "core/file_functions.h"
 #include "platform/terminal.h"
 #include "platform/ui_dispatch.h"
 
@@ -43,7 +54,8 @@ int ThumbsUsage() {
                  "  --size N      thumbnail edge in pixels (16..1024, default 160)\n"
                  "  --threads N   workers of each kind (default: one per processor)\n"
                  "  --export OUT  writes every cached thumbnail, upright and corrected, as OUT/<name>.jpg\n"
-                 "  --cache DIR   the cache folder (default: a folder per DIR below the data folder)\n"
+                 "  --cache DIR   the cache folder (default: the browser's cache for a folder of the library,\n"
+                 "                otherwise a folder per DIR below the data folder)\n"
                  "  --max-mb N    the cache's size limit in MiB (default 1000)\n");
     return 2;
 }
@@ -136,6 +148,126 @@ private:
     int FLastPercent = -1;
 };
 
+// Makes the thumbnails of `listed` into `cache` and exports them when asked; the exit status.
+int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& listed, const fs::path& root, int size,
+               int threads, const std::string& exportDir, const std::string& cacheName,
+               std::chrono::steady_clock::time_point started) {
+    int cachedBefore = 0;
+    for (const auto& l : listed)
+        if (cache.CachedSizeOf(l.Item) == size) ++cachedBefore;
+    std::error_code ec;
+    std::mutex lock;
+    std::map<TCacheImageSource, int> made;
+    std::vector<std::string> failures;
+    std::atomic<int> done{0};
+    std::atomic<bool> finished{false};
+    TCacheImageMaker maker(&cache, threads == 0);
+    if (threads > 0) maker.SetProcessorCount(threads);
+    maker.SetObserver([&](TCatalogItem* item, TCacheWorkerType worker, TCacheImageSource stored, bool failed) {
+        std::lock_guard g(lock);
+        if (stored != csNone) ++made[stored];
+        if (failed) failures.push_back(item->GetFullPath());
+        if (worker == cwtSource) ++done;
+    });
+    maker.SetFinishedCallbacks({}, [&] { finished = true; });
+    std::vector<TCatalogItem*> request;
+    for (const auto& l : listed) request.push_back(l.Item);
+    std::printf("thumbs: %zu photos in %s, size %d, cache %s\n", listed.size(), root.c_str(), size, cacheName.c_str());
+    TProgressLine progress(static_cast<int>(listed.size()));
+    maker.Start();
+    if (!request.empty()) {
+        maker.Request(request, size, true);
+        auto* queue = dynamic_cast<TQueueDispatcher*>(&UiDispatcher());
+        while (!finished) {
+            if (queue)
+                queue->WaitAndProcess(50);
+            else
+                UiDispatcher().ProcessPending();
+            progress.Show(done.load());
+        }
+    }
+    progress.Show(done.load(), true);
+    maker.TerminateAndWait();
+
+    for (const auto& f : failures) std::printf("fvb thumbs: %s: no thumbnail (the picture cannot be read)\n", f.c_str());
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const int total = made[csExifThumbnail] + made[csRawPreview] + made[csFullPicture] + made[csRemote];
+    std::printf("made %d pictures: %d from EXIF thumbnails, %d from raw previews, %d from full pictures; "
+                "%d already cached, %zu unreadable; %.2f s\n",
+                total, made[csExifThumbnail], made[csRawPreview], made[csFullPicture], cachedBefore,
+                failures.size(), seconds);
+
+    if (!exportDir.empty()) {
+        fs::create_directories(exportDir, ec);
+        int exported = 0;
+        for (const auto& l : listed) {
+            TBitmap pic;
+            int32_t got = 0;
+            if (!cache.GetCatalogImage(l.Item, &pic, got)) continue;
+            std::string name = l.Rel;
+            std::replace(name.begin(), name.end(), '/', '_');
+            SaveJpegToFile(pic, exportDir + "/" + name + ".jpg", 90);
+            ++exported;
+        }
+        std::printf("exported %d thumbnails to %s\n", exported, exportDir.c_str());
+    }
+
+    return failures.empty() ? 0 : 1;
+}
+
+// The folder `root` as the library holds it, with its subfolders: the photos that are there
+// (in name order per folder), paths below root. Empty when the library does not hold root.
+bool ListLibraryFolder(const fs::path& root, std::vector<TListed>& listed) {
+    TFolderTreeList* tree = CorvaFolders();
+    TFolder* top = tree ? tree->FindFolderByPath(root.string()) : nullptr;
+    if (!top) return false;
+    std::vector<TFolder*> stack{top};
+    while (!stack.empty()) {
+        TFolder* f = stack.back();
+        stack.pop_back();
+        std::error_code ec;
+        const std::string rel = fs::relative(f->GetFullName(), root, ec).string();
+        TItemList items;
+        f->GetItems(items);
+        std::sort(items.begin(), items.end(), [](TCatalogItem* a, TCatalogItem* b) { return a->GetFileName() < b->GetFileName(); });
+        for (auto* item : items) {
+            const uint8_t kind = item->GetKind();
+            if (IsItemGone(item) || kind == ikSusie || kind >= ikNotImage) continue;
+            listed.push_back({item, rel == "." || rel.empty() ? item->GetFileName() : rel + "/" + item->GetFileName()});
+        }
+        TFolderList subs;
+        f->GetSubFolders(subs);
+        std::vector<TFolder*> list;
+        for (auto* c : subs)
+            if (auto* sub = dynamic_cast<TFolder*>(c)) list.push_back(sub);
+        std::sort(list.begin(), list.end(), [](TFolder* a, TFolder* b) { return a->GetName() > b->GetName(); });
+        stack.insert(stack.end(), list.begin(), list.end());
+    }
+    return true;
+}
+
+// The library's folder into the browser's cache. -1 when the library does not hold the folder
+// (nothing was opened then); otherwise the exit status.
+int LibraryThumbs(const fs::path& root, int size, int threads, const std::string& exportDir,
+                  std::chrono::steady_clock::time_point started) {
+    {
+        TFolvaneConfigItem config;  // only for its folder locations
+        if (!FileExists(config.GetFolderDataFile())) return -1;
+    }
+    TLibrarySession session;
+    if (!session.Open()) return session.FailStatus;
+    std::vector<TListed> listed;
+    TCatalogImageCacheMaster* cache = CorvaImageCache();
+    if (!cache || !ListLibraryFolder(root, listed)) {
+        session.Close(false);
+        return -1;
+    }
+    int status = MakeThumbs(*cache, listed, root, size, threads, exportDir, "of the library", started);
+    // the engine's end saves the cache's index with the library, as the browser's end does
+    if (!session.Close(true)) status = 1;
+    return status;
+}
+
 }  // namespace
 
 int CmdThumbs(const TArgs& args) {
@@ -167,11 +299,18 @@ int CmdThumbs(const TArgs& args) {
         std::fprintf(stderr, "fvb thumbs: \"%s\" is not a folder\n", dir.c_str());
         return 2;
     }
+    const auto started = std::chrono::steady_clock::now();
     if (cacheDir.empty()) {
+        try {
+            int status = LibraryThumbs(root, size, threads, exportDir, started);
+            if (status >= 0) return status;
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "fvb thumbs: %s: %s\n", e.ClassName(), e.Message().c_str());
+            return 1;
+        }
         TFolvaneConfigItem config;
         cacheDir = config.GetDataFolder() + "/FvbThumbs/" + HexHash(root.string());
     }
-    const auto started = std::chrono::steady_clock::now();
     try {
         // the photos
         TFolder top(root.string());
@@ -202,70 +341,10 @@ int CmdThumbs(const TArgs& args) {
                          cacheDir.c_str());
         const std::string catalogFile = cacheDir + "/Catalog.txt";
         cache.LoadCacheData(LoadCatalogOrder(catalogFile, byRel));
-        int cachedBefore = 0;
         for (const auto& l : listed)
-            if (cache.CachedSizeOf(l.Item) != 0) {
-                l.Item->SetFlag(ifThumbOutOfDate, false);  // Catalog.txt vouched for the file
-                if (cache.CachedSizeOf(l.Item) == size) ++cachedBefore;
-            }
+            if (cache.CachedSizeOf(l.Item) != 0) l.Item->SetFlag(ifThumbOutOfDate, false);  // Catalog.txt vouched for it
 
-        // the work
-        std::mutex lock;
-        std::map<TCacheImageSource, int> made;
-        std::vector<std::string> failures;
-        std::atomic<int> done{0};
-        std::atomic<bool> finished{false};
-        TCacheImageMaker maker(&cache, threads == 0);
-        if (threads > 0) maker.SetProcessorCount(threads);
-        maker.SetObserver([&](TCatalogItem* item, TCacheWorkerType worker, TCacheImageSource stored, bool failed) {
-            std::lock_guard g(lock);
-            if (stored != csNone) ++made[stored];
-            if (failed) failures.push_back(item->GetFullPath());
-            if (worker == cwtSource) ++done;
-        });
-        maker.SetFinishedCallbacks({}, [&] { finished = true; });
-        std::vector<TCatalogItem*> request;
-        for (const auto& l : listed) request.push_back(l.Item);
-        std::printf("thumbs: %zu photos in %s, size %d, cache %s\n", listed.size(), root.c_str(), size, cacheDir.c_str());
-        TProgressLine progress(static_cast<int>(listed.size()));
-        maker.Start();
-        if (!request.empty()) {
-            maker.Request(request, size, true);
-            auto* queue = dynamic_cast<TQueueDispatcher*>(&UiDispatcher());
-            while (!finished) {
-                if (queue)
-                    queue->WaitAndProcess(50);
-                else
-                    UiDispatcher().ProcessPending();
-                progress.Show(done.load());
-            }
-        }
-        progress.Show(done.load(), true);
-        maker.TerminateAndWait();
-
-        for (const auto& f : failures) std::printf("fvb thumbs: %s: no thumbnail (the picture cannot be read)\n", f.c_str());
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const int total = made[csExifThumbnail] + made[csRawPreview] + made[csFullPicture] + made[csRemote];
-        std::printf("made %d pictures: %d from EXIF thumbnails, %d from raw previews, %d from full pictures; "
-                    "%d already cached, %zu unreadable; %.2f s\n",
-                    total, made[csExifThumbnail], made[csRawPreview], made[csFullPicture], cachedBefore,
-                    failures.size(), seconds);
-
-        if (!exportDir.empty()) {
-            fs::create_directories(exportDir, ec);
-            int exported = 0;
-            for (const auto& l : listed) {
-                TBitmap pic;
-                int32_t got = 0;
-                if (!cache.GetCatalogImage(l.Item, &pic, got)) continue;
-                std::string name = l.Rel;
-                std::replace(name.begin(), name.end(), '/', '_');
-                SaveJpegToFile(pic, exportDir + "/" + name + ".jpg", 90);
-                ++exported;
-            }
-            std::printf("exported %d thumbnails to %s\n", exported, exportDir.c_str());
-        }
-
+        const int status = MakeThumbs(cache, listed, root, size, threads, exportDir, cacheDir, started);
         // the order first, then the index that refers to it (a run killed in between has no index)
         if (cache.OwnsFiles()) {
             SaveCatalogOrder(catalogFile, listed);
@@ -273,7 +352,7 @@ int CmdThumbs(const TArgs& args) {
             for (const auto& l : listed) order.push_back(l.Item);
             cache.SaveCacheData(order);
         }
-        return failures.empty() ? 0 : 1;
+        return status;
     } catch (const Exception& e) {
         std::fprintf(stderr, "fvb thumbs: %s: %s\n", e.ClassName(), e.Message().c_str());
     } catch (const std::exception& e) {
