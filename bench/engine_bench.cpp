@@ -1,6 +1,11 @@
 // The library engine: start (create, load, start) and end (stop, save, free) of a library of
 // 100,000 items in 2,000 folders with 200 albums, and fvb scan of 10,000 camera JPEGs against
 // exiftool and find over the same folder in the same run.
+#include <time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +30,14 @@ namespace {
 
 double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
+// CPU seconds of the whole process (every thread): beside the wall clock, it shows how much of
+// a figure was waiting on a busy machine
+double ProcessCpu() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 // the high-water mark of the resident set, from the kernel's own account of this process
 double PeakMb() {
     std::ifstream in("/proc/self/status");
@@ -41,12 +54,10 @@ double RunTimed(const std::string& cmd) {
     return rc == 0 ? s : -1;
 }
 
-void EngineFigures(const fs::path& work) {
-    setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
+// 2,000 folders of 50 items, each with a shooting date in the calendar; 200 albums of 250 entries
+void MakeLibrary(const fs::path& work) {
     fv::InstallLibraryEngine();
     fv::InitCorvaEngine();
-    // 2,000 folders of 50 items, each with a shooting date in the calendar; 200 albums of 250 entries
     std::vector<fv::TCatalogItem*> all;
     for (int f = 0; f < 2000; ++f) {
         fs::path dir = work / "lib" / ("y" + std::to_string(2000 + f % 20)) / ("folder" + std::to_string(f));
@@ -67,21 +78,47 @@ void EngineFigures(const fs::path& work) {
     }
     all.clear();
     fv::FinalCorvaEngine();  // the first save writes the files
+}
 
+void EngineFigures(const fs::path& work) {
+    setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
+    // The library is made and saved by a child process, so that the start below runs in a process
+    // whose heap never held a library, as the browser's start does.
+    std::fflush(stdout);
+    pid_t child = ::fork();
+    if (child == 0) {
+        MakeLibrary(work);
+        std::_Exit(0);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::printf("bench: engine_100k_start_ms = - ms\nbench: engine_100k_end_ms = - ms\nbench: engine_100k_peak_mb = - MB\n");
+        return;
+    }
+    fv::InstallLibraryEngine();
     auto t = Clock::now();
+    double c = ProcessCpu();
     fv::InitCorvaEngine();
-    double start = Since(t);
+    double start = Since(t), startCpu = ProcessCpu() - c;
     int items = fv::CorvaFolders()->GetTotalItemCount();
+    // one change, as after any session: the end writes the folder data file again (an unchanged
+    // file would be left alone)
+    if (fv::TFolder* f = fv::CorvaFolders()->FindFolderByPath((work / "lib/y2000/folder0").string())) {
+        if (fv::TCatalogItem* it = f->FindItem("IMG_10000.JPG")) it->SetRating(2);
+    }
     t = Clock::now();
+    c = ProcessCpu();
     fv::FinalCorvaEngine();
-    double end = Since(t);
-    std::printf("library of %d items: start %.3f s, end %.3f s\n", items, start, end);
+    double end = Since(t), endCpu = ProcessCpu() - c;
+    std::printf("library of %d items: start %.3f s (cpu %.3f s), end %.3f s (cpu %.3f s)\n", items, start, startCpu, end,
+                endCpu);
     std::printf("bench: engine_100k_start_ms = %.1f ms\n", start * 1000);
     std::printf("bench: engine_100k_end_ms = %.1f ms\n", end * 1000);
     std::printf("bench: engine_100k_peak_mb = %.1f MB\n", PeakMb());
 }
 
-void ScanFigures(const fs::path& work, const std::string& fvb) {
+void ScanFigures(const fs::path& work, const std::string& fvb, bool withExiftool) {
     // 10,000 camera JPEGs: hard links to the sample photos, so the disk holds them once and the
     // file cache is warm for every contender
     fs::path photos = work / "photos";
@@ -101,9 +138,17 @@ void ScanFigures(const fs::path& work, const std::string& fvb) {
     std::string quiet = " > /dev/null 2>&1";
     RunTimed("find '" + photos.string() + "' -printf '%s %T@\\n'" + quiet);  // warms the cache
     double scan = RunTimed(env + fvb + " scan '" + photos.string() + "'" + quiet);
-    double rescan = RunTimed(env + fvb + " scan '" + photos.string() + "'" + quiet);
-    double find = RunTimed("find '" + photos.string() + "' -printf '%s %T@\\n'" + quiet);
-    bool haveExiftool = std::system("command -v exiftool > /dev/null 2>&1") == 0;
+    // the rescan and find alternate, three times each (the median counts): a busy machine slows
+    // whichever runs at a bad moment
+    std::vector<double> rescans, finds;
+    for (int i = 0; i < 3; ++i) {
+        rescans.push_back(RunTimed(env + fvb + " scan '" + photos.string() + "'" + quiet));
+        finds.push_back(RunTimed("find '" + photos.string() + "' -printf '%s %T@\\n'" + quiet));
+    }
+    std::sort(rescans.begin(), rescans.end());
+    std::sort(finds.begin(), finds.end());
+    double rescan = rescans[0] < 0 ? -1 : rescans[1], find = finds[0] < 0 ? -1 : finds[1];
+    bool haveExiftool = withExiftool && std::system("command -v exiftool > /dev/null 2>&1") == 0;
     double exif = haveExiftool ? RunTimed("exiftool -fast2 -DateTimeOriginal -r '" + photos.string() + "'" + quiet) : -1;
     std::printf("fvb scan %.3f s, rescan %.3f s, find %.3f s, exiftool %.3f s\n", scan, rescan, find, exif);
     if (exif > 0 && scan > 0) std::printf("bench: scan_10k_vs_exiftool = %.2f x\n", exif / scan);
@@ -114,13 +159,16 @@ void ScanFigures(const fs::path& work, const std::string& fvb) {
 
 }  // namespace
 
-int main(int, char** argv) {
+// "engine_bench engine" or "engine_bench scan" runs one half; "engine_bench rescan" the scan
+// figures without exiftool, which alone takes minutes
+int main(int argc, char** argv) {
+    std::string only = argc > 1 ? argv[1] : "";
     fs::path work = fs::temp_directory_path() / ("fv-bench-engine-" + std::to_string(::getpid()));
     fs::remove_all(work);
     fs::create_directories(work);
     std::string fvb = (fs::path(argv[0]).parent_path() / ".." / "fvb").string();
-    ScanFigures(work, fvb);
-    EngineFigures(work);  // last: its peak memory is this process's own
+    if (only.empty() || only == "scan" || only == "rescan") ScanFigures(work, fvb, only != "rescan");
+    if (only.empty() || only == "engine") EngineFigures(work);  // last: its peak memory is this process's own
     std::error_code ec;
     fs::remove_all(work, ec);
     return 0;

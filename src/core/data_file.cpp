@@ -1,5 +1,9 @@
 #include "core/data_file.h"
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
 #include "core/file_functions.h"
 #include "core/log.h"
 #include "platform/file_ops.h"
@@ -34,46 +38,223 @@ std::string DataFileBackupName(const std::string& path) {
     return path.substr(0, dot) + ".bak";
 }
 
-void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream& body)>& writeBody) {
+namespace {
+
+// The whole file, read without clearing the buffer first (the read fills every byte).
+struct TFileBytes {
+    std::unique_ptr<uint8_t[]> Data;
+    size_t Size = 0;
+};
+
+TFileBytes ReadWholeFile(const std::string& path) {
+    TFileStream f(path, TFileStream::fmOpenRead);
+    int64_t n = f.Size();
+    if (n < 0) throw EReadError("Stream read error");
+    TFileBytes b;
+    b.Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(n) + 1);
+    f.ReadBuffer(b.Data.get(), n);
+    b.Size = static_cast<size_t>(n);
+    return b;
+}
+
+// The new file, compared on the way with the current one: while what is written past the
+// header equals the current file's bytes, nothing is written anywhere (those bytes are already
+// on disk). At the first difference the temporary file is made from the header, the current
+// file's equal part and the rest as it comes. An unchanged library so costs one read of its
+// file and no write. Writes past the header run in order; anything else (a seek back into the
+// body, a resize) counts as a change.
+class TSaveStream : public TStream {
+public:
+    TSaveStream(std::string temp, const std::string& current, int64_t bodyTimeAt) : FTemp(std::move(temp)) {
+        if (bodyTimeAt >= 0) FIgnoreAt = kDataFileHeaderSize + bodyTimeAt;
+        if (current.empty()) return;
+        try {
+            FOld = std::make_unique<TFileStream>(current, TFileStream::fmOpenRead);
+            FOldSize = FOld->Size();
+            FOld->Seek(kDataFileHeaderSize, soBeginning);
+            FDeferred = FOldSize >= kDataFileHeaderSize;
+        } catch (const Exception&) {
+            FOld.reset();
+        }
+    }
+    ~TSaveStream() override {
+        FOut.reset();
+        if (!FInstalled && !FTemp.empty() && FMade) RemoveFile(FTemp);
+    }
+
+    int64_t Read(void*, int64_t) override { return 0; }
+    int64_t Write(const void* buffer, int64_t count) override {
+        if (count <= 0) return 0;
+        const uint8_t* p = static_cast<const uint8_t*>(buffer);
+        int64_t held = 0;
+        if (FDeferred) {
+            // the header waits in memory, body bytes equal to the current file's are not written
+            int64_t head = std::min<int64_t>(count, std::max<int64_t>(0, kDataFileHeaderSize - FPos));
+            if (head > 0) std::memcpy(FHeader + FPos, p, static_cast<size_t>(head));
+            FPos += head;
+            held = head + CompareBody(p + head, count - head);
+            FPos += held - head;
+            FEnd = std::max(FEnd, FPos);
+            if (held == count) return count;
+            Materialise();
+            p += held;
+            count -= held;
+        }
+        EnsureOut();
+        int64_t n = FOut->Write(p, count);
+        FPos += n > 0 ? n : 0;
+        FEnd = std::max(FEnd, FPos);
+        return held + (n > 0 ? n : 0);
+    }
+    int64_t Seek(int64_t offset, int origin) override {
+        if (!FDeferred) {
+            EnsureOut();
+            return FPos = FOut->Seek(offset, origin);
+        }
+        int64_t target = origin == soCurrent ? FPos + offset : origin == soEnd ? FEnd + offset : offset;
+        if (target < 0) target = 0;
+        // only the header may be written again while nothing has been written out
+        if (target > kDataFileHeaderSize && target != FEnd) {
+            Materialise();
+            return FPos = FOut->Seek(target, soBeginning);
+        }
+        return FPos = target;
+    }
+    void SetSize(int64_t size) override {
+        if (FDeferred && size == 0 && FEnd == 0) return;
+        Materialise();
+        EnsureOut();
+        FOut->SetSize(size);
+    }
+    int64_t Size() override { return FDeferred || !FOut ? FEnd : FOut->Size(); }
+
+    // Finishes the file: false when the current one holds the same header (apart from the
+    // save time) and body, and nothing was written; true when the temporary file is complete
+    // and flushed to the disk, ready to go in place.
+    bool Finish() {
+        if (FDeferred && FEnd == FOldSize && FCompared == FOldSize && SameHeader()) return false;
+        Materialise();
+        EnsureOut();
+        if (!FlushFileToDisk(FOut->Handle())) RaiseLastOSError("fsync " + FTemp);
+        FOut.reset();
+        return true;
+    }
+    // the temporary file has gone in place (no longer ours to remove)
+    void Installed() { FInstalled = true; }
+
+private:
+    void EnsureOut() {
+        if (FOut) return;
+        FOut = std::make_unique<TFileStream>(FTemp, TFileStream::fmCreate);
+        FMade = true;
+        FOut->SetSize(0);
+    }
+
+    // writes out what has been held back: the header and the current file's equal part
+    void Materialise() {
+        if (!FDeferred) return;
+        FDeferred = false;
+        EnsureOut();
+        FOut->WriteBuffer(FHeader, std::min<int64_t>(FEnd, kDataFileHeaderSize));
+        if (FCompared > kDataFileHeaderSize) {
+            FOld->Seek(kDataFileHeaderSize, soBeginning);
+            uint8_t chunk[65536];
+            for (int64_t at = kDataFileHeaderSize; at < FCompared;) {
+                int64_t len = std::min<int64_t>(FCompared - at, sizeof chunk);
+                FOld->ReadBuffer(chunk, len);
+                // the body's own save time is the new one
+                int64_t a = std::max(at, FIgnoreAt), b = std::min(at + len, FIgnoreAt + 8);
+                if (a < b) std::memcpy(chunk + (a - at), FBodyTime + (a - FIgnoreAt), static_cast<size_t>(b - a));
+                FOut->WriteBuffer(chunk, len);
+                at += len;
+            }
+        }
+        FOut->Seek(FPos, soBeginning);
+    }
+
+    // how many of the n body bytes at FPos equal the current file's
+    int64_t CompareBody(const uint8_t* p, int64_t n) {
+        if (n <= 0) return 0;
+        if (FPos < kDataFileHeaderSize || FPos != FCompared || FPos + n > FOldSize) return 0;
+        uint8_t chunk[65536];
+        int64_t done = 0;
+        while (done < n) {
+            int64_t at = FPos + done;
+            int64_t len = std::min<int64_t>(n - done, sizeof chunk);
+            if (FOld->Read(chunk, len) != len) break;
+            // the body's own save time counts as the same (and is kept for a later write-out)
+            int64_t a = std::max(at, FIgnoreAt), b = std::min(at + len, FIgnoreAt + 8);
+            if (a < b) {
+                std::memcpy(FBodyTime + (a - FIgnoreAt), p + done + (a - at), static_cast<size_t>(b - a));
+                std::memcpy(chunk + (a - at), p + done + (a - at), static_cast<size_t>(b - a));
+            }
+            if (std::memcmp(chunk, p + done, static_cast<size_t>(len)) != 0) break;
+            done += len;
+            FCompared = FPos + done;
+        }
+        // a chunk that differed left the current file's position inside it; realign
+        if (FOld) FOld->Seek(FCompared, soBeginning);
+        return done;
+    }
+
+    bool SameHeader() {
+        if (FEnd < kDataFileHeaderSize) return false;
+        uint8_t old[16];
+        try {
+            FOld->Seek(0, soBeginning);
+            FOld->ReadBuffer(old, sizeof old);
+        } catch (const Exception&) {
+            return false;
+        }
+        return std::memcmp(old, FHeader, sizeof old) == 0;
+    }
+
+    std::string FTemp;
+    std::unique_ptr<TFileStream> FOut;
+    std::unique_ptr<TFileStream> FOld;
+    int64_t FOldSize = -1;
+    int64_t FPos = 0, FEnd = 0;
+    int64_t FCompared = kDataFileHeaderSize;
+    int64_t FIgnoreAt = -16;  // a further save time inside the body (8 bytes), none by default
+    uint8_t FHeader[kDataFileHeaderSize] = {};
+    uint8_t FBodyTime[8] = {};
+    bool FDeferred = false;
+    bool FMade = false;
+    bool FInstalled = false;
+};
+
+}  // namespace
+
+void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream& body)>& writeBody,
+                  int64_t bodyTimeAt) {
     size_t slash = path.rfind('/');
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string temp = folder + "/." + name + Format(".saving-%d", ThisProcessId());
-    try {
-        TFileStream f(temp, TFileStream::fmCreate);
-        f.SetSize(0);
-        WriteDataFileHeader(f, 0, Now());
-        uint32_t count = writeBody(f);
-        if (count != 0) {
-            int64_t end = f.Position();
-            f.Seek(8 + 4, soBeginning);
-            f.WriteU32(count);
-            f.Seek(end, soBeginning);
-        }
-        if (!FlushFileToDisk(f.Handle())) RaiseLastOSError("fsync " + temp);
-    } catch (...) {
-        RemoveFile(temp);
-        throw;
+    const std::string backup = DataFileBackupName(path);
+    // compared only while a backup exists: a library without one is saved, which makes it
+    TSaveStream s(temp, FileExists(backup) ? path : std::string(), bodyTimeAt);
+    WriteDataFileHeader(s, 0, Now());
+    uint32_t count = writeBody(s);
+    if (count != 0) {
+        int64_t end = s.Position();
+        s.Seek(8 + 4, soBeginning);
+        s.WriteU32(count);
+        s.Seek(end, soBeginning);
     }
-    InstallFileWithBackup(temp, path, DataFileBackupName(path));
+    // nothing changed: the file and its backup (the version before) stay as they are
+    if (!s.Finish()) return;
+    s.Installed();  // from here the file is InstallFileWithBackup's (it removes it on failure)
+    InstallFileWithBackup(temp, path, backup);
 }
-
-namespace {
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    TMemoryStream m;
-    m.LoadFromFile(path);
-    return std::move(m.Data());
-}
-
-}  // namespace
 
 TDataFileSource LoadDataFileWithBackup(const std::string& path, const std::function<void(TStream& file)>& load,
                                        const std::function<void()>& reset) {
     if (!FileExists(path)) return TDataFileSource::None;
     std::exception_ptr mainError;
     try {
-        TMemoryStream s(ReadWholeFile(path));
+        TFileBytes bytes = ReadWholeFile(path);
+        TBytesStream s(bytes.Data.get(), bytes.Size);
         load(s);
         return TDataFileSource::Main;
     } catch (const Exception& e) {
@@ -84,7 +265,8 @@ TDataFileSource LoadDataFileWithBackup(const std::string& path, const std::funct
     if (FileExists(backup)) {
         if (reset) reset();
         try {
-            TMemoryStream s(ReadWholeFile(backup));
+            TFileBytes bytes = ReadWholeFile(backup);
+            TBytesStream s(bytes.Data.get(), bytes.Size);
             load(s);
             WriteLog(Format("%s の代わりにバックアップ %s を読み込みました。", path.c_str(), backup.c_str()));
             return TDataFileSource::Backup;
@@ -95,7 +277,8 @@ TDataFileSource LoadDataFileWithBackup(const std::string& path, const std::funct
         // neither loads fully: keep what the main file gives, as a failed load always does
         if (reset) reset();
         try {
-            TMemoryStream s(ReadWholeFile(path));
+            TFileBytes bytes = ReadWholeFile(path);
+            TBytesStream s(bytes.Data.get(), bytes.Size);
             load(s);
         } catch (const Exception&) {
         }

@@ -38,8 +38,12 @@ std::string DataFileBackupName(const std::string& path);
 // to a temporary file in the same folder, the header is written again with the count the body
 // returned, the file is flushed to the disk, and only then does it replace the current file,
 // which stays as the ".bak" (the previous ".bak" goes). A failure leaves the current file and its
-// ".bak" as they were and raises.
-void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream& body)>& writeBody);
+// ".bak" as they were and raises. When the file and its ".bak" exist and the new file turns out
+// to hold the same header and body (only the save time differs), it is dropped unflushed and
+// the current file and its ".bak" (the version before) stay. `bodyTimeAt`: where a body that
+// records its own save time (8 bytes) keeps it, so that it does not count as a change.
+void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream& body)>& writeBody,
+                  int64_t bodyTimeAt = -1);
 
 enum class TDataFileSource { None, Main, Backup };
 

@@ -58,13 +58,18 @@ void TThreadObject::Run() {
         return;
     }
     FFinished.store(true);
+    // a UI thread waiting in WaitFor sleeps until a call arrives: an empty one ends its slice
+    if (FUiWaiting.load()) UiDispatcher().RunOnUiThread([] {}, false);
 }
 
 void TThreadObject::WaitFor() {
     if (!FThread.joinable()) return;
     if (FThread.get_id() == std::this_thread::get_id()) return;
     // only the UI thread has to keep serving the worker's synchronised calls while it waits
-    if (UiDispatcher().IsUiThread()) WaitPumping([this] { return FFinished.load(); }, 50);
+    if (UiDispatcher().IsUiThread()) {
+        FUiWaiting.store(true);
+        WaitPumping([this] { return FFinished.load(); }, 50);
+    }
     FThread.join();
 }
 

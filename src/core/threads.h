@@ -30,7 +30,8 @@ public:
     bool Terminated() const { return FTerminated.load(); }
     bool Started() const { return FStarted; }
     bool Finished() const { return FFinished.load(); }
-    // waits for the end; on the UI thread in 50 ms slices while pending UI calls run
+    // waits for the end; on the UI thread in 50 ms slices while pending UI calls run (the
+    // thread's end wakes the waiter at once)
     void WaitFor();
     void TerminateAndWait() {
         Terminate();
@@ -54,6 +55,7 @@ private:
     std::mutex FStartLock;  // Run waits on it until FThread has been assigned
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
+    std::atomic<bool> FUiWaiting{false};  // the UI thread pumps in WaitFor: the end posts it a wake-up
     bool FStarted = false;
     bool FFreeOnTerminate = false;
 };

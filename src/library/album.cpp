@@ -477,12 +477,13 @@ uint32_t TAlbum::SaveOwnRecord(TStream& file, TMemoryStream& buffer, std::vector
             buffer.WriteI32(e->ItemNumber);
             buffer.WriteI32(e->GroupNumber);
             buffer.WriteU16(static_cast<uint16_t>(e->Position));
-            buffer.WriteText(e->ResourceId);
-            buffer.WriteI32(e->Orientation);
+            const TAlbumItem::TUploadData& up = e->Upload();
+            buffer.WriteText(up.ResourceId);
+            buffer.WriteI32(up.Orientation);
             buffer.WriteU16(TCorrectionRecord::kSize);
-            e->Correction.Encode(corr);
+            up.Correction.Encode(corr);
             buffer.WriteBuffer(corr, TCorrectionRecord::kSize);
-            buffer.WriteText(e->Comment);
+            buffer.WriteText(up.Comment);
         }
         if (buffer.Position() > kSaveBufferLimit) FlushFolderSaveBuffer(file, buffer);
     }
@@ -519,9 +520,10 @@ void TAlbum::ReadEntries(TStream& stream, uint32_t version, bool oldLayout) {
         e->ItemNumber = stream.ReadI32();
         e->GroupNumber = stream.ReadI32();
         if (layout != 'A') e->Position = static_cast<int16_t>(stream.ReadU16());
+        TAlbumItem::TUploadData up;
         if (layout == 'C' || layout == 'D') {
-            e->ResourceId = stream.ReadText();
-            e->Orientation = stream.ReadI32();
+            up.ResourceId = stream.ReadText();
+            up.Orientation = stream.ReadI32();
         }
         if (layout == 'D') {
             // the stored length may differ from our record: a longer one is cut, a shorter
@@ -534,9 +536,10 @@ void TAlbum::ReadEntries(TStream& stream, uint32_t version, bool oldLayout) {
                 if (stream.Remaining() < length - take) throw EReadError("Stream read error");
                 stream.Seek(length - take, soCurrent);
             }
-            e->Correction.Decode(corr);
-            e->Comment = stream.ReadText();
+            up.Correction.Decode(corr);
+            up.Comment = stream.ReadText();
         }
+        e->SetUpload(std::move(up));
         read.push_back(std::move(e));
     }
     Guard g(FLock);
@@ -818,7 +821,7 @@ void TAlbumList::SaveToStream(TStream& file) {
         buffer.Data().reserve(kSaveBufferSize);
         buffer.WriteU32(kBodyVersion);
         buffer.WriteU32(0);
-        buffer.WriteDouble(Now());
+        buffer.WriteDouble(Now());  // at kBodySaveTimeAt
         for (TAlbum* r : FRoots) r->SaveAlbum(file, buffer);
         FlushFolderSaveBuffer(file, buffer);
     });

@@ -45,20 +45,46 @@ std::string AlbumTypeLabel(int type);
 
 // One entry of an album.
 struct TAlbumItem {
+    // What the photo-book upload records for an entry. Most entries never carry any, so the
+    // block is made when first written; an entry without one reads the empty values.
+    struct TUploadData {
+        std::string ResourceId;
+        int32_t Orientation = 0;
+        TCorrectionRecord Correction = ZeroCorrection();
+        std::string Comment;
+        bool Empty() const {
+            return ResourceId.empty() && Orientation == 0 && Correction == ZeroCorrection() && Comment.empty();
+        }
+    };
+
     int16_t Position = -1;
-    std::string ResourceId;
-    int32_t Orientation = 0;
-    TCorrectionRecord Correction = ZeroCorrection();
-    std::string Comment;
     int32_t ItemNumber = 0;
     int32_t GroupNumber = 0;
     TCatalogItem* Item = nullptr;  // not owned; none until resolved
+
+    const TUploadData& Upload() const { return FUpload ? *FUpload : EmptyUpload(); }
+    TUploadData& MutableUpload() {
+        if (!FUpload) FUpload = std::make_unique<TUploadData>();
+        return *FUpload;
+    }
+    // takes what was read, keeping no block when it holds nothing
+    void SetUpload(TUploadData&& data) {
+        if (data.Empty()) FUpload.reset();
+        else FUpload = std::make_unique<TUploadData>(std::move(data));
+    }
 
     static TCorrectionRecord ZeroCorrection() {
         TCorrectionRecord c;
         c.Gamma = 0;
         return c;
     }
+
+private:
+    static const TUploadData& EmptyUpload() {
+        static const TUploadData empty;
+        return empty;
+    }
+    std::unique_ptr<TUploadData> FUpload;
 };
 
 class TAlbum : public TCustomFolder {
@@ -156,6 +182,8 @@ private:
 class TAlbumList {
 public:
     static constexpr uint32_t kBodyVersion = 50;
+    // where the body keeps its save time (version, count, then the time)
+    static constexpr int64_t kBodySaveTimeAt = 8;
     static constexpr size_t kSaveBufferSize = 256 * 1024;
 
     TAlbumList();

@@ -192,24 +192,41 @@ void TFolder::GetDriveInfo(TDriveInfoRec& info) const {
 
 // --- sorted item list
 
-size_t TFolder::LowerBound(const std::string& key, const std::string& name) const {
+size_t TFolder::LowerBound(const std::string& name) const {
     size_t lo = 0, hi = FItems.size();
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
-        const TItemEntry& e = FItems[mid];
-        int r = CompareTextExact(e.Key, key);
-        if (r == 0) r = CompareTextExact(e.Name, name);
-        if (r < 0) lo = mid + 1;
+        if (CompareNameOrder(FItems[mid].Name, name) < 0) lo = mid + 1;
         else hi = mid;
     }
     return lo;
 }
 
+void TFolder::SortEntries(std::vector<TItemEntry>& entries) {
+    auto less = [](const TItemEntry& a, const TItemEntry& b) { return CompareNameOrder(a.Name, b.Name) < 0; };
+    if (std::is_sorted(entries.begin(), entries.end(), less)) return;
+    // each name's key once, then byte comparisons
+    struct TKeyed {
+        std::string Key;
+        size_t At;
+    };
+    std::vector<TKeyed> keyed;
+    keyed.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) keyed.push_back({CollationKeyIgnoreCase(entries[i].Name), i});
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const TKeyed& a, const TKeyed& b) {
+        int r = CompareTextExact(a.Key, b.Key);
+        return (r != 0 ? r : CompareTextExact(entries[a.At].Name, entries[b.At].Name)) < 0;
+    });
+    std::vector<TItemEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const TKeyed& k : keyed) sorted.push_back(std::move(entries[k.At]));
+    entries = std::move(sorted);
+}
+
 int TFolder::IndexOfItem(const TCatalogItem* item) const {
     // by name first (binary search), by identity when the name does not lead to it
     std::string name = item->GetFileName();
-    std::string key = item->GetNameKey();
-    for (size_t i = LowerBound(key, name); i < FItems.size() && FItems[i].Name == name; ++i)
+    for (size_t i = LowerBound(name); i < FItems.size() && FItems[i].Name == name; ++i)
         if (FItems[i].Item == item) return static_cast<int>(i);
     for (size_t i = 0; i < FItems.size(); ++i)
         if (FItems[i].Item == item) return static_cast<int>(i);
@@ -217,25 +234,23 @@ int TFolder::IndexOfItem(const TCatalogItem* item) const {
 }
 
 TCatalogItem* TFolder::FindItem(const std::string& name) const {
-    std::string key = CollationKeyIgnoreCase(name);
     Guard g(FLock);
-    size_t i = LowerBound(key, name);
+    size_t i = LowerBound(name);
     if (i < FItems.size() && FItems[i].Name == name) return FItems[i].Item;
     return nullptr;
 }
 
 TCatalogItem* TFolder::FindOrCreateItem(const std::string& name, bool* created) {
-    std::string key = CollationKeyIgnoreCase(name);
     Guard g(FLock);
-    size_t i = LowerBound(key, name);
+    size_t i = LowerBound(name);
     if (i < FItems.size() && FItems[i].Name == name) {
         if (created) *created = false;
         return FItems[i].Item;
     }
     TCatalogItem* item = CreateItem();
-    item->SetFileNameAndKey(name, key);
+    item->SetFileNameRaw(name);
     item->SetOwnerRaw(this);
-    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(i), TItemEntry{std::move(key), name, item});
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(i), TItemEntry{name, item});
     if (created) *created = true;
     return item;
 }
@@ -243,12 +258,11 @@ TCatalogItem* TFolder::FindOrCreateItem(const std::string& name, bool* created) 
 bool TFolder::AddItem(TCatalogItem* item) {
     if (!item) return false;
     std::string name = item->GetFileName();
-    std::string key = CollationKeyIgnoreCase(name);
     Guard g(FLock);
-    size_t i = LowerBound(key, name);
+    size_t i = LowerBound(name);
     if (i < FItems.size() && FItems[i].Name == name) return FItems[i].Item == item;
     item->SetOwnerRaw(this);
-    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(i), TItemEntry{std::move(key), name, item});
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(i), TItemEntry{name, item});
     return true;
 }
 
@@ -275,7 +289,6 @@ int TFolder::RemoveAllItems() {
 }
 
 void TFolder::RenameItem(TCatalogItem* item, const std::string& name) {
-    std::string key = CollationKeyIgnoreCase(name);
     Guard g(FLock);
     int i = IndexOfItem(item);
     if (i < 0) {
@@ -283,9 +296,9 @@ void TFolder::RenameItem(TCatalogItem* item, const std::string& name) {
         return;
     }
     FItems.erase(FItems.begin() + i);
-    item->SetFileNameAndKey(name, key);
-    size_t at = LowerBound(key, name);
-    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(at), TItemEntry{std::move(key), name, item});
+    item->SetFileNameRaw(name);
+    size_t at = LowerBound(name);
+    FItems.insert(FItems.begin() + static_cast<std::ptrdiff_t>(at), TItemEntry{name, item});
 }
 
 void TFolder::DetachItem(TCatalogItem* item) {
@@ -594,7 +607,7 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
                 } else {
                     item = CreateItem();
                     item->SetOwnerRaw(this);
-                    created.push_back(TItemEntry{std::string(), rec.Name, item});
+                    created.push_back(TItemEntry{rec.Name, item});
                     newItems.push_back(item);
                 }
                 item->UpdateFromSearchRecEx(rec, ext.Kind, ext.Viewable);
@@ -607,15 +620,9 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
 
     // new items join the sorted list in one merge
     if (!created.empty()) {
-        for (TItemEntry& e : created) {
-            e.Key = CollationKeyIgnoreCase(e.Name);
-            e.Item->SetFileNameAndKey(e.Name, e.Key);  // sorting views reuse the key
-        }
-        auto less = [](const TItemEntry& a, const TItemEntry& b) {
-            int r = CompareTextExact(a.Key, b.Key);
-            return (r != 0 ? r : CompareTextExact(a.Name, b.Name)) < 0;
-        };
-        std::sort(created.begin(), created.end(), less);
+        for (TItemEntry& e : created) e.Item->SetFileNameRaw(e.Name);
+        SortEntries(created);
+        auto less = [](const TItemEntry& a, const TItemEntry& b) { return CompareNameOrder(a.Name, b.Name) < 0; };
         Guard g(FLock);
         std::vector<TItemEntry> merged;
         merged.reserve(FItems.size() + created.size());
@@ -744,9 +751,7 @@ uint32_t TFolder::LoadOwnRecord(TStream& stream) {
         std::unique_ptr<TCatalogItem> item(CreateItem());
         item->LoadFromStream(stream);
         item->SetOwnerRaw(this);
-        // the key stays with the folder's list; the item makes its own only when a view sorts
-        std::string name = item->GetFileName();
-        TItemEntry entry{CollationKeyIgnoreCase(name), std::move(name), item.get()};
+        TItemEntry entry{item->GetFileName(), item.get()};
         Guard g(FLock);
         FItems.push_back(std::move(entry));
         item.release();
@@ -755,10 +760,7 @@ uint32_t TFolder::LoadOwnRecord(TStream& stream) {
     // collation may order some names differently, and binary searches need ours
     {
         Guard g(FLock);
-        std::stable_sort(FItems.begin(), FItems.end(), [](const TItemEntry& a, const TItemEntry& b) {
-            int r = CompareTextExact(a.Key, b.Key);
-            return (r != 0 ? r : CompareTextExact(a.Name, b.Name)) < 0;
-        });
+        SortEntries(FItems);
     }
     uint32_t subCount = stream.ReadU32();
     if (static_cast<int64_t>(subCount) > stream.Remaining() / kMinFolderBytes) throw EReadError("Stream read error");

@@ -124,13 +124,16 @@ protected:
     void RemoveSubFolderToRemoved(TFolder* folder);  // parent side of Remove
     void ResortSubFolders();
 
+    // The items in name order (locale ignoring case, then exact bytes). A lookup compares a
+    // few names; collation keys are made only while sorting many names at once and not kept.
     struct TItemEntry {
-        std::string Key;   // collation key of the name ignoring case
         std::string Name;  // exact name
         TCatalogItem* Item;
     };
-    // position of the first entry not below (key, name)
-    size_t LowerBound(const std::string& key, const std::string& name) const;
+    // position of the first entry not below name
+    size_t LowerBound(const std::string& name) const;
+    // puts entries into name order (cheap when they are in it already, as stored lists are)
+    static void SortEntries(std::vector<TItemEntry>& entries);
     int IndexOfItem(const TCatalogItem* item) const;  // by identity
 
     std::string FName;

@@ -175,10 +175,13 @@ public:
                 // search results and work trays are not kept between runs; their roots are
                 FAlbums->DeleteAlbumEx(FAlbums->GetRootAlbum(atFileInfoSearch), atUnknown);
                 FAlbums->DeleteAlbumEx(FAlbums->GetRootAlbum(atTray), atUnknown);
-                SaveDataFile(FAlbumFile, [&](TStream& s) {
-                    FAlbums->SaveToStream(s);
-                    return 0u;
-                });
+                SaveDataFile(
+                    FAlbumFile,
+                    [&](TStream& s) {
+                        FAlbums->SaveToStream(s);
+                        return 0u;
+                    },
+                    TAlbumList::kBodySaveTimeAt);
             });
         });
         keep([&] {

@@ -144,6 +144,90 @@ TEST_F(DataFile, SaveKeepsThePreviousVersionAsBakAndNeverAHalfFile) {
     EXPECT_EQ(files, 2);
 }
 
+// A body like the album list's: version, count, its own save time, then data longer than one
+// comparison chunk, with one byte that can differ at `changeAt` and a chosen length.
+struct TBody {
+    double Time = 1.0;
+    size_t Length = 150000;
+    size_t ChangeAt = 0;
+    uint8_t Change = 0;
+    uint32_t Count = 5;
+};
+uint32_t WriteBody(TStream& s, const TBody& b) {
+    s.WriteU32(50);
+    s.WriteU32(0);
+    s.WriteDouble(b.Time);
+    std::vector<uint8_t> data(b.Length);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    if (b.ChangeAt < data.size()) data[b.ChangeAt] ^= b.Change;
+    // in pieces, as the savers flush their buffers
+    for (size_t at = 0; at < data.size(); at += 10000)
+        s.WriteBuffer(data.data() + at, static_cast<int64_t>(std::min<size_t>(10000, data.size() - at)));
+    return b.Count;
+}
+// the file a save of `b` must leave, apart from the header's save time
+std::string Expected(const TBody& b) {
+    TMemoryStream m;
+    WriteDataFileHeader(m, 0, 0);
+    uint32_t count = WriteBody(m, b);
+    m.Seek(12, soBeginning);
+    m.WriteU32(count);
+    return std::string(m.Data().begin(), m.Data().end());
+}
+std::string WithoutSaveTime(std::string bytes) {
+    if (bytes.size() >= 24) bytes.replace(16, 8, 8, '\0');
+    return bytes;
+}
+
+TEST_F(DataFile, AnUnchangedSaveWritesNothingAndKeepsTheOlderBak) {
+    auto save = [&](const TBody& b) { SaveDataFile(File(), [&](TStream& s) { return WriteBody(s, b); }, 8); };
+    const std::string bak = (dir / "CorvaData.bak").string();
+    TBody v1, v2;
+    v2.ChangeAt = 100;
+    v2.Change = 0x40;
+    save(v1);
+    save(v2);
+    const std::string mainBytes = ReadAll(File());
+    ASSERT_EQ(WithoutSaveTime(mainBytes), Expected(v2));
+    ASSERT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(v1));
+
+    // the same library again, only its own save time differs: neither file is touched
+    TBody again = v2;
+    again.Time = 2.0;
+    save(again);
+    EXPECT_EQ(ReadAll(File()), mainBytes);  // the header's save time too
+    EXPECT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(v1));
+    EXPECT_FALSE(SavingFileIn(dir));
+
+    // a different count in the header is a change
+    TBody counted = again;
+    counted.Count = 6;
+    save(counted);
+    EXPECT_EQ(WithoutSaveTime(ReadAll(File())), Expected(counted));
+    EXPECT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(v2));
+
+    // a difference far into the body, a shorter and a longer body: the file is the new one byte
+    // for byte (its equal beginning is copied from the current file, the body's time is the new one)
+    TBody late = counted, shorter = counted, longer = counted;
+    late.ChangeAt = 140000;
+    late.Change = 1;
+    late.Time = 3.0;
+    shorter.Length = 90000;
+    longer.Length = 200000;
+    for (const TBody& b : {late, shorter, longer}) {
+        std::string before = ReadAll(File());
+        save(b);
+        EXPECT_EQ(WithoutSaveTime(ReadAll(File())), Expected(b));
+        EXPECT_EQ(ReadAll(bak), before);
+        EXPECT_FALSE(SavingFileIn(dir));
+    }
+
+    // without a backup the save is made even when nothing changed, so that one exists
+    fs::remove(bak);
+    save(longer);
+    EXPECT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(longer));
+}
+
 TEST_F(DataFile, UnreadableMainFileFallsBackToBakAndLogsIt) {
     OpenCorvaLog(dir.string());
     std::string got;

@@ -223,11 +223,11 @@ TEST_F(Albums, LibraryRoundTripsThroughItsBodies) {
     for (int i = 0; i < 8; ++i) {
         TAlbumItem* e = tray->AddItem(items[static_cast<size_t>(39 - i)], 0);
         e->Position = static_cast<int16_t>(i);
-        e->ResourceId = "res" + std::to_string(i);
-        e->Orientation = 6;
-        e->Correction.Enabled = 1;
-        e->Correction.Gamma = 140;
-        e->Comment = "コメント";
+        e->MutableUpload().ResourceId = "res" + std::to_string(i);
+        e->MutableUpload().Orientation = 6;
+        e->MutableUpload().Correction.Enabled = 1;
+        e->MutableUpload().Correction.Gamma = 140;
+        e->MutableUpload().Comment = "コメント";
     }
     TMemoryStream treeBody, albumBody;
     int32_t count;
@@ -274,10 +274,10 @@ TEST_F(Albums, LibraryRoundTripsThroughItsBodies) {
         int i = e->Position;
         ASSERT_GE(i, 0);
         EXPECT_EQ(key(e->Item), key(items[static_cast<size_t>(39 - i)]));
-        EXPECT_EQ(e->ResourceId, "res" + std::to_string(i));
-        EXPECT_EQ(e->Orientation, 6);
-        EXPECT_EQ(e->Correction.Gamma, 140);
-        EXPECT_EQ(e->Comment, "コメント");
+        EXPECT_EQ(e->Upload().ResourceId, "res" + std::to_string(i));
+        EXPECT_EQ(e->Upload().Orientation, 6);
+        EXPECT_EQ(e->Upload().Correction.Gamma, 140);
+        EXPECT_EQ(e->Upload().Comment, "コメント");
     }
     // an entry whose item number is not in the index is dropped at setup and not saved again
     TMemoryStream stale;
@@ -408,11 +408,11 @@ TEST_F(Albums, OlderLayoutsLoad) {
         EXPECT_EQ(e1->ItemNumber, 1);
         EXPECT_EQ(e1->GroupNumber, 2);
         EXPECT_EQ(e1->Position, 5);
-        EXPECT_EQ(e1->ResourceId, c.V >= 0x800 ? "R1" : "");
-        EXPECT_EQ(e1->Orientation, c.V >= 0x800 ? 8 : 0);
-        EXPECT_EQ(e1->Comment, c.V >= 0x900 ? "note" : "");
-        EXPECT_EQ(e1->Correction.Enabled, c.V >= 0x900 ? 1 : 0);
-        EXPECT_EQ(e1->Correction.Gamma, c.V >= 0x900 ? 150 : 0);
+        EXPECT_EQ(e1->Upload().ResourceId, c.V >= 0x800 ? "R1" : "");
+        EXPECT_EQ(e1->Upload().Orientation, c.V >= 0x800 ? 8 : 0);
+        EXPECT_EQ(e1->Upload().Comment, c.V >= 0x900 ? "note" : "");
+        EXPECT_EQ(e1->Upload().Correction.Enabled, c.V >= 0x900 ? 1 : 0);
+        EXPECT_EQ(e1->Upload().Correction.Gamma, c.V >= 0x900 ? 150 : 0);
     }
 }
 
@@ -422,8 +422,8 @@ TEST_F(Albums, DamagedBodiesFailCleanly) {
     auto item = std::make_unique<TCatalogItem>();
     for (int i = 0; i < 3; ++i) {
         TAlbumItem* e = a->AppendItem(item.get(), i);
-        e->ResourceId = "r";
-        e->Comment = "c";
+        e->MutableUpload().ResourceId = "r";
+        e->MutableUpload().Comment = "c";
     }
     TMemoryStream good;
     list.SaveToStream(good);
@@ -485,7 +485,7 @@ TEST_F(Albums, LargeListsAreWrittenThroughTheBuffer) {
     for (int i = 0; i < 12000; ++i) {
         items.push_back(std::make_unique<TCatalogItem>());
         items.back()->SetItemNumber(i);
-        big->AddItem(items.back().get(), 0)->Comment = "a comment of some length";
+        big->AddItem(items.back().get(), 0)->MutableUpload().Comment = "a comment of some length";
     }
     list.CreateAlbum(list.GetRootAlbum(0), 0, "", "after");
     TCountingStream file;

@@ -61,9 +61,9 @@ TEST(LibraryBodies, OneLibrarySavesAndLoadsThroughItsThreeBodies) {
         for (size_t i = 0; i < 4; ++i) {
             TAlbumItem* e = tray->AddItem(items[i], 0);
             e->Position = static_cast<int16_t>(i);
-            e->ResourceId = "r" + std::to_string(i);
-            e->Orientation = 1;
-            e->Comment = "tray";
+            e->MutableUpload().ResourceId = "r" + std::to_string(i);
+            e->MutableUpload().Orientation = 1;
+            e->MutableUpload().Comment = "tray";
         }
         TCalendarRoot calendar(Now());
         THistoryList history(50);
