@@ -9,21 +9,9 @@
 #include <vector>
 
 #include "platform/exception.h"
+#include "platform/pixel_format.h"
 
 namespace fv {
-
-// Ordinals of the pixel formats that image facts and records store (0 = no picture).
-enum TPixelFormat : uint8_t {
-    pfDevice = 0,
-    pf1bit = 1,
-    pf4bit = 2,
-    pf8bit = 3,
-    pf15bit = 4,
-    pf16bit = 5,
-    pf24bit = 6,
-    pf32bit = 7,
-    pfCustom = 8
-};
 
 // The silent abort: callers catch it and keep what they had; it is never shown or logged.
 FV_DECLARE_EXCEPTION(EImageAbort, Exception);

@@ -29,9 +29,9 @@ void FitDecoded(TBitmap& decoded, TSize target, TCacheImage& out, int32_t& size)
     }
 }
 
-void TakeFacts(TCatalogItem& item, int32_t pixelBits, int32_t width, int32_t height, bool hasExif, int orientation,
+void TakeFacts(TCatalogItem& item, TPixelFormat pixelFormat, int32_t width, int32_t height, bool hasExif, int orientation,
                TDateTime shootingDate) {
-    item.SetPixelFormat(PixelFormatOfBits(pixelBits));
+    item.SetPixelFormat(pixelFormat);
     item.SetSize(width, height);
     if (hasExif) {
         if (!item.IsOrientationKnown() && orientation >= 1 && orientation <= 8) item.SetOrientation(orientation);

@@ -55,7 +55,7 @@ void BlankPicture(TBitmap& bmp, int w, int h) {
 }
 
 void TakeJpegInfo(const TJpegInfoExRec& rec, uint8_t found, TImageInfoRec& info) {
-    info.PixelFormat = PixelFormatOfBits(rec.PixelFormat);
+    info.PixelFormat = rec.PixelFormat;
     info.Width = rec.Width;
     info.Height = rec.Height;
     info.IsExif = rec.IsExif;
@@ -67,7 +67,7 @@ void TakeJpegInfo(const TJpegInfoExRec& rec, uint8_t found, TImageInfoRec& info)
 }
 
 void TakeRawInfo(const TTiffInfoRec& rec, TImageInfoRec& info) {
-    info.PixelFormat = PixelFormatOfBits(rec.PixelFormat);
+    info.PixelFormat = rec.PixelFormat;
     info.Width = rec.Width;
     info.Height = rec.Height;
     info.IsExif = rec.ExifIfdFound != 0;
@@ -102,14 +102,6 @@ void ReadRawPreviewFile(const std::string& fileName, int rawKind, bool locked, T
 
 }  // namespace
 
-TPixelFormat PixelFormatOfBits(int32_t bits) {
-    switch (bits) {
-        case 0: return pfDevice;
-        case 8: return pf8bit;
-        case 32: return pf32bit;
-        default: return pf24bit;
-    }
-}
 
 float ReduceFactor(int reduce) {
     switch (reduce) {

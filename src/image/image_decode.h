@@ -29,9 +29,6 @@ struct TImageInfoRec {
     TDateTime ShootingDate = 0;
 };
 
-// header readers report bits per pixel; info records keep pixel-format ordinals
-TPixelFormat PixelFormatOfBits(int32_t bits);
-
 // 0 full, 1 half, 2 quarter, 3 (or more) eighth
 float ReduceFactor(int reduce);
 int ReduceDenominator(int reduce);

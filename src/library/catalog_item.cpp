@@ -63,11 +63,6 @@ std::shared_ptr<TItemCalendarLink> GetItemCalendarLink() {
     return gCalendar;
 }
 
-std::string PixelFormatName(unsigned format) {
-    static const char* const kNames[] = {"Device", "1bit", "4bit", "8bit", "15bit", "16bit", "24bit", "32bit", "Custom"};
-    return format <= 8 ? kNames[format] : std::string();
-}
-
 std::string InfoKindLabel(int infoKind) {
     static const char* const kLabels[] = {"ファイル名", "拡張子", "画像サイズ", "色数", "ファイルサイズ", "ファイル更新日時", "コメント", "フォルダ名"};
     return infoKind >= 0 && infoKind <= 7 ? kLabels[infoKind] : std::string();

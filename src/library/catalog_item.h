@@ -12,6 +12,7 @@
 #include "library/custom_folder.h"
 #include "library/image_facts.h"
 #include "platform/datetime.h"
+#include "platform/pixel_format.h"
 #include "platform/stream.h"
 
 namespace fv {
@@ -47,7 +48,6 @@ enum : int {
     ikiFolder = 7,
 };
 
-std::string PixelFormatName(unsigned format);
 std::string InfoKindLabel(int infoKind);
 // "#,##0"
 std::string FormatThousands(int64_t v);

@@ -29,7 +29,7 @@ public:
 };
 
 struct TImageFacts {
-    uint8_t PixelFormat = 0;  // 0 "Device" .. 8 "Custom"
+    uint8_t PixelFormat = 0;  // a TPixelFormat as stored: 0 "Device" .. 8 "Custom"
     int32_t Width = 0;
     int32_t Height = 0;
     bool HasCameraData = false;

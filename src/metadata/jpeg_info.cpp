@@ -37,7 +37,7 @@ uint16_t ReadSegmentLength(TStream& s) {
 }
 
 struct TSofData {
-    int32_t PixelFormat;
+    TPixelFormat PixelFormat;
     int32_t Width;
     int32_t Height;
 };
@@ -51,7 +51,7 @@ TSofData ReadSof(TStream& s) {
     TSofData d;
     d.Height = GetBE16(b + 1);
     d.Width = GetBE16(b + 3);
-    d.PixelFormat = b[5] == 1 ? kPixelFormat8bit : kPixelFormat24bit;
+    d.PixelFormat = b[5] == 1 ? pf8bit : pf24bit;
     s.Seek(start + len, soBeginning);
     return d;
 }

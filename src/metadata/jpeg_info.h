@@ -17,7 +17,7 @@ namespace fv {
 FV_DECLARE_EXCEPTION(EJpegStartNotFound, Exception);
 
 struct TJpegSizeRec {
-    int32_t PixelFormat = kPixelFormat24bit;
+    TPixelFormat PixelFormat = pf24bit;
     int32_t Width = 0;
     int32_t Height = 0;
     bool IsExif = false;
@@ -34,7 +34,7 @@ enum : uint8_t {
 // The record the thumbnail and catalog code keep per file. Whoever fills one owns its
 // streams (unique_ptr); FreeJpegInfoEx drops them.
 struct TJpegInfoExRec {
-    int32_t PixelFormat = 0;
+    TPixelFormat PixelFormat = pfDevice;  // pfDevice until a frame header is read
     int32_t Width = 0;
     int32_t Height = 0;
     bool IsExif = false;

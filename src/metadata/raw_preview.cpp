@@ -167,7 +167,7 @@ TRawIfdInfo Resolve(TStream& s, bool big, int64_t base, const TRawIfdInfo& ifd0,
     TRawIfdInfo r;
     switch (strategy) {
         case rsNone:
-            r.PixelFormat = 0;
+            r.PixelFormat = pfDevice;
             r.Compression = 0;
             r.Orientation = 0;
             return r;

@@ -28,7 +28,7 @@ int RawThumbStrategy(int rawKind);
 
 // One IFD of a raw file. Offsets are stream positions (base already added).
 struct TRawIfdInfo {
-    int32_t PixelFormat = kPixelFormat24bit;
+    TPixelFormat PixelFormat = pf24bit;
     int32_t Width = 0;
     int32_t Height = 0;
     int32_t Compression = 6;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/datetime.h"
+#include "platform/pixel_format.h"
 #include "platform/stream.h"
 
 namespace fv {
@@ -19,11 +20,6 @@ constexpr uint32_t kMaxTiffTextBytes = 1 << 20;
 
 // raised by the value readers on offsets, counts or lengths that do not fit the stream
 FV_DECLARE_EXCEPTION(ETiffFormatError, Exception);
-
-// pixel formats the header readers report, as bits per pixel (the decoder maps them
-// to TPixelFormat); kept here so the readers need no bitmap code
-constexpr int32_t kPixelFormat8bit = 8;
-constexpr int32_t kPixelFormat24bit = 24;
 
 enum TTiffType : uint16_t {
     ttByte = 1, ttAscii = 2, ttShort = 3, ttLong = 4, ttRational = 5, ttSByte = 6,
@@ -146,7 +142,7 @@ private:
 std::string CleanExifText(const uint8_t* data, size_t count);
 
 struct TTiffInfoRec {
-    int32_t PixelFormat = kPixelFormat24bit;
+    TPixelFormat PixelFormat = pf24bit;
     int32_t Width = 0;
     int32_t Height = 0;
     int32_t Compression = 1;

@@ -242,6 +242,26 @@ TEST(Jpeg, EncoderRoundTripAndScaledSides) {
     const auto gb = EncodeJpeg(grey, 90);
     DecodeJpeg(gb.data(), gb.size(), b);
     EXPECT_EQ(b.PixelFormat(), pf24bit);
+
+    // the header reader's format reaches the facts as the same type the bitmap and records use
+    TTempDir dir;
+    std::vector<uint8_t> oneComponent = bytes;  // the header alone says grey: one component
+    for (size_t i = 2; i + 9 < oneComponent.size(); ++i)
+        if (oneComponent[i] == 0xFF && oneComponent[i + 1] == 0xC0) {
+            oneComponent[i + 9] = 1;
+            break;
+        }
+    WriteBytes(dir.File("grey.jpg"), oneComponent);
+    WriteBytes(dir.File("colour.jpg"), bytes);
+    TImageInfoRec info;
+    GetImageInfo(dir.File("grey.jpg"), ikJpeg, info);
+    EXPECT_EQ(info.PixelFormat, pf8bit);
+    EXPECT_EQ(PixelFormatName(info.PixelFormat), "8bit");
+    GetImageInfo(dir.File("colour.jpg"), ikJpeg, info);
+    EXPECT_EQ(PixelFormatName(info.PixelFormat), "24bit");
+    EXPECT_EQ(PixelFormatName(pfDevice), "Device");
+    EXPECT_EQ(PixelFormatName(pfCustom), "Custom");
+    EXPECT_EQ(PixelFormatName(9), "");  // a number read from a damaged record
 }
 
 // ---- BMP files ----

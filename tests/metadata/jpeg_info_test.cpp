@@ -52,7 +52,7 @@ TEST(JpegInfo, ReadsSizeOrientationDateAndThumbnailOfCameraFiles) {
     EXPECT_EQ(options, jiExif | jiThumbnail);
     EXPECT_EQ(rec.Width, 100);
     EXPECT_EQ(rec.Height, 68);
-    EXPECT_EQ(rec.PixelFormat, kPixelFormat24bit);
+    EXPECT_EQ(rec.PixelFormat, pf24bit);
     EXPECT_TRUE(rec.IsExif);
     EXPECT_EQ(FormatDateTimeText(rec.ShootingDate), "2008/05/30 15:56:01");
     EXPECT_EQ(rec.ThumbWidth, 68);
@@ -142,7 +142,7 @@ TEST(JpegInfo, CommentPreviewAndExifBehindXmp) {
     ReadInfo(file, options, rec);
     EXPECT_EQ(options, jiExif | jiPreview | jiComment);
     EXPECT_EQ(rec.Comment, "hi!");
-    EXPECT_EQ(rec.PixelFormat, kPixelFormat8bit);
+    EXPECT_EQ(rec.PixelFormat, pf8bit);
     EXPECT_EQ(rec.Orientation, 5);
     EXPECT_EQ(rec.PreviewWidth, 20);
     EXPECT_EQ(rec.PreviewHeight, 10);

@@ -24,15 +24,8 @@ struct TInfoLine {
     int ThumbWidth = 0, ThumbHeight = 0;
 };
 
-// bits per pixel as the header readers give them
-const char* PixelFormatName(int bits) {
-    switch (bits) {
-        case 8: return "8bit";
-        case 24: return "24bit";
-        case 32: return "32bit";
-        default: return "-";
-    }
-}
+// "-" where no format was read
+std::string FormatText(int pf) { return pf > pfDevice && pf <= pfCustom ? PixelFormatName(static_cast<unsigned>(pf)) : "-"; }
 
 std::string KindOf(const std::string& path) {
     uint8_t kind = 0;
@@ -105,7 +98,7 @@ bool ReadOther(const std::string& path, TInfoLine& line, std::string& error) {
         if (n > 2 && head[0] == 'B' && head[1] == 'M' && ReadBmpSize(head, static_cast<size_t>(n), w, h, pf)) {
             line.Width = w;
             line.Height = h;
-            line.PixelFormat = pf == pf8bit ? 8 : pf == pf32bit ? 32 : 24;
+            line.PixelFormat = pf;
         }
         return true;
     } catch (const std::exception& e) {
@@ -144,7 +137,7 @@ int CmdInfo(const TArgs& args) {
                                 ? std::to_string(line.ThumbWidth) + "x" + std::to_string(line.ThumbHeight)
                                 : "-";
         std::printf("%s\t%s\t%s\t%s\t%d\t%s\t%s\t%s\n", path.c_str(), line.Kind.c_str(), size.c_str(),
-                    PixelFormatName(line.PixelFormat), line.Orientation, date.c_str(), line.Exif ? "yes" : "no",
+                    FormatText(line.PixelFormat).c_str(), line.Orientation, date.c_str(), line.Exif ? "yes" : "no",
                     thumb.c_str());
     }
     return status;
