@@ -54,9 +54,10 @@ tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
-# every fuzz target for a short while on the test data (CI)
+# every fuzz target for a short while on its seeds (CI)
+FUZZ_SMOKE_SECONDS ?= 15
 fuzz-smoke: deps
-	bash fuzz/run.sh 30
+	bash fuzz/run.sh $(FUZZ_SMOKE_SECONDS)
 
 fuzz: deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
