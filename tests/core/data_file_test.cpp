@@ -12,30 +12,20 @@
 
 #include "core/data_file.h"
 #include "core/log.h"
+#include "temp_dir.h"
 
 using namespace fv;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using fv::test::ReadFileText;
 
-struct DataFile : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("fv-datafile-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+struct DataFile : fv::test::TTempDirTest {
+    const char* DirPrefix() const override { return "fv-datafile-"; }
     void TearDown() override {
         CloseCorvaLog();
-        fs::remove_all(dir);
+        TTempDirTest::TearDown();
     }
     std::string File() const { return (dir / "CorvaData.tdb").string(); }
 };
@@ -187,24 +177,24 @@ TEST_F(DataFile, AnUnchangedSaveWritesNothingAndKeepsTheOlderBak) {
     v2.Change = 0x40;
     save(v1);
     save(v2);
-    const std::string mainBytes = ReadAll(File());
+    const std::string mainBytes = ReadFileText(File());
     ASSERT_EQ(WithoutSaveTime(mainBytes), Expected(v2));
-    ASSERT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(v1));
+    ASSERT_EQ(WithoutSaveTime(ReadFileText(bak)), Expected(v1));
 
     // the same library again, only its own save time differs: neither file is touched
     TBody again = v2;
     again.Time = 2.0;
     save(again);
-    EXPECT_EQ(ReadAll(File()), mainBytes);  // the header's save time too
-    EXPECT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(v1));
+    EXPECT_EQ(ReadFileText(File()), mainBytes);  // the header's save time too
+    EXPECT_EQ(WithoutSaveTime(ReadFileText(bak)), Expected(v1));
     EXPECT_FALSE(SavingFileIn(dir));
 
     // a different count in the header is a change
     TBody counted = again;
     counted.Count = 6;
     save(counted);
-    EXPECT_EQ(WithoutSaveTime(ReadAll(File())), Expected(counted));
-    EXPECT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(v2));
+    EXPECT_EQ(WithoutSaveTime(ReadFileText(File())), Expected(counted));
+    EXPECT_EQ(WithoutSaveTime(ReadFileText(bak)), Expected(v2));
 
     // a difference far into the body, a shorter and a longer body: the file is the new one byte
     // for byte (its equal beginning is copied from the current file, the body's time is the new one)
@@ -215,17 +205,17 @@ TEST_F(DataFile, AnUnchangedSaveWritesNothingAndKeepsTheOlderBak) {
     shorter.Length = 90000;
     longer.Length = 200000;
     for (const TBody& b : {late, shorter, longer}) {
-        std::string before = ReadAll(File());
+        std::string before = ReadFileText(File());
         save(b);
-        EXPECT_EQ(WithoutSaveTime(ReadAll(File())), Expected(b));
-        EXPECT_EQ(ReadAll(bak), before);
+        EXPECT_EQ(WithoutSaveTime(ReadFileText(File())), Expected(b));
+        EXPECT_EQ(ReadFileText(bak), before);
         EXPECT_FALSE(SavingFileIn(dir));
     }
 
     // without a backup the save is made even when nothing changed, so that one exists
     fs::remove(bak);
     save(longer);
-    EXPECT_EQ(WithoutSaveTime(ReadAll(bak)), Expected(longer));
+    EXPECT_EQ(WithoutSaveTime(ReadFileText(bak)), Expected(longer));
 }
 
 TEST_F(DataFile, UnreadableMainFileFallsBackToBakAndLogsIt) {
@@ -243,7 +233,7 @@ TEST_F(DataFile, UnreadableMainFileFallsBackToBakAndLogsIt) {
     EXPECT_EQ(LoadDataFileWithBackup(File(), load, reset), TDataFileSource::Main);
     EXPECT_EQ(got, "+newer");
 
-    std::string bytes = ReadAll(File());
+    std::string bytes = ReadFileText(File());
     for (std::string damaged : {std::string(), bytes.substr(0, 30), "XORVADF" + bytes.substr(7)}) {
         std::ofstream(File(), std::ios::binary | std::ios::trunc) << damaged;
         got.clear();
@@ -255,7 +245,7 @@ TEST_F(DataFile, UnreadableMainFileFallsBackToBakAndLogsIt) {
     got.clear();
     EXPECT_THROW(LoadDataFileWithBackup(File(), load, reset), Exception);
     EXPECT_EQ(got, "+");
-    std::string log = ReadAll(CorvaLogFileName());
+    std::string log = ReadFileText(CorvaLogFileName());
     EXPECT_NE(log.find("の代わりにバックアップ"), std::string::npos);
     EXPECT_NE(log.find("データファイルのマーカが異常です。"), std::string::npos);
 }

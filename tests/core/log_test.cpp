@@ -7,29 +7,19 @@
 #include "core/log.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
+#include "temp_dir.h"
 
 using namespace fv;
 namespace fs = std::filesystem;
 
 namespace {
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using fv::test::ReadFileText;
 
-struct LogFolder : ::testing::Test {
-    fs::path dir;
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("fv-log-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+struct LogFolder : fv::test::TTempDirTest {
+    const char* DirPrefix() const override { return "fv-log-"; }
     void TearDown() override {
         CloseCorvaLog();
-        fs::remove_all(dir);
+        TTempDirTest::TearDown();
     }
 };
 }  // namespace
@@ -47,7 +37,7 @@ TEST_F(LogFolder, BannersAndEntriesHaveTheExactLayout) {
     CloseCorvaLog();
     WriteLog("dropped after close");
 
-    std::string s = ReadAll(path);
+    std::string s = ReadFileText(path);
     std::string slashes(60, '/'), dashes(41, '-');
     ASSERT_EQ(s.rfind("\r\n\r\n" + slashes + "\r\n", 0), 0u) << s;
     EXPECT_NE(s.find("\r\nSTART\r\n/usr/bin/folvane-browser a=1\r\n" + dashes + "\r\n"), std::string::npos);
@@ -60,7 +50,7 @@ TEST_F(LogFolder, BannersAndEntriesHaveTheExactLayout) {
     // a second run on the same day appends its own START after two empty lines
     OpenCorvaLog(dir.string());
     CloseCorvaLog();
-    std::string s2 = ReadAll(path);
+    std::string s2 = ReadFileText(path);
     EXPECT_EQ(s2.substr(0, s.size()), s);
     EXPECT_EQ(s2.substr(s.size(), 4 + 60), "\r\n\r\n" + slashes);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "../common/json_text.h"
+
 namespace fv::fvb {
 
 using TArgs = std::vector<std::string>;
@@ -23,11 +25,6 @@ int CmdAlbums(const TArgs& args);
 
 // a whole decimal number within lo..hi
 bool ParseInt(const std::string& s, int lo, int hi, int& out);
-
-// JSON text of a UTF-8 string, quotes included (invalid bytes become U+FFFD)
-std::string JsonString(const std::string& s);
-// JSON number (null for NaN and infinities)
-std::string JsonNumber(double v);
 
 }  // namespace fv::fvb
 

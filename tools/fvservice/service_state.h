@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "../common/json_text.h"
+
 namespace fvs {
 
 // One multipart form as it arrived: field names in order, text values, files by size and hash.
@@ -106,6 +108,6 @@ public:
 };
 
 std::string XmlEscape(const std::string& s);
-std::string JsonString(const std::string& s);
+using fv::JsonString;
 
 }  // namespace fvs

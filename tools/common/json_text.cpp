@@ -1,10 +1,10 @@
-// Small JSON helpers shared by the commands that print JSON.
+// JSON text for the command-line tools: strings (invalid UTF-8 becomes U+FFFD) and numbers.
+#include "json_text.h"
+
 #include <cmath>
 #include <cstdio>
 
-#include "commands.h"
-
-namespace fv::fvb {
+namespace fv {
 
 namespace {
 // length of a valid UTF-8 sequence at s[i], 0 when invalid
@@ -61,4 +61,4 @@ std::string JsonNumber(double v) {
     return buf;
 }
 
-}  // namespace fv::fvb
+}  // namespace fv
