@@ -1,0 +1,204 @@
+// The main window on a library of 100,000 items in 2,000 folders with 200 albums: start until
+// the calendar tree and the first screen of the start month are painted, choosing another month
+// of 2,000 photos until its first screen is painted, one pass of the enabling rules, and the
+// close until the library is saved. The first screens' thumbnails are in the cache. Runs on the
+// offscreen platform; prints "bench:" lines.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <unistd.h>
+#include <vector>
+
+#include "core/engine.h"
+#include "image/bitmap.h"
+#include "image/catalog_image_cache.h"
+#include "image/engine_image_cache.h"
+#include "library/album.h"
+#include "library/calendar.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "library/folder_tree_list.h"
+#include "library/history_list.h"
+#include "library/library_engine.h"
+#include "platform/datetime.h"
+#include "ui/calendar_grid.h"
+#include "ui/catalog_view.h"
+#include "ui/frame_target_calendar.h"
+#include "ui/frame_targets.h"
+#include "ui/main_window.h"
+#include "ui/qt_ui_dispatcher.h"
+
+using namespace fv;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kFolders = 2000, kPerFolder = 50, kMonths = 50;
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+// item k is shot in month k % 50 from January 2020: 2,000 photos a month
+TDateTime DateOf(int k) {
+    int m = k % kMonths;
+    return EncodeDateTime(2020 + m / 12, m % 12 + 1, 1 + (k / kMonths) % 28, (k / 7) % 24, k % 60, 0);
+}
+
+TBitmap Thumb(int i) {
+    TBitmap b(80, 60);
+    for (int y = 0; y < 60; ++y) {
+        uint8_t* p = b.ScanLine(y);
+        for (int x = 0; x < 80; ++x, p += 3) {
+            p[0] = static_cast<uint8_t>(x * 3 + i);
+            p[1] = static_cast<uint8_t>(y * 4 + i * 7);
+            p[2] = static_cast<uint8_t>(i * 13);
+        }
+    }
+    return b;
+}
+
+TCalendar* MonthNode(int year, int month) {
+    TCalendar* day = CorvaCalendars()->FindOrCreateNode(false, EncodeDateTime(year, month, 1, 12, 0, 0));
+    TCustomFolder* f = day;
+    while (f && f->GetFolderKind() != fkCalendarMonth) f = f->GetParent();
+    return static_cast<TCalendar*>(f);
+}
+
+// every cell of the visible rows has its picture, and the grid has been painted
+bool FirstScreenReady(TFrameCatalogView& grid) {
+    if (grid.IsListing() || grid.Cells().empty()) return false;
+    int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
+    for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
+        for (int c = 0; c < cols; ++c) {
+            size_t i = static_cast<size_t>(r) * cols + c;
+            if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
+        }
+    return true;
+}
+
+void Paint(QWidget& w) {
+    QImage target(w.size(), QImage::Format_RGB32);
+    QPainter p(&target);
+    w.render(&p);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    fs::path work = fs::temp_directory_path() / ("fv-bench-main-" + std::to_string(::getpid()));
+    fs::create_directories(work);
+    setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
+    InstallQtUiDispatcher();
+    InstallLibraryEngine();
+    InstallEngineImageCache();
+
+    // the library, saved once
+    InitCorvaEngine();
+    std::vector<TCatalogItem*> all;
+    all.reserve(kFolders * kPerFolder);
+    for (int f = 0; f < kFolders; ++f) {
+        fs::path dir = work / "lib" / ("y" + std::to_string(f / 100)) / ("folder" + std::to_string(f));
+        fs::create_directories(dir);
+        TFolder* folder = CorvaFolders()->FindOrCreateFolderByPath(dir.string());
+        for (int i = 0; i < kPerFolder; ++i) {
+            int k = f * kPerFolder + i;
+            TCatalogItem* it = folder->FindOrCreateItem("IMG_" + std::to_string(10000 + i) + ".JPG", nullptr);
+            it->SetKind(1);
+            it->SetSize(4000, 3000);
+            it->SetState(isPresent);
+            it->SetShootingDate(DateOf(k));
+            it->SetInCalendar(true);
+            all.push_back(it);
+        }
+    }
+    TAlbumList* albums = CorvaAlbums();
+    for (int a = 0; a < 200; ++a) {
+        TAlbum* album = albums->CreateAlbum(albums->GetRootAlbum(atAlbum), atAlbum, "", "Album " + std::to_string(a));
+        for (int e = 0; e < 250; ++e) album->AddItem(all[(static_cast<size_t>(a) * 499 + static_cast<size_t>(e) * 7) % all.size()], e % 5);
+    }
+    all.clear();
+    FinalCorvaEngine();
+
+    // the start month is the history's current entry; the first screens of it and of the month
+    // chosen later are cached (the whole months, so that any sort order finds them)
+    InitCorvaEngine();
+    TCalendar* startMonth = MonthNode(2021, 3);
+    TCalendar* otherMonth = MonthNode(2022, 7);
+    CorvaHistorys()->Add(startMonth);
+    int n = 0;
+    for (TCalendar* m : {startMonth, otherMonth}) {
+        TItemList items;
+        m->GetItems(items);
+        TFolderList days;
+        m->GetSubFolders(days);
+        for (TCustomFolder* d : days) d->GetItems(items);
+        for (TCatalogItem* it : items) {
+            TBitmap b = Thumb(n++);
+            CorvaImageCache()->AddCatalogImage(it, &b, 80);
+        }
+    }
+    std::printf("cached %d thumbnails of two months\n", n);
+    FinalCorvaEngine();
+
+    // start: engine, window, calendar tree, the first screen of the start month
+    QElapsedTimer t;
+    t.start();
+    InitCorvaEngine();
+    auto* w = new TFolvaneMain2;
+    w->resize(1920, 1080);
+    w->show();
+    w->IdleStep();
+    bool ok = WaitUntil([&] { return FirstScreenReady(*w->CatalogView()); }, 60000);
+    Paint(*w);
+    double startMs = t.nsecsElapsed() / 1e6;
+    std::printf("start folder %s, %zu photos, first screen %s\n", w->ShownFolder()->GetCaption().c_str(),
+                w->CatalogView()->Sorted().size(), ok ? "complete" : "INCOMPLETE");
+
+    // another month of 2,000 photos chosen in the calendar frame's month grid
+    QTest::qWait(300);
+    otherMonth = MonthNode(2022, 7);  // the nodes of this run
+    t.restart();
+    w->TargetsFrame()->CalendarFrame()->Grid()->SetDate(2022, 7, 2);
+    ok = WaitUntil([&] { return w->ShownFolder() == otherMonth && FirstScreenReady(*w->CatalogView()); }, 60000);
+    Paint(*w);
+    double switchMs = t.nsecsElapsed() / 1e6;
+    std::printf("switched to %s, %zu photos, first screen %s\n", w->ShownFolder()->GetCaption().c_str(),
+                w->CatalogView()->Sorted().size(), ok ? "complete" : "INCOMPLETE");
+
+    // one pass of the enabling rules with a photo focused
+    w->CatalogView()->SetFocusedItem(w->CatalogView()->Sorted().front());
+    const int passes = 2000;
+    t.restart();
+    for (int i = 0; i < passes; ++i) w->SetupActions();
+    double setupUs = t.nsecsElapsed() / 1e3 / passes;
+
+    // close: the window's shut-down and the engine's save
+    t.restart();
+    w->close();
+    delete w;
+    FinalCorvaEngine();
+    double closeMs = t.nsecsElapsed() / 1e6;
+
+    std::printf("bench: browser_start_ms = %.1f ms\n", startMs);
+    std::printf("bench: browser_switch_month_ms = %.1f ms\n", switchMs);
+    std::printf("bench: setup_actions_us = %.1f us\n", setupUs);
+    std::printf("bench: browser_close_ms = %.1f ms\n", closeMs);
+    SetCorvaEngineBody(nullptr);
+    fs::remove_all(work);
+    return 0;
+}
