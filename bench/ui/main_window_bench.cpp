@@ -174,11 +174,13 @@ int main(int argc, char** argv) {
     otherMonth = MonthNode(2022, 7);  // the nodes of this run
     t.restart();
     w->TargetsFrame()->CalendarFrame()->Grid()->SetDate(2022, 7, 2);
+    WaitUntil([&] { return w->ShownFolder() == otherMonth && !w->CatalogView()->IsListing(); }, 60000);
+    double listedMs = t.nsecsElapsed() / 1e6;
     ok = WaitUntil([&] { return w->ShownFolder() == otherMonth && FirstScreenReady(*w->CatalogView()); }, 60000);
     Paint(*w);
     double switchMs = t.nsecsElapsed() / 1e6;
-    std::printf("switched to %s, %zu photos, first screen %s\n", w->ShownFolder()->GetCaption().c_str(),
-                w->CatalogView()->Sorted().size(), ok ? "complete" : "INCOMPLETE");
+    std::printf("switched to %s, %zu photos (listed after %.1f ms), first screen %s\n", w->ShownFolder()->GetCaption().c_str(),
+                w->CatalogView()->Sorted().size(), listedMs, ok ? "complete" : "INCOMPLETE");
 
     // one pass of the enabling rules with a photo focused
     w->CatalogView()->SetFocusedItem(w->CatalogView()->Sorted().front());
