@@ -581,6 +581,7 @@ TEST_F(EngineWindowTest, EndToEndARealLibraryDayInTheGridTheViewerAndTheSavedLib
         fv::test::SaveScreenshot(w.grab().toImage(), "main_day");
         // open the viewer on the photo
         w.CatalogView()->SetFocusedItem(canon);
+        w.SetupActions();  // the idle pass that enables the viewer for the focused photo
         w.Action("AcShowViewer")->trigger();
         ASSERT_TRUE(w.IsViewerShown());
         ASSERT_TRUE(WaitUntil([&] { return w.CatalogView()->Viewer()->CurrentItem() == canon && !w.CatalogView()->Viewer()->IsLoading(); }, 20000));
