@@ -8,6 +8,7 @@
 #include "library/calendar.h"
 #include "library/library_engine.h"
 #include "ui/frame_target_calendar.h"
+#include "ui/frame_target_directory.h"
 #include "ui/frame_target_events.h"
 
 namespace fv {
@@ -69,6 +70,12 @@ TFrameTargetsEx::TFrameTargetsEx(QWidget* parent) : QWidget(parent) {
     connect(FTargetCalendar, &TFrameTargetCalendar::folderChosen, this, &TFrameTargetsEx::FolderChosenByFrame);
     connect(FTargetCalendar, &TFrameTargetCalendar::dateChosen, this, &TFrameTargetsEx::dateChosen);
 
+    FTargetDirectory = new TFrameTargetDirectory(this);
+    FTargetDirectory->setObjectName("FTargetDirectory");
+    FFrames[tkDirectory] = FTargetDirectory;
+    connect(FTargetDirectory, &TFrameTargetDirectory::folderChosen, this, &TFrameTargetsEx::FolderChosenByFrame);
+    connect(FTargetDirectory, &TFrameTargetDirectory::folderListChanged, this, &TFrameTargetsEx::folderListChanged);
+
     FSplGroup = new TSplitGrab(this);
     FSplGroup->OnDrag = [this](int dy) { SetTagHeight(FTagHeight - dy); };
 
@@ -96,12 +103,18 @@ TCustomFrameBase* TFrameTargetsEx::FrameOf(int kind) const {
 void TFrameTargetsEx::Setup() {
     TLibraryEvents::Install();
     FTargetCalendar->SetCalendar(CorvaCalendars());
+    FTargetDirectory->SetFolderList(CorvaFolders());
+    FTargetDirectory->SetTops();
     FShownFolder = nullptr;
     Activate(tkCalendar, false);
 }
 
 void TFrameTargetsEx::Finish() {
     if (FTargetCalendar) FTargetCalendar->SetCalendar(nullptr);
+    if (FTargetDirectory) {
+        FTargetDirectory->SetActive(false);
+        FTargetDirectory->SetFolderList(nullptr);
+    }
     FShownFolder = nullptr;
 }
 
@@ -138,11 +151,13 @@ void TFrameTargetsEx::Activate(int kind, bool showFolder) {
         f->SetFrameAlign(active ? TCustomFrameBase::faClient : TCustomFrameBase::faTop);
         f->SetExpanded(active);
     }
+    FTargetDirectory->SetActive(kind == tkDirectory);
     Relayout();
     setUpdatesEnabled(true);
     if (!showFolder) return;
     TCustomFolder* folder = nullptr;
     if (kind == tkCalendar) folder = FTargetCalendar->CurrentFolder();
+    if (kind == tkDirectory) folder = FTargetDirectory->CurrentFolder();
     if (folder) FolderChosenByFrame(folder);
 }
 
@@ -160,6 +175,12 @@ void TFrameTargetsEx::SelectFolder(TCustomFolder* folder) {
         case 3:
             if (FTargetCalendar->SelectFolder(folder)) {
                 Activate(tkCalendar, false);
+                FShownFolder = folder;
+            }
+            break;
+        case 1:
+            if (FTargetDirectory->SelectFolder(folder)) {
+                Activate(tkDirectory, false);
                 FShownFolder = folder;
             }
             break;

@@ -53,6 +53,8 @@ signals:
     void folderChosen(fv::TCustomFolder* folder);
     void dateChosen(double day);
     void filterResetRequested();
+    // folders were registered in or taken out of the calendar: the library updater follows them
+    void folderListChanged();
 
 protected:
     void resizeEvent(QResizeEvent* e) override;

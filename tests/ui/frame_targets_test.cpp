@@ -4,15 +4,20 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
+#include <filesystem>
 #include <memory>
+#include <unistd.h>
 
 #include "library/calendar.h"
 #include "library/catalog_item.h"
+#include "library/folder_tree_list.h"
 #include "platform/datetime.h"
 #include "ui/calendar_grid.h"
 #include "ui/frame_target_calendar.h"
+#include "ui/frame_target_directory.h"
 #include "ui/frame_targets.h"
 #include "ui_test_app.h"
+#include "ui_test_items.h"
 
 using namespace fv;
 
@@ -49,6 +54,16 @@ QStringList Texts(QTreeWidgetItem* parent) {
     return out;
 }
 
+}  // namespace
+
+namespace {
+std::string MakeTree(const std::string& name) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("fv-dirtree-" + std::to_string(::getpid()) + "-" + name);
+    fs::remove_all(dir);
+    for (const char* sub : {"2024/spring", "2024/summer/beach", "2025", "Album", ".hidden"}) fs::create_directories(dir / sub);
+    return dir.string();
+}
 }  // namespace
 
 TEST(TargetCalendarFrame, TreeCountsGridAndChoices) {
@@ -129,7 +144,12 @@ TEST(TargetsAccordion, CalendarStartsActiveAndRelaysItsChoices) {
     TFrameTargetCalendar* calendar = targets.CalendarFrame();
     EXPECT_TRUE(calendar->Expanded());
     EXPECT_FALSE(calendar->TitleEnabled());  // the active frame's title does not toggle
-    EXPECT_EQ(calendar->height(), 600);      // alone, it fills the column
+    TFrameTargetDirectory* directory = targets.DirectoryFrame();
+    // the calendar fills the column, the directory frame moves to the bottom as its title
+    EXPECT_EQ(calendar->geometry(), QRect(0, 0, 240, 576));
+    EXPECT_EQ(directory->geometry(), QRect(0, 576, 240, 24));
+    EXPECT_FALSE(directory->Expanded());
+    EXPECT_TRUE(directory->TitleEnabled());
     EXPECT_TRUE(calendar->GridVisible());
 
     QSignalSpy chosen(&targets, &TFrameTargetsEx::folderChosen);
@@ -150,5 +170,123 @@ TEST(TargetsAccordion, CalendarStartsActiveAndRelaysItsChoices) {
     EXPECT_EQ(calendar->CurrentFolder(), december);
     EXPECT_EQ(chosen.count(), 2);
     EXPECT_EQ(dated.count(), 0);
+
+    // a click on the directory title makes it the active frame under the calendar's title
+    const std::string dir = MakeTree("accordion");
+    TFolderTreeList folders;
+    directory->SetFolderList(&folders);
+    directory->SetTops({{"テスト", dir}});
+    QTest::mouseClick(directory, Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkDirectory);
+    EXPECT_EQ(calendar->geometry(), QRect(0, 0, 240, 24));
+    EXPECT_EQ(directory->geometry(), QRect(0, 24, 240, 576));
+    EXPECT_FALSE(calendar->Expanded());
+    EXPECT_TRUE(calendar->TitleEnabled());
+    EXPECT_FALSE(directory->TitleEnabled());
+    ASSERT_EQ(chosen.count(), 3);  // its current folder is shown, a new kind
+    EXPECT_EQ(targets.CurrentFolder()->GetFullName(), dir);
+    EXPECT_EQ(reset.count(), 2);
+    QTest::mouseClick(directory, Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));  // the active title does nothing
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkDirectory);
+    EXPECT_EQ(chosen.count(), 3);
+
+    // showing a calendar folder from outside brings the calendar back; a disk folder the directory
+    targets.SelectFolder(december);
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkCalendar);
+    targets.SelectFolder(folders.FindOrCreateFolderByPath(dir + "/2025"));
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkDirectory);
+    EXPECT_EQ(directory->CurrentPath(), dir + "/2025");
+    targets.ShowFrame(TFrameTargetsEx::tkCalendar);
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkCalendar);
+    EXPECT_EQ(targets.CurrentFolder(), calendar->CurrentFolder());
+    EXPECT_EQ(chosen.count(), 4);
+    targets.ShowFrame(TFrameTargetsEx::tkMirabelo);  // no sibling storage: nothing happens
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkCalendar);
     targets.Finish();
+    std::filesystem::remove_all(dir);
+}
+
+
+TEST(TargetDirectoryFrame, TopsAreHomeUserVolumesAndRoot) {
+    std::vector<TMountEntry> mounts = {
+        {"/", "ext4", "/dev/sda1", 8, 1},          {"/proc", "proc", "proc", 0, 1},
+        {"/media/me/CARD", "vfat", "/dev/sdb1", 8, 17}, {"/mnt/nas", "nfs4", "nas:/photos", 0, 50},
+        {"/run/user/1000", "tmpfs", "tmpfs", 0, 60},    {"/home/me/net", "cifs", "//srv/x", 0, 61},
+        {"/media/me/CARD", "vfat", "/dev/sdb1", 8, 17},
+    };
+    std::vector<TDirectoryTop> tops = DirectoryTops("/home/me", mounts);
+    std::vector<std::string> paths;
+    for (const TDirectoryTop& t : tops) paths.push_back(t.Path);
+    EXPECT_EQ(paths, (std::vector<std::string>{"/home/me", "/media/me/CARD", "/mnt/nas", "/"}));
+    EXPECT_EQ(tops[1].Caption, "CARD");
+    EXPECT_EQ(tops.front().Caption, "ホーム");
+}
+
+TEST(TargetDirectoryFrame, ListsLazilySelectsPathsAndRegistersFolders) {
+    test::App();
+    const std::string dir = MakeTree("lazy");
+    TFolderTreeList folders;
+    TFrameTargetDirectory frame;
+    frame.resize(240, 400);
+    frame.SetFolderList(&folders);
+    frame.SetTops({{"テスト", dir}});
+    QTreeWidget* tree = frame.Tree();
+    QTreeWidgetItem* top = tree->topLevelItem(0);
+    ASSERT_NE(top, nullptr);
+    EXPECT_EQ(frame.CurrentPath(), dir);  // the first top is chosen at start
+    EXPECT_EQ(top->childCount(), 0);      // nothing read before the node opens
+    EXPECT_FALSE(frame.ChildrenLoaded(top));
+
+    top->setExpanded(true);  // listed off the UI thread
+    ASSERT_TRUE(test::WaitUntil([&] { return frame.ChildrenLoaded(top); }));
+    EXPECT_EQ(frame.PendingListings(), 0);
+    QStringList names;
+    for (int i = 0; i < top->childCount(); ++i) names << top->child(i)->text(0);
+    EXPECT_EQ(names, (QStringList{"2024", "2025", "Album"}));  // hidden folders left out
+    EXPECT_FALSE(frame.ChildrenLoaded(top->child(0)));       // one level at a time
+
+    // a path from outside opens the nodes above it; the choice is silent
+    QSignalSpy chosen(&frame, &TFrameTargetDirectory::folderChosen);
+    EXPECT_TRUE(frame.SelectPath(dir + "/2024/summer/beach/"));
+    EXPECT_EQ(frame.CurrentPath(), dir + "/2024/summer/beach");
+    EXPECT_TRUE(top->child(0)->isExpanded());
+    EXPECT_FALSE(frame.SelectPath(dir + "/2024/autumn"));
+    EXPECT_FALSE(frame.SelectPath("/nowhere-else"));
+    EXPECT_EQ(chosen.count(), 0);
+
+    // the user's choice gives the library folder of the directory
+    tree->setCurrentItem(top->child(1));
+    ASSERT_EQ(chosen.count(), 1);
+    auto* f2025 = chosen.at(0).at(0).value<TCustomFolder*>();
+    ASSERT_NE(f2025, nullptr);
+    EXPECT_EQ(f2025->GetFullName(), dir + "/2025");
+
+    // registering a folder marks it and its library subfolders; the visible nodes show it
+    QSignalSpy listChanged(&frame, &TFrameTargetDirectory::folderListChanged);
+    TCustomFolder* f2024 = folders.FindOrCreateFolderByPath(dir + "/2024");
+    TCustomFolder* beach = folders.FindOrCreateFolderByPath(dir + "/2024/summer/beach");
+    frame.RegisterInCalendar(top->child(0), true);
+    EXPECT_EQ(listChanged.count(), 1);
+    EXPECT_EQ(f2024->GetCheckState(), csRegistered);
+    EXPECT_EQ(beach->GetCheckState(), csRegistered);
+    EXPECT_EQ(f2025->GetCheckState(), csUndecided);
+    EXPECT_EQ(frame.NodeMarks(top->child(0)), TFrameTargetDirectory::dmRegistered);
+    EXPECT_EQ(frame.NodeMarks(top->child(1)), 0);
+    EXPECT_EQ(frame.UpdateVisibleNodes(), 0);  // nothing changed since
+    frame.RegisterInCalendar(top->child(0), false);
+    EXPECT_EQ(beach->GetCheckState(), csExcluded);
+    EXPECT_EQ(frame.NodeMarks(top->child(0)), 0);
+
+    // a new directory appears after "update"; expand-all opens the whole subtree
+    std::filesystem::create_directories(dir + "/2025/december");
+    QTreeWidgetItem* n2025 = top->child(1);
+    frame.Reload(n2025);
+    ASSERT_EQ(n2025->childCount(), 1);
+    EXPECT_TRUE(n2025->isExpanded());
+    frame.ExpandAll(top, false);
+    EXPECT_FALSE(top->isExpanded());
+    frame.ExpandAll(top, true);
+    EXPECT_NE(frame.NodeOfPath(dir + "/2024/spring"), nullptr);
+    EXPECT_TRUE(frame.NodeOfPath(dir + "/2024/summer")->isExpanded());
+    std::filesystem::remove_all(dir);
 }
