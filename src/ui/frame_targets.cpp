@@ -10,6 +10,8 @@
 #include "ui/frame_target_calendar.h"
 #include "ui/frame_target_directory.h"
 #include "ui/frame_target_events.h"
+#include "ui/frame_target_folder.h"
+#include "library/album.h"
 
 namespace fv {
 
@@ -76,6 +78,22 @@ TFrameTargetsEx::TFrameTargetsEx(QWidget* parent) : QWidget(parent) {
     connect(FTargetDirectory, &TFrameTargetDirectory::folderChosen, this, &TFrameTargetsEx::FolderChosenByFrame);
     connect(FTargetDirectory, &TFrameTargetDirectory::folderListChanged, this, &TFrameTargetsEx::folderListChanged);
 
+    FTargetMirabelo = new TFrameTargetFolder(this);
+    FTargetMirabelo->setObjectName("FTargetMirabelo");
+    FTargetMirabelo->SetTitle(QStringLiteral("Mirabelo"));
+    FTargetMirabelo->hide();  // until such storage is known to exist
+    FFrames[tkMirabelo] = FTargetMirabelo;
+    FTargetGroup = new TFrameTargetFolder(this);
+    FTargetGroup->setObjectName("FTargetGroup");
+    FTargetGroup->SetTitle(QStringLiteral("タグ"));
+    FTargetGroup->SetOpenCloseStyle(false);  // arrows: it opens upwards from the bottom
+    FTargetGroup->SetFrameAlign(TCustomFrameBase::faBottom);
+    FFrames[tkNone] = FTargetGroup;
+    for (TFrameTargetFolder* f : {FTargetMirabelo, FTargetGroup}) {
+        connect(f, &TFrameTargetFolder::folderChosen, this, &TFrameTargetsEx::FolderChosenByFrame);
+        connect(f, &TFrameTargetFolder::folderListChanged, this, &TFrameTargetsEx::folderListChanged);
+    }
+
     FSplGroup = new TSplitGrab(this);
     FSplGroup->OnDrag = [this](int dy) { SetTagHeight(FTagHeight - dy); };
 
@@ -88,7 +106,11 @@ TFrameTargetsEx::TFrameTargetsEx(QWidget* parent) : QWidget(parent) {
             return false;
         });
     }
-    if (FFrames[tkNone]) connect(FFrames[tkNone], &TCustomFrameBase::expandedChanged, this, [this] { Relayout(); });
+    // the tag frame opens and closes by itself; opened, it shows its chosen tag
+    connect(FTargetGroup, &TCustomFrameBase::expandedChanged, this, [this](bool open) {
+        Relayout();
+        if (open && !FQuiet && FTargetGroup->CurrentFolder()) FolderChosenByFrame(FTargetGroup->CurrentFolder());
+    });
     Activate(tkCalendar, false);
 }
 
@@ -105,6 +127,9 @@ void TFrameTargetsEx::Setup() {
     FTargetCalendar->SetCalendar(CorvaCalendars());
     FTargetDirectory->SetFolderList(CorvaFolders());
     FTargetDirectory->SetTops();
+    FTargetMirabelo->SetRoot(CorvaAlbums(), atMirabelo);
+    FTargetGroup->SetRoot(CorvaAlbums(), atTags);
+    FTargetGroup->SetExpanded(true);
     FShownFolder = nullptr;
     Activate(tkCalendar, false);
 }
@@ -115,6 +140,8 @@ void TFrameTargetsEx::Finish() {
         FTargetDirectory->SetActive(false);
         FTargetDirectory->SetFolderList(nullptr);
     }
+    if (FTargetMirabelo) FTargetMirabelo->SetRoot(nullptr, atMirabelo);
+    if (FTargetGroup) FTargetGroup->SetRoot(nullptr, atTags);
     FShownFolder = nullptr;
 }
 
@@ -158,6 +185,7 @@ void TFrameTargetsEx::Activate(int kind, bool showFolder) {
     TCustomFolder* folder = nullptr;
     if (kind == tkCalendar) folder = FTargetCalendar->CurrentFolder();
     if (kind == tkDirectory) folder = FTargetDirectory->CurrentFolder();
+    if (kind == tkMirabelo) folder = FTargetMirabelo->CurrentFolder();
     if (folder) FolderChosenByFrame(folder);
 }
 
@@ -181,6 +209,20 @@ void TFrameTargetsEx::SelectFolder(TCustomFolder* folder) {
         case 1:
             if (FTargetDirectory->SelectFolder(folder)) {
                 Activate(tkDirectory, false);
+                FShownFolder = folder;
+            }
+            break;
+        case 2:
+            // by the root the album hangs under: an imported album or a tag
+            if (FTargetMirabelo->Holds(folder) && FMirabeloExists) {
+                Activate(tkMirabelo, false);
+                FTargetMirabelo->SelectFolder(folder);
+                FShownFolder = folder;
+            } else if (FTargetGroup->Holds(folder)) {
+                FQuiet = true;
+                FTargetGroup->SetExpanded(true);
+                FQuiet = false;
+                FTargetGroup->SelectFolder(folder);
                 FShownFolder = folder;
             }
             break;

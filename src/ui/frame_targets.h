@@ -77,6 +77,8 @@ private:
     bool FMirabeloExists = false;
     int FTagHeight = 180;
     bool FLayingOut = false;
+    // set while a programmatic selection opens the tag frame
+    bool FQuiet = false;
 };
 
 }  // namespace fv

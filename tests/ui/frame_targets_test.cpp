@@ -15,6 +15,7 @@
 #include "ui/calendar_grid.h"
 #include "ui/frame_target_calendar.h"
 #include "ui/frame_target_directory.h"
+#include "ui/frame_target_folder.h"
 #include "ui/frame_targets.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
@@ -140,14 +141,16 @@ TEST(TargetsAccordion, CalendarStartsActiveAndRelaysItsChoices) {
     targets.resize(240, 600);
     targets.show();
     targets.CalendarFrame()->SetCalendar(&cal.Root);
+    targets.TagFrame()->SetExpanded(false);  // only its title at the very bottom
     EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkCalendar);
     TFrameTargetCalendar* calendar = targets.CalendarFrame();
     EXPECT_TRUE(calendar->Expanded());
     EXPECT_FALSE(calendar->TitleEnabled());  // the active frame's title does not toggle
     TFrameTargetDirectory* directory = targets.DirectoryFrame();
     // the calendar fills the column, the directory frame moves to the bottom as its title
-    EXPECT_EQ(calendar->geometry(), QRect(0, 0, 240, 576));
-    EXPECT_EQ(directory->geometry(), QRect(0, 576, 240, 24));
+    EXPECT_EQ(calendar->geometry(), QRect(0, 0, 240, 552));
+    EXPECT_EQ(directory->geometry(), QRect(0, 552, 240, 24));
+    EXPECT_EQ(targets.TagFrame()->geometry(), QRect(0, 576, 240, 24));
     EXPECT_FALSE(directory->Expanded());
     EXPECT_TRUE(directory->TitleEnabled());
     EXPECT_TRUE(calendar->GridVisible());
@@ -179,7 +182,7 @@ TEST(TargetsAccordion, CalendarStartsActiveAndRelaysItsChoices) {
     QTest::mouseClick(directory, Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));
     EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkDirectory);
     EXPECT_EQ(calendar->geometry(), QRect(0, 0, 240, 24));
-    EXPECT_EQ(directory->geometry(), QRect(0, 24, 240, 576));
+    EXPECT_EQ(directory->geometry(), QRect(0, 24, 240, 552));
     EXPECT_FALSE(calendar->Expanded());
     EXPECT_TRUE(calendar->TitleEnabled());
     EXPECT_FALSE(directory->TitleEnabled());

@@ -1,0 +1,138 @@
+#include "ui/frame_target_commands.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QUrl>
+
+#include "library/album.h"
+#include "library/folder.h"
+#include "library/engine_folder_ops.h"
+#include "library/library_engine.h"
+#include "platform/exception.h"
+
+namespace fv {
+
+namespace {
+QWidget* DialogParent() { return QApplication::activeWindow(); }
+
+TFolderDialogs QtDialogs() {
+    TFolderDialogs d;
+    d.Ask = [](const QString& text) {
+        return QMessageBox::question(DialogParent(), QApplication::applicationDisplayName(), text,
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
+    d.Error = [](const QString& text) { QMessageBox::critical(DialogParent(), QApplication::applicationDisplayName(), text); };
+    d.Input = [](const QString& title, const QString& prompt, QString& value) {
+        bool ok = false;
+        const QString v = QInputDialog::getText(DialogParent(), title, prompt, QLineEdit::Normal, value, &ok);
+        if (ok) value = v;
+        return ok;
+    };
+    d.ChooseFolder = [](const QString& prompt, const QString& start) {
+        return QFileDialog::getExistingDirectory(DialogParent(), prompt, start);
+    };
+    d.OpenFolder = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    return d;
+}
+}  // namespace
+
+TFolderDialogs& FolderDialogs() {
+    static TFolderDialogs dialogs = QtDialogs();
+    return dialogs;
+}
+
+QString RefusalText(const std::exception& e) {
+    const QString all = QString::fromUtf8(e.what());
+    const QStringList lines = all.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        const QString l = it->trimmed();
+        // the engine's wrappers name the operation and the error class; the refusal is the line under them
+        static const QRegularExpression className(QStringLiteral("^E[A-Za-z]+$"));
+        if (l.endsWith(QStringLiteral("でエラーが発生しました。")) || className.match(l).hasMatch()) continue;
+        return l;
+    }
+    return all.trimmed();
+}
+
+QString DeleteQuestion(TCustomFolder* folder, bool isTag) {
+    const QString what = isTag ? QStringLiteral("タグ") : QStringLiteral("フォルダ");
+    const QString target = QString::fromStdString(isTag ? folder->GetCaption() : folder->GetFullName());
+    return QStringLiteral("%1を削除します。\r\n\r\n削除対象\t：%2\r\n\r\n実行してよろしいですか？").arg(what, target);
+}
+
+std::string UniqueChildName(const TAlbum* parent, const std::string& base) {
+    if (!parent || !parent->FindChild(base)) return base;
+    for (int n = 2; n < 100000; ++n) {
+        const std::string name = base + "(" + std::to_string(n) + ")";
+        if (!parent->FindChild(name)) return name;
+    }
+    return base;
+}
+
+bool DeleteFolderAsked(TCustomFolder* folder, bool isTag) {
+    if (!folder) return false;
+    try {
+        // a refusal before the question: nothing to ask about
+        CheckDeleteFolder(folder);
+    } catch (const Exception& e) {
+        FolderDialogs().Error(RefusalText(e));
+        return false;
+    }
+    if (!FolderDialogs().Ask(DeleteQuestion(folder, isTag))) return false;
+    try {
+        CorvaEngineDeleteFolder(folder);
+        return true;
+    } catch (const Exception& e) {
+        FolderDialogs().Error(RefusalText(e));
+        return false;
+    }
+}
+
+TCustomFolder* CreateChildFolder(TCustomFolder* parent, const std::string& base) {
+    std::string name = base;
+    if (auto* album = dynamic_cast<TAlbum*>(parent)) name = UniqueChildName(album, base);
+    TCustomFolder* child = nullptr;
+    try {
+        child = CorvaEngineCreateChild(parent, name);
+    } catch (const Exception& e) {
+        FolderDialogs().Error(QStringLiteral("フォルダの作成に失敗しました。\r\n\r\n") + RefusalText(e));
+        return nullptr;
+    }
+    if (!child) FolderDialogs().Error(QStringLiteral("フォルダの作成に失敗しました。"));
+    return child;
+}
+
+bool RenameFolderShown(TCustomFolder* folder, std::string& name) {
+    try {
+        CorvaEngineRenameFolder(folder, name);
+        return true;
+    } catch (const Exception& e) {
+        const QString why = RefusalText(e);
+        const QString head = QStringLiteral("フォルダ名の変更に失敗しました。");
+        FolderDialogs().Error(why == head ? head : head + QStringLiteral("\r\n\r\n") + why);
+        return false;
+    }
+}
+
+bool CopyOrMoveFolderAsked(TCustomFolder* folder, bool copy) {
+    if (!folder) return false;
+    const QString prompt = copy ? QStringLiteral("コピー先のフォルダを指定してください。") : QStringLiteral("移動先のフォルダを指定してください。");
+    const QString chosen = FolderDialogs().ChooseFolder(prompt, QString::fromStdString(folder->GetFullName()));
+    if (chosen.isEmpty()) return false;
+    try {
+        TCustomFolder* target = GetFolderFromPath(chosen.toStdString());
+        if (copy) CorvaEngineCopyFolder(folder, target);
+        else CorvaEngineMoveFolder(folder, target);
+        return true;
+    } catch (const Exception& e) {
+        FolderDialogs().Error(RefusalText(e));
+        return false;
+    }
+}
+
+}  // namespace fv

@@ -1,0 +1,46 @@
+#pragma once
+// The folder commands of the side trees (create, rename, delete, copy, move, open in the file browser)
+// with their questions and messages, for disk folders, albums and tags alike. The engine checks every
+// operation; a refusal is shown to the user in its own words. The dialogs are replaceable so that the
+// trees can be driven without a person at the screen.
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "library/custom_folder.h"
+
+namespace fv {
+
+class TAlbum;
+
+struct TFolderDialogs {
+    // a Yes/No question; true for Yes
+    std::function<bool(const QString& text)> Ask;
+    std::function<void(const QString& text)> Error;
+    // an input box with its title and prompt; false when cancelled
+    std::function<bool(const QString& title, const QString& prompt, QString& value)> Input;
+    // a folder dialog with its prompt; empty when cancelled
+    std::function<QString(const QString& prompt, const QString& start)> ChooseFolder;
+    // opens a directory in the desktop's file browser
+    std::function<void(const QString& path)> OpenFolder;
+};
+// the process-wide dialogs (Qt's boxes unless replaced); UI thread
+TFolderDialogs& FolderDialogs();
+
+// the words of a refusal: the last line of the engine's message that says something
+QString RefusalText(const std::exception& e);
+// "%sを削除します。..." for a tag (its name) or a folder or album (its path)
+QString DeleteQuestion(TCustomFolder* folder, bool isTag);
+// a child name not taken under the album: the base, then "base(2)", "base(3)", ...
+std::string UniqueChildName(const TAlbum* parent, const std::string& base);
+
+// asks, then deletes (a disk folder goes to the trash); true when it was deleted
+bool DeleteFolderAsked(TCustomFolder* folder, bool isTag);
+// a new child with a free name made from the base; none (and the error box) on failure
+TCustomFolder* CreateChildFolder(TCustomFolder* parent, const std::string& base);
+// renames; on failure the error box and false. name out: the name given
+bool RenameFolderShown(TCustomFolder* folder, std::string& name);
+// a disk folder copied or moved to a folder the user chooses; true when done
+bool CopyOrMoveFolderAsked(TCustomFolder* folder, bool copy);
+
+}  // namespace fv

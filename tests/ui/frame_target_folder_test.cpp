@@ -1,0 +1,234 @@
+// The album trees of the left column (tags, sibling storage) with the running library engine: their
+// commands, questions and refusals, and how the accordion places and selects them.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+#include "core/engine.h"
+#include "core/log.h"
+#include "library/album.h"
+#include "library/folder_tree_list.h"
+#include "library/library_engine.h"
+#include "ui/frame_target_calendar.h"
+#include "ui/frame_target_commands.h"
+#include "ui/frame_target_directory.h"
+#include "ui/frame_target_events.h"
+#include "ui/frame_target_folder.h"
+#include "ui/frame_targets.h"
+#include "ui/qt_ui_dispatcher.h"
+#include "ui_test_app.h"
+#include "ui_test_items.h"
+
+using namespace fv;
+namespace fs = std::filesystem;
+
+namespace {
+
+// a running library engine in a private data folder, and dialogs that answer as told
+class TargetTreeTest : public ::testing::Test {
+protected:
+    fs::path Dir;
+    std::string SavedData, SavedConfig;
+    TFolderDialogs SavedDialogs;
+    QStringList Asked, Errors;
+    bool AnswerYes = false;
+    QString InputAnswer;
+    bool InputOk = true;
+
+    void SetUp() override {
+        test::App();
+        InstallQtUiDispatcher();
+        Dir = fs::temp_directory_path() / ("fv-trees-" + std::to_string(::getpid()));
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        if (const char* v = std::getenv("XDG_DATA_HOME")) SavedData = v;
+        if (const char* v = std::getenv("XDG_CONFIG_HOME")) SavedConfig = v;
+        setenv("XDG_DATA_HOME", (Dir / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (Dir / "config").c_str(), 1);
+        OpenCorvaLog(Dir.string());
+        InstallLibraryEngine();
+        InitCorvaEngine();
+        SavedDialogs = FolderDialogs();
+        FolderDialogs().Ask = [this](const QString& text) {
+            Asked << text;
+            return AnswerYes;
+        };
+        FolderDialogs().Error = [this](const QString& text) { Errors << text; };
+        FolderDialogs().Input = [this](const QString&, const QString&, QString& value) {
+            if (InputOk) value = InputAnswer;
+            return InputOk;
+        };
+    }
+    void TearDown() override {
+        FolderDialogs() = SavedDialogs;
+        if (CorvaEngineExists()) FinalCorvaEngine();
+        SetCorvaEngineBody(nullptr);
+        CloseCorvaLog();
+        setenv("XDG_DATA_HOME", SavedData.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", SavedConfig.c_str(), 1);
+        fs::remove_all(Dir);
+    }
+    static QStringList Children(QTreeWidgetItem* n) {
+        QStringList out;
+        for (int i = 0; i < n->childCount(); ++i) out << n->child(i)->text(0);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(TargetTreeTest, TagsAreCreatedWithFreeNamesRenamedAndDeletedOnlyAfterYes) {
+    TFrameTargetFolder frame;
+    frame.resize(240, 300);
+    frame.SetRoot(CorvaAlbums(), atTags);
+    EXPECT_EQ(frame.Title(), QStringLiteral("タグ"));
+    EXPECT_EQ(frame.Action("AcFolderCreateNew")->text(), QStringLiteral("新しいタグの作成"));
+    EXPECT_EQ(frame.Action("AcFolderTrash")->text(), QStringLiteral("タグの削除"));
+    QTreeWidgetItem* root = frame.Tree()->topLevelItem(0);
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(0), QStringLiteral("タグ"));
+
+    // twice under the same parent: the default name, then the default name with (2)
+    TCustomFolder* first = frame.CreateNew(root, false);
+    TCustomFolder* second = frame.CreateNew(frame.Tree()->topLevelItem(0), false);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->GetCaption(), "新しいタグ");
+    EXPECT_EQ(second->GetCaption(), "新しいタグ(2)");
+    EXPECT_EQ(frame.CurrentFolder(), second);  // the new tag is chosen
+    InputAnswer = QStringLiteral("  旅行 ");
+    TCustomFolder* trip = frame.CreateNewRoot();
+    ASSERT_NE(trip, nullptr);
+    EXPECT_EQ(trip->GetCaption(), "旅行");
+    InputOk = false;
+    EXPECT_EQ(frame.CreateNewRoot(), nullptr);  // cancelled: nothing made
+    root = frame.Tree()->topLevelItem(0);
+    EXPECT_EQ(Children(root), (QStringList{"新しいタグ", "新しいタグ(2)", "旅行"}));
+    EXPECT_TRUE(Errors.isEmpty());
+
+    // renaming in place gives the model the new name; the root cannot be renamed
+    EXPECT_TRUE(frame.CommitRename(frame.NodeOf(first), QStringLiteral("家族")));
+    EXPECT_EQ(first->GetCaption(), "家族");
+    EXPECT_EQ(frame.NodeOf(first)->text(0), QStringLiteral("家族"));
+    EXPECT_FALSE(frame.CommitRename(frame.NodeOf(second), QString()));  // an empty name is refused
+    EXPECT_EQ(second->GetCaption(), "新しいタグ(2)");
+    EXPECT_EQ(frame.NodeOf(second)->text(0), QStringLiteral("新しいタグ(2)"));
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_TRUE(Errors[0].startsWith(QStringLiteral("フォルダ名の変更に失敗しました。")));
+    EXPECT_TRUE(Errors[0].contains(QStringLiteral("空白のフォルダ名は無効です。")));
+    Errors.clear();
+
+    // nothing is deleted without Yes; the question names the tag
+    AnswerYes = false;
+    EXPECT_FALSE(frame.DeleteNode(frame.NodeOf(trip)));
+    ASSERT_EQ(Asked.size(), 1);
+    EXPECT_EQ(Asked[0], QStringLiteral("タグを削除します。\r\n\r\n削除対象\t：旅行\r\n\r\n実行してよろしいですか？"));
+    EXPECT_NE(frame.NodeOf(trip), nullptr);
+    AnswerYes = true;
+    frame.Tree()->setCurrentItem(frame.NodeOf(trip));
+    QSignalSpy chosen(&frame, &TFrameTargetFolder::folderChosen);
+    EXPECT_TRUE(frame.DeleteNode(frame.NodeOf(trip)));
+    EXPECT_EQ(frame.NodeOf(trip), nullptr);
+    EXPECT_EQ(frame.CurrentFolder(), CorvaAlbums()->GetRootAlbum(atTags));  // the parent takes its place
+    EXPECT_EQ(Children(frame.Tree()->topLevelItem(0)), (QStringList{"家族", "新しいタグ(2)"}));
+
+    // the root: refused before any question, in the engine's words
+    Asked.clear();
+    EXPECT_FALSE(frame.DeleteNode(frame.Tree()->topLevelItem(0)));
+    EXPECT_TRUE(Asked.isEmpty());
+    ASSERT_EQ(Errors.size(), 1);
+    EXPECT_TRUE(Errors[0].endsWith(QStringLiteral("を削除することはできません。"))) << Errors[0].toStdString();
+    frame.PrepareMenu(frame.Tree()->topLevelItem(0));
+    EXPECT_FALSE(frame.Action("AcFolderRename")->isEnabled());
+    EXPECT_FALSE(frame.Action("AcFolderTrash")->isEnabled());
+    EXPECT_TRUE(frame.Action("AcFolderCreateNewRoot")->isVisible());
+    EXPECT_FALSE(frame.Action("AcAlbumAddCalendar")->isVisible());
+    frame.SetRoot(nullptr, atTags);
+}
+
+TEST_F(TargetTreeTest, TagsMadeElsewhereAppearAfterTheAlbumEvents) {
+    TFrameTargetFolder frame;
+    frame.SetRoot(CorvaAlbums(), atTags);
+    TLibraryEvents::Install();
+    TAlbum* root = CorvaAlbums()->GetRootAlbum(atTags);
+    CorvaAlbums()->CreateAlbum(root, atAlbum, "", "外から");
+    ASSERT_TRUE(test::WaitUntil([&] { return frame.Tree()->topLevelItem(0)->childCount() == 1; }, 5000));
+    EXPECT_EQ(frame.Tree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("外から"));
+    frame.SetRoot(nullptr, atTags);
+    TLibraryEvents::Uninstall();
+}
+
+TEST_F(TargetTreeTest, AccordionPlacesTheTagFrameAndTheSiblingStorage) {
+    TFrameTargetsEx targets;
+    targets.resize(240, 700);
+    targets.Setup();
+    targets.show();
+    TFrameTargetFolder* tags = targets.TagFrame();
+    TFrameTargetCalendar* calendar = targets.CalendarFrame();
+    // start: calendar active, tags open at the bottom under the splitter, the month grid hidden
+    EXPECT_TRUE(tags->Expanded());
+    EXPECT_EQ(tags->geometry().bottom(), 699);
+    EXPECT_EQ(tags->height(), targets.TagHeight());
+    EXPECT_TRUE(targets.Splitter()->isVisible());
+    EXPECT_EQ(targets.Splitter()->geometry().bottom() + 1, tags->y());
+    EXPECT_FALSE(calendar->GridVisible());
+    EXPECT_FALSE(targets.MirabeloFrame()->isVisible());
+
+    // collapsing the tag frame shows the month grid; expanding it hides the grid again
+    QTest::mouseClick(tags, Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));
+    EXPECT_FALSE(tags->Expanded());
+    EXPECT_TRUE(calendar->GridVisible());
+    EXPECT_FALSE(targets.Splitter()->isVisible());
+    EXPECT_EQ(tags->geometry(), QRect(0, 676, 240, 24));
+    QTest::mouseClick(tags, Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));
+    EXPECT_TRUE(tags->Expanded());
+    EXPECT_FALSE(calendar->GridVisible());
+
+    // the splitter gives the tag frame room, never below 50 px nor squeezing the active frame away
+    targets.SetTagHeight(20);
+    EXPECT_EQ(tags->height(), 50);
+    targets.SetTagHeight(5000);
+    EXPECT_GE(calendar->height(), calendar->TitleHeight() + 60);
+
+    // a tag shown from outside opens the tag frame and is chosen there, silently
+    TAlbum* tag = CorvaAlbums()->CreateAlbum(CorvaAlbums()->GetRootAlbum(atTags), atAlbum, "", "海");
+    QSignalSpy chosen(&targets, &TFrameTargetsEx::folderChosen);
+    QTest::mouseClick(tags, Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));  // closed
+    targets.SelectFolder(tag);
+    EXPECT_TRUE(tags->Expanded());
+    EXPECT_EQ(tags->CurrentFolder(), tag);
+    EXPECT_EQ(targets.CurrentFolder(), tag);
+    EXPECT_EQ(chosen.count(), 0);
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkCalendar);
+
+    // sibling storage: its frame shows once the storage exists, under the calendar when active
+    TAlbum* imported = CorvaAlbums()->CreateAlbum(CorvaAlbums()->GetRootAlbum(atMirabelo), atMirabelo, "", "2019");
+    imported->SetTitle("2019年の写真");
+    targets.ShowFrame(TFrameTargetsEx::tkMirabelo);
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkCalendar);  // not yet
+    targets.SetMirabeloExists(true);
+    TFrameTargetFolder* mirabelo = targets.MirabeloFrame();
+    EXPECT_TRUE(mirabelo->isVisible());
+    targets.ShowFrame(TFrameTargetsEx::tkMirabelo);
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkMirabelo);
+    EXPECT_EQ(calendar->geometry(), QRect(0, 0, 240, 24));
+    EXPECT_EQ(targets.DirectoryFrame()->geometry(), QRect(0, 24, 240, 24));
+    EXPECT_EQ(mirabelo->y(), 48);
+    // the new album reaches the tree through the album events
+    ASSERT_TRUE(test::WaitUntil([&] { return mirabelo->NodeOf(imported) != nullptr; }, 5000));
+    mirabelo->Tree()->topLevelItem(0)->setExpanded(true);
+    EXPECT_EQ(Children(mirabelo->Tree()->topLevelItem(0)), (QStringList{"2019年の写真"}));  // by title
+    mirabelo->PrepareMenu(mirabelo->NodeOf(imported));
+    EXPECT_TRUE(mirabelo->Action("AcAlbumAddCalendar")->isVisible());
+    EXPECT_FALSE(mirabelo->Action("AcFolderCreateNewRoot")->isVisible());
+    targets.ShowFrame(TFrameTargetsEx::tkCalendar);
+    targets.SelectFolder(imported);
+    EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkMirabelo);
+    EXPECT_EQ(mirabelo->CurrentFolder(), imported);
+    targets.Finish();
+}
