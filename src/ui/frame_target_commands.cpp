@@ -4,12 +4,17 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
 #include "library/album.h"
+#include "library/engine_item_ops.h"
+#include "library/folder_tree_list.h"
+#include <set>
 #include "library/folder.h"
 #include "library/engine_folder_ops.h"
 #include "library/library_engine.h"
@@ -133,6 +138,61 @@ bool CopyOrMoveFolderAsked(TCustomFolder* folder, bool copy) {
         FolderDialogs().Error(RefusalText(e));
         return false;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// drops of photos on the trees
+
+namespace {
+const QString kCatalogItemsMime = QStringLiteral("application/x-folvane-catalog-items");
+}  // namespace
+
+bool IsPhotoDrop(const QMimeData* mime) { return mime && (mime->hasFormat(kCatalogItemsMime) || mime->hasUrls()); }
+
+std::vector<TCatalogItem*> DroppedItems(const QMimeData* mime) {
+    std::vector<TCatalogItem*> items;
+    TFolderTreeList* folders = CorvaFolders();
+    if (!mime || !folders) return items;
+    std::set<TCatalogItem*> seen;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QFileInfo file(url.toLocalFile());
+        if (!file.isFile()) continue;
+        TFolder* folder = folders->FindFolderByPath(file.absolutePath().toStdString());
+        TCatalogItem* item = folder ? folder->FindItem(file.fileName().toStdString()) : nullptr;
+        if (item && seen.insert(item).second) items.push_back(item);
+    }
+    return items;
+}
+
+bool DropItemsOnFolder(const std::vector<TCatalogItem*>& items, TCustomFolder* target, bool copy) {
+    if (items.empty() || !target) return false;
+    const QString word = copy ? QStringLiteral("コピー") : QStringLiteral("移動");
+    const QString path = QString::fromStdString(target->GetFullName());
+    const QString question =
+        QStringLiteral("%1 個のファイルを\r\n\r\n %2へ%3します\r\n\r\nよろしいですか？").arg(items.size()).arg(path, word);
+    if (!FolderDialogs().Ask(question)) return false;
+    try {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const TItemCopyResult r = copy ? CorvaEngineCopyItems(items, target->GetFullName()) : CorvaEngineMoveItems(items, target->GetFullName());
+        QApplication::restoreOverrideCursor();
+        if (!r.Failed.empty()) {
+            QStringList lines;
+            for (const std::string& f : r.Failed) lines << QString::fromStdString(f);
+            FolderDialogs().Error(lines.join(QStringLiteral("\r\n")));
+        }
+        return !r.Done.empty();
+    } catch (const Exception& e) {
+        QApplication::restoreOverrideCursor();
+        FolderDialogs().Error(RefusalText(e));
+        return false;
+    }
+}
+
+bool DropItemsOnAlbum(const std::vector<TCatalogItem*>& items, TAlbum* album) {
+    if (items.empty() || !album) return false;
+    TItemList list(items.begin(), items.end());
+    return CorvaAddItemsToAlbum(album, &list, 0, true, true);
 }
 
 }  // namespace fv

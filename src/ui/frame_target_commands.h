@@ -6,12 +6,16 @@
 #include <QString>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "library/custom_folder.h"
+
+class QMimeData;
 
 namespace fv {
 
 class TAlbum;
+class TCatalogItem;
 
 struct TFolderDialogs {
     // a Yes/No question; true for Yes
@@ -42,5 +46,15 @@ TCustomFolder* CreateChildFolder(TCustomFolder* parent, const std::string& base)
 bool RenameFolderShown(TCustomFolder* folder, std::string& name);
 // a disk folder copied or moved to a folder the user chooses; true when done
 bool CopyOrMoveFolderAsked(TCustomFolder* folder, bool copy);
+
+// The photos of a drop (our own catalog items, or files named by a URL list) that the library knows:
+// each file is looked up in its library folder; files the library has not listed are left out.
+std::vector<TCatalogItem*> DroppedItems(const QMimeData* mime);
+// whether a drop carries anything the trees take
+bool IsPhotoDrop(const QMimeData* mime);
+// "%d 個のファイルを ... %sへ%sします ... よろしいですか？", then the engine copies or moves them; true when done
+bool DropItemsOnFolder(const std::vector<TCatalogItem*>& items, TCustomFolder* target, bool copy);
+// the photos join the album or tag
+bool DropItemsOnAlbum(const std::vector<TCatalogItem*>& items, TAlbum* album);
 
 }  // namespace fv

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPainter>
@@ -12,6 +14,7 @@
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
 #include "ui/common_images.h"
+#include "ui/frame_target_commands.h"
 
 namespace fv {
 
@@ -109,6 +112,9 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
     connect(FTree, &QTreeWidget::itemSelectionChanged, this, &TFrameTargetDirectory::OnSelection);
     connect(FTree, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) { LoadChildren(node, false); });
     connect(FTree, &QTreeWidget::customContextMenuRequested, this, &TFrameTargetDirectory::OnContextMenu);
+    // photos dropped on a folder are copied or moved there
+    FTree->viewport()->setAcceptDrops(true);
+    FTree->viewport()->installEventFilter(this);
     connect(this, &TCustomFrameBase::expandedChanged, this, [this] { UpdateTimerState(); });
 
     FMenu = new QMenu(this);
@@ -141,6 +147,31 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
 }
 
 TFrameTargetDirectory::~TFrameTargetDirectory() { FToken->Frame = nullptr; }
+
+bool TFrameTargetDirectory::eventFilter(QObject* watched, QEvent* e) {
+    if (watched != FTree->viewport()) return TCustomFrameBase::eventFilter(watched, e);
+    switch (e->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* d = static_cast<QDropEvent*>(e);
+            const bool over = e->type() == QEvent::DragEnter || FTree->itemAt(d->position().toPoint());
+            if (IsPhotoDrop(d->mimeData()) && over) d->acceptProposedAction();
+            else d->ignore();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* d = static_cast<QDropEvent*>(e);
+            QTreeWidgetItem* node = FTree->itemAt(d->position().toPoint());
+            TCustomFolder* folder = node ? FolderOfPath(PathOf(node), true) : nullptr;
+            // copy unless the drop asks to move
+            const bool copy = d->proposedAction() != Qt::MoveAction;
+            if (folder && DropItemsOnFolder(DroppedItems(d->mimeData()), folder, copy)) d->acceptProposedAction();
+            else d->ignore();
+            return true;
+        }
+        default: return TCustomFrameBase::eventFilter(watched, e);
+    }
+}
 
 void TFrameTargetDirectory::resizeEvent(QResizeEvent* e) {
     TCustomFrameBase::resizeEvent(e);

@@ -1,6 +1,8 @@
 #include "ui/frame_target_folder.h"
 
+#include <QDropEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QTreeWidget>
 #include <map>
 #include <set>
@@ -29,6 +31,9 @@ TFrameTargetFolder::TFrameTargetFolder(QWidget* parent) : TCustomFrameBase(paren
     connect(FTree, &QTreeWidget::itemSelectionChanged, this, &TFrameTargetFolder::OnSelection);
     connect(FTree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* n, int) { OnItemChanged(n); });
     connect(FTree, &QTreeWidget::customContextMenuRequested, this, &TFrameTargetFolder::OnContextMenu);
+    // photos dropped on an album or tag join it
+    FTree->viewport()->setAcceptDrops(true);
+    FTree->viewport()->installEventFilter(this);
 
     FMenu = new QMenu(this);
     FMenu->setObjectName("FolderPopupMenu");
@@ -62,6 +67,36 @@ TFrameTargetFolder::~TFrameTargetFolder() { Subscribe(false); }
 void TFrameTargetFolder::resizeEvent(QResizeEvent* e) {
     TCustomFrameBase::resizeEvent(e);
     FTree->setGeometry(Body()->rect());
+}
+
+bool TFrameTargetFolder::eventFilter(QObject* watched, QEvent* e) {
+    if (watched != FTree->viewport()) return TCustomFrameBase::eventFilter(watched, e);
+    switch (e->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* d = static_cast<QDropEvent*>(e);
+            const bool over = e->type() == QEvent::DragEnter || FTree->itemAt(d->position().toPoint());
+            if (IsPhotoDrop(d->mimeData()) && over) {
+                d->setDropAction(Qt::CopyAction);
+                d->accept();
+            } else {
+                d->ignore();
+            }
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* d = static_cast<QDropEvent*>(e);
+            TAlbum* album = AlbumOf(FTree->itemAt(d->position().toPoint()));
+            if (album && DropItemsOnAlbum(DroppedItems(d->mimeData()), album)) {
+                d->setDropAction(Qt::CopyAction);
+                d->accept();
+            } else {
+                d->ignore();
+            }
+            return true;
+        }
+        default: return TCustomFrameBase::eventFilter(watched, e);
+    }
 }
 
 void TFrameTargetFolder::Subscribe(bool on) {

@@ -63,6 +63,7 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void OnAlbumEvent(TCustomFolder* folder, int code, intptr_t data);

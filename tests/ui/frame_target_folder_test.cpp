@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <memory>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -13,8 +17,12 @@
 #include "core/engine.h"
 #include "core/log.h"
 #include "library/album.h"
+#include "library/calendar.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
 #include "library/folder_tree_list.h"
 #include "library/library_engine.h"
+#include "ui/calendar_grid.h"
 #include "ui/frame_target_calendar.h"
 #include "ui/frame_target_commands.h"
 #include "ui/frame_target_directory.h"
@@ -231,4 +239,107 @@ TEST_F(TargetTreeTest, AccordionPlacesTheTagFrameAndTheSiblingStorage) {
     EXPECT_EQ(targets.ActiveKind(), TFrameTargetsEx::tkMirabelo);
     EXPECT_EQ(mirabelo->CurrentFolder(), imported);
     targets.Finish();
+}
+
+TEST_F(TargetTreeTest, PhotosDroppedOnATagJoinItAndOnAFolderAreCopiedAfterYes) {
+    const fs::path src = Dir / "src", dst = Dir / "dst";
+    fs::create_directories(dst);
+    fs::create_directories(src);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(test::TestPhotoDir())) {
+        if (e.path().extension() != ".jpg" && e.path().extension() != ".JPG") continue;
+        fs::copy_file(e.path(), src / e.path().filename());
+        names.push_back(e.path().filename().string());
+        if (names.size() == 2) break;
+    }
+    ASSERT_EQ(names.size(), 2u);
+    TFolder* folder = GetFolderFromPath(src.string());
+    folder->SearchFiles(nullptr);
+    auto* mime = new QMimeData;
+    QList<QUrl> urls;
+    for (const std::string& n : names) urls << QUrl::fromLocalFile(QString::fromStdString((src / n).string()));
+    urls << QUrl::fromLocalFile(QString::fromStdString((src / "unknown.jpg").string()))  // not in the library
+         << QUrl(QStringLiteral("https://example.com/a.jpg"));
+    mime->setUrls(urls);
+    ASSERT_TRUE(IsPhotoDrop(mime));
+    EXPECT_EQ(DroppedItems(mime).size(), 2u);
+
+    // a drop on a tag node adds the photos to it
+    TFrameTargetFolder tags;
+    tags.resize(240, 300);
+    tags.SetRoot(CorvaAlbums(), atTags);
+    TCustomFolder* tag = tags.CreateNew(nullptr, false);
+    ASSERT_NE(tag, nullptr);
+    tags.show();
+    EXPECT_TRUE(DropItemsOnAlbum(DroppedItems(mime), static_cast<TAlbum*>(tag)));
+    EXPECT_EQ(tag->GetItemCount(), 2);
+
+    // a drop on a folder asks first; No copies nothing, Yes copies the files
+    TFolder* target = GetFolderFromPath(dst.string());
+    AnswerYes = false;
+    EXPECT_FALSE(DropItemsOnFolder(DroppedItems(mime), target, true));
+    ASSERT_EQ(Asked.size(), 1);
+    EXPECT_EQ(Asked[0], QStringLiteral("2 個のファイルを\r\n\r\n %1へコピーします\r\n\r\nよろしいですか？").arg(QString::fromStdString(target->GetFullName())));
+    EXPECT_FALSE(fs::exists(dst / names[0]));
+    AnswerYes = true;
+    EXPECT_TRUE(DropItemsOnFolder(DroppedItems(mime), target, true));
+    EXPECT_TRUE(fs::exists(dst / names[0]));
+    EXPECT_TRUE(fs::exists(dst / names[1]));
+    EXPECT_TRUE(fs::exists(src / names[0]));  // copied, not moved
+    EXPECT_TRUE(Errors.isEmpty());
+    tags.SetRoot(nullptr, atTags);
+    delete mime;
+}
+
+TEST_F(TargetTreeTest, ScreenshotsOfTheCalendarTheDirectoryTreeAndANewTag) {
+    // photos on a few days of December 2026 in the library's own calendar
+    std::vector<std::unique_ptr<TCatalogItem>> photos;
+    const int days[][2] = {{3, 24}, {8, 3}, {10, 140}, {19, 60}, {24, 12}};
+    for (const auto& [day, count] : days) {
+        for (int i = 0; i < count; ++i) {
+            auto it = std::make_unique<TCatalogItem>();
+            it->SetKind(1);
+            const TDateTime when = EncodeDateTime(2026, 12, day, 9, i % 60);
+            it->SetMarked(day == 10);
+            CorvaCalendars()->FindOrCreateNode(true, when)->AddItem(it.get(), when);
+            photos.push_back(std::move(it));
+        }
+    }
+    const fs::path tree = Dir / "写真";
+    for (const char* sub : {"2025/夏休み", "2025/旅行", "2026/運動会", "2026/誕生日", "スキャン"}) fs::create_directories(tree / sub);
+
+    TFrameTargetsEx targets;
+    targets.resize(240, 640);
+    targets.Setup();
+    targets.show();
+    TFrameTargetCalendar* calendar = targets.CalendarFrame();
+    calendar->Refresh();
+    calendar->SelectFolder(CorvaCalendars()->GetChild(2026)->GetChild(12)->GetChild(10));
+    QTest::mouseClick(targets.TagFrame(), Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));  // tags closed: the grid shows
+    ASSERT_TRUE(calendar->GridVisible());
+    const QImage shot1 = targets.grab().toImage();
+    test::SaveScreenshot(shot1, "targets_calendar");
+    // the grid paints the photo days on their light ground
+    const QRect cell = calendar->Grid()->CellRect(4, 2);  // Thursday the 10th
+    const QPoint inGrid = calendar->Grid()->mapTo(&targets, cell.topLeft() + QPoint(3, 3));
+    const qreal dpr = shot1.devicePixelRatio();
+    EXPECT_NE(shot1.pixelColor(qRound(inGrid.x() * dpr), qRound(inGrid.y() * dpr)), calendar->palette().color(QPalette::Base));
+
+    targets.DirectoryFrame()->SetTops({{"ホーム", Dir.string()}, {"/", "/"}});
+    targets.ShowFrame(TFrameTargetsEx::tkDirectory);
+    ASSERT_TRUE(targets.DirectoryFrame()->SelectPath((tree / "2026/運動会").string()));
+    targets.DirectoryFrame()->RegisterInCalendar(targets.DirectoryFrame()->NodeOfPath((tree / "2025").string()), true);
+    test::SaveScreenshot(targets.grab().toImage(), "targets_directory");
+
+    targets.ShowFrame(TFrameTargetsEx::tkCalendar);
+    QTest::mouseClick(targets.TagFrame(), Qt::LeftButton, Qt::NoModifier, QPoint(60, 10));  // tags open again
+    TFrameTargetFolder* tags = targets.TagFrame();
+    InputAnswer = QStringLiteral("家族");
+    ASSERT_NE(tags->CreateNewRoot(), nullptr);
+    TCustomFolder* fresh = tags->CreateNew(tags->Tree()->topLevelItem(0), false);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->GetCaption(), "新しいタグ");
+    test::SaveScreenshot(targets.grab().toImage(), "targets_tag_new");
+    targets.Finish();
+    for (auto& p : photos) CorvaCalendars()->FindOrCreateNode(false, p->GetShootingDate())->RemoveItem(p.get());
 }
