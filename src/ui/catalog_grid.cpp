@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "core/startup.h"
+#include "library/ext_items.h"
 #include "library/listup_thread.h"
 #include "image/cache_image_maker.h"
 #include "image/catalog_image_cache.h"
@@ -658,6 +659,16 @@ void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
 
 bool TFrameCatalogDG::HasThumbnail(TCatalogItem* item) const { return FThumbs.count(item) != 0; }
 
+bool TFrameCatalogDG::PictureComing(TCatalogItem* item, bool error) const {
+    // being read from the cache
+    if (FThumbAsked.count(item)) return true;
+    if (error || !FCache || !FMaker) return false;
+    // being made, unless the file has no picture or could not be read
+    const uint8_t kind = item->GetKind();
+    if (kind == ikSusie || kind >= ikNotImage) return false;
+    return !FCache->HasFailed(item, FThumbSize);
+}
+
 void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
     if ((!FReader && !FThumbRequest) || FCells.empty()) return;
     int top = TopRow(), rows = VisibleRowCount() + 1;
@@ -889,7 +900,7 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
             p.drawImage(pic, img);
         }
         ShadeRect(p, pic.adjusted(-1, -1, 1, 1), pal.color(QPalette::Dark), pal.color(QPalette::Light));
-    } else {
+    } else if (!PictureComing(item, error)) {
         int is = 32;
         QPixmap icon = TypeIcon(item->GetFileName(), is, devicePixelRatioF());
         p.drawPixmap(box.left() + (box.width() - is) / 2, box.top() + (box.height() - is) / 2, icon);

@@ -196,6 +196,9 @@ public:
     int FullRepaints() const { return FFullRepaints; }
     int PendingChangeCount() const { return static_cast<int>(FPendingChanges.size()); }
     bool HasThumbnail(TCatalogItem* item) const;  // in the grid's memory
+    // a picture is on its way (read or being made): the cell leaves its box empty meanwhile
+    // instead of showing the type icon
+    bool PictureComing(TCatalogItem* item, bool error) const;
     size_t MemoryBytes() const;  // lists and per-row data
 
     // owner notifications

@@ -33,12 +33,14 @@ void TFrameCatalogDG::StartMaker() {
     FMaker = std::make_unique<TCacheImageMaker>(FCache, true);
     // Without the catalog updater (or before this grid registered with it) the stored pictures
     // reach the grid through the maker's own reports. The maker ends before the grid does.
-    FMaker->SetObserver([this](TCatalogItem* item, TCacheWorkerType, TCacheImageSource stored, bool) {
-        if (stored == csNone) return;
+    FMaker->SetObserver([this](TCatalogItem* item, TCacheWorkerType, TCacheImageSource stored, bool failed) {
+        if (stored == csNone && !failed) return;
         QMetaObject::invokeMethod(
             this,
-            [this, item] {
-                if (!FRegistered || !CatalogUpdaterRunning()) CatalogItemChanged(item, cuThumbnailStored);
+            [this, item, stored] {
+                // a file that could not be read shows its type icon now
+                if (stored == csNone) RepaintItem(item);
+                else if (!FRegistered || !CatalogUpdaterRunning()) CatalogItemChanged(item, cuThumbnailStored);
             },
             Qt::QueuedConnection);
     });

@@ -68,6 +68,9 @@ TEST(GridProducers, AColdFolderIsListedByTheThreadAndItsThumbnailsAreMade) {
             EXPECT_EQ(cache->CachedSizeOf(it), 80) << it->GetFileName();
         }
     EXPECT_FALSE(view.HasThumbnail(broken));
+    // it gets its type icon once the maker gave up on it; until then its box stays empty
+    ASSERT_TRUE(WaitUntil([&] { return !view.PictureComing(broken, false); }, 10000));
+    EXPECT_TRUE(cache->HasFailed(broken, 80));
     QTest::qWait(100);
     fv::test::SaveScreenshot(view.grab().toImage(), "grid_cold_filled");
     // pixels: a made thumbnail is a picture, not the cell colour
@@ -78,6 +81,12 @@ TEST(GridProducers, AColdFolderIsListedByTheThreadAndItsThumbnailsAreMade) {
     for (int y = t.top(); y < t.bottom(); y += 2)
         for (int x = t.left(); x < t.right(); x += 2) colours.insert(vp.pixel(x, y));
     EXPECT_GT(colours.size(), 50u);
+    QRect b = view.ThumbRect(view.CellOf(broken));
+    int iconPixels = 0;
+    const QColor cellBg = view.palette().color(QPalette::Button);
+    for (int y = b.center().y() - 12; y < b.center().y() + 12; ++y)
+        for (int x = b.center().x() - 12; x < b.center().x() + 12; ++x) iconPixels += vp.pixelColor(x, y) != cellBg;
+    EXPECT_GT(iconPixels, 100);
     view.Stop();
 }
 
