@@ -111,7 +111,26 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     fs::path dir = fs::temp_directory_path() / ("fv-bench-grid-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    {
+    const bool viewerOnly = qEnvironmentVariableIsSet("FV_BENCH_VIEWER_ONLY");
+    if (qEnvironmentVariableIsSet("FV_BENCH_FIT_METHODS")) {
+        TBitmap src = CameraPicture(2000, 1500, 5);
+        for (int m : {rmBox, rmTriangle, rmSinc, rmAuto}) {
+            TBitmap dst(1436, 1077);
+            QElapsedTimer t;
+            t.start();
+            for (int i = 0; i < 5; ++i) Resample(src, dst, m);
+            std::printf("resample method %d: %.1f ms\n", m, t.nsecsElapsed() / 5e6);
+        }
+        QElapsedTimer t;
+        t.start();
+        for (int i = 0; i < 5; ++i) {
+            TBitmap dst(1436, 1077);
+            AreaAverage(src, dst);
+        }
+        std::printf("area average: %.1f ms\n", t.nsecsElapsed() / 5e6);
+        return 0;
+    }
+    if (!viewerOnly) {
         // 10,000 photos over 100 days, their thumbnails in the catalog cache
         TFolder folder(dir.string());
         std::vector<TCatalogItem*> items;
@@ -204,7 +223,7 @@ int main(int argc, char** argv) {
         std::printf("bench: grid_first_screen_ms = %.1f ms\n", firstMs);
         grid.Stop();
     }
-    {
+    if (!viewerOnly) {
         // cold: 10,000 camera photos (a 160 x 120 EXIF thumbnail in each), nothing made yet; the
         // catalog view lists the folder on its thread and its thumbnail maker makes the pictures
         fs::path cold = dir / "cold";
@@ -245,7 +264,7 @@ int main(int argc, char** argv) {
         std::printf("bench: grid_first_screen_cold_ms = %.1f ms\n", coldMs);
         view.Stop();
     }
-    {
+    if (!viewerOnly) {
         // memory beyond the items for 100,000 photos
         TFolder folder((dir / "big").string());
         std::vector<TCatalogItem*> items;
@@ -293,6 +312,7 @@ int main(int argc, char** argv) {
         view.Start();
         double total = 0;
         int n = 0;
+        double stages[3] = {0, 0, 0};
         for (int round = 0; round < 3; ++round)
             for (TCatalogItem* it : photos) {
                 QElapsedTimer t;
@@ -308,10 +328,14 @@ int main(int argc, char** argv) {
                 if (round > 0) {
                     total += t.nsecsElapsed() / 1e6;
                     ++n;
+                    auto tm = view.LastTimings();
+                    for (int k = 0; k < 3; ++k) stages[k] += tm[k];
                 }
                 // the next command comes after the coalescing window, as a user's would
                 QTest::qWait(60);
             }
+        std::printf("viewer: decode %.1f ms, fit %.1f ms, corrections and conversion %.1f ms (averages)\n",
+                    stages[0] / n, stages[1] / n, stages[2] / n);
         std::printf("bench: viewer_next_ms = %.1f ms\n", total / n);
         // an arrow key held over 50 photos, repeating every 30 ms
         int before = view.DecodeCount();

@@ -711,6 +711,14 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
         for (const auto& [item, img] : pics) FThumbAsked.erase(item);
         return;
     }
+    // one repaint of the batch's cells: a rectangle around them is cheaper to paint than a
+    // region of many small ones
+    QRect dirty;
+    const QRect view = viewport()->rect();
+    // only the cells on screen are looked for (a folder may hold 100,000)
+    const size_t cols = static_cast<size_t>(std::max(1, FCols.Count));
+    const size_t first = std::min(FCells.size(), static_cast<size_t>(TopRow()) * cols);
+    const size_t last = std::min(FCells.size(), first + static_cast<size_t>(VisibleRowCount() + 1) * cols);
     for (const auto& [item, img] : pics) {
         FThumbAsked.erase(item);
         auto found = FThumbs.find(item);
@@ -721,12 +729,16 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
             FThumbLru.push_front(item);
             FThumbs.emplace(item, TThumbEntry{img, FThumbLru.begin()});
         }
-        RepaintItem(item);
+        auto at = std::find(FCells.begin() + first, FCells.begin() + last, item);
+        if (at == FCells.begin() + last) continue;
+        QRect r = CellRect(static_cast<int>(at - FCells.begin())).intersected(view);
+        if (!r.isEmpty()) dirty |= r;
     }
     while (FThumbs.size() > kThumbMemory) {
         FThumbs.erase(FThumbLru.back());
         FThumbLru.pop_back();
     }
+    if (!dirty.isEmpty()) viewport()->update(dirty);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -282,6 +282,7 @@ void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
 void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
     if (r->Generation != FGeneration) return;  // a newer request is on its way
     FJobsInFlight = 0;
+    FLastTimings = {r->DecodeMs, r->FitMs, r->FinishMs};
     if (r->Decoded) {
         FDecoded = r->DecodedBitmap;
         FDecodedScale = r->Reduce;

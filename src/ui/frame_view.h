@@ -3,6 +3,7 @@
 // scale modes, with four mouse modes (pan, zoom, next/previous, press-and-hold 1:1). Decoding,
 // turning, resampling and corrections run on a loader thread; the frame only paints.
 #include <QAbstractScrollArea>
+#include <array>
 #include <QImage>
 #include <QLabel>
 #include <QPoint>
@@ -115,6 +116,8 @@ public:
     double EffectiveScale() const;
     bool IsLoading() const { return FJobsInFlight > 0 || FViewTimer.isActive(); }
     int DecodeCount() const { return FDecodeCount; }
+    // the loader's timings of the picture shown last (ms): decode, fit, corrections and conversion
+    std::array<double, 3> LastTimings() const { return FLastTimings; }
     const QImage& EffectImage() const { return FEffect; }
     QLabel* LabelNoItem() const { return FLabelNoItem; }
     bool ReducedDecodingAllowed() const { return FCursorMode != vcmQuickZoom; }
@@ -174,6 +177,7 @@ private:
     uint64_t FGeneration = 0;
     int FJobsInFlight = 0;
     int FDecodeCount = 0;
+    std::array<double, 3> FLastTimings{};
     bool FInLayout = false;
 
     TStepHandler FNext, FPrev;

@@ -37,6 +37,11 @@ struct TViewJobResult {
     std::shared_ptr<const TBitmap> DecodedBitmap, Display;
     QImage Effect;
     int Reduce = 0;
+    // fitted with the quick filter: the sharp one follows unless a newer job came
+    bool Quick = false;
+    // where the time went (ms): decoding and turning, fitting to the box, corrections and the
+    // conversion to a Qt picture
+    double DecodeMs = 0, FitMs = 0, FinishMs = 0;
 };
 
 // renders a print preview into the bitmap (mode, page) on the loader thread; false clears the view
@@ -50,8 +55,10 @@ public:
     ~TViewLoadThread() override { TerminateAndWait(); }
     std::string ClassName() const override { return "TViewLoadThread"; }
     void Post(TViewJob job);
-    // the work of one job, also callable directly (tests, benchmarks)
-    static std::shared_ptr<TViewJobResult> Run(TViewJob& job, const TViewPreviewRenderer& renderer);
+    // the work of one job, also callable directly (tests, benchmarks); quick: a picture that must
+    // be fitted is fitted with the triangle filter (a few times faster than the sinc filter)
+    static std::shared_ptr<TViewJobResult> Run(TViewJob& job, const TViewPreviewRenderer& renderer,
+                                               bool quick = false);
 
 protected:
     void DoTerminate() override { FCond.notify_all(); }
