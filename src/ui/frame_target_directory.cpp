@@ -126,6 +126,33 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
     del->setObjectName("AcDelCalendar");
     connect(del, &QAction::triggered, this, [this] { RegisterInCalendar(FMenuNode, false); });
     FMenu->addSeparator();
+    // the disk commands; each re-reads the nodes it changed
+    QAction* create = FMenu->addAction(QStringLiteral("新規作成"));
+    create->setObjectName("AcFolderCreateNew");
+    connect(create, &QAction::triggered, this, [this] { CreateFolderUnder(FMenuNode); });
+    QAction* trash = FMenu->addAction(QStringLiteral("ゴミ箱へ"));
+    trash->setObjectName("AcFolderTrash");
+    connect(trash, &QAction::triggered, this, [this] {
+        QTreeWidgetItem* parent = FMenuNode ? FMenuNode->parent() : nullptr;
+        if (FMenuNode && DeleteFolderAsked(FolderOfPath(PathOf(FMenuNode), true), false) && parent) Reload(parent);
+    });
+    QAction* copy = FMenu->addAction(QStringLiteral("コピー"));
+    copy->setObjectName("AcFolderCopy");
+    connect(copy, &QAction::triggered, this, [this] {
+        if (FMenuNode) CopyOrMoveFolderAsked(FolderOfPath(PathOf(FMenuNode), true), true);
+    });
+    QAction* move = FMenu->addAction(QStringLiteral("移動"));
+    move->setObjectName("AcFolderMove");
+    connect(move, &QAction::triggered, this, [this] {
+        QTreeWidgetItem* parent = FMenuNode ? FMenuNode->parent() : nullptr;
+        if (FMenuNode && CopyOrMoveFolderAsked(FolderOfPath(PathOf(FMenuNode), true), false) && parent) Reload(parent);
+    });
+    QAction* open = FMenu->addAction(QStringLiteral("エクスプローラの起動"));
+    open->setObjectName("AcOpenExploler");
+    connect(open, &QAction::triggered, this, [this] {
+        if (FMenuNode) FolderDialogs().OpenFolder(FMenuNode->data(0, kPathRole).toString());
+    });
+    FMenu->addSeparator();
     QAction* expand = FMenu->addAction(QStringLiteral("展開"));
     expand->setObjectName("ACFolderExpand");
     connect(expand, &QAction::triggered, this, [this] { ExpandAll(FMenuNode, true); });
@@ -376,6 +403,18 @@ void TFrameTargetDirectory::ExpandAll(QTreeWidgetItem* node, bool expand) {
     FTree->setUpdatesEnabled(true);
     FTree->scrollToItem(node);
     QApplication::restoreOverrideCursor();
+}
+
+TCustomFolder* TFrameTargetDirectory::CreateFolderUnder(QTreeWidgetItem* node) {
+    if (!node) return nullptr;
+    TCustomFolder* parent = FolderOfPath(PathOf(node), true);
+    if (!parent) return nullptr;
+    TCustomFolder* child = CreateChildFolder(parent, "新しいフォルダ");
+    if (child) {
+        Reload(node);
+        SelectPath(child->GetFullName());
+    }
+    return child;
 }
 
 void TFrameTargetDirectory::Reload(QTreeWidgetItem* node) {

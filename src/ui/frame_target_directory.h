@@ -69,6 +69,8 @@ public:
     void RegisterInCalendar(QTreeWidgetItem* node, bool registered);
     void ExpandAll(QTreeWidgetItem* node, bool expand);
     void Reload(QTreeWidgetItem* node);
+    // a new subfolder "新しいフォルダ" (with "(2)", ... when taken), listed and chosen
+    TCustomFolder* CreateFolderUnder(QTreeWidgetItem* node);
     // one pass of the update timer over the visible nodes; answers how many changed their marks
     int UpdateVisibleNodes();
     // the marks a node shows

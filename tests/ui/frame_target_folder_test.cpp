@@ -343,3 +343,20 @@ TEST_F(TargetTreeTest, ScreenshotsOfTheCalendarTheDirectoryTreeAndANewTag) {
     targets.Finish();
     for (auto& p : photos) CorvaCalendars()->FindOrCreateNode(false, p->GetShootingDate())->RemoveItem(p.get());
 }
+
+TEST_F(TargetTreeTest, NewDiskFoldersGetFreeNamesAndAppearInTheTree) {
+    const fs::path top = Dir / "disk";
+    fs::create_directories(top);
+    TFrameTargetDirectory frame;
+    frame.SetFolderList(CorvaFolders());
+    frame.SetTops({{"disk", top.string()}});
+    QTreeWidgetItem* node = frame.Tree()->topLevelItem(0);
+    TCustomFolder* a = frame.CreateFolderUnder(node);
+    TCustomFolder* b = frame.CreateFolderUnder(frame.Tree()->topLevelItem(0));
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(fs::is_directory(top / "新しいフォルダ"));
+    EXPECT_TRUE(fs::is_directory(top / "新しいフォルダ(2)"));
+    EXPECT_EQ(frame.CurrentPath(), (top / "新しいフォルダ(2)").string());
+    EXPECT_EQ(frame.Tree()->topLevelItem(0)->childCount(), 2);
+    EXPECT_TRUE(Errors.isEmpty());
+}
