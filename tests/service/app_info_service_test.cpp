@@ -145,10 +145,16 @@ TEST_F(AppInfoService, UpdateRunsTheStandInsInstallerOnlyWithTheRightDigest) {
     ASSERT_TRUE(FVApi_CheckAppInfoEx());
     ASSERT_TRUE(CheckNeedUpdate(env)) << Log();
     EXPECT_NE(asked.find("1.0.0"), std::string::npos);  // the versioned message page
+    // the installer runs on its own: its shell creates the marker before it writes the line, so
+    // wait for the whole line (a bound for a loaded machine, not a timing)
     std::string marker = Data + "/installer-ran.marker";
-    for (int i = 0; i < 300 && !std::filesystem::exists(marker); ++i)
+    const std::string expected = "/s /v\" /passive /l* update.log\"\n";
+    std::string got;
+    for (int i = 0; i < 3000; ++i) {
+        if (std::filesystem::exists(marker) && (got = ReadFileBytes(marker)) == expected) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(ReadFileBytes(marker), "/s /v\" /passive /l* update.log\"\n");
+    }
+    EXPECT_EQ(got, expected);
     std::string log = Log();
     EXPECT_NE(log.find("SHA-256"), std::string::npos);
     EXPECT_NE(log.find("Start Updater Successed."), std::string::npos);
