@@ -3,6 +3,7 @@
 #   bash fuzz/run.sh [seconds-per-target] [target...]
 # The targets are those of fuzz/CMakeLists.txt. Seeds: tests/data (and fuzz/seeds/<target> when present);
 # the growing corpus stays in build-fuzz/corpus_<target>. Crashes land in build-fuzz/ as crash-* files.
+# FUZZ_SEED=n fixes libFuzzer's random seed, so a short run from a clean tree repeats itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
@@ -29,7 +30,7 @@ for t in "${targets[@]}"; do
   echo "=== running fuzz_$t for ${seconds}s"
   if ! nice -n 19 "$out/fuzz_$t" "$corpus" "${seeds[@]}" \
     -max_total_time="$seconds" -max_len=70000 -rss_limit_mb=2048 -timeout=60 \
-    -artifact_prefix="$out/" -print_final_stats=1 > "$out/fuzz_$t.log" 2>&1; then
+    -artifact_prefix="$out/" -print_final_stats=1 ${FUZZ_SEED:+-seed=$FUZZ_SEED} > "$out/fuzz_$t.log" 2>&1; then
     status=1
     echo "fuzz_$t FAILED:"
   fi

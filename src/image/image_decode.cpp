@@ -192,8 +192,9 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
                 TPlaceableWmfHeader h;
                 if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageAbort("");
                 const double upi = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
-                info.Width = static_cast<int32_t>(std::trunc((h.Right - h.Left) * kScreenPixelsPerInch / upi + 0.5));
-                info.Height = static_cast<int32_t>(std::trunc((h.Bottom - h.Top) * kScreenPixelsPerInch / upi + 0.5));
+                // an inverted box gives unknown sides, never negative ones
+                info.Width = std::max(0, static_cast<int32_t>(std::trunc((h.Right - h.Left) * kScreenPixelsPerInch / upi + 0.5)));
+                info.Height = std::max(0, static_cast<int32_t>(std::trunc((h.Bottom - h.Top) * kScreenPixelsPerInch / upi + 0.5)));
                 info.PixelFormat = pf24bit;
             } else {
                 const TEmfFacts f = ReadEmfFacts(d);

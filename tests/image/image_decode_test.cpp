@@ -459,7 +459,14 @@ TEST(Metafile, PlaceableHeaderGivesTheSize) {
     EXPECT_EQ(info.Width, 100);
     EXPECT_EQ(info.Height, 50);
     EXPECT_THROW(GetImageInfo(dir.File("bad.wmf"), ikMetafile, info), EImageAbort);
+    // a box whose right edge lies left of its left edge: unknown sides, not negative ones
+    WriteBytes(dir.File("inverted.wmf"), Wmf(1012, 232, 0, 0, 1440));
+    GetImageInfo(dir.File("inverted.wmf"), ikMetafile, info);
+    EXPECT_EQ(info.Width, 0);
+    EXPECT_EQ(info.Height, 0);
     TBitmap b;
+    LoadImage(b, ikMetafile, dir.File("inverted.wmf"));
+    EXPECT_TRUE(b.Empty());
     try {
         LoadImage(b, ikMetafile, dir.File("bad.wmf"));
         FAIL();
