@@ -25,62 +25,13 @@
 #include "platform/datetime.h"
 #include "ui/catalog_grid.h"
 #include "ui/frame_view.h"
+#include "ui_bench_common.h"
 
 using namespace fv;
+using namespace fv::bench;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return true;
-}
-
-TBitmap Thumb(int i) {
-    TBitmap b(80, 60);
-    for (int y = 0; y < 60; ++y) {
-        uint8_t* p = b.ScanLine(y);
-        for (int x = 0; x < 80; ++x, p += 3) {
-            p[0] = static_cast<uint8_t>(x * 3 + i);
-            p[1] = static_cast<uint8_t>(y * 4 + i * 7);
-            p[2] = static_cast<uint8_t>(i * 13);
-        }
-    }
-    return b;
-}
-
-// every cell of the visible rows (and the partly visible one) has its picture in the grid
-bool VisibleReady(const TFrameCatalogDG& grid) {
-    int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
-    for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
-        for (int c = 0; c < cols; ++c) {
-            size_t i = static_cast<size_t>(r) * cols + c;
-            if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
-        }
-    return true;
-}
-
-// a camera-like scene: gradients, a bright block and some noise
-TBitmap CameraPicture(int w, int h, uint32_t seed) {
-    TBitmap b(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* p = b.ScanLine(y);
-        for (int x = 0; x < w; ++x, p += 3) {
-            seed = seed * 1664525u + 1013904223u;
-            int n = static_cast<int>(seed >> 28) - 8;
-            bool block = x > w / 3 && x < w / 2 && y > h / 4 && y < h / 2;
-            p[0] = static_cast<uint8_t>(std::clamp((block ? 230 : 60 + 120 * x / w) + n, 0, 255));
-            p[1] = static_cast<uint8_t>(std::clamp(90 + 100 * y / h + n, 0, 255));
-            p[2] = static_cast<uint8_t>(std::clamp((block ? 40 : 200 - 130 * x / w) + n, 0, 255));
-        }
-    }
-    return b;
-}
 
 // a full repaint of the grid through the window's own paint path (backing store), as the
 // screen sees it

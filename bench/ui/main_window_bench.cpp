@@ -32,41 +32,20 @@
 #include "ui/frame_targets.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
+#include "ui_bench_common.h"
 
 using namespace fv;
+using namespace fv::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kFolders = 2000, kPerFolder = 50, kMonths = 50;
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return true;
-}
-
 // item k is shot in month k % 50 from January 2020: 2,000 photos a month
 TDateTime DateOf(int k) {
     int m = k % kMonths;
     return EncodeDateTime(2020 + m / 12, m % 12 + 1, 1 + (k / kMonths) % 28, (k / 7) % 24, k % 60, 0);
-}
-
-TBitmap Thumb(int i) {
-    TBitmap b(80, 60);
-    for (int y = 0; y < 60; ++y) {
-        uint8_t* p = b.ScanLine(y);
-        for (int x = 0; x < 80; ++x, p += 3) {
-            p[0] = static_cast<uint8_t>(x * 3 + i);
-            p[1] = static_cast<uint8_t>(y * 4 + i * 7);
-            p[2] = static_cast<uint8_t>(i * 13);
-        }
-    }
-    return b;
 }
 
 TCalendar* MonthNode(int year, int month) {
@@ -79,19 +58,7 @@ TCalendar* MonthNode(int year, int month) {
 // every cell of the visible rows has its picture, and the grid has been painted
 bool FirstScreenReady(TFrameCatalogView& grid) {
     if (grid.IsListing() || grid.Cells().empty()) return false;
-    int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
-    for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
-        for (int c = 0; c < cols; ++c) {
-            size_t i = static_cast<size_t>(r) * cols + c;
-            if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
-        }
-    return true;
-}
-
-void Paint(QWidget& w) {
-    QImage target(w.size(), QImage::Format_RGB32);
-    QPainter p(&target);
-    w.render(&p);
+    return VisibleReady(grid);
 }
 
 }  // namespace
