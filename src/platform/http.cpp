@@ -1,6 +1,7 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <chrono>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/file_name.h"
 
@@ -16,19 +18,81 @@ namespace fv {
 
 namespace {
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// libcurl and the ~30 libraries it pulls in (TLS, Kerberos, LDAP ...) are loaded when the first
+// transfer is made, not at every start of every program: most runs of fvb never speak HTTP, and
+// loading them cost more than a rescan of 10,000 photos.
+struct TCurlApi {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_easy_perform) easy_perform = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_mime_init) mime_init = nullptr;
+    decltype(&::curl_mime_free) mime_free = nullptr;
+    decltype(&::curl_mime_addpart) mime_addpart = nullptr;
+    decltype(&::curl_mime_name) mime_name = nullptr;
+    decltype(&::curl_mime_data) mime_data = nullptr;
+    decltype(&::curl_mime_filedata) mime_filedata = nullptr;
+    decltype(&::curl_mime_filename) mime_filename = nullptr;
+    decltype(&::curl_mime_type) mime_type = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+    std::string Error;  // why libcurl could not be loaded; empty when it was
+};
+
+const TCurlApi& Curl() {
+    static const TCurlApi api = [] {
+        TCurlApi a;
+        void* lib = ::dlopen(FV_CURL_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (!lib) {
+            const char* why = ::dlerror();
+            a.Error = Format("The HTTP library %s could not be loaded: %s", FV_CURL_SONAME, why ? why : "unknown error");
+            return a;
+        }
+        // the library stays loaded for the life of the process
+        auto Bind = [&](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(::dlsym(lib, name));
+            if (!fn && a.Error.empty()) a.Error = Format("The HTTP library %s has no %s", FV_CURL_SONAME, name);
+        };
+        Bind(a.global_init, "curl_global_init");
+        Bind(a.easy_init, "curl_easy_init");
+        Bind(a.easy_cleanup, "curl_easy_cleanup");
+        Bind(a.easy_setopt, "curl_easy_setopt");
+        Bind(a.easy_perform, "curl_easy_perform");
+        Bind(a.easy_getinfo, "curl_easy_getinfo");
+        Bind(a.easy_strerror, "curl_easy_strerror");
+        Bind(a.mime_init, "curl_mime_init");
+        Bind(a.mime_free, "curl_mime_free");
+        Bind(a.mime_addpart, "curl_mime_addpart");
+        Bind(a.mime_name, "curl_mime_name");
+        Bind(a.mime_data, "curl_mime_data");
+        Bind(a.mime_filedata, "curl_mime_filedata");
+        Bind(a.mime_filename, "curl_mime_filename");
+        Bind(a.mime_type, "curl_mime_type");
+        Bind(a.slist_append, "curl_slist_append");
+        Bind(a.slist_free_all, "curl_slist_free_all");
+        if (a.Error.empty()) a.global_init(CURL_GLOBAL_DEFAULT);
+        return a;
+    }();
+    return api;
+}
+
+const TCurlApi& CheckedCurl() {
+    const TCurlApi& api = Curl();
+    if (!api.Error.empty()) throw EHttpError(api.Error);
+    return api;
 }
 
 struct TEasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+    void operator()(CURL* c) const { Curl().easy_cleanup(c); }
 };
 struct TMimeDeleter {
-    void operator()(curl_mime* m) const { curl_mime_free(m); }
+    void operator()(curl_mime* m) const { Curl().mime_free(m); }
 };
 struct TSlistDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    void operator()(curl_slist* l) const { Curl().slist_free_all(l); }
 };
 
 }  // namespace
@@ -91,10 +155,10 @@ struct THttpClient::TTransfer {
     int StatusCode = -1;
     std::string StatusText;
     // filled by the caller before Perform
-    std::function<void(CURL*)> Setup;
+    std::function<void(const TCurlApi&, CURL*)> Setup;
 };
 
-THttpClient::THttpClient() { GlobalInit(); }
+THttpClient::THttpClient() = default;
 THttpClient::~THttpClient() = default;
 
 int THttpClient::Perform(const std::string& url, TTransfer& t) {
@@ -102,7 +166,8 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
     FResponseCode = -1;
     FResponseText.clear();
     t.Client = this;
-    std::unique_ptr<CURL, TEasyDeleter> easy(curl_easy_init());
+    const TCurlApi& curl = CheckedCurl();
+    std::unique_ptr<CURL, TEasyDeleter> easy(curl.easy_init());
     if (!easy) throw EHttpError("curl_easy_init failed");
     CURL* c = easy.get();
     char errbuf[CURL_ERROR_SIZE] = {0};
@@ -162,49 +227,49 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
         return 0;
     };
 
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, write);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, progress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    if (!FUserAgent.empty()) curl_easy_setopt(c, CURLOPT_USERAGENT, FUserAgent.c_str());
+    curl.easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl.easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+    curl.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl.easy_setopt(c, CURLOPT_WRITEFUNCTION, write);
+    curl.easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    curl.easy_setopt(c, CURLOPT_HEADERFUNCTION, header);
+    curl.easy_setopt(c, CURLOPT_HEADERDATA, &t);
+    curl.easy_setopt(c, CURLOPT_XFERINFOFUNCTION, progress);
+    curl.easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+    curl.easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    if (!FUserAgent.empty()) curl.easy_setopt(c, CURLOPT_USERAGENT, FUserAgent.c_str());
     // only http and https, also where a redirect leads
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, FFollowRedirects ? 1L : 0L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-    if (FReceiveBufferBytes > 0) curl_easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(FReceiveBufferBytes));
+    curl.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl.easy_setopt(c, CURLOPT_FOLLOWLOCATION, FFollowRedirects ? 1L : 0L);
+    curl.easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+    if (FReceiveBufferBytes > 0) curl.easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(FReceiveBufferBytes));
     // a dead or silent service fails the call in bounded time
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeoutMs));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(FLowSpeedBytes));
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(FLowSpeedSeconds));
-    if (FMaxAnswerBytes > 0) curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(FMaxAnswerBytes));
+    curl.easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeoutMs));
+    curl.easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(FLowSpeedBytes));
+    curl.easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(FLowSpeedSeconds));
+    if (FMaxAnswerBytes > 0) curl.easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(FMaxAnswerBytes));
     // the peer is always checked
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl.easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl.easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     std::string ca = FCaFile;
     if (ca.empty())
         if (const char* env = std::getenv("FV_HTTP_CA_FILE")) ca = env;
-    if (!ca.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca.c_str());
+    if (!ca.empty()) curl.easy_setopt(c, CURLOPT_CAINFO, ca.c_str());
     // no proxy from the environment for loopback addresses
-    curl_easy_setopt(c, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
-    if (t.Setup) t.Setup(c);
+    curl.easy_setopt(c, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
+    if (t.Setup) t.Setup(curl, c);
 
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = curl.easy_perform(c);
     FResponseCode = t.StatusCode;
     FResponseText = t.StatusText;
     if (rc == CURLE_OK) {
         long code = 0;
-        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
+        curl.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
         FResponseCode = static_cast<int>(code);
         return FResponseCode;
     }
-    std::string detail = errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc));
+    std::string detail = errbuf[0] ? std::string(errbuf) : std::string(curl.easy_strerror(rc));
     while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
     std::string msg = Format("%s (curl %d)", detail.c_str(), static_cast<int>(rc));
     if (t.TooLarge || rc == CURLE_FILESIZE_EXCEEDED)
@@ -240,27 +305,27 @@ int THttpClient::Post(const std::string& url, const THttpForm& form, TStream& an
     TTransfer t;
     t.Answer = &answer;
     std::unique_ptr<curl_mime, TMimeDeleter> mime;
-    t.Setup = [&](CURL* c) {
-        mime.reset(curl_mime_init(c));
+    t.Setup = [&](const TCurlApi& curl, CURL* c) {
+        mime.reset(curl.mime_init(c));
         for (const auto& p : form.Parts()) {
-            curl_mimepart* part = curl_mime_addpart(mime.get());
-            curl_mime_name(part, p.Name.c_str());
+            curl_mimepart* part = curl.mime_addpart(mime.get());
+            curl.mime_name(part, p.Name.c_str());
             switch (p.Kind) {
-                case THttpFormPart::fpText: curl_mime_data(part, p.Value.data(), p.Value.size()); break;
+                case THttpFormPart::fpText: curl.mime_data(part, p.Value.data(), p.Value.size()); break;
                 case THttpFormPart::fpFile:
-                    if (curl_mime_filedata(part, p.FilePath.c_str()) != CURLE_OK)
+                    if (curl.mime_filedata(part, p.FilePath.c_str()) != CURLE_OK)
                         throw EHttpError("Cannot read the file " + p.FilePath);
-                    curl_mime_filename(part, p.FileName.c_str());
-                    curl_mime_type(part, p.ContentType.c_str());
+                    curl.mime_filename(part, p.FileName.c_str());
+                    curl.mime_type(part, p.ContentType.c_str());
                     break;
                 case THttpFormPart::fpData:
-                    curl_mime_data(part, p.Value.data(), p.Value.size());
-                    curl_mime_filename(part, p.FileName.c_str());
-                    curl_mime_type(part, p.ContentType.c_str());
+                    curl.mime_data(part, p.Value.data(), p.Value.size());
+                    curl.mime_filename(part, p.FileName.c_str());
+                    curl.mime_type(part, p.ContentType.c_str());
                     break;
             }
         }
-        curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
+        curl.easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
     };
     return Perform(url, t);
 }
@@ -270,11 +335,11 @@ int THttpClient::PostRaw(const std::string& url, const std::string& contentType,
     TTransfer t;
     t.Answer = &answer;
     std::unique_ptr<curl_slist, TSlistDeleter> headers;
-    t.Setup = [&](CURL* c) {
-        headers.reset(curl_slist_append(nullptr, ("Content-Type: " + contentType).c_str()));
-        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    t.Setup = [&](const TCurlApi& curl, CURL* c) {
+        headers.reset(curl.slist_append(nullptr, ("Content-Type: " + contentType).c_str()));
+        curl.easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+        curl.easy_setopt(c, CURLOPT_POSTFIELDS, body.data());
+        curl.easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     };
     return Perform(url, t);
 }
@@ -282,7 +347,7 @@ int THttpClient::PostRaw(const std::string& url, const std::string& contentType,
 int THttpClient::Get(const std::string& url, TStream& answer) {
     TTransfer t;
     t.Answer = &answer;
-    t.Setup = [](CURL* c) { curl_easy_setopt(c, CURLOPT_HTTPGET, 1L); };
+    t.Setup = [](const TCurlApi& curl, CURL* c) { curl.easy_setopt(c, CURLOPT_HTTPGET, 1L); };
     return Perform(url, t);
 }
 

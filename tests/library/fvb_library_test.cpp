@@ -174,3 +174,21 @@ TEST_F(FvbLibrary, ThumbsOfALibraryFolderGoIntoTheBrowsersCache) {
     EXPECT_TRUE(Has(out, "FvbThumbs")) << out;
     EXPECT_TRUE(fs::exists(Data() / "FvbThumbs"));
 }
+
+// HTTP is only for "fvb api": a scan must not pay for loading libcurl and its TLS, Kerberos and
+// LDAP libraries (they cost more than the rescan of 10,000 photos)
+TEST_F(FvbLibrary, AScanLoadsNoHttpLibrary) {
+    std::string cmd = "XDG_DATA_HOME='" + Path("data") + "' XDG_CONFIG_HOME='" + Path("config") + "' LD_DEBUG=libs " +
+                      fvb + " scan " + Path("photos") + " 2>&1 >/dev/null";
+    FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string loaded;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) loaded.append(buf, n);
+    int status = pclose(p);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << loaded;
+    EXPECT_TRUE(Has(loaded, "libicuuc")) << "the loader's trace is missing:\n" << loaded;
+    EXPECT_FALSE(Has(loaded, "libcurl"));
+    EXPECT_FALSE(Has(loaded, "libssl"));
+    EXPECT_FALSE(Has(loaded, "libgssapi"));
+}
