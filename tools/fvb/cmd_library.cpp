@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "core/file_functions.h"
 #include "library/catalog_list.h"
+#include "library/disk_rescan.h"
 #include "library/ext_items.h"
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
@@ -60,46 +61,23 @@ struct TScanSummary {
     double Seconds = 0;
 };
 
-struct TSeen {
-    TDateTime Time;
-    int32_t Size;
-    uint8_t State;
-};
-
 // One folder: its files read again; new and changed photos get their picture facts (and with them
 // their shooting day); what was there before and is not now counts as missing.
 void ScanOneFolder(TFolder* f, TScanSummary& sum) {
-    std::unordered_map<std::string, TSeen> before;
-    {
-        TItemList items;
-        f->GetItems(items);
-        for (TCatalogItem* it : items) before[it->GetFileName()] = {it->GetFileTime(), it->GetFileSize(), it->GetState()};
-    }
-    TItemList found;
-    f->SearchFilesEx(kDefaultKindSet, &found);
-    if (f->IsOffline()) sum.UnreadableFolders.push_back(f->GetFullName());
-    std::set<std::string> names;
-    for (TCatalogItem* it : found) {
-        names.insert(it->GetFileName());
+    TFolderRescan scan;
+    RescanFolderItems(f, kDefaultKindSet, true, scan);
+    if (scan.Offline) sum.UnreadableFolders.push_back(f->GetFullName());
+    sum.New += static_cast<int>(scan.Fresh.size());
+    sum.Changed += static_cast<int>(scan.Changed.size());
+    sum.Missing += static_cast<int>(scan.Gone.size());
+    for (TCatalogItem* it : scan.Found) {
         ++sum.Photos;
         ++sum.ByKind[KindName(it->GetKind())];
         if (!IsValidUtf8(it->GetFileName())) sum.BadNames.push_back(it->GetFullPath());
-        auto was = before.find(it->GetFileName());
-        bool fresh = was == before.end();
-        bool changed = !fresh && (was->second.Time != it->GetFileTime() || was->second.Size != it->GetFileSize() ||
-                                  was->second.State == isMissing || was->second.State == isDeleted);
-        if (fresh) ++sum.New;
-        if (changed) ++sum.Changed;
-        if (fresh || changed || it->GetCameraState() == cdNotRead) it->ReadImageInfo();
-        // photos with a shooting date join the calendar on their day
-        if (it->GetShootingDate() > 0 && it->GetKind() != ikNotImage) it->SetInCalendar(true);
         // a picture the pipeline cannot read (empty, cut short, not what its name says) has no size
         if (it->GetKind() != ikNotImage && it->GetKind() != ikDevice && (it->GetWidth() <= 0 || it->GetHeight() <= 0))
             sum.UnreadablePhotos.push_back(it->GetFullPath());
     }
-    if (!f->IsOffline())
-        for (auto& [name, seen] : before)
-            if (seen.State != isMissing && seen.State != isDeleted && !names.count(name)) ++sum.Missing;
 }
 
 int ScanUsage() {
