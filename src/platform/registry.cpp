@@ -535,13 +535,17 @@ double TRegistry::ReadFloat(const std::string& name) {
 }
 
 namespace {
-void Put(TRegistryKeyData& k, TRegValue v) {
+// Stores a value; answers false when the key already held exactly this value (name, type and
+// data), so that writing back settings that did not change leaves the file alone.
+bool Put(TRegistryKeyData& k, TRegValue v) {
     for (auto& old : k.Values)
         if (SameName(old.Name, v.Name)) {
+            if (old.Name == v.Name && old.Type == v.Type && old.Int == v.Int && old.Bytes == v.Bytes) return false;
             old = std::move(v);
-            return;
+            return true;
         }
     k.Values.push_back(std::move(v));
+    return true;
 }
 }  // namespace
 
@@ -549,16 +553,14 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value) {
     RequireWritable();
     std::lock_guard<std::mutex> g(FFile->Lock);
     TRegValue v{name, TRegDataType::rdInteger, value, {}};
-    Put(FFile->Create(FCurrentPath), std::move(v));
-    FFile->Dirty = true;
+    if (Put(FFile->Create(FCurrentPath), std::move(v))) FFile->Dirty = true;
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
     RequireWritable();
     std::lock_guard<std::mutex> g(FFile->Lock);
     TRegValue v{name, TRegDataType::rdString, 0, value};
-    Put(FFile->Create(FCurrentPath), std::move(v));
-    FFile->Dirty = true;
+    if (Put(FFile->Create(FCurrentPath), std::move(v))) FFile->Dirty = true;
 }
 
 void TRegistry::WriteBinaryData(const std::string& name, const void* buffer, int size) {
@@ -566,8 +568,7 @@ void TRegistry::WriteBinaryData(const std::string& name, const void* buffer, int
     if (size < 0) throw ERegistryException(Format("Invalid data size for '%s'", name.c_str()));
     std::lock_guard<std::mutex> g(FFile->Lock);
     TRegValue v{name, TRegDataType::rdBinary, 0, std::string(static_cast<const char*>(buffer), static_cast<size_t>(size))};
-    Put(FFile->Create(FCurrentPath), std::move(v));
-    FFile->Dirty = true;
+    if (Put(FFile->Create(FCurrentPath), std::move(v))) FFile->Dirty = true;
 }
 
 void TRegistry::WriteFloat(const std::string& name, double value) {

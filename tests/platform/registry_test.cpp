@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -119,6 +120,48 @@ TEST_F(RegistryFile, WritesReplaceTheFileAtomically) {
         EXPECT_EQ(Text(), first);
     }
     fs::permissions(fs::path(file).parent_path(), fs::perms::owner_all);
+}
+
+// Settings written back unchanged at every program end must not replace (and flush) the file;
+// any real difference, a value's type or the case of its name included, still does.
+TEST_F(RegistryFile, WritingTheStoredValuesAgainLeavesTheFileAlone) {
+    auto writeAll = [&](int32_t i, const std::string& text, const char* intName = "Int") {
+        TRegistry reg(file);
+        ASSERT_TRUE(reg.OpenKey("App\\Settings", true));
+        reg.WriteInteger(intName, i);
+        reg.WriteString("Text", text);
+        reg.WriteFloat("When", 45000.5);
+        reg.WriteBool("Flag", true);
+    };
+    auto fileId = [&] {
+        struct stat st {};
+        return ::stat(file.c_str(), &st) == 0 ? static_cast<long long>(st.st_ino) : -1LL;
+    };
+    writeAll(5, "a");
+    long long first = fileId();
+    ASSERT_NE(first, -1);
+    std::string text = Text();
+    writeAll(5, "a");
+    EXPECT_EQ(fileId(), first) << "an unchanged write replaced the file";
+    EXPECT_EQ(Text(), text);
+
+    writeAll(6, "a");
+    long long second = fileId();
+    EXPECT_NE(second, first);
+    EXPECT_NE(Text().find("dword:00000006"), std::string::npos);
+    writeAll(6, "b");
+    EXPECT_NE(fileId(), second);
+    EXPECT_NE(Text().find("\"Text\"=sz:\"b\""), std::string::npos) << Text();
+    long long third = fileId();
+    writeAll(6, "b", "INT");  // the same value under a name spelt otherwise is stored as spelt
+    EXPECT_NE(fileId(), third);
+    EXPECT_NE(Text().find("\"INT\"=dword:00000006"), std::string::npos) << Text();
+    {
+        TRegistry reg(file);
+        ASSERT_TRUE(reg.OpenKey("App\\Settings", true));
+        reg.WriteString("INT", "6");  // another type under the same name
+    }
+    EXPECT_NE(Text().find("\"INT\"=sz:\"6\""), std::string::npos) << Text();
 }
 
 TEST_F(RegistryFile, ADamagedFileIsNeverWrittenOverAndCanBeKeptAside) {
