@@ -20,6 +20,7 @@
 
 #include "library/album.h"
 #include "library/calendar.h"
+#include "library/catalog_item.h"
 #include "library/folder_tree_list.h"
 
 using namespace fv;
@@ -46,7 +47,8 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-size_t HeapInUse() { return mallinfo2().uordblks + mallinfo2().hblkhd; }
+// the heap plus the items, which come from a pool of their own
+size_t HeapInUse() { return mallinfo2().uordblks + mallinfo2().hblkhd + CatalogItemPoolBytes(); }
 
 void Build(TFolderTreeList& tree, TAlbumList& albums) {
     std::mt19937 rng(7);

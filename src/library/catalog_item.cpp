@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "core/log.h"
 #include "library/folder.h"
 #include "library/item_calendar_link.h"
 #include "library/orientation.h"
 #include "platform/collate.h"
+#include "platform/page_memory.h"
 
 namespace fv {
 
@@ -155,6 +157,28 @@ void TCatalogItemRecord::Decode(const uint8_t* p) {
 }
 
 // ---------------------------------------------------------------------------
+
+namespace {
+// made once and never freed: items may still be freed while the program's statics go away
+TBlockPool& ItemPool() {
+    static TBlockPool* pool = new TBlockPool(sizeof(TCatalogItem));
+    return *pool;
+}
+}  // namespace
+
+void* TCatalogItem::operator new(size_t size) {
+    if (size != sizeof(TCatalogItem)) return ::operator new(size);  // a derived kind of item
+    void* block = ItemPool().Allocate();
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+void TCatalogItem::operator delete(void* block, size_t size) noexcept {
+    if (size != sizeof(TCatalogItem)) ::operator delete(block);
+    else ItemPool().Free(block);
+}
+
+size_t CatalogItemPoolBytes() { return ItemPool().BytesInUse(); }
 
 TCatalogItem::TCatalogItem() : FRuntimeId(NextRuntimeId()) {}
 

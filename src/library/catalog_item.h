@@ -51,6 +51,8 @@ enum : int {
 std::string InfoKindLabel(int infoKind);
 // "#,##0"
 std::string FormatThousands(int64_t v);
+// bytes of the items alive (they come from a pool of their own, not from the heap)
+size_t CatalogItemPoolBytes();
 
 // One directory entry as the enumeration hands it over.
 struct TSearchRec {
@@ -104,6 +106,10 @@ public:
     virtual ~TCatalogItem();
     TCatalogItem(const TCatalogItem&) = delete;
     TCatalogItem& operator=(const TCatalogItem&) = delete;
+    // Items live in a pool of their own: loading a large library then costs one page fault per
+    // 2 MiB instead of one per 4 KiB, and no heap header per item.
+    static void* operator new(size_t size);
+    static void operator delete(void* block, size_t size) noexcept;
 
     virtual const char* ClassName() const { return "TCatalogItem"; }
     uint32_t RuntimeId() const { return FRuntimeId; }

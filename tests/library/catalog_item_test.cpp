@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "library/catalog_item.h"
 #include "library/correction_record.h"
@@ -560,4 +563,30 @@ TEST(CatalogItem, InfoTextsAndAlbums) {
     EXPECT_EQ(it->CountAlbumsOfTypes(0xA000), 2);
     it->RemoveAlbum(&a5);
     EXPECT_EQ(it->CountAlbumsOfTypes(0xFFFF), 3);
+}
+
+// Items come from their own pool: a folder's items go back to it when they are freed, and an
+// item of a derived kind (larger) still works through the heap.
+TEST(CatalogItem, ItemsComeFromTheirPoolAndGoBackToIt) {
+    size_t before = CatalogItemPoolBytes();
+    {
+        std::vector<std::unique_ptr<TCatalogItem>> items;
+        for (int i = 0; i < 3000; ++i) {  // more than one 2 MiB run
+            items.push_back(std::make_unique<TCatalogItem>());
+            items.back()->SetFileNameRaw("IMG_" + std::to_string(i) + ".JPG");
+        }
+        EXPECT_GE(CatalogItemPoolBytes() - before, 3000 * sizeof(TCatalogItem));
+        for (int i = 0; i < 3000; i += 499) EXPECT_EQ(items[static_cast<size_t>(i)]->GetFileName(), "IMG_" + std::to_string(i) + ".JPG");
+    }
+    EXPECT_EQ(CatalogItemPoolBytes(), before);
+
+    struct TTaggedItem : TCatalogItem {
+        char Tag[64] = "derived";
+    };
+    auto derived = std::make_unique<TTaggedItem>();
+    EXPECT_EQ(CatalogItemPoolBytes(), before);
+    EXPECT_STREQ(derived->Tag, "derived");
+    std::unique_ptr<TCatalogItem> asBase = std::move(derived);
+    asBase.reset();  // the sized delete sees the derived size and hands it to the heap
+    EXPECT_EQ(CatalogItemPoolBytes(), before);
 }
