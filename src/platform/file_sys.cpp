@@ -57,6 +57,11 @@ bool IsRegularFilePath(const std::string& path) {
     return ReadFileFacts(path, f) && f.IsFile;
 }
 
+bool IsSymbolicLinkPath(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 TDirListResult ListDirectory(const std::string& path,
                              const std::function<bool(std::string_view, bool)>& wantName,
                              const std::function<void(std::string_view, const TFileFacts&)>& onEntry) {

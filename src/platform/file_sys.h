@@ -23,6 +23,8 @@ struct TFileFacts {
 bool ReadFileFacts(const std::string& path, TFileFacts& out);
 bool IsDirectoryPath(const std::string& path);
 bool IsRegularFilePath(const std::string& path);
+// The path itself is a symbolic link (to anything, or dangling).
+bool IsSymbolicLinkPath(const std::string& path);
 
 enum class TDirListResult {
     Ok,        // the whole folder was listed

@@ -27,8 +27,9 @@ struct FvbLibrary : fvtest::TempDirTest {
         fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Canon_DIGITAL_IXUS_400.jpg", dir / "photos/2004/ixus.jpg");
     }
     // runs fvb on this test's own library; the exit status, standard output in out
-    int Run(const std::string& args, std::string& out) {
-        std::string cmd = "XDG_DATA_HOME='" + Path("data") + "' XDG_CONFIG_HOME='" + Path("config") + "' " + fvb + " " +
+    // (a library in another data folder with `data`)
+    int Run(const std::string& args, std::string& out, const std::string& data = "data") {
+        std::string cmd = "XDG_DATA_HOME='" + Path(data) + "' XDG_CONFIG_HOME='" + Path("config") + "' " + fvb + " " +
                           args + " 2>/dev/null";
         FILE* p = popen(cmd.c_str(), "r");
         out.clear();
@@ -191,4 +192,54 @@ TEST_F(FvbLibrary, AScanLoadsNoHttpLibrary) {
     EXPECT_FALSE(Has(loaded, "libcurl"));
     EXPECT_FALSE(Has(loaded, "libssl"));
     EXPECT_FALSE(Has(loaded, "libgssapi"));
+}
+
+// Several workers walk the tree at once: whatever their number, a scan finds the same photos,
+// the same loops, bad names and unreadable photos, and builds the same calendar.
+TEST_F(FvbLibrary, AScanWithSeveralWorkersFindsWhatOneFinds) {
+    for (int d = 0; d < 12; ++d) {
+        fs::path sub = dir / "photos/deep" / ("d" + std::to_string(d)) / "inner";
+        fs::create_directories(sub);
+        fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Canon_40D.jpg", sub.parent_path() / "a.jpg");
+        fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Nikon_D70.jpg", sub / ("b" + std::to_string(d) + ".jpg"));
+    }
+    fs::create_directory_symlink(dir / "photos", dir / "photos/deep/d3/up");  // a loop back to the top
+    fs::create_directory_symlink(dir / "photos/deep/d5", dir / "photos/d5again");
+    fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Canon_40D.jpg", dir / "photos/deep/bad\xff name.jpg");
+    std::ofstream(dir / "photos/deep/d7/empty.jpg").flush();
+    {
+        std::ifstream in(fs::path(FV_TESTDATA_DIR) / "photos/Canon_40D.jpg", std::ios::binary);
+        std::string head(300, '\0');
+        in.read(head.data(), 300);
+        std::ofstream(dir / "photos/deep/d8/cut.jpg", std::ios::binary) << head;
+    }
+
+    auto withoutTime = [](std::string json) {
+        size_t at = json.find("\"seconds\":");
+        if (at != std::string::npos) json.erase(at, json.find(',', at) - at);
+        return json;
+    };
+    std::string one, many, out;
+    EXPECT_EQ(Run("scan --json --threads 1 " + Path("photos"), one, "data1"), 1);  // the unreadable photos
+    EXPECT_EQ(Run("scan --json --threads 4 " + Path("photos"), many, "data4"), 1);
+    EXPECT_EQ(withoutTime(many), withoutTime(one));
+    EXPECT_TRUE(Has(one, "\"files\":31,")) << one;  // 4 + 24 + bad name + empty + cut, d5 once
+    EXPECT_TRUE(Has(one, "\"new\":31,")) << one;
+    // the folder itself is read, the link to it skipped, however the workers ran
+    EXPECT_TRUE(Has(one, "\"links_skipped\":[\"" + Path("photos/d5again") + "\",\"" + Path("photos/deep/d3/up") + "\"]")) << one;
+    EXPECT_TRUE(Has(one, "empty.jpg")) << one;
+    EXPECT_TRUE(Has(one, "cut.jpg")) << one;
+    EXPECT_TRUE(Has(one, "bad")) << one;
+
+    // the library of the parallel scan is complete: nothing new, changed or missing the next time
+    EXPECT_EQ(Run("scan --json --threads 4 " + Path("photos"), out, "data4"), 1);
+    EXPECT_TRUE(Has(out, "\"new\":0,\"changed\":0,\"missing\":0")) << out;
+    std::string cal1, cal4;
+    ASSERT_EQ(Run("calendar --json", cal1, "data1"), 0);
+    ASSERT_EQ(Run("calendar --json", cal4, "data4"), 0);
+    EXPECT_EQ(cal4, cal1);
+    EXPECT_TRUE(Has(cal4, "\"year\":2008")) << cal4;  // the Canon 40D's day, twelve times over
+
+    EXPECT_EQ(Run("scan --threads 0 " + Path("photos"), out, "data4"), 2);
+    EXPECT_EQ(Run("scan --threads " + Path("photos"), out, "data4"), 2);
 }

@@ -22,7 +22,7 @@ const TCommand kCommands[] = {
     {"info", "info FILE...            size, kind, orientation, date, EXIF and thumbnail of each file", fv::fvb::CmdInfo},
     {"exif", "exif [--json] FILE...   the EXIF tags of each file", fv::fvb::CmdExif},
     {"thumb", "thumb FILE --size N --out OUT [--reduce R] [--method M]   the pipeline's thumbnail, upright", fv::fvb::CmdThumb},
-    {"scan", "scan [--json] DIR...     brings folders into the library: new, changed and missing photos", fv::fvb::CmdScan},
+    {"scan", "scan [--json] [--threads N] DIR...   brings folders into the library: new, changed and missing photos", fv::fvb::CmdScan},
     {"ls", "ls [--json] [--sort name|mtime|date|manual] [--desc] PATH   the photos of a library folder", fv::fvb::CmdLs},
     {"find", "find [--json] [criteria]   photos of the library that pass a filter (fvb find --help)", fv::fvb::CmdFind},
     {"api", "api [--service ROOT] [--json] CALL key=value...   one photo-book service call and its result", fv::fvb::CmdApi},
