@@ -1,8 +1,8 @@
 #include "core/config.h"
 
-#include <strings.h>
 
 #include "core/file_functions.h"
+#include "platform/collate.h"
 #include "platform/registry.h"
 
 namespace fv {
@@ -357,7 +357,7 @@ bool TFolvaneConfigItem::IsVersionChanged() {
         std::string stored = reg.ReadString("SuccessedVersion");
         if (stored.empty()) return false;
         std::string running = RunningFileVersion();
-        return !(stored.size() == running.size() && ::strcasecmp(stored.c_str(), running.c_str()) == 0);
+        return UpperCaseAscii(stored) != UpperCaseAscii(running);  // "1.0.0.0", compared without regard to case
     } catch (...) {
         return false;
     }

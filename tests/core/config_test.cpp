@@ -198,6 +198,14 @@ TEST_F(Config, VersionMarkerComparesWithoutCase) {
     EXPECT_TRUE(c.IsVersionChanged());
     c.StoreSuccessedVersion();
     EXPECT_FALSE(c.IsVersionChanged());
+    std::string running;
+    {
+        TRegistry reg(file);
+        running = Key(reg, "SOFTWARE\\Kestrona\\FolvaneBrowser").ReadString("SuccessedVersion");
+        ASSERT_FALSE(running.empty());
+        Key(reg, "SOFTWARE\\Kestrona\\FolvaneBrowser").WriteString("SuccessedVersion", running + ".beta");
+    }
+    EXPECT_TRUE(c.IsVersionChanged());  // a longer text that begins with the running version
     {
         TRegistry reg(file);
         Key(reg, "SOFTWARE\\Kestrona\\FolvaneBrowser").WriteInteger("SuccessedVersion", 1);

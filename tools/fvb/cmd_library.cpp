@@ -1,17 +1,15 @@
 // fvb scan / ls / find: the library of the browser's data folder from the command line.
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <unordered_map>
 
 #include "commands.h"
@@ -31,6 +29,7 @@
 #include "platform/file_ops.h"
 #include "platform/file_sys.h"
 #include "platform/os_thread.h"
+#include "platform/terminal.h"
 
 namespace fv::fvb {
 
@@ -41,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 // a line that rewrites itself on a terminal, at most ten times a second; nothing otherwise
 class TProgressLine {
 public:
-    TProgressLine() : FTty(::isatty(2) != 0) {}
+    TProgressLine() : FTty(IsTerminalErrorOutput()) {}
     void Show(const std::string& text) {
         if (!FTty) return;
         auto now = Clock::now();
@@ -264,7 +263,10 @@ void PrintList(const char* title, const std::vector<std::string>& list) {
 
 std::string JsonList(const std::vector<std::string>& list) {
     std::string out = "[";
-    for (size_t i = 0; i < list.size(); ++i) out += (i ? "," : "") + JsonString(list[i]);
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i) out += ',';
+        out += JsonString(list[i]);
+    }
     return out + "]";
 }
 
@@ -312,7 +314,10 @@ int CmdScan(const TArgs& args) {
 
     if (json) {
         std::string kinds = "{";
-        for (auto& [k, n] : sum.ByKind) kinds += (kinds.size() > 1 ? "," : "") + JsonString(k) + ":" + std::to_string(n);
+        for (auto& [k, n] : sum.ByKind) {
+            if (kinds.size() > 1) kinds += ',';
+            kinds += JsonString(k) + ":" + std::to_string(n);
+        }
         kinds += "}";
         std::printf(
             "{\"folders\":%d,\"files\":%d,\"kinds\":%s,\"new\":%d,\"changed\":%d,\"missing\":%d,"
@@ -323,7 +328,10 @@ int CmdScan(const TArgs& args) {
             JsonList(sum.NotFolders).c_str(), JsonNumber(sum.Seconds).c_str(), saved ? "true" : "false");
     } else {
         std::string kinds;
-        for (auto& [k, n] : sum.ByKind) kinds += (kinds.empty() ? "" : ", ") + std::to_string(n) + " " + k;
+        for (auto& [k, n] : sum.ByKind) {
+            if (!kinds.empty()) kinds += ", ";
+            kinds += std::to_string(n) + " " + k;
+        }
         std::printf("folders: %d\nfiles: %d%s\nnew: %d\nchanged: %d\nmissing: %d\ntime: %.2f s\n", sum.Folders, sum.Photos,
                     kinds.empty() ? "" : (" (" + kinds + ")").c_str(), sum.New, sum.Changed, sum.Missing, sum.Seconds);
         PrintList("not a folder", sum.NotFolders);
