@@ -1,0 +1,90 @@
+#include "ui/live_view.h"
+
+#include <QDateTime>
+#include <QMetaObject>
+
+#include "core/log.h"
+#include "image/catalog_updater.h"
+#include "library/library_engine.h"
+#include "ui/catalog_grid.h"
+#include "ui/frame_target_events.h"
+
+namespace fv {
+
+namespace {
+constexpr int kRelistGapMs = 250;   // at most one listing of the grid this often
+constexpr int kRetryMs = 50;        // a listing still running is waited for in these steps
+}  // namespace
+
+TLiveView::TLiveView(TFrameCatalogDG* grid, QObject* parent) : QObject(parent), FGrid(grid) {
+    FTimer.setSingleShot(true);
+    connect(&FTimer, &QTimer::timeout, this, &TLiveView::Relist);
+}
+
+TLiveView::~TLiveView() { Stop(); }
+
+void TLiveView::Start(const TLiveFolders::TOptions& options) {
+    if (FLive || !CorvaFolders()) return;
+    TLibraryEvents::Install();
+    FLive = std::make_unique<TLiveFolders>(CorvaFolders(), options);
+    // changed and vanished photos reach every view through the catalog updater
+    FLive->SetItemEventProc([](TCatalogItem* item, uint8_t type) {
+        if (CatalogUpdaterRunning()) RaiseCatalogUpdateEvent(item, type);
+    });
+    FLive->Start();
+    TLibraryEvents::Folders().Add(this, "TLiveView", MakeFolderUpdateEvent<TLiveView, &TLiveView::OnFolderEvent>(this));
+    TLibraryEvents::Calendar().Add(this, "TLiveView", MakeFolderUpdateEvent<TLiveView, &TLiveView::OnCalendarEvent>(this));
+    FSubscribed = true;
+    if (FGrid) FLive->SetShownFolder(FGrid->Folder());
+}
+
+void TLiveView::Stop() {
+    if (FSubscribed) {
+        // after Remove returns neither master calls this object again
+        TLibraryEvents::Folders().Remove(this, MakeFolderUpdateEvent<TLiveView, &TLiveView::OnFolderEvent>(this));
+        TLibraryEvents::Calendar().Remove(this, MakeFolderUpdateEvent<TLiveView, &TLiveView::OnCalendarEvent>(this));
+        FSubscribed = false;
+    }
+    FTimer.stop();
+    if (FLive) {
+        FLive->Stop();
+        FLive.reset();
+    }
+}
+
+void TLiveView::FolderShown(TCustomFolder* folder) {
+    if (FLive) FLive->SetShownFolder(folder);
+}
+
+void TLiveView::OnFolderEvent(TCustomFolder* folder, int code, intptr_t) {
+    if (code == feItemsChanged) Changed(folder);
+}
+
+void TLiveView::OnCalendarEvent(TCustomFolder* folder, int code, intptr_t) {
+    if (code != feItemsChanged) return;
+    // the calendar's watcher thread: the interface is only touched on its own thread
+    QMetaObject::invokeMethod(this, [this, folder] { Changed(folder); }, Qt::QueuedConnection);
+}
+
+void TLiveView::Changed(TCustomFolder* folder) {
+    if (!FGrid || !FLive || !folder) return;
+    TCustomFolder* shown = FGrid->Folder();
+    if (!shown || (folder != shown && !folder->IsChildOf(shown))) return;
+    if (FTimer.isActive()) return;
+    qint64 wait = FLastRelist + kRelistGapMs - QDateTime::currentMSecsSinceEpoch();
+    FTimer.start(static_cast<int>(std::max<qint64>(0, wait)));
+}
+
+void TLiveView::Relist() {
+    if (!FGrid || !FLive) return;
+    if (FGrid->IsListing()) {
+        // the running listing may have started before the change: list again after it
+        FTimer.start(kRetryMs);
+        return;
+    }
+    FLastRelist = QDateTime::currentMSecsSinceEpoch();
+    ++FRelists;
+    FGrid->Refresh();
+}
+
+}  // namespace fv
