@@ -36,6 +36,7 @@
 #include "ui/cache_size_form.h"
 #include "ui/catalog_view.h"
 #include "ui/frame_view.h"
+#include "ui/live_view.h"
 #include "ui/splash_form.h"
 #include "ui/frame_targets.h"
 
@@ -318,6 +319,11 @@ void TFolvaneMain2::FormShow() {
     // the catalog: listing threads, the thumbnail cache and maker, the updater's change events
     // (the catalog view lists and makes thumbnails with the engine's producers itself)
     if (CorvaEngineExists() && CatalogUpdaterRunning()) FCatalog->Start();
+    // folders that change on disk update the grid and the calendar by themselves
+    if (CorvaEngineExists()) {
+        FLive = std::make_unique<TLiveView>(FCatalog);
+        FLive->Start();
+    }
     auto viewFocus = FCatalog->OnFocusChanged;
     FCatalog->OnFocusChanged = [this, viewFocus](TCatalogItem* item) {
         if (viewFocus) viewFocus(item);
@@ -407,6 +413,7 @@ void TFolvaneMain2::CatalogFocusChanged(TCatalogItem* item) {
 }
 
 void TFolvaneMain2::CatalogFolderShown(TCustomFolder* folder) {
+    if (FLive) FLive->FolderShown(folder);
     if (!FReady && !FHistoryOn) return;
     if (FHistoryOn && folder) {
         if (THistoryList* h = CorvaHistorys()) h->Add(folder);
@@ -672,6 +679,7 @@ bool TFolvaneMain2::FormCloseQuery() {
     FCatalog->CloseViewer();
     disconnect(FTargets, nullptr, this, nullptr);
     FTargets->Finish();
+    if (FLive) FLive->Stop();  // before the engine and the grid stop
     FCatalog->Stop();
     StopAllThreads();
     FClosed = true;

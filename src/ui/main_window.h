@@ -31,6 +31,7 @@ namespace fv {
 
 class TForwardServer;
 class TFrameCatalogView;
+class TLiveView;
 class TCustomFolder;
 class TCatalogItem;
 class TFolvaneConfigItem;
@@ -164,6 +165,7 @@ private:
     void StopAllThreads();
 
     std::unique_ptr<TForwardServer> FServer;
+    std::unique_ptr<TLiveView> FLive;  // folders that change on disk, while the engine runs
     mutable std::mutex FQueueLock;
     std::deque<std::string> FPending;
     std::function<void(const std::string&)> FProcessor;
