@@ -209,3 +209,64 @@ TEST_F(LiveViewTest, ABurstOfPhotosNeverStallsTheInterface) {
     live.Stop();
     view.Stop();
 }
+
+#ifdef FV_HAVE_FUSE3
+#include "slow_fuse.h"
+
+// A folder on a slow disk (FUSE served by this program: every directory entry and every read
+// waits): the interface keeps running while the listing and then the thumbnails wait for it.
+TEST_F(LiveViewTest, TheInterfaceKeepsRunningWhileASlowDiskIsListedAndRead) {
+    fs::create_directories(root / "disk");
+    fs::create_directories(root / "mnt");
+    for (int i = 0; i < 40; ++i) fs::copy_file(Sample("Canon_40D.jpg"), root / "disk" / ("P" + std::to_string(i) + ".jpg"));
+    fv::test::TSlowFuse disk((root / "disk").string(), (root / "mnt").string(), 25, 40);
+    if (!disk.Mount()) GTEST_SKIP() << "no FUSE here (needs /dev/fuse and the right to mount)";
+    {
+        TFolder* folder = GetFolderFromPath((root / "mnt").string());
+        ASSERT_NE(folder, nullptr);
+        TFrameCatalogView view;
+        view.SetDialogs({});
+        view.resize(640, 480);
+        view.show();
+        view.Start();
+
+        qint64 worst = 0;
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        QTimer probe;
+        probe.setInterval(5);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            qint64 now = clock.elapsed();
+            worst = std::max(worst, now - last);
+            last = now;
+        });
+        probe.start();
+
+        view.SetFolder(folder);
+        // the listing thread is inside the slow directory read; the interface answers meanwhile
+        ASSERT_TRUE(WaitUntil([&] { return disk.Lists() > 0; }));
+        bool ranWhileListing = false;
+        QTimer::singleShot(0, [&] { ranWhileListing = view.IsListing() && view.Sorted().size() < 40; });
+        ASSERT_TRUE(WaitUntil([&] { return ranWhileListing; }, 2000));
+        ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 40 && !view.IsListing(); }, 30000));
+
+        // the thumbnail maker waits on the slow reads; the interface answers meanwhile
+        ASSERT_TRUE(WaitUntil([&] { return disk.Reads() > 0; }));
+        auto made = [&] {
+            int n = 0;
+            for (TCatalogItem* it : view.Sorted()) n += view.HasThumbnail(it) ? 1 : 0;
+            return n;
+        };
+        bool ranWhileReading = false;
+        QTimer::singleShot(0, [&] { ranWhileReading = made() < 40; });
+        ASSERT_TRUE(WaitUntil([&] { return ranWhileReading; }, 2000));
+        EXPECT_TRUE(WaitUntil([&] { return made() > 0; }, 30000));
+        probe.stop();
+        std::printf("slow disk: %d directory reads, %d file reads; worst UI timer gap %lld ms\n", disk.Lists(),
+                    disk.Reads(), static_cast<long long>(worst));
+        view.Stop();
+    }
+    disk.Unmount();
+}
+#endif
