@@ -15,6 +15,7 @@
 #include "image/catalog_image_cache.h"
 #include "image/engine_image_cache.h"
 #include "image/image_facts_provider.h"
+#include "library/calendar.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
 #include "library/library_engine.h"
@@ -79,25 +80,56 @@ struct LiveViewTest : ::testing::Test {
     }
 };
 
+// the catalog view showing a folder of the library (made when missing), with or without the
+// live folders following it
+struct TShownFolder {
+    TFrameCatalogView View;
+    TLiveView Live{&View};
+    TFolder* Folder = nullptr;
+    TShownFolder(const fs::path& dir, bool live) {
+        fs::create_directories(dir);
+        Folder = GetFolderFromPath(dir.string());
+        View.SetDialogs({});
+        View.resize(640, 480);
+        View.show();
+        View.Start();
+        if (live) Live.Start(LiveViewTest::Quick());
+        View.SetFolder(Folder);
+        Live.FolderShown(Folder);
+    }
+    ~TShownFolder() {
+        Live.Stop();
+        View.Stop();
+    }
+    bool Ready() { return !View.IsListing() && (!Live.Running() || Live.Live()->IsWatched(Folder)); }
+};
+
+// a 5 ms timer on the UI thread that records how late it fires
+struct TStallProbe {
+    QElapsedTimer Clock;
+    QTimer Timer;
+    qint64 Last = 0, Worst = 0;
+    TStallProbe() {
+        Clock.start();
+        Timer.setInterval(5);
+        QObject::connect(&Timer, &QTimer::timeout, [this] {
+            qint64 now = Clock.elapsed();
+            Worst = std::max(Worst, now - Last);
+            Last = now;
+        });
+        Timer.start();
+    }
+};
+
 }  // namespace
 
 TEST_F(LiveViewTest, APhotoCopiedInAppearsWithItsThumbnailAndARemovedOneLeaves) {
     fs::create_directories(root / "lib/shown");
     fs::copy_file(Sample("Canon_40D.jpg"), root / "lib/shown/first.jpg");
-    TFolder* folder = GetFolderFromPath((root / "lib/shown").string());
-    ASSERT_NE(folder, nullptr);
-
-    TFrameCatalogView view;
-    view.SetDialogs({});
-    view.resize(640, 480);
-    view.show();
-    view.Start();
-    TLiveView live(&view);
-    live.Start(Quick());
-    view.SetFolder(folder);
-    live.FolderShown(folder);
-    ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 1 && !view.IsListing(); }));
-    ASSERT_TRUE(WaitUntil([&] { return live.Live()->IsWatched(folder); }));
+    TShownFolder shown(root / "lib/shown", true);
+    TFrameCatalogView& view = shown.View;
+    TFolder* folder = shown.Folder;
+    ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 1 && shown.Ready(); }));
 
     // nothing but the copy: no refresh, no new folder choice
     fs::copy_file(Sample("Nikon_D70.jpg"), root / "lib/shown/second.jpg");
@@ -107,7 +139,7 @@ TEST_F(LiveViewTest, APhotoCopiedInAppearsWithItsThumbnailAndARemovedOneLeaves) 
     EXPECT_TRUE(Shows(view, second));
     EXPECT_GT(second->GetWidth(), 0);  // its picture facts were read before it was listed
     EXPECT_TRUE(WaitUntil([&] { return view.HasThumbnail(second); }));
-    EXPECT_GE(live.Relists(), 1);
+    EXPECT_GE(shown.Live.Relists(), 1);
 
     // removed outside the program: it leaves the grid, the other photo stays
     TCatalogItem* first = folder->FindItem("first.jpg");
@@ -119,25 +151,14 @@ TEST_F(LiveViewTest, APhotoCopiedInAppearsWithItsThumbnailAndARemovedOneLeaves) 
     fs::create_directories(root / "lib/other");
     TFolder* other = GetFolderFromPath((root / "lib/other").string());
     view.SetFolder(other);
-    live.FolderShown(other);
-    EXPECT_TRUE(WaitUntil([&] { return live.Live()->IsWatched(other) && !live.Live()->IsWatched(folder); }));
-    live.Stop();
-    view.Stop();
+    shown.Live.FolderShown(other);
+    EXPECT_TRUE(WaitUntil([&] { return shown.Live.Live()->IsWatched(other) && !shown.Live.Live()->IsWatched(folder); }));
 }
 
 TEST_F(LiveViewTest, AHalfCopiedPhotoGetsItsThumbnailMadeAgainOnceComplete) {
-    fs::create_directories(root / "lib/copy");
-    TFolder* folder = GetFolderFromPath((root / "lib/copy").string());
-    TFrameCatalogView view;
-    view.SetDialogs({});
-    view.resize(640, 480);
-    view.show();
-    view.Start();
-    TLiveView live(&view);
-    live.Start(Quick());
-    view.SetFolder(folder);
-    live.FolderShown(folder);
-    ASSERT_TRUE(WaitUntil([&] { return live.Live()->IsWatched(folder) && !view.IsListing(); }));
+    TShownFolder shown(root / "lib/copy", true);
+    TFrameCatalogView& view = shown.View;
+    ASSERT_TRUE(WaitUntil([&] { return shown.Ready(); }));
 
     std::ifstream in(Sample("Canon_40D.jpg"), std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -145,7 +166,7 @@ TEST_F(LiveViewTest, AHalfCopiedPhotoGetsItsThumbnailMadeAgainOnceComplete) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size() / 3));
     out.flush();
     ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 1; }));
-    TCatalogItem* item = folder->FindItem("slow.jpg");
+    TCatalogItem* item = shown.Folder->FindItem("slow.jpg");
     ASSERT_NE(item, nullptr);
     // whatever the maker made of the first third (a picture or a failure) is not kept
     QTest::qWait(300);
@@ -158,56 +179,59 @@ TEST_F(LiveViewTest, AHalfCopiedPhotoGetsItsThumbnailMadeAgainOnceComplete) {
     }));
     EXPECT_GT(item->GetWidth(), 0);
     EXPECT_FALSE(view.ImageCache()->HasFailed(item, view.ImageCache()->CachedSizeOf(item)));
-    live.Stop();
-    view.Stop();
 }
 
 TEST_F(LiveViewTest, ABurstOfPhotosNeverStallsTheInterface) {
-    fs::create_directories(root / "lib/burst");
-    TFolder* folder = GetFolderFromPath((root / "lib/burst").string());
-    TFrameCatalogView view;
-    view.SetDialogs({});
-    view.resize(640, 480);
-    view.show();
-    view.Start();
-    TLiveView live(&view);
-    live.Start(Quick());
-    view.SetFolder(folder);
-    live.FolderShown(folder);
-    ASSERT_TRUE(WaitUntil([&] { return live.Live()->IsWatched(folder) && !view.IsListing(); }));
-
-    // a 5 ms timer on the UI thread records how late it fires while 2,000 files arrive
-    qint64 worst = 0;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.elapsed();
-    QTimer probe;
-    probe.setInterval(5);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        qint64 now = clock.elapsed();
-        worst = std::max(worst, now - last);
-        last = now;
-    });
-    probe.start();
+    TShownFolder shown(root / "lib/burst", true);
+    ASSERT_TRUE(WaitUntil([&] { return shown.Ready(); }));
     QImage small(64, 48, QImage::Format_RGB32);
     small.fill(Qt::darkCyan);
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
     ASSERT_TRUE(small.save(&buffer, "JPG"));
+
+    // while 2,000 files arrive
+    TStallProbe probe;
     std::thread copier([&] {
         for (int i = 0; i < 2000; ++i) {
             std::ofstream f(root / "lib/burst" / ("b" + std::to_string(i) + ".jpg"), std::ios::binary);
             f.write(jpeg.constData(), jpeg.size());
         }
     });
-    ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 2000; }, 60000)) << view.Sorted().size();
+    bool all = WaitUntil([&] { return shown.View.Sorted().size() == 2000; }, 60000);
     copier.join();
-    probe.stop();
+    ASSERT_TRUE(all) << shown.View.Sorted().size();
     // a figure, not a verdict on the machine's speed: printed for the note; the grid got there
-    std::printf("live burst: worst UI timer gap %lld ms\n", static_cast<long long>(worst));
-    live.Stop();
-    view.Stop();
+    std::printf("live burst: worst UI timer gap %lld ms\n", static_cast<long long>(probe.Worst));
+}
+
+TEST_F(LiveViewTest, APhotoCopiedIntoARegisteredFolderJoinsTheCalendarOnItsDay) {
+    fs::create_directories(root / "lib/registered");
+    TFolder* registered = GetFolderFromPath((root / "lib/registered").string());
+    registered->SetCheckState(csRegistered);
+    // the grid shows another folder: the registered one is watched all the same
+    TShownFolder shown(root / "lib/elsewhere", true);
+    ASSERT_TRUE(WaitUntil([&] { return shown.Ready() && shown.Live.Live()->IsWatched(registered); }));
+
+    fs::copy_file(Sample("Canon_40D.jpg"), root / "lib/registered/day.jpg");
+    ASSERT_TRUE(WaitUntil([&] {
+        TCatalogItem* it = registered->FindItem("day.jpg");
+        return it && it->GetShootingDate() > 0 && it->IsInCalendar();
+    }));
+    TCatalogItem* item = registered->FindItem("day.jpg");
+    // the calendar's watcher files it on its day
+    EXPECT_TRUE(WaitUntil([&] {
+        TCalendar* day = CorvaCalendars()->FindOrCreateNode(false, item->GetShootingDate());
+        if (!day || day->GetFolderKind() != fkCalendarDay) return false;
+        TItemList items;
+        day->GetItems(items);
+        return std::find(items.begin(), items.end(), item) != items.end();
+    }));
+    // a folder only shown keeps its photos out of the calendar
+    fs::copy_file(Sample("Nikon_D70.jpg"), root / "lib/elsewhere/shown.jpg");
+    ASSERT_TRUE(WaitUntil([&] { return shown.View.Sorted().size() == 1; }));
+    EXPECT_FALSE(shown.Folder->FindItem("shown.jpg")->IsInCalendar());
 }
 
 #ifdef FV_HAVE_FUSE3
@@ -222,28 +246,9 @@ TEST_F(LiveViewTest, TheInterfaceKeepsRunningWhileASlowDiskIsListedAndRead) {
     fv::test::TSlowFuse disk((root / "disk").string(), (root / "mnt").string(), 25, 40);
     if (!disk.Mount()) GTEST_SKIP() << "no FUSE here (needs /dev/fuse and the right to mount)";
     {
-        TFolder* folder = GetFolderFromPath((root / "mnt").string());
-        ASSERT_NE(folder, nullptr);
-        TFrameCatalogView view;
-        view.SetDialogs({});
-        view.resize(640, 480);
-        view.show();
-        view.Start();
-
-        qint64 worst = 0;
-        QElapsedTimer clock;
-        clock.start();
-        qint64 last = 0;
-        QTimer probe;
-        probe.setInterval(5);
-        QObject::connect(&probe, &QTimer::timeout, [&] {
-            qint64 now = clock.elapsed();
-            worst = std::max(worst, now - last);
-            last = now;
-        });
-        probe.start();
-
-        view.SetFolder(folder);
+        TStallProbe probe;
+        TShownFolder shown(root / "mnt", false);
+        TFrameCatalogView& view = shown.View;
         // the listing thread is inside the slow directory read; the interface answers meanwhile
         ASSERT_TRUE(WaitUntil([&] { return disk.Lists() > 0; }));
         bool ranWhileListing = false;
@@ -262,10 +267,8 @@ TEST_F(LiveViewTest, TheInterfaceKeepsRunningWhileASlowDiskIsListedAndRead) {
         QTimer::singleShot(0, [&] { ranWhileReading = made() < 40; });
         ASSERT_TRUE(WaitUntil([&] { return ranWhileReading; }, 2000));
         EXPECT_TRUE(WaitUntil([&] { return made() > 0; }, 30000));
-        probe.stop();
         std::printf("slow disk: %d directory reads, %d file reads; worst UI timer gap %lld ms\n", disk.Lists(),
-                    disk.Reads(), static_cast<long long>(worst));
-        view.Stop();
+                    disk.Reads(), static_cast<long long>(probe.Worst));
     }
     disk.Unmount();
 }
