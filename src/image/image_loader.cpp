@@ -2,6 +2,9 @@
 
 #include "core/log.h"
 #include "image/image_decode.h"
+#include "image/jpeg_codec.h"
+#include "metadata/jpeg_info.h"
+#include "metadata/raw_preview.h"
 #include "image/transform.h"
 #include "library/catalog_item.h"
 #include "platform/ui_dispatch.h"
@@ -95,6 +98,40 @@ void TImageLoader::Execute() {
         }
         DoFinish(FJobState.load());
     }
+}
+
+}  // namespace fv
+
+namespace fv {
+
+int ViewDecodeEighths(int width, int height, int minWidth, int minHeight) {
+    for (int e = 1; e < 8; ++e)
+        if (JpegEighthsSide(width, e) >= minWidth && JpegEighthsSide(height, e) >= minHeight) return e;
+    return 8;
+}
+
+void LoadViewImage(TBitmap& bitmap, int kind, const std::string& fileName, int reduce, const TViewDecodeWant& want,
+                   const std::function<bool()>& cancelled, int* eighths) {
+    const bool jpeg = kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
+    if (!jpeg) {
+        LoadImage(bitmap, kind, fileName, {}, reduce);
+        if (eighths) *eighths = 8 / ReduceDenominator(reduce);
+        return;
+    }
+    TMemoryStream ms;
+    LoadFileToMemory(fileName, ms);
+    if (cancelled && cancelled()) throw EImageAbort("cancelled");
+    FindJpegStart(ms);
+    const auto& data = ms.Data();
+    const auto pos = static_cast<size_t>(std::max<int64_t>(ms.Position(), 0));
+    if (pos >= data.size()) throw EJpegError("Not a JPEG file");
+    const TJpegHeader h = ReadJpegHeader(data.data() + pos, data.size() - pos);
+    int minW = 0, minH = 0;
+    if (want) want(h.Width, h.Height, minW, minH);
+    const int e = minW > 0 || minH > 0 ? ViewDecodeEighths(h.Width, h.Height, minW, minH)
+                                       : 8 / ReduceDenominator(reduce);
+    DecodeJpegEighths(data.data() + pos, data.size() - pos, bitmap, e, cancelled);
+    if (eighths) *eighths = e;
 }
 
 }  // namespace fv

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "core/threads.h"
 #include "image/bitmap.h"
@@ -14,6 +15,20 @@
 namespace fv {
 
 class TCatalogItem;
+
+// The viewer's decode: the picture of a file at the smallest size that still covers the box it
+// will be shown in. `want` is told the picture's full size (as stored, not turned) and answers
+// the smallest width and height it needs (0, 0: the reduce level decides). JPEG files (and RAF
+// files through their JPEG) are decoded at the coarsest eighth scale of the DCT that gives at
+// least that size, never coarser than the reduce level allows; other kinds decode at the reduce
+// level. `cancelled` stops a JPEG decode between rows (EImageAbort). `eighths` receives the
+// scale used (8 = full size). Raises what LoadImage raises.
+using TViewDecodeWant = std::function<void(int width, int height, int& minWidth, int& minHeight)>;
+void LoadViewImage(TBitmap& bitmap, int kind, const std::string& fileName, int reduce, const TViewDecodeWant& want,
+                   const std::function<bool()>& cancelled, int* eighths = nullptr);
+// The coarsest eighth scale (1..8) at which a width x height picture is at least minWidth x
+// minHeight (8 when even the full size is smaller).
+int ViewDecodeEighths(int width, int height, int minWidth, int minHeight);
 
 FV_DECLARE_EXCEPTION(EImageLoaderError, Exception);
 

@@ -34,13 +34,26 @@ void ErrorExit(j_common_ptr cinfo) {
 void EmitMessage(j_common_ptr, int) {}
 void OutputMessage(j_common_ptr) {}
 
-// Files with absurd numbers of scans make a progressive decode run for minutes.
+// Files with absurd numbers of scans make a progressive decode run for minutes; a caller that
+// no longer wants the picture stops the decode here too (libjpeg calls this while it reads a
+// multi-scan file and between output rows).
 constexpr int kMaxScans = 500;
+struct TProgress {
+    jpeg_progress_mgr Pub;
+    const TCancelCheck* Cancelled = nullptr;
+    bool CancelSeen = false;
+};
 void ProgressMonitor(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
+    auto* prog = reinterpret_cast<TProgress*>(cinfo->progress);
+    if (prog->Cancelled && *prog->Cancelled && (*prog->Cancelled)()) {
+        prog->CancelSeen = true;
+        std::snprintf(err->Message, sizeof err->Message, "JPEG decoding cancelled");
+        std::longjmp(err->Jump, 1);
+    }
     if (cinfo->is_decompressor) {
         auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
         if (d->input_scan_number > kMaxScans) {
-            auto* err = reinterpret_cast<TErrorManager*>(cinfo->err);
             std::snprintf(err->Message, sizeof err->Message, "JPEG has more than %d scans", kMaxScans);
             std::longjmp(err->Jump, 1);
         }
@@ -59,7 +72,7 @@ void InitErrors(TErrorManager& em) {
 struct TDecompressor {
     jpeg_decompress_struct Info;
     TErrorManager Err;
-    jpeg_progress_mgr Progress;
+    TProgress Progress;
     bool Created = false;
     TDecompressor() {
         std::memset(&Info, 0, sizeof Info);
@@ -139,27 +152,35 @@ TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size) {
     return h;
 }
 
-void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp, int scaleDenom, const TProgressEvent& progress) {
+namespace {
+
+// scaleNum / scaleDenom of the full size: 1/1, 1/2, 1/4, 1/8 or n/8
+void DecodeScaled(const uint8_t* data, size_t size, TBitmap& bmp, unsigned scaleNum, unsigned scaleDenom,
+                  const TProgressEvent& progress, const TCancelCheck& cancelled) {
     if (data == nullptr || size < 4) throw EJpegError("Not a JPEG file");
     TDecompressor d;
     // nothing with a destructor is created between here and the last libjpeg call
     std::vector<JSAMPROW> rows(16);
     std::vector<uint8_t> cmykRow;
     TProgressReporter rep(progress, 0);
-    if (setjmp(d.Err.Jump)) throw EJpegError(d.Err.Message);
+    if (setjmp(d.Err.Jump)) {
+        if (d.Progress.CancelSeen) throw EImageAbort(d.Err.Message);
+        throw EJpegError(d.Err.Message);
+    }
     jpeg_create_decompress(&d.Info);
     d.Created = true;
     d.Info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
-    d.Progress.progress_monitor = ProgressMonitor;
-    d.Info.progress = &d.Progress;
+    d.Progress.Pub.progress_monitor = ProgressMonitor;
+    d.Progress.Cancelled = &cancelled;
+    d.Info.progress = &d.Progress.Pub;
     jpeg_mem_src(&d.Info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&d.Info, TRUE);
     CheckSides(d.Info.image_width, d.Info.image_height, "image");
     CheckDataForSize(d.Info.image_width, d.Info.image_height, size);
     d.Info.dct_method = JDCT_ISLOW;
     d.Info.do_fancy_upsampling = TRUE;
-    d.Info.scale_num = 1;
-    d.Info.scale_denom = static_cast<unsigned>(scaleDenom == 2 || scaleDenom == 4 || scaleDenom == 8 ? scaleDenom : 1);
+    d.Info.scale_num = scaleNum;
+    d.Info.scale_denom = scaleDenom;
     const bool cmyk = d.Info.jpeg_color_space == JCS_CMYK || d.Info.jpeg_color_space == JCS_YCCK;
     d.Info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
     jpeg_calc_output_dimensions(&d.Info);
@@ -194,6 +215,22 @@ void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp, int scaleDenom, 
     // a truncated file leaves the rest of the rows as libjpeg filled them (grey); that is
     // the picture we have, as every viewer shows it
     jpeg_abort_decompress(&d.Info);
+}
+
+}  // namespace
+
+void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bmp, int scaleDenom, const TProgressEvent& progress) {
+    const unsigned denom = static_cast<unsigned>(scaleDenom == 2 || scaleDenom == 4 || scaleDenom == 8 ? scaleDenom : 1);
+    DecodeScaled(data, size, bmp, 1, denom, progress, {});
+}
+
+void DecodeJpegEighths(const uint8_t* data, size_t size, TBitmap& bmp, int eighths, const TCancelCheck& cancelled) {
+    DecodeScaled(data, size, bmp, static_cast<unsigned>(std::clamp(eighths, 1, 8)), 8, {}, cancelled);
+}
+
+int JpegEighthsSide(int side, int eighths) {
+    eighths = std::clamp(eighths, 1, 8);
+    return static_cast<int>((static_cast<int64_t>(side) * eighths + 7) / 8);
 }
 
 TJpegHeader ReadJpegHeaderStream(TStream& stream) {

@@ -4,6 +4,7 @@
 // libjpeg's fatal errors come back as EJpegError; nothing here ever ends the process.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "image/bitmap.h"
@@ -34,6 +35,15 @@ void DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bitmap, int scaleDeno
 void DecodeJpegStream(TStream& stream, TBitmap& bitmap, int scaleDenom = 1, const TProgressEvent& progress = {});
 // Header facts only; raises EJpegError.
 TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size);
+// For the viewer: decodes at eighths/8 of the full size (1..8; libjpeg-turbo scales the DCT in
+// eighths), so that a photo can be decoded at the smallest size that still covers its box.
+// `cancelled` is asked between rows and while a multi-scan file is read; a decode it stops
+// raises EImageAbort. Raises EJpegError like DecodeJpeg.
+using TCancelCheck = std::function<bool()>;
+void DecodeJpegEighths(const uint8_t* data, size_t size, TBitmap& bitmap, int eighths,
+                       const TCancelCheck& cancelled = {});
+// The side libjpeg gives at eighths/8 (rounded up).
+int JpegEighthsSide(int side, int eighths);
 // The same from the stream position (which is kept).
 TJpegHeader ReadJpegHeaderStream(TStream& stream);
 // The scaled size libjpeg will produce for a picture of width x height at 1/scaleDenom.

@@ -36,6 +36,9 @@ TFrameCatalogView::TFrameCatalogView(QWidget* parent) : TFrameCatalogDG(parent) 
     FViewer->SetNextHandler([this](TCatalogItem*, bool) { ShowNext(); });
     FViewer->SetPrevHandler([this](TCatalogItem*, bool) { ShowPrev(); });
     FViewer->SetPageCountHandler([this](int current, int total) { SetPages(current, total); });
+    // the viewer prepares the photos on either side in the grid's order
+    FViewer->SetNeighbourHandler(
+        [this](TCatalogItem* from, int step) { return step > 0 ? NextItem(from, true) : PrevItem(from, true); });
 
     // the page bar of the print preview
     FPagePanel = new QWidget(this);

@@ -1,12 +1,14 @@
 #include "ui/frame_view.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "ui/frame_view_loader.h"
@@ -141,6 +143,10 @@ TFrameView::TFrameView(QWidget* parent) : QAbstractScrollArea(parent) {
     FViewTimer.setInterval(50);
     FViewTimer.setSingleShot(false);
     connect(&FViewTimer, &QTimer::timeout, this, [this] { OnViewTimer(); });
+    // the neighbours are prepared once the user has looked for a moment
+    FPreloadTimer.setInterval(120);
+    FPreloadTimer.setSingleShot(true);
+    connect(&FPreloadTimer, &QTimer::timeout, this, [this] { StartPreloads(); });
     UpdateCursor();
     UpdateLabel();
 }
@@ -162,6 +168,8 @@ void TFrameView::Start() {
 
 void TFrameView::Stop() {
     ClearView();
+    FCache.Clear();
+    FPreloadTimer.stop();
     FViewTimer.stop();
     FReloadFlag = false;
     if (FLoader) {
@@ -175,6 +183,7 @@ void TFrameView::ClearView() {
     FDecoded.reset();
     FDisplay.reset();
     FEffect = QImage();
+    FDecodedDims = QSize();
     FShownPath.clear();
     FLayout = TLayout();
     ++FGeneration;  // results on their way belong to the forgotten photo
@@ -189,6 +198,10 @@ void TFrameView::ClearView() {
 
 void TFrameView::ShowItem(TCatalogItem* item) {
     if (item == FPending) return;
+    // the direction the user moves in decides which neighbour is prepared first
+    if (item && FPending && FNeighbour)
+        FDirection = item == FNeighbour(FPending, -1) && item != FNeighbour(FPending, 1) ? -1 : 1;
+    FPreloadTimer.stop();
     FPending = item;
     if (FPreviewMode != vpmPrintPages) FSizeMode = FRememberedMode;
     Reload();
@@ -220,10 +233,15 @@ QSize TFrameView::OrientedPhotoSize() const {
     return s;
 }
 
+double TFrameView::Ratio() const { return std::max(1.0, devicePixelRatioF()); }
+
 int TFrameView::WantedDecodeScale() const {
     bool jpeg = FShownKind == 1 || FShownKind == 4;
     QSize o = OrientedPhotoSize();
-    return DecodeScale(FSizeMode, ReducedDecodingAllowed(), jpeg, o.width(), o.height(), width(), height());
+    // the box in device pixels: a photo fitted on a high-density screen needs them all
+    const double r = Ratio();
+    return DecodeScale(FSizeMode, ReducedDecodingAllowed(), jpeg, o.width(), o.height(),
+                       static_cast<int>(width() * r), static_cast<int>(height() * r));
 }
 
 void TFrameView::LoadPending() {
@@ -232,12 +250,12 @@ void TFrameView::LoadPending() {
         ClearView();
         return;
     }
-    bool samePhoto = item && item == FShown;
     FShown = item;
     FDecoded.reset();
     FDisplay.reset();
-    // a reload of the same photo keeps it on screen until the new picture arrives
-    if (!samePhoto) FEffect = QImage();
+    FDecodedDims = QSize();
+    // whatever was painted last stays on screen, as it is, until the new picture arrives: never
+    // an empty frame between two photos
     if (item) {
         FShownPath = item->GetFullPath();
         FShownKind = item->GetKind();
@@ -249,14 +267,169 @@ void TFrameView::LoadPending() {
         FPhotoSize = QSize();
     }
     FDecodeScale = WantedDecodeScale();
-    Relayout(false);
+    if (item && TryShowCached()) return;
     SubmitJob(true, false);
     UpdateLabel();
 }
 
+bool TFrameView::Cacheable(int sizeMode) const { return FPreviewMode == vpmNormal && sizeMode < vsmEighth; }
+
+TViewKey TFrameView::KeyFor(TCatalogItem* item, int sizeMode) const {
+    TViewKey k;
+    k.Path = item->GetFullPath();
+    k.FileSize = item->GetFileSize();
+    k.FileTime = item->GetFileTime();
+    k.Kind = item->GetKind();
+    k.Orientation = item->GetOrientation();
+    k.Correction = item->GetCorrection();
+    k.SizeMode = sizeMode;
+    k.W = width();
+    k.H = height();
+    k.Ratio = Ratio();
+    return k;
+}
+
+TViewJob TFrameView::JobFor(TCatalogItem* item, int sizeMode) const {
+    TViewJob job;
+    job.Decode = true;
+    job.Path = item->GetFullPath();
+    job.Kind = item->GetKind();
+    job.Orientation = item->GetOrientation();
+    job.Correction = item->GetCorrection();
+    const bool jpeg = job.Kind == 1 || job.Kind == 4;
+    QSize o(item->GetWidth(), item->GetHeight());
+    if (job.Orientation >= 5 && job.Orientation <= 8) o.transpose();
+    const double r = Ratio();
+    job.Reduce = DecodeScale(sizeMode, ReducedDecodingAllowed(), jpeg, o.width(), o.height(),
+                             static_cast<int>(width() * r), static_cast<int>(height() * r));
+    job.FitDecode = ReducedDecodingAllowed() && FPreviewMode == vpmNormal;
+    job.SizeMode = sizeMode;
+    job.W = width();
+    job.H = height();
+    job.Sx = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    job.Sy = job.Sx;
+    job.Ratio = r;
+    job.Key = KeyFor(item, sizeMode);
+    job.Item = item;
+    return job;
+}
+
+bool TFrameView::TryShowCached() {
+    if (!FShown || !Cacheable(FSizeMode)) return false;
+    if (!FLoader) Start();
+    TViewKey key = KeyFor(FShown, FSizeMode);
+    const TViewCacheEntry* e = FCache.Find(key);
+    if (!e) return false;
+    ++FGeneration;  // anything on its way for an earlier request is obsolete
+    FJobsInFlight = 0;
+    ++FCacheHits;
+    FDecodedDims = QSize(e->DecodedWidth, e->DecodedHeight);
+    FDecodedScale = FDecodeScale;
+    FDecodedEighths = e->Eighths;
+    FShownFacts = e->Facts;
+    FEffect = e->Picture;
+    FPaintBoxVisible = true;
+    Relayout(false);
+    UpdateLabel();
+    viewport()->update();
+    // the file may have changed since the picture was made: the loader looks, and a changed
+    // file is read again
+    TViewJob verify;
+    verify.Generation = FGeneration;
+    verify.Path = FShownPath;
+    verify.Key = key;
+    verify.Item = FShown;
+    verify.Facts = e->Facts;
+    FLoader->PostPreloads({});  // the neighbours of the photo before wait no longer
+    FLoader->PostVerify(std::move(verify));
+    emit pictureReady();
+    SchedulePreload();
+    return true;
+}
+
+int TFrameView::DistanceFromShown(const void* item) const {
+    if (!FShown || !item) return INT_MAX;
+    if (item == FShown) return 0;
+    if (!FNeighbour) return INT_MAX;
+    TCatalogItem* ahead = FShown;
+    TCatalogItem* behind = FShown;
+    for (int d = 1; d <= 3; ++d) {
+        if (ahead) ahead = FNeighbour(ahead, 1);
+        if (behind) behind = FNeighbour(behind, -1);
+        if (ahead == item || behind == item) return d;
+    }
+    return INT_MAX;
+}
+
+void TFrameView::StoreShown() {
+    if (!FShown || FEffect.isNull() || !Cacheable(FSizeMode) || FSizeMode != FRememberedMode) return;
+    // three screens: the shown photo and a neighbour on each side
+    const double r = Ratio();
+    FCache.SetBudget(static_cast<int64_t>(3 * width() * r * height() * r));
+    TViewCacheEntry e;
+    e.Key = KeyFor(FShown, FSizeMode);
+    e.Item = FShown;
+    e.Picture = FEffect;
+    e.DecodedWidth = FDecodedDims.width();
+    e.DecodedHeight = FDecodedDims.height();
+    e.Eighths = FDecodedEighths;
+    e.Facts = FShownFacts;
+    FCache.Put(std::move(e), [this](const void* item) { return DistanceFromShown(item); });
+}
+
+void TFrameView::SchedulePreload() {
+    if (FNeighbour && FLoader) FPreloadTimer.start();
+}
+
+void TFrameView::StartPreloads() {
+    if (!FLoader || !FShown || !FNeighbour || !Cacheable(FRememberedMode) || !isVisible()) return;
+    // a photo still on its way comes first: try again once it is shown
+    if (FJobsInFlight > 0 || FReloadFlag) return;
+    std::vector<TViewJob> jobs;
+    std::vector<TCatalogItem*> seen{FShown};
+    for (int step : {FDirection, -FDirection}) {
+        TCatalogItem* it = FNeighbour(FShown, step);
+        if (!it || std::find(seen.begin(), seen.end(), it) != seen.end()) continue;
+        seen.push_back(it);
+        if (it->GetKind() < 1 || it->GetKind() > 5) continue;  // no picture to prepare
+        if (FCache.Find(KeyFor(it, FRememberedMode))) continue;
+        TViewJob job = JobFor(it, FRememberedMode);
+        job.Generation = FGeneration;
+        jobs.push_back(std::move(job));
+    }
+    if (jobs.empty()) return;
+    FPreloadsPosted += static_cast<int>(jobs.size());
+    FLoader->PostPreloads(std::move(jobs));
+}
+
+void TFrameView::TakePreload(const std::shared_ptr<TViewJobResult>& r) {
+    if (r->Effect.isNull() || !r->FileOk) return;
+    const double ratio = Ratio();
+    FCache.SetBudget(static_cast<int64_t>(3 * width() * ratio * height() * ratio));
+    TViewCacheEntry e;
+    e.Key = r->Key;
+    e.Item = r->Item;
+    e.Picture = r->Effect;
+    e.DecodedWidth = r->DecodedWidth;
+    e.DecodedHeight = r->DecodedHeight;
+    e.Eighths = r->Eighths;
+    e.Facts = r->Facts;
+    FCache.Put(std::move(e), [this](const void* item) { return DistanceFromShown(item); });
+    emit neighbourReady(r->Item);
+    // the photo now wanted was finished as a neighbour just before it was asked for
+    if (FShown && FJobsInFlight > 0 && Cacheable(FSizeMode) && KeyFor(FShown, FSizeMode) == r->Key) {
+        FLoader->CancelShow(FGeneration);
+        TryShowCached();
+    }
+}
+
+int TFrameView::LoaderDecodesStarted() const { return FLoader ? FLoader->DecodesStarted() : 0; }
+int TFrameView::LoaderDecodesFinished() const { return FLoader ? FLoader->DecodesFinished() : 0; }
+
 void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
     if (!FLoader) Start();
     TViewJob job;
+    if (FShown) job = JobFor(FShown, FSizeMode);
     job.Generation = ++FGeneration;
     job.Decode = decode;
     job.CorrectionsOnly = correctionsOnly;
@@ -264,6 +437,7 @@ void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
     job.Kind = FShownKind;
     job.Orientation = FShownOrientation;
     job.Reduce = FDecodeScale;
+    job.FitDecode = ReducedDecodingAllowed() && FPreviewMode == vpmNormal;
     job.PreviewMode = FPreviewMode;
     job.Page = FPage;
     job.Correction = FCorrection;
@@ -272,6 +446,7 @@ void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
     job.H = height();
     job.Sx = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     job.Sy = job.Sx;
+    job.Ratio = Ratio();
     job.Decoded = FDecoded;
     job.Display = FDisplay;
     if (decode) ++FDecodeCount;
@@ -280,16 +455,34 @@ void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
 }
 
 void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
+    if (r->JobKind == vjPreload) {
+        TakePreload(r);
+        return;
+    }
+    if (r->JobKind == vjVerify) {
+        if (!r->Changed) return;
+        FCache.DropKey(r->Key);
+        // the shown picture came from a file that has changed since: read it again
+        if (FShown && FShown == r->Item && r->Generation == FGeneration) {
+            FPending = FShown;
+            FShown = nullptr;
+            Reload();
+        }
+        return;
+    }
     if (r->Generation != FGeneration) return;  // a newer request is on its way
     FJobsInFlight = 0;
     FLastTimings = {r->DecodeMs, r->FitMs, r->FinishMs};
     if (r->Decoded) {
         FDecoded = r->DecodedBitmap;
         FDecodedScale = r->Reduce;
+        FDecodedEighths = r->Eighths;
+        FShownFacts = r->Facts;
+        FDecodedDims = FDecoded ? QSize(r->DecodedWidth, r->DecodedHeight) : QSize();
     }
     FDisplay = r->Display;
     FEffect = r->Effect;
-    if (!FDecoded) {
+    if (!FDecoded && FDecodedDims.isEmpty()) {
         FEffect = QImage();
         FLayout = TLayout();
     }
@@ -297,12 +490,13 @@ void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
     UpdateLabel();
     viewport()->update();
     emit pictureReady();
+    if (!r->Quick && FDecoded) {
+        StoreShown();
+        SchedulePreload();
+    }
 }
 
-QSize TFrameView::DecodedSize() const {
-    if (FDecoded) return QSize(FDecoded->Width(), FDecoded->Height());
-    return {};
-}
+QSize TFrameView::DecodedSize() const { return FDecodedDims; }
 
 void TFrameView::Relayout(bool allowReload) {
     if (FInLayout) return;
@@ -310,12 +504,16 @@ void TFrameView::Relayout(bool allowReload) {
     bool redecode = false;
     if (allowReload && FShown) {
         int wanted = WantedDecodeScale();
-        redecode = wanted != FDecodeScale || (!FDecoded && FPreviewMode == vpmNormal);
+        // a fixed scale shows the decoded picture itself: it must be at the scale's own size
+        redecode = wanted != FDecodeScale || (!FDecoded && FPreviewMode == vpmNormal) ||
+                   (FSizeMode >= vsmEighth && FDecodedEighths != (8 >> std::clamp(wanted, 0, 3)));
         FDecodeScale = wanted;
     }
+    const double ratio = Ratio();
     QSize dims;
-    if (FDecoded && FDecodedScale == FDecodeScale) {
-        dims = DecodedSize();
+    if (!FDecodedDims.isEmpty() && FDecodedScale == FDecodeScale &&
+        (FSizeMode < vsmEighth || FDecodedEighths == (8 >> std::clamp(FDecodeScale, 0, 3)))) {
+        dims = FDecodedDims;
     } else if (!FPhotoSize.isEmpty()) {
         // not decoded at this scale yet: the size the decoder will give
         QSize o = OrientedPhotoSize();
@@ -329,15 +527,20 @@ void TFrameView::Relayout(bool allowReload) {
     ApplyLayout(l);
     FInLayout = false;
     if (!allowReload || !FShown) return;
+    // decoded for a smaller box than the one now shown (in device pixels): decode again
+    if (FDecoded && FDecodedEighths < 8 && FSizeMode < vsmEighth &&
+        (l.Width * ratio > FDecodedDims.width() + 1 || l.Height * ratio > FDecodedDims.height() + 1))
+        redecode = true;
     if (redecode) {
         SubmitJob(true, false);
         return;
     }
     if (!FDecoded) return;
     bool fixed = FSizeMode >= vsmEighth;
+    const int dw = static_cast<int>(std::lround(l.Width * ratio)), dh = static_cast<int>(std::lround(l.Height * ratio));
     bool displayFits = FDisplay && (fixed ? FDisplay == FDecoded
-                                          : (FDisplay->Width() == l.Width && FDisplay->Height() == l.Height) ||
-                                                (FDisplay == FDecoded && l.Width == FDecoded->Width()));
+                                          : (FDisplay->Width() == dw && FDisplay->Height() == dh) ||
+                                                (FDisplay == FDecoded && dw == FDecoded->Width()));
     if (!displayFits) SubmitJob(false, false);
 }
 
@@ -367,8 +570,8 @@ double TFrameView::EffectiveScale() const {
     QSize o = OrientedPhotoSize();
     if (o.width() <= 0) {
         // unknown recorded size: the decoded width at its decode factor
-        if (!FDecoded) return 1;
-        return double(FLayout.Width) / (FDecoded->Width() * double(1 << std::clamp(FDecodedScale, 0, 3)));
+        if (FDecodedDims.isEmpty()) return 1;
+        return double(FLayout.Width) / (FDecodedDims.width() * 8.0 / std::clamp(FDecodedEighths, 1, 8));
     }
     return double(FLayout.Width) / o.width();
 }
@@ -436,14 +639,23 @@ void TFrameView::ZoomOut() {
 }
 
 void TFrameView::CatalogItemChanged(TCatalogItem* item, int code) {
-    if (!item || item != FShown) return;
+    if (!item) return;
+    // a prepared picture of a turned, corrected or changed photo is of no use any more
+    if (code == 12 || code == 14 || code == 17) FCache.DropItem(item);
+    if (item != FShown) return;
     if (code == 12 || code == 17) {
         FPending = item;
         FShown = nullptr;  // forces the reload to read the item afresh
         Reload();
     } else if (code == 14) {
         FCorrection = item->GetCorrection();
-        if (FDisplay) SubmitJob(false, true);
+        if (FDisplay) {
+            SubmitJob(false, true);
+        } else {
+            FPending = item;  // shown from a prepared picture: made again with the new corrections
+            FShown = nullptr;
+            Reload();
+        }
     }
 }
 
@@ -457,11 +669,13 @@ void TFrameView::paintEvent(QPaintEvent* e) {
     if (FEffect.isNull()) return;
     QRect clip = e->rect().intersected(box);
     if (clip.isEmpty()) return;
-    // source pixels per box pixel: 1 for fitted and 1:1 pictures, 2/3 .. 1/8 for enlargements
+    // source pixels per box pixel: 1 for fitted and 1:1 pictures, 2/3 .. 1/8 for enlargements;
+    // a fitted picture made in device pixels is copied 1:1 to the device
     double fx = double(FEffect.width()) / box.width(), fy = double(FEffect.height()) / box.height();
     QRect local = clip.translated(-box.topLeft());
-    if (FEffect.size() == box.size()) {
-        p.drawImage(clip.topLeft(), FEffect, local);
+    if (FEffect.deviceIndependentSize().toSize() == box.size()) {
+        const double r = FEffect.devicePixelRatio();
+        p.drawImage(QRectF(clip), FEffect, QRectF(local.x() * r, local.y() * r, local.width() * r, local.height() * r));
         return;
     }
     // only the clip rectangle is stretched (grown by a pixel so that edges meet)
@@ -555,6 +769,25 @@ void TFrameView::wheelEvent(QWheelEvent* e) {
     int dy = e->angleDelta().y();
     if (dy < 0 && FNext) FNext(FShown, true);
     else if (dy > 0 && FPrev) FPrev(FShown, true);
+    e->accept();
+}
+
+void TFrameView::keyPressEvent(QKeyEvent* e) {
+    switch (e->key()) {
+        case Qt::Key_Right:
+        case Qt::Key_Down:
+        case Qt::Key_PageDown:
+        case Qt::Key_Space:
+            if (FNext) FNext(FShown, true);
+            break;
+        case Qt::Key_Left:
+        case Qt::Key_Up:
+        case Qt::Key_PageUp:
+        case Qt::Key_Backspace:
+            if (FPrev) FPrev(FShown, true);
+            break;
+        default: QAbstractScrollArea::keyPressEvent(e); return;
+    }
     e->accept();
 }
 

@@ -16,12 +16,15 @@
 
 #include "image/bitmap.h"
 #include "library/correction_record.h"
+#include "platform/file_sys.h"
+#include "ui/frame_view_cache.h"
 
 namespace fv {
 
 class TCatalogItem;
 class TViewLoadThread;
 struct TViewJobResult;
+struct TViewJob;
 class TBitmap;
 
 // size modes
@@ -70,6 +73,9 @@ public:
     // (current photo, wrap)
     using TStepHandler = std::function<void(TCatalogItem* current, bool wrap)>;
     using TPageCountHandler = std::function<void(int current, int total)>;
+    // the photo `step` places after (+1) or before (-1) `from` in the owner's order, wrapping;
+    // the viewer prepares these while the user looks
+    using TNeighbourHandler = std::function<TCatalogItem*(TCatalogItem* from, int step)>;
     // renders a print preview into the bitmap (mode, page) on the loader thread; false clears the view
     using TPreviewRenderer = std::function<bool(int mode, int page, TBitmap& out)>;
 
@@ -105,6 +111,9 @@ public:
     void SetPrevHandler(TStepHandler h) { FPrev = std::move(h); }
     void SetPageCountHandler(TPageCountHandler h) { FPageCount = std::move(h); }
     void SetPreviewRenderer(TPreviewRenderer r) { FPreviewRenderer = std::move(r); }
+    void SetNeighbourHandler(TNeighbourHandler h) { FNeighbour = std::move(h); }
+    // quiet time after a photo is shown before its neighbours are prepared
+    void SetPreloadDelay(int ms) { FPreloadTimer.setInterval(ms); }
 
     // catalog change codes for the shown photo: 12 and 17 reload, 14 re-applies the corrections
     void CatalogItemChanged(TCatalogItem* item, int code);
@@ -114,8 +123,18 @@ public:
     QRect PaintBox() const;  // viewport coordinates
     QSize DecodedSize() const;
     double EffectiveScale() const;
-    bool IsLoading() const { return FJobsInFlight > 0 || FViewTimer.isActive(); }
+    bool IsLoading() const { return FJobsInFlight > 0 || (FViewTimer.isActive() && FReloadFlag); }
     int DecodeCount() const { return FDecodeCount; }
+    // decodes the loader thread started and finished (shown photos and prepared neighbours)
+    int LoaderDecodesStarted() const;
+    int LoaderDecodesFinished() const;
+    int PreloadsPosted() const { return FPreloadsPosted; }
+    int CacheHits() const { return FCacheHits; }
+    TViewPictureCache& PictureCache() { return FCache; }
+    // the moving direction: +1 forwards, -1 backwards
+    int Direction() const { return FDirection; }
+    // steps from the shown photo in the owner's order (0 itself, INT_MAX beyond a few)
+    int DistanceFromShown(const void* item) const;
     // the loader's timings of the picture shown last (ms): decode, fit, corrections and conversion
     std::array<double, 3> LastTimings() const { return FLastTimings; }
     const QImage& EffectImage() const { return FEffect; }
@@ -125,6 +144,8 @@ public:
 signals:
     // the painted picture changed (a load or re-layout finished)
     void pictureReady();
+    // a neighbour's picture was prepared (the item, for identity only)
+    void neighbourReady(const void* item);
 
 protected:
     void paintEvent(QPaintEvent* e) override;
@@ -133,6 +154,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void enterEvent(QEnterEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -144,6 +166,16 @@ private:
     void ApplyLayout(const view_math::TLayout& l);
     void SubmitJob(bool decode, bool correctionsOnly);
     void TakeResult(const std::shared_ptr<TViewJobResult>& r);
+    void TakePreload(const std::shared_ptr<TViewJobResult>& r);
+    bool TryShowCached();
+    void SchedulePreload();
+    void StartPreloads();
+    void StoreShown();
+    bool Cacheable(int sizeMode) const;
+    double Ratio() const;
+    TViewKey KeyFor(TCatalogItem* item, int sizeMode) const;
+    // a decode job for an item at a size mode, fitted to the current box
+    TViewJob JobFor(TCatalogItem* item, int sizeMode) const;
     int WantedDecodeScale() const;
     QSize OrientedPhotoSize() const;
     QPoint ViewportToBox(QPoint p) const;
@@ -167,6 +199,15 @@ private:
     std::shared_ptr<const TBitmap> FDecoded;
     std::shared_ptr<const TBitmap> FDisplay;
     QImage FEffect;
+    QSize FDecodedDims;  // of the decoded picture (known also when it came ready from the cache)
+    int FDecodedEighths = 8;
+    TFileFacts FShownFacts;
+    TViewPictureCache FCache;
+    TNeighbourHandler FNeighbour;
+    int FDirection = 1;
+    QTimer FPreloadTimer;
+    int FPreloadsPosted = 0;
+    int FCacheHits = 0;
     TCorrectionRecord FCorrection;
     std::string FShownPath;
     int FShownOrientation = 1;

@@ -1,23 +1,16 @@
 #include "ui/frame_view_loader.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
+#include <cmath>
 
 #include "image/correction.h"
 #include "image/image_decode.h"
+#include "image/image_loader.h"
 #include "image/resample.h"
 #include "image/transform.h"
 #include "ui/frame_view.h"
 
 namespace fv {
-
-namespace {
-bool FileExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-}  // namespace
 
 QImage BitmapToQImage(const TBitmap& b) {
     if (b.Empty()) return {};
@@ -40,60 +33,170 @@ QImage BitmapToQImage(const TBitmap& b) {
 void TViewLoadThread::Post(TViewJob job) {
     {
         std::lock_guard<std::mutex> lock(FLock);
-        FJob = std::move(job);  // an older job not started yet is dropped
+        std::erase_if(FQueue, [](const TViewJob& j) { return j.JobKind == vjPreload; });
+        if (FRunning && FRunningKind == vjPreload && job.Decode && !job.CorrectionsOnly && FRunningKey == job.Key) {
+            // the neighbour being prepared is the photo now wanted: it finishes and is shown
+            FPromoteTo = job.Generation;
+            FJob.reset();
+        } else {
+            FPromoteTo = 0;
+            FJob = std::move(job);  // an older job not started yet is dropped
+            if (FRunning) FCancel = true;  // and the one in flight is obsolete
+        }
     }
     FCond.notify_one();
 }
 
+void TViewLoadThread::PostPreloads(std::vector<TViewJob> jobs) {
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        std::erase_if(FQueue, [](const TViewJob& j) { return j.JobKind == vjPreload; });
+        for (TViewJob& j : jobs) {
+            j.JobKind = vjPreload;
+            FQueue.push_back(std::move(j));
+        }
+    }
+    FCond.notify_one();
+}
+
+void TViewLoadThread::PostVerify(TViewJob job) {
+    job.JobKind = vjVerify;
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FQueue.push_front(std::move(job));
+    }
+    FCond.notify_one();
+}
+
+void TViewLoadThread::CancelShow(uint64_t generation) {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FJob && FJob->Generation == generation) FJob.reset();
+    if (FRunning && FRunningKind == vjShow && FRunningGeneration == generation) FCancel = true;
+    if (FPromoteTo == generation) FPromoteTo = 0;
+}
+
+namespace {
+std::shared_ptr<TViewJobResult> Verify(const TViewJob& job) {
+    auto r = std::make_shared<TViewJobResult>();
+    r->JobKind = vjVerify;
+    r->Generation = job.Generation;
+    r->Key = job.Key;
+    r->Item = job.Item;
+    r->FileOk = ReadFileFacts(job.Path, r->Facts) && r->Facts.IsFile;
+    r->Changed = !r->FileOk || r->Facts.Size != job.Facts.Size || r->Facts.MTimeSec != job.Facts.MTimeSec ||
+                 r->Facts.MTimeNsec != job.Facts.MTimeNsec;
+    return r;
+}
+}  // namespace
+
 void TViewLoadThread::Execute() {
+    auto cancelled = [this] { return Terminated() || FCancel.load(); };
+    auto begin = [this](const TViewJob& job) {
+        FRunning = true;
+        FRunningKind = job.JobKind;
+        FRunningGeneration = job.Generation;
+        FRunningKey = job.Key;
+        FPromoteTo = 0;
+        FCancel = false;
+    };
     while (!Terminated()) {
         TViewJob job;
         {
             std::unique_lock<std::mutex> lock(FLock);
-            FCond.wait_for(lock, std::chrono::milliseconds(100), [&] { return FJob.has_value() || Terminated(); });
+            FCond.wait_for(lock, std::chrono::milliseconds(100),
+                           [&] { return FJob.has_value() || !FQueue.empty() || Terminated(); });
             if (Terminated()) break;
-            if (!FJob) continue;
-            job = std::move(*FJob);
-            FJob.reset();
+            if (FJob) {
+                job = std::move(*FJob);
+                FJob.reset();
+            } else if (!FQueue.empty()) {
+                job = std::move(FQueue.front());
+                FQueue.pop_front();
+            } else {
+                continue;
+            }
+            begin(job);
         }
-        // the first frame comes quickly; the sharp fit of the same picture follows when nothing
-        // newer is waiting
-        std::shared_ptr<TViewJobResult> r = Run(job, FRenderer, true);
+        std::shared_ptr<TViewJobResult> r;
+        if (job.JobKind == vjVerify) {
+            r = Verify(job);
+        } else {
+            if (job.Decode) ++FStarted;
+            // the first frame of a shown photo comes quickly; the sharp fit follows below
+            r = Run(job, FRenderer, job.JobKind == vjShow, cancelled);
+            if (job.Decode && !r->Cancelled) ++FFinishedDecodes;
+        }
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FRunning = false;
+            if (FPromoteTo != 0 && !r->Cancelled) {
+                r->JobKind = vjShow;
+                r->Generation = FPromoteTo;
+            }
+            FPromoteTo = 0;
+        }
+        if (r->Cancelled) continue;
         FDeliver(r);
-        if (!r->Quick || !r->DecodedBitmap) continue;
+        if (r->JobKind != vjShow || !r->Quick || !r->DecodedBitmap) continue;
         {
             std::lock_guard<std::mutex> lock(FLock);
             if (FJob || Terminated()) continue;
+            begin(job);
         }
         job.Decode = false;
         job.CorrectionsOnly = false;
         job.Decoded = r->DecodedBitmap;
         job.Display.reset();
-        std::shared_ptr<TViewJobResult> sharp = Run(job, FRenderer, false);
+        std::shared_ptr<TViewJobResult> sharp = Run(job, FRenderer, false, cancelled);
+        bool newer;
         {
             std::lock_guard<std::mutex> lock(FLock);
-            if (FJob) continue;  // the view has moved on: the newer job gets the thread
+            FRunning = false;
+            newer = FJob.has_value();
         }
-        FDeliver(sharp);
+        if (!sharp->Cancelled && !newer) FDeliver(sharp);  // else the newer job gets the thread
     }
 }
 
-std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewPreviewRenderer& renderer, bool quick) {
+namespace {
+int DeviceSide(int logical, double ratio) { return static_cast<int>(std::lround(logical * ratio)); }
+}  // namespace
+
+std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewPreviewRenderer& renderer, bool quick,
+                                                     const std::function<bool()>& cancelled) {
     using namespace view_math;
     auto r = std::make_shared<TViewJobResult>();
     using TClock = std::chrono::steady_clock;
     auto since = [](TClock::time_point t) { return std::chrono::duration<double, std::milli>(TClock::now() - t).count(); };
     TClock::time_point t0 = TClock::now();
+    r->JobKind = job.JobKind;
     r->Generation = job.Generation;
     r->Reduce = job.Reduce;
+    r->Key = job.Key;
+    r->Item = job.Item;
+    const double ratio = job.Ratio > 0 ? job.Ratio : 1.0;
+    const bool fitMode = job.SizeMode < vsmEighth;
     try {
         std::shared_ptr<const TBitmap> decoded = job.Decoded;
         if (job.Decode) {
             auto b = std::make_shared<TBitmap>();
             if (job.PreviewMode != vpmNormal) {
                 if (!renderer || !renderer(job.PreviewMode, job.Page, *b)) b->Clear();
-            } else if (FileExists(job.Path)) {
-                LoadImage(*b, job.Kind, job.Path, {}, job.Reduce);
+            } else if (ReadFileFacts(job.Path, r->Facts) && r->Facts.IsFile) {
+                r->FileOk = true;
+                TViewDecodeWant want;
+                if (job.FitDecode && fitMode) {
+                    // the box the picture will fill, in device pixels and in the file's own turn
+                    want = [&job, ratio](int w, int h, int& minW, int& minH) {
+                        const bool turn = job.Orientation >= 5 && job.Orientation <= 8;
+                        TLayout l = Layout(job.SizeMode, job.W, job.H, turn ? h : w, turn ? w : h, job.Sx, job.Sy);
+                        const int dw = DeviceSide(l.Width, ratio), dh = DeviceSide(l.Height, ratio);
+                        minW = turn ? dh : dw;
+                        minH = turn ? dw : dh;
+                    };
+                }
+                LoadViewImage(*b, job.Kind, job.Path, job.Reduce, want, cancelled, &r->Eighths);
+                if (cancelled && cancelled()) throw EImageAbort("cancelled");
                 ApplyOrientation(*b, job.Orientation);
             }
             decoded = b->Empty() ? nullptr : std::shared_ptr<const TBitmap>(std::move(b));
@@ -103,14 +206,17 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
         r->DecodeMs = since(t0);
         t0 = TClock::now();
         if (!decoded) return r;
+        r->DecodedWidth = decoded->Width();
+        r->DecodedHeight = decoded->Height();
         std::shared_ptr<const TBitmap> display = job.CorrectionsOnly ? job.Display : nullptr;
+        // a fitted picture is made in device pixels, so that it is sharp on a high-density screen
+        TLayout l = Layout(job.SizeMode, job.W, job.H, decoded->Width(), decoded->Height(), job.Sx, job.Sy);
+        const int tw = DeviceSide(l.Width, ratio), th = DeviceSide(l.Height, ratio);
         if (!display) {
-            TLayout l = Layout(job.SizeMode, job.W, job.H, decoded->Width(), decoded->Height(), job.Sx, job.Sy);
-            if (job.SizeMode >= vsmEighth || (l.Width == decoded->Width() && l.Height == decoded->Height()) ||
-                l.Width <= 0 || l.Height <= 0) {
+            if (!fitMode || (tw == decoded->Width() && th == decoded->Height()) || tw <= 0 || th <= 0) {
                 display = decoded;
             } else {
-                auto d = std::make_shared<TBitmap>(l.Width, l.Height);
+                auto d = std::make_shared<TBitmap>(tw, th);
                 // a 24-bit picture is only read by the resampler (it converts other formats in
                 // place), so the shared decoded picture is not copied: 9 MB for a 12-megapixel
                 // photo at half size, new memory the system has to fault in each time
@@ -125,6 +231,9 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
                 display = std::move(d);
             }
         }
+        // a fitted picture is made in device pixels, so that it is sharp on a high-density screen
+        const double pictureRatio = fitMode && display->Width() == tw && display->Height() == th ? ratio : 1.0;
+        if (cancelled && cancelled()) throw EImageAbort("cancelled");
         r->Display = display;
         r->FitMs = since(t0);
         t0 = TClock::now();
@@ -135,7 +244,13 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
         } else {
             r->Effect = BitmapToQImage(*display);
         }
+        r->Effect.setDevicePixelRatio(pictureRatio);
         r->FinishMs = since(t0);
+    } catch (const EImageAbort&) {
+        if (cancelled && cancelled()) r->Cancelled = true;
+        r->DecodedBitmap.reset();
+        r->Display.reset();
+        r->Effect = QImage();
     } catch (...) {
         // a picture that cannot be read leaves an empty view; nothing is shown
         r->DecodedBitmap.reset();

@@ -1,0 +1,289 @@
+// The viewer's prepared neighbours, its bounded picture cache, the last picture staying on screen
+// while the next one decodes, and a held arrow key.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <climits>
+#include <filesystem>
+#include <map>
+
+#include "ui/frame_view.h"
+#include "ui/frame_view_cache.h"
+#include "ui_test_app.h"
+#include "ui_test_items.h"
+
+using namespace fv;
+using fv::test::App;
+using fv::test::WaitUntil;
+
+namespace {
+
+// a photo of one colour, so that what is painted tells which photo it is
+TCatalogItem* AddSolid(fv::test::TTestFolder& dir, const std::string& name, int w, int h, QColor c) {
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    img.save(QString::fromStdString(dir.Path(name)), "JPEG", 90);
+    return dir.Add(name, w, h);
+}
+
+bool Near(QColor a, QColor b) {
+    return std::abs(a.red() - b.red()) < 24 && std::abs(a.green() - b.green()) < 24 && std::abs(a.blue() - b.blue()) < 24;
+}
+
+QColor Hue(int i) { return QColor::fromHsv((i * 47) % 360, 220, 220); }
+
+struct PreloadFixture : ::testing::Test {
+    std::unique_ptr<fv::test::TTestFolder> dir;
+    std::unique_ptr<TFrameView> view;
+    std::vector<TCatalogItem*> items;
+    std::vector<const void*> prepared;  // neighbours in the order they became ready
+    int index = 0;
+
+    void SetUp() override {
+        App();
+        dir = std::make_unique<fv::test::TTestFolder>(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        view = std::make_unique<TFrameView>();
+        view->resize(804, 604);
+        view->show();
+        view->Start();
+        view->SetPreloadDelay(20);
+        view->SetNeighbourHandler([this](TCatalogItem* from, int step) -> TCatalogItem* {
+            auto it = std::find(items.begin(), items.end(), from);
+            if (it == items.end() || items.empty()) return nullptr;
+            const int n = static_cast<int>(items.size());
+            return items[((it - items.begin()) + step + n) % n];
+        });
+        view->SetNextHandler([this](TCatalogItem*, bool) { Go(index + 1); });
+        view->SetPrevHandler([this](TCatalogItem*, bool) { Go(index - 1); });
+        QObject::connect(view.get(), &TFrameView::neighbourReady, [this](const void* it) { prepared.push_back(it); });
+    }
+    void TearDown() override {
+        view.reset();
+        dir.reset();
+    }
+    void Make(int n, int w = 1600, int h = 1200) {
+        for (int i = 0; i < n; ++i) items.push_back(AddSolid(*dir, "p" + std::to_string(i) + ".jpg", w, h, Hue(i)));
+    }
+    void Go(int i) {
+        const int n = static_cast<int>(items.size());
+        index = ((i % n) + n) % n;
+        view->ShowItem(items[index]);
+    }
+    bool Shown(int i) {
+        return WaitUntil([&] { return view->CurrentItem() == items[i] && !view->IsLoading(); });
+    }
+    bool Cached(int i) { return view->PictureCache().HasItem(items[i]); }
+    QColor Centre() { return view->viewport()->grab().toImage().pixelColor(402, 302); }
+};
+
+}  // namespace
+
+TEST_F(PreloadFixture, NeighboursArePreparedNextFirstInTheMovingDirectionAndShownWithoutDecoding) {
+    Make(6);
+    Go(2);
+    ASSERT_TRUE(Shown(2));
+    ASSERT_TRUE(WaitUntil([&] { return prepared.size() >= 2; }));
+    // forwards: the next one first, then the previous one
+    EXPECT_EQ(prepared[0], items[3]);
+    EXPECT_EQ(prepared[1], items[1]);
+    EXPECT_TRUE(Cached(2) && Cached(3) && Cached(1));
+
+    // the prepared next photo is on screen at once, without a decode
+    const int started = view->LoaderDecodesStarted();
+    const int hits = view->CacheHits();
+    QTest::keyClick(view.get(), Qt::Key_Right);
+    EXPECT_EQ(view->CurrentItem(), items[3]);
+    EXPECT_EQ(view->CacheHits(), hits + 1);
+    EXPECT_FALSE(view->IsLoading());
+    EXPECT_EQ(view->LoaderDecodesStarted(), started);
+    EXPECT_EQ(view->EffectImage().size(), QSize(800, 600));
+    EXPECT_TRUE(Near(Centre(), Hue(3)));
+
+    // moving back: the one before is prepared first (1 was given up when 4 came in)
+    ASSERT_TRUE(WaitUntil([&] { return Cached(4); }));
+    EXPECT_FALSE(Cached(1));
+    prepared.clear();
+    QTest::qWait(60);                           // past the coalescing tick
+    QTest::keyClick(view.get(), Qt::Key_Left);  // 2, from the cache
+    EXPECT_EQ(view->CurrentItem(), items[2]);
+    EXPECT_EQ(view->Direction(), -1);
+    ASSERT_TRUE(WaitUntil([&] { return !prepared.empty(); }));
+    EXPECT_EQ(prepared[0], items[1]);
+    QTest::qWait(60);
+    QTest::keyClick(view.get(), Qt::Key_Left);  // 1, prepared
+    EXPECT_EQ(view->CurrentItem(), items[1]);
+    ASSERT_TRUE(Shown(1));
+    EXPECT_TRUE(Near(Centre(), Hue(1)));
+}
+
+TEST_F(PreloadFixture, TheCacheHoldsAtMostThreeScreensAndGivesUpTheFarthestPhoto) {
+    Make(8);
+    for (int i = 0; i < 5; ++i) {
+        if (i > 0) QTest::qWait(60);
+        Go(i);
+        ASSERT_TRUE(Shown(i));
+        ASSERT_TRUE(WaitUntil([&] { return Cached((i + 1) % 8) && Cached((i + 7) % 8); })) << i;
+        TViewPictureCache& c = view->PictureCache();
+        EXPECT_LE(c.Pixels(), c.Budget());
+        EXPECT_EQ(c.Budget(), 3LL * 804 * 604);
+        EXPECT_LE(c.Count(), 3u);
+    }
+    // at photo 4: 3, 4 and 5 are kept; 1 and 2 went first
+    EXPECT_TRUE(Cached(3) && Cached(4) && Cached(5));
+    EXPECT_FALSE(Cached(1) || Cached(2));
+}
+
+TEST(ViewPictureCache, EvictsByDistanceThenByAgeAndNeverKeepsAPictureLargerThanTheBudget) {
+    App();
+    TViewPictureCache cache;
+    cache.SetBudget(3 * 100 * 100);
+    int items[5];
+    std::map<const void*, int> dist{{&items[0], 0}, {&items[1], 1}, {&items[2], 2}, {&items[3], INT_MAX}, {&items[4], 1}};
+    auto distance = [&](const void* it) { return dist.count(it) ? dist[it] : INT_MAX; };
+    auto entry = [&](int i, int side = 100) {
+        TViewCacheEntry e;
+        e.Key.Path = "p" + std::to_string(i);
+        e.Item = &items[i];
+        e.Picture = QImage(side, side, QImage::Format_RGB32);
+        return e;
+    };
+    cache.Put(entry(3), distance);
+    cache.Put(entry(0), distance);
+    cache.Put(entry(2), distance);
+    EXPECT_EQ(cache.Count(), 3u);
+    cache.Put(entry(1), distance);  // the unknown one goes
+    EXPECT_FALSE(cache.HasItem(&items[3]));
+    cache.Put(entry(4), distance);  // then the farthest (2 steps)
+    EXPECT_FALSE(cache.HasItem(&items[2]));
+    EXPECT_TRUE(cache.HasItem(&items[0]) && cache.HasItem(&items[1]) && cache.HasItem(&items[4]));
+    // a new picture of the same photo (another box) replaces the old one
+    TViewCacheEntry again = entry(1, 50);
+    again.Key.W = 640;
+    cache.Put(again, distance);
+    EXPECT_EQ(cache.Count(), 3u);
+    EXPECT_NE(cache.Find(again.Key), nullptr);
+    EXPECT_EQ(cache.Find(entry(1).Key), nullptr);
+    // a picture larger than the whole budget is not kept and evicts nothing
+    cache.Put(entry(2, 200), distance);
+    EXPECT_FALSE(cache.HasItem(&items[2]));
+    EXPECT_EQ(cache.Count(), 3u);
+    EXPECT_LE(cache.Pixels(), cache.Budget());
+}
+
+TEST_F(PreloadFixture, AChangedFileOrATurnedPhotoIsNotServedFromTheCache) {
+    Make(3);
+    Go(0);
+    ASSERT_TRUE(Shown(0));
+    ASSERT_TRUE(WaitUntil([&] { return Cached(1); }));
+    // the file of the prepared next photo is replaced behind the viewer's back
+    {
+        QImage img(1000, 1000, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        ASSERT_TRUE(img.save(QString::fromStdString(dir->Path("p1.jpg")), "JPEG", 90));
+    }
+    QTest::qWait(60);
+    Go(1);
+    // the prepared picture may show for a moment; the file's new content follows
+    ASSERT_TRUE(WaitUntil([&] { return !view->IsLoading() && Near(Centre(), Qt::white); }));
+    EXPECT_EQ(view->DecodedSize().width(), view->DecodedSize().height());
+
+    // a prepared photo turned since is decoded anew, not taken from the cache
+    ASSERT_TRUE(WaitUntil([&] { return Cached(2); }));
+    items[2]->SetOrientation(6);
+    QTest::qWait(60);
+    Go(2);
+    // either decoded anew or prepared again after the turn: never the landscape picture
+    if (!view->IsLoading()) {
+        EXPECT_GT(view->PaintBox().height(), view->PaintBox().width());
+    }
+    ASSERT_TRUE(Shown(2));
+    // 1600 x 1200 turned: portrait
+    EXPECT_GT(view->PaintBox().height(), view->PaintBox().width());
+}
+
+TEST_F(PreloadFixture, TheLastPaintedPhotoStaysUntilTheNextIsReady) {
+    items.push_back(AddSolid(*dir, "red.jpg", 800, 600, QColor(220, 30, 30)));
+    items.push_back(AddSolid(*dir, "blue.jpg", 6000, 4000, QColor(30, 30, 220)));
+    view->SetNeighbourHandler({});  // nothing prepared: the blue photo is decoded when asked for
+    Go(0);
+    ASSERT_TRUE(Shown(0));
+    const QImage red = view->EffectImage();
+    const QRect redBox = view->PaintBox();
+    ASSERT_TRUE(Near(Centre(), QColor(220, 30, 30)));
+    Go(1);
+    // every frame painted while the blue photo decodes is still the red one, in its own box
+    int frames = 0;
+    bool blue = false;
+    while (!blue && frames < 2000) {
+        QImage shot = view->viewport()->grab().toImage();
+        QColor c = shot.pixelColor(402, 302);
+        blue = Near(c, QColor(30, 30, 220));
+        if (!blue) {
+            ASSERT_TRUE(Near(c, QColor(220, 30, 30))) << "frame " << frames << ": " << c.name().toStdString();
+            ASSERT_EQ(view->EffectImage().cacheKey(), red.cacheKey());
+            ASSERT_EQ(view->PaintBox(), redBox);
+        }
+        ++frames;
+        QTest::qWait(2);
+    }
+    EXPECT_TRUE(blue);
+    EXPECT_GT(frames, 1);  // the decode took a few frames: the rule was looked at
+    ASSERT_TRUE(Shown(1));
+}
+
+TEST_F(PreloadFixture, AHeldArrowKeyEndsOnTheLastPhotoAndSkipsTheOnesBetween) {
+    // camera-like content (noise) so that a decode takes a while; one file copied under many names
+    {
+        QImage img(3000, 2250, QImage::Format_RGB32);
+        uint32_t seed = 7;
+        for (int y = 0; y < img.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+            for (int x = 0; x < img.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                line[x] = qRgb(x * 255 / 3000, (seed >> 24), 120);
+            }
+        }
+        img.save(QString::fromStdString(dir->Path("base.jpg")), "JPEG", 90);
+    }
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".jpg";
+        std::filesystem::copy_file(dir->Path("base.jpg"), dir->Path(name));
+        items.push_back(dir->Add(name, 3000, 2250));
+    }
+    view->SetPreloadDelay(60000);  // only the shown photos are decoded here
+    Go(0);
+    ASSERT_TRUE(Shown(0));
+    QTest::qWait(60);
+    auto press = [&](bool repeat) {
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier, QString(), repeat);
+        QApplication::sendEvent(view.get(), &e);
+    };
+    // a burst of 30 presses: the first is decoded at once, the newest when the tick comes; the
+    // ones between are never decoded, and the first is abandoned when it is obsolete
+    int finished = view->LoaderDecodesFinished();
+    int started = view->LoaderDecodesStarted();
+    for (int i = 0; i < 30; ++i) {
+        press(i > 0);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(Shown(30));
+    EXPECT_LE(view->LoaderDecodesStarted() - started, 2);
+    EXPECT_LE(view->LoaderDecodesFinished() - finished, 2);
+
+    // held at a 25 ms repeat: at most one decode per tick, and the end is the last photo, at most
+    // one decode behind the key
+    QTest::qWait(60);
+    finished = view->LoaderDecodesFinished();
+    started = view->LoaderDecodesStarted();
+    QElapsedTimer held;
+    held.start();
+    for (int i = 0; i < 20; ++i) {
+        press(i > 0);
+        QTest::qWait(25);
+    }
+    const double ticks = held.elapsed() / 50.0;
+    ASSERT_TRUE(Shown(50));
+    EXPECT_LE(view->LoaderDecodesStarted() - started, ticks + 2);
+    EXPECT_GE(view->LoaderDecodesFinished() - finished, 1);
+}
