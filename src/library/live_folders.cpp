@@ -188,8 +188,10 @@ void TLiveFolders::Run() {
             if (FOverflow) {
                 // the kernel dropped changes: every watched folder is read again
                 FOverflow = false;
+                // (each rescan still notices a folder that is gone; no existence check of whole
+                // subtrees for every watched folder)
                 for (auto& [f, w] : FWanted)
-                    if (w.Watch >= 0) Schedule(f, true, true, now - cap);
+                    if (w.Watch >= 0) Schedule(f, true, false, now - cap);
             }
             collect = FResyncNow || FShownChanged || now - lastResync >= resyncEvery;
             FResyncNow = FShownChanged = false;
@@ -340,7 +342,9 @@ void TLiveFolders::Rescan(TFolder* folder, const TPending& why) {
     if (why.Exists || wasOffline || !DirectoryExists(folder->GetFullName())) {
         // gone, moved away, unmounted, or another volume in its place: offline as the tree's
         // existence check decides, its photos missing; back online when it is there again
-        folder->CheckExists(true, true);
+        // the folder alone: going offline takes its subfolders along, and the watched ones among
+        // them are checked on their own
+        folder->CheckExists(false, true);
         if (folder->IsOffline()) {
             int32_t wd = -1;
             {
