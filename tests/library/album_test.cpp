@@ -11,6 +11,7 @@
 #include "library/calendar.h"
 #include "library/folder_tree_list.h"
 #include "library/history_list.h"
+#include "library_test_util.h"
 #include "platform/ui_dispatch.h"
 
 using namespace fv;
@@ -544,34 +545,19 @@ TEST_F(Albums, HistoryOfFoldersAlbumsAndDaysResolvesAfterALoad) {
     day->AddItem(item, item->GetShootingDate());
     THistoryList history(50);
     for (TCustomFolder* f : std::vector<TCustomFolder*>{folder, album, day, folder}) history.Add(f);
-    TMemoryStream treeBody, albumBody, historyBody;
-    int32_t n;
-    tree.SaveTree(treeBody, n);
-    albums.SaveToStream(albumBody);
-    history.SaveToStream(historyBody);
+    fvtest::TLibraryBodies bodies(tree, albums, history);
     // a deleted album no longer resolves: its entries go on the next start
     TAlbum* gone = albums.GetAlbumFromPathEx(atAlbum, "Gone");
     history.Add(gone);
     TMemoryStream withGone;
     history.SaveToStream(withGone);
 
-    TFolderTreeList tree2;
-    treeBody.SetPosition(0);
-    tree2.LoadTree(treeBody);
-    TAlbumList albums2;
-    albumBody.SetPosition(0);
-    albums2.LoadFromStream(albumBody);
-    auto index = tree2.BuildItemIndex();
-    albums2.SetupFromIDList(*index);
-    TCalendarRoot calendar2(Now());
-    calendar2.RegisterItems(*index);
-    THistoryList back(50);
-    historyBody.SetPosition(0);
-    back.LoadAndResolve(historyBody, THistoryList::LibraryResolver(&tree2, &calendar2, &albums2));
+    fvtest::TReloadedLibrary lib(bodies);
+    THistoryList& back = lib.History;
     ASSERT_EQ(back.Count(), 4);
-    EXPECT_EQ(back.GetFolder(0), tree2.FindFolder(info, "/photos/2026"));
-    EXPECT_EQ(back.GetFolder(1), albums2.GetAlbumFromPath("アルバム\\Trip\\Day 1"));
-    EXPECT_EQ(back.GetFolder(2), calendar2.FindOrCreateNode(false, item->GetShootingDate()));
+    EXPECT_EQ(back.GetFolder(0), lib.Tree.FindFolder(info, "/photos/2026"));
+    EXPECT_EQ(back.GetFolder(1), lib.Albums.GetAlbumFromPath("アルバム\\Trip\\Day 1"));
+    EXPECT_EQ(back.GetFolder(2), lib.Calendar.FindOrCreateNode(false, item->GetShootingDate()));
     EXPECT_EQ(back.GetFolder(2)->GetItemCount(), 1);
     EXPECT_EQ(back.GetFolder(3), back.GetFolder(0));
     TItemList inAlbum;
@@ -579,8 +565,8 @@ TEST_F(Albums, HistoryOfFoldersAlbumsAndDaysResolvesAfterALoad) {
     ASSERT_EQ(inAlbum.size(), 1u);
     EXPECT_EQ(inAlbum[0]->GetFullPath(), "/photos/2026/a.jpg");
 
-    albums2.DeleteAlbumEx(albums2.GetRootAlbum(atAlbum), atUnknown);
+    lib.Albums.DeleteAlbumEx(lib.Albums.GetRootAlbum(atAlbum), atUnknown);
     withGone.SetPosition(0);
-    back.LoadAndResolve(withGone, THistoryList::LibraryResolver(&tree2, &calendar2, &albums2));
+    back.LoadAndResolve(withGone, THistoryList::LibraryResolver(&lib.Tree, &lib.Calendar, &lib.Albums));
     EXPECT_EQ(back.Count(), 3);  // folder, day, folder: both albums are gone
 }

@@ -18,18 +18,10 @@ using namespace fvtest;
 
 namespace {
 
-struct FolderOps : EngineTest {
-    TFolder* src = nullptr;
-    TFolder* dst = nullptr;
+struct FolderOps : TwoFoldersTest {
     void SetUp() override {
-        EngineTest::SetUp();
-        InitCorvaEngine();
-        WriteFile(dir / "lib/Trip/a.jpg", "aaaa");
-        WriteFile(dir / "lib/Trip/sub/b.jpg", "bb");
-        fs::create_directories(dir / "lib/Other");
-        src = GetFolderFromPath(Path("lib/Trip"));
-        dst = GetFolderFromPath(Path("lib/Other"));
-        src->SearchFiles(nullptr);
+        TwoFoldersTest::SetUp();
+        StartWith({{"a.jpg", "aaaa"}, {"sub/b.jpg", "bb"}});
         src->ScanSubFoldersQuiet();
         src->FindSubFolder("sub")->SearchFiles(nullptr);
     }

@@ -16,24 +16,10 @@ using namespace fvtest;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-struct ItemOps : EngineTest {
-    TFolder* src = nullptr;
-    TFolder* dst = nullptr;
+struct ItemOps : TwoFoldersTest {
     void SetUp() override {
-        EngineTest::SetUp();
-        InitCorvaEngine();
-        WriteFile(dir / "lib/Trip/a.jpg", "aaaa");
-        WriteFile(dir / "lib/Trip/b.jpg", "bb");
-        WriteFile(dir / "lib/Trip/c.jpg", "ccc");
-        fs::create_directories(dir / "lib/Other");
-        src = GetFolderFromPath(Path("lib/Trip"));
-        dst = GetFolderFromPath(Path("lib/Other"));
-        src->SearchFiles(nullptr);
+        TwoFoldersTest::SetUp();
+        StartWith({{"a.jpg", "aaaa"}, {"b.jpg", "bb"}, {"c.jpg", "ccc"}});
     }
 };
 

@@ -10,6 +10,7 @@
 #include "library/calendar.h"
 #include "library/folder_tree_list.h"
 #include "library/history_list.h"
+#include "library_test_util.h"
 #include "platform/ui_dispatch.h"
 
 using namespace fv;
@@ -71,31 +72,18 @@ TEST(LibraryBodies, OneLibrarySavesAndLoadsThroughItsThreeBodies) {
         history.Add(trip);
         history.Add(calendar.FindOrCreateNode(true, items[0]->GetShootingDate()));
 
-        TMemoryStream treeBody, albumBody, historyBody;
-        int32_t count;
-        tree.SaveTree(treeBody, count);
-        albums.SaveToStream(albumBody);
-        history.SaveToStream(historyBody);
-        EXPECT_EQ(count, 9);
-        WriteSeed("folder_tree", "library.tree", treeBody);
-        WriteSeed("album_list", "library.albums", albumBody);
-        WriteSeed("history", "library.history", historyBody);
+        fvtest::TLibraryBodies bodies(tree, albums, history);
+        EXPECT_EQ(bodies.ItemCount, 9);
+        WriteSeed("folder_tree", "library.tree", bodies.Tree);
+        WriteSeed("album_list", "library.albums", bodies.Albums);
+        WriteSeed("history", "library.history", bodies.History);
 
         // loaded again in the engine's order: tree, albums, index, calendar, history
-        TFolderTreeList tree2;
-        treeBody.SetPosition(0);
-        tree2.LoadTree(treeBody);
-        TAlbumList albums2;
-        albumBody.SetPosition(0);
-        albums2.LoadFromStream(albumBody);
-        auto index = tree2.BuildItemIndex();
-        ASSERT_NE(index, nullptr);
-        albums2.SetupFromIDList(*index);
-        TCalendarRoot calendar2(Now());
-        calendar2.RegisterItems(*index);
-        THistoryList history2(50);
-        historyBody.SetPosition(0);
-        history2.LoadAndResolve(historyBody, THistoryList::LibraryResolver(&tree2, &calendar2, &albums2));
+        fvtest::TReloadedLibrary lib(bodies);
+        TCalendarRoot& calendar2 = lib.Calendar;
+        TAlbumList& albums2 = lib.Albums;
+        THistoryList& history2 = lib.History;
+        auto& index = lib.Index;
 
         EXPECT_EQ(calendar2.GetTotalItemCount(), 5);
         for (int n = 0; n < 9; ++n) {

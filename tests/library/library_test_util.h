@@ -6,9 +6,20 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "library/album.h"
+#include "library/calendar.h"
 #include "library/custom_folder.h"
+#include "library/folder.h"
+#include "library/folder_tree_list.h"
+#include "library/history_list.h"
+#include "platform/datetime.h"
+#include "platform/stream.h"
 
 namespace fvtest {
 
@@ -45,6 +56,37 @@ inline void WriteFile(const fs::path& p, const std::string& content) {
     std::ofstream out(p, std::ios::binary);
     out << content;
 }
+
+inline std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A library's three bodies (folder tree, albums, history) saved to memory ...
+struct TLibraryBodies {
+    fv::TMemoryStream Tree, Albums, History;
+    int32_t ItemCount = 0;
+    TLibraryBodies(fv::TFolderTreeList& tree, fv::TAlbumList& albums, fv::THistoryList& history);
+};
+
+// ... and loaded again in the engine's order: tree, albums, the item index, the calendar from
+// the index, the history resolved against all three.
+struct TReloadedLibrary {
+    fv::TFolderTreeList Tree;
+    fv::TAlbumList Albums;
+    std::unique_ptr<fv::TItemIndex> Index;
+    fv::TCalendarRoot Calendar{fv::Now()};
+    fv::THistoryList History{50};
+    explicit TReloadedLibrary(TLibraryBodies& bodies);
+};
+
+// A running engine with two disk folders of the library: "lib/Trip" holding the given files
+// (name, content; names may lead into subfolders), read into the library, and the empty "lib/Other".
+struct TwoFoldersTest : EngineTest {
+    fv::TFolder* src = nullptr;
+    fv::TFolder* dst = nullptr;
+    void StartWith(const std::vector<std::pair<std::string, std::string>>& tripFiles);
+};
 
 // A folder with a fixed kind, a fixed own item count and hand-made subfolders.
 class TFakeFolder : public fv::TCustomFolder {
