@@ -287,3 +287,29 @@ TEST_F(PreloadFixture, AHeldArrowKeyEndsOnTheLastPhotoAndSkipsTheOnesBetween) {
     EXPECT_LE(view->LoaderDecodesStarted() - started, ticks + 2);
     EXPECT_GE(view->LoaderDecodesFinished() - finished, 1);
 }
+
+TEST_F(PreloadFixture, AFittedPhotoIsMadeInDevicePixelsAndAPreparedOneToo) {
+    // run with QT_SCALE_FACTOR=2 for a high-density screen: the picture is then twice the box
+    items.push_back(dir->AddCopy(fv::test::TestPhotoDir() + "/Reconyx_HC500_Hyperfire.jpg", "a.jpg"));
+    items.push_back(dir->AddCopy(fv::test::TestPhotoDir() + "/Reconyx_HC500_Hyperfire.jpg", "b.jpg"));
+    const double ratio = view->devicePixelRatioF();
+    Go(0);
+    ASSERT_TRUE(Shown(0));
+    const QSize box = view->PaintBox().size();
+    EXPECT_EQ(box, QSize(800, 600));
+    EXPECT_EQ(view->EffectImage().size(), box * ratio);
+    EXPECT_DOUBLE_EQ(view->EffectImage().devicePixelRatio(), ratio);
+    // decoded no smaller than the box's device pixels, at the smallest eighth scale that gives them
+    EXPECT_GE(view->DecodedSize().width(), box.width() * ratio);
+    EXPECT_LT(view->DecodedSize().width() - 2048 / 8, box.width() * ratio);
+    fv::test::SaveScreenshot(view->grab().toImage(), "viewer_prepared_fit");
+    ASSERT_TRUE(WaitUntil([&] { return Cached(1); }));
+    QTest::qWait(60);
+    Go(1);
+    EXPECT_EQ(view->EffectImage().size(), box * ratio);
+    EXPECT_DOUBLE_EQ(view->EffectImage().devicePixelRatio(), ratio);
+    // painted 1:1 on the device: a screenshot of the window holds the picture's own pixels
+    QImage shot = view->viewport()->grab().toImage();
+    const QPoint at = view->PaintBox().center();
+    EXPECT_EQ(shot.pixelColor(at * ratio), view->EffectImage().pixelColor(view->EffectImage().rect().center()));
+}
