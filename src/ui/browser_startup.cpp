@@ -25,6 +25,7 @@
 #include "ui/qt_ui_dispatcher.h"
 #include "ui/screenshot.h"
 #include "ui/splash_form.h"
+#include "ui/stall_watch.h"
 
 namespace fv {
 namespace {
@@ -75,6 +76,9 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         ScheduleScreenshot(900, "splash.png", gSplash);
     };
     h.RunMainWindow = [] {
+        // FOLVANE_STALL_LOG_MS=n: UI-thread stalls over n ms go to the log with what was running
+        // (from here on, so that building the window counts as the first one)
+        StartStallWatchFromEnvironment();
         TFolvaneMain2 main;
         gMainWindow = &main;
         QObject::connect(&main, &TFolvaneMain2::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
@@ -93,6 +97,7 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         if (int ms = EnvMs("FOLVANE_TEST_QUIT_AFTER_MS")) QTimer::singleShot(ms, &main, &QWidget::close);
         if (gTerminationRequested) QTimer::singleShot(0, &main, &QWidget::close);
         QApplication::exec();
+        StopStallWatch();
         gMainWindow = nullptr;
     };
     h.ShowBootError = [](const Exception* e) {

@@ -25,6 +25,7 @@
 #include "library/history_list.h"
 #include "library/library_engine.h"
 #include "image/catalog_updater.h"
+#include "platform/stall_activity.h"
 #include "ui/catalog_view.h"
 #include "ui/common_images.h"
 #include "ui/frame_view.h"
@@ -74,7 +75,8 @@ QAction* TFolvaneMain2::AddAction(const char* name, const QString& caption, std:
     if (keys.size()) a->setShortcuts(QList<QKeySequence>(keys));
     a->setShortcutContext(Qt::WindowShortcut);
     if (handler)
-        connect(a, &QAction::triggered, this, [this, handler = std::move(handler)] {
+        connect(a, &QAction::triggered, this, [this, name, handler = std::move(handler)] {
+            TStallActivity mark(name);  // a stall while a command runs is reported under its action's name
             if (FReady) handler();
         });
     addAction(a);  // the shortcuts work with the menu bar detached too
@@ -472,6 +474,7 @@ void TFolvaneMain2::UpdateJumpTagMenu() {
 }
 
 void TFolvaneMain2::SetupActions() {
+    TStallActivity mark("SetupActions");
     try {
         TCatalogItem* item = CurrentItem();
         const bool hasItem = item != nullptr;
