@@ -13,6 +13,7 @@
 
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
+#include "platform/stall_activity.h"
 #include "ui/common_images.h"
 #include "ui/frame_target_commands.h"
 
@@ -361,6 +362,7 @@ void TFrameTargetDirectory::OnContextMenu(const QPoint& pos) {
 
 void TFrameTargetDirectory::RegisterInCalendar(QTreeWidgetItem* node, bool registered) {
     if (!node) return;
+    TStallActivity mark("CalendarRegister");
     TCustomFolder* folder = FolderOfPath(PathOf(node), true);
     if (!folder) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -376,6 +378,7 @@ void TFrameTargetDirectory::RegisterInCalendar(QTreeWidgetItem* node, bool regis
         todo.insert(todo.end(), subs.begin(), subs.end());
     }
     QApplication::restoreOverrideCursor();
+    emit calendarRegistration(folder, registered);
     emit folderListChanged();
     UpdateVisibleNodes();
 }

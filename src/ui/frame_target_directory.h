@@ -83,6 +83,9 @@ signals:
     void folderChosen(fv::TCustomFolder* folder);
     // check states changed: the library updater follows the registered folders
     void folderListChanged();
+    // a folder (with every folder below it) was registered in the calendar or taken out of it: its
+    // photos are to be filed or taken out (slow work, for a worker)
+    void calendarRegistration(fv::TCustomFolder* folder, bool registered);
 
 protected:
     void resizeEvent(QResizeEvent* e) override;

@@ -77,6 +77,7 @@ TFrameTargetsEx::TFrameTargetsEx(QWidget* parent) : QWidget(parent) {
     FFrames[tkDirectory] = FTargetDirectory;
     connect(FTargetDirectory, &TFrameTargetDirectory::folderChosen, this, &TFrameTargetsEx::FolderChosenByFrame);
     connect(FTargetDirectory, &TFrameTargetDirectory::folderListChanged, this, &TFrameTargetsEx::folderListChanged);
+    connect(FTargetDirectory, &TFrameTargetDirectory::calendarRegistration, this, &TFrameTargetsEx::calendarRegistration);
 
     FTargetMirabelo = new TFrameTargetFolder(this);
     FTargetMirabelo->setObjectName("FTargetMirabelo");

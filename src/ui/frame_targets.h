@@ -55,6 +55,8 @@ signals:
     void filterResetRequested();
     // folders were registered in or taken out of the calendar: the library updater follows them
     void folderListChanged();
+    // the directory tree registered a folder in the calendar or took it out
+    void calendarRegistration(fv::TCustomFolder* folder, bool registered);
 
 protected:
     void resizeEvent(QResizeEvent* e) override;

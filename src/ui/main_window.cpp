@@ -27,11 +27,13 @@
 #include "image/engine_image_cache.h"
 #include "library/album.h"
 #include "library/calendar.h"
+#include "library/calendar_register.h"
 #include "library/catalog_item.h"
 #include "library/custom_folder.h"
 #include "library/history_list.h"
 #include "library/library_engine.h"
 #include "platform/instance.h"
+#include "platform/stall_activity.h"
 #include "service/start_params.h"
 #include "ui/cache_size_form.h"
 #include "ui/catalog_view.h"
@@ -50,6 +52,7 @@ constexpr int kIdleIntervalMs = 100;
 void ResetFirstIdleFlag() { gFirstIdle = true; }
 
 TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
+    TStallActivity mark("MainWindowCreate");
     setObjectName(kMainWindowClassName);
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
     resize(1024, 768);
@@ -158,6 +161,8 @@ TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
 TFolvaneMain2::~TFolvaneMain2() {
     qApp->removeEventFilter(this);
     FIdleTimer.stop();
+    FRegistrationTimer.stop();
+    FRegistrar.reset();
     if (FServer) FServer->Stop();
     if (TThreadMaster* m = CorvaThreadMaster()) m->StopWatcher();
     FCatalog->OnFocusChanged = nullptr;
@@ -310,6 +315,7 @@ void TFolvaneMain2::showEvent(QShowEvent* e) {
 }
 
 void TFolvaneMain2::FormShow() {
+    TStallActivity mark("FormShow");
     try {
         FDebugMode = FVApiParams().DebugMode();
         FDebugInfoAllowed = FVApiParams().DebugInfoAllowed();
@@ -337,7 +343,8 @@ void TFolvaneMain2::FormShow() {
         if (FReady && Action("AcShowMarkOnly")->isChecked()) Action("AcShowMarkOnly")->trigger();
     });
     if (CorvaEngineExists()) FTargets->Setup();
-    connect(FBtnAbort, &QPushButton::clicked, this, [this] { FPanelAbort->hide(); });
+    connect(FBtnAbort, &QPushButton::clicked, this, &TFolvaneMain2::AbortRegistration);
+    connect(FTargets, &TFrameTargetsEx::calendarRegistration, this, &TFolvaneMain2::RegisterInCalendar);
 
     try {
         LoadWindowSettings();
@@ -430,6 +437,7 @@ void TFolvaneMain2::CatalogListLoaded(TCustomFolder*, int) {
 
 void TFolvaneMain2::FolderChosen(TCustomFolder* folder) {
     if (!FReady || !folder) return;
+    TStallActivity mark("ShowFolder");
     if (folder->GetCategory() == 2 && folder->GetAlbumType() == atTags && folder == FCatalog->Folder()) {
         // a tag folder is shown afresh so that the catalog reloads
         FCatalog->SetFolder(nullptr);
@@ -473,6 +481,7 @@ void TFolvaneMain2::AutoContChanged(bool on) {
 
 void TFolvaneMain2::ShowFolder(TCustomFolder* folder) {
     if (!folder) return;
+    TStallActivity mark("ShowFolder");
     if (FTargets) FTargets->SelectFolder(folder);
     if (FCatalog->Folder() != folder) FCatalog->SetFolder(folder);
     switch (folder->GetCategory()) {
@@ -629,6 +638,7 @@ void TFolvaneMain2::IdleStep() {
 }
 
 void TFolvaneMain2::FirstIdle() {
+    TStallActivity mark("FirstIdle");
     TCustomFolder* start = nullptr;
     TCalendarRoot* calendar = CorvaCalendars();
     if (THistoryList* h = CorvaHistorys()) start = h->GetCurrent();
@@ -681,12 +691,16 @@ bool TFolvaneMain2::FormCloseQuery() {
     FTargets->Finish();
     if (FLive) FLive->Stop();  // before the engine and the grid stop
     FCatalog->Stop();
+    FRegistrations.clear();
+    FRegistrationTimer.stop();
     StopAllThreads();
+    FRegistrar.reset();  // asked to end with the other workers; gone before the engine is
     FClosed = true;
     return true;
 }
 
 void TFolvaneMain2::StopAllThreads() {
+    TStallActivity mark("StopAllThreads");
     if (FServer) FServer->Stop();  // no second start reaches a closing window
     if (TThreadMaster* m = CorvaThreadMaster()) {
         m->TerminateAll();

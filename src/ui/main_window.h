@@ -38,6 +38,8 @@ class TFolvaneConfigItem;
 class TAlbumList;
 struct TWindowPlacement;
 class TFrameTargetsEx;
+class TCalendarRegistrar;
+class TFolder;
 
 // tool modes
 enum : int { tmNone = 0, tmExifInfo = 1, tmEffect = 2, tmPrint = 3 };
@@ -115,6 +117,13 @@ public:
     // asks whether the window may close; on yes the shut-down runs (settings saved, workers ended)
     bool FormCloseQuery();
 
+    // Files the photos of a folder and the folders below it in the calendar (or takes them out)
+    // on a worker; requests made meanwhile wait their turn. PanelAbort shows while one runs and
+    // its button ends it and drops the waiting ones.
+    void RegisterInCalendar(TCustomFolder* folder, bool registered);
+    bool RegistrationRunning() const { return FRegistrar != nullptr; }
+    void AbortRegistration();
+
     static constexpr int kTargetPanelWidth = 240;
     static constexpr int kMinTargetPanelWidth = 200;
 
@@ -163,6 +172,9 @@ private:
     void ProcessCommandQueue();
     void ProcessLibraryCommand(const std::string& text);
     void StopAllThreads();
+    // calendar registration (main_register.cpp)
+    void StartNextRegistration();
+    void CheckRegistration();
 
     std::unique_ptr<TForwardServer> FServer;
     std::unique_ptr<TLiveView> FLive;  // folders that change on disk, while the engine runs
@@ -213,6 +225,11 @@ private:
     TCatalogFilter FQuery;
     QTimer FIdleTimer;
     TCatalogItem* FJumpTagItem = nullptr;
+
+    // calendar registration
+    std::unique_ptr<TCalendarRegistrar> FRegistrar;
+    std::deque<std::pair<TFolder*, bool>> FRegistrations;
+    QTimer FRegistrationTimer;
 };
 
 // Whether a stored window-placement record can be applied on screens with these work areas.
