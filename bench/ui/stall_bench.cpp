@@ -205,6 +205,7 @@ bool SortedByDateWithDatesRead(const std::vector<TCatalogItem*>& items, size_t e
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     fs::path work = fs::temp_directory_path() / ("fv-bench-stall-" + std::to_string(::getpid()));
     fs::create_directories(work);
     setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);

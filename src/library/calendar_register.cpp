@@ -1,9 +1,11 @@
 #include "library/calendar_register.h"
 
+#include <cstdlib>
 #include <set>
 
 #include "core/log.h"
 #include "library/catalog_item.h"
+#include "library/disk_rescan.h"
 #include "library/folder.h"
 #include "platform/file_ops.h"
 
@@ -14,7 +16,7 @@ TCalendarRegistrar::TCalendarRegistrar(std::vector<TFolder*> roots, bool registe
 
 TCalendarRegistrar::~TCalendarRegistrar() { TerminateAndWait(); }
 
-void TCalendarRegistrar::CollectItems(std::vector<TCatalogItem*>& items) {
+void TCalendarRegistrar::CollectFolders(std::vector<TFolder*>& folders) {
     // every folder below the roots, with our own stack: a link back up the tree is walked once
     std::vector<TFolder*> stack(FRoots.rbegin(), FRoots.rend());
     std::set<TFileIdentity> visited;
@@ -24,18 +26,13 @@ void TCalendarRegistrar::CollectItems(std::vector<TCatalogItem*>& items) {
         stack.pop_back();
         TFileIdentity id;
         if (GetFileIdentity(f->GetFullName(), id) && !visited.insert(id).second) continue;
-        ++FFolders;
-        TItemList found;
+        folders.push_back(f);
         TFolderList subs;
-        if (FRegistered && DirectoryExists(f->GetFullName())) {
-            // the files and folders on disk now: new ones become library items and folders
-            f->SearchFilesEx(FKinds, &found);
+        // registering looks at the disk (new folders become library folders); taking out does not
+        if (FRegistered && DirectoryExists(f->GetFullName()))
             f->ScanSubFolders(&subs);
-        } else {
-            f->GetItemsOfKinds(FKinds, found);
+        else
             f->GetSubFolders(subs);
-        }
-        items.insert(items.end(), found.begin(), found.end());
         for (auto it = subs.rbegin(); it != subs.rend(); ++it)
             if (auto* sub = dynamic_cast<TFolder*>(*it)) {
                 sub->SetCheckState(state);  // folders found below follow their registered parent
@@ -44,35 +41,38 @@ void TCalendarRegistrar::CollectItems(std::vector<TCatalogItem*>& items) {
     }
 }
 
+int TCalendarRegistrar::CountInCalendar(TFolder* folder) const {
+    TItemList items;
+    folder->GetItemsOfKinds(FKinds, items);
+    int n = 0;
+    for (TCatalogItem* it : items) n += it->IsInCalendar() ? 1 : 0;
+    return n;
+}
+
 void TCalendarRegistrar::Execute() {
     SetThreadName();
     try {
-        std::vector<TCatalogItem*> items;
-        CollectItems(items);
-        DoStart(static_cast<int32_t>(items.size()));
-        int32_t done = 0, reported = 0;
-        for (TCatalogItem* item : items) {
+        std::vector<TFolder*> folders;
+        CollectFolders(folders);
+        DoStart(static_cast<int32_t>(folders.size()));
+        for (TFolder* f : folders) {
             if (Terminated()) break;
-            ++FPhotos;
-            if (item->GetKind() != ikNotImage) {
-                if (FRegistered) {
-                    // the shooting date decides the day: read it from the file when it is not known yet
-                    if (item->GetCameraState() == cdNotRead) item->ReadImageInfo();
-                    if (item->GetShootingDate() > 0 && !item->IsInCalendar()) {
-                        item->SetInCalendar(true);
-                        ++FChanged;
-                    }
-                } else if (item->IsInCalendar()) {
-                    item->SetInCalendar(false);
-                    ++FChanged;
-                }
+            ++FFolders;
+            const int before = CountInCalendar(f);
+            if (FRegistered) {
+                // the files on disk now, the shooting dates not known yet, and the dated photos filed
+                TFolderRescan scan;
+                RescanFolderItems(f, FKinds, true, scan, [this] { return Terminated(); });
+                FPhotos += static_cast<int>(scan.Found.size());
+            } else {
+                TItemList items;
+                f->GetItemsOfKinds(FKinds, items);
+                for (TCatalogItem* item : items) item->SetInCalendar(false);
+                FPhotos += static_cast<int>(items.size());
             }
-            if (++done % 64 == 0) {
-                DoProgress(done - reported);  // the count grows by what was done since the last report
-                reported = done;
-            }
+            FChanged += std::abs(CountInCalendar(f) - before);
+            DoProgress(1);
         }
-        if (done > reported) DoProgress(done - reported);
         DoFinish(Terminated() ? tsCancelled : tsFinished);
     } catch (const std::exception& e) {
         WriteLogFailed(ClassName() + ".Execute", e);

@@ -26,7 +26,7 @@ public:
 
     bool Registering() const { return FRegistered; }
     const std::vector<TFolder*>& Roots() const { return FRoots; }
-    // what the worker did so far: folders walked, photos looked at, photos filed or taken out
+    // what the worker did so far: folders done, photos looked at, photos filed or taken out
     int FoldersSeen() const { return FFolders.load(); }
     int PhotosSeen() const { return FPhotos.load(); }
     int PhotosChanged() const { return FChanged.load(); }
@@ -35,7 +35,8 @@ protected:
     void Execute() override;
 
 private:
-    void CollectItems(std::vector<class TCatalogItem*>& items);
+    void CollectFolders(std::vector<TFolder*>& folders);
+    int CountInCalendar(TFolder* folder) const;
 
     std::vector<TFolder*> FRoots;
     bool FRegistered;

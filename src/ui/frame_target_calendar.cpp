@@ -1,3 +1,4 @@
+#include "platform/stall_activity.h"
 #include "ui/frame_target_calendar.h"
 
 #include <QHeaderView>
@@ -68,6 +69,7 @@ TFrameTargetCalendar::TFrameTargetCalendar(QWidget* parent) : TCustomFrameBase(p
     // the calendar's watcher thread only marks the frame dirty; this timer re-reads on the UI thread
     FRefreshTimer.setInterval(250);
     connect(&FRefreshTimer, &QTimer::timeout, this, [this] {
+        TStallActivity mark("CalendarTreeRefresh");
         if (FDirty.exchange(false)) Refresh();
     });
     FRefreshTimer.start();

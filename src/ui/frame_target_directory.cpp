@@ -169,6 +169,7 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
     connect(&FUpdateTimer, &QTimer::timeout, this, [this] {
         if (!isVisible() || !Expanded()) return;
         FUpdateTimer.stop();  // not during its own run
+        TStallActivity mark("DirectoryMarks");
         UpdateVisibleNodes();
         UpdateTimerState();
     });

@@ -1,3 +1,4 @@
+#include "platform/stall_activity.h"
 #include "ui/frame_target_folder.h"
 
 #include <QDropEvent>
@@ -58,6 +59,7 @@ TFrameTargetFolder::TFrameTargetFolder(QWidget* parent) : TCustomFrameBase(paren
     FRefreshTimer.setSingleShot(true);
     FRefreshTimer.setInterval(50);
     connect(&FRefreshTimer, &QTimer::timeout, this, [this] {
+        TStallActivity mark("FolderTreeRefresh");
         if (!FRenaming) Refresh();
     });
 }

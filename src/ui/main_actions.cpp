@@ -177,7 +177,10 @@ void TFolvaneMain2::CreateActions() {
 
     auto* sortGroup = new QActionGroup(this);
     sortGroup->addAction(AddAction("AcSortName", QStringLiteral("ファイル名"), {}, [this] { FCatalog->SetSortType(0); }, true));
-    sortGroup->addAction(AddAction("AcSortExifDate", QStringLiteral("撮影日時"), {}, [this] { FCatalog->SetSortType(2); }, true));
+    sortGroup->addAction(AddAction("AcSortExifDate", QStringLiteral("撮影日時"), {}, [this] {
+        FCatalog->SetSortType(2);
+        ReadShootingDatesIfNeeded();
+    }, true));
     Action("AcSortExifDate")->setChecked(true);
     auto* orderGroup = new QActionGroup(this);
     orderGroup->addAction(AddAction("AcSortUp", QStringLiteral("昇順で整列"), {}, [this] { FCatalog->SetAscending(true); }, true));
@@ -192,7 +195,10 @@ void TFolvaneMain2::CreateActions() {
         sizeGroup->addAction(a);
     }
     AddAction("AcShowAlwaysTitleRow", QStringLiteral("常に撮影日でグループ化する"), {QKeySequence(Qt::CTRL | Qt::Key_G)}, nullptr, true);
-    connect(Action("AcShowAlwaysTitleRow"), &QAction::toggled, this, [this](bool on) { FCatalog->SetAlwaysGroup(on); });
+    connect(Action("AcShowAlwaysTitleRow"), &QAction::toggled, this, [this](bool on) {
+        FCatalog->SetAlwaysGroup(on);
+        ReadShootingDatesIfNeeded();
+    });
     Action("AcShowAlwaysTitleRow")->setChecked(true);
     AddAction("AcShowMarkOnly", QStringLiteral("お気に入り"), {}, nullptr, true);
     connect(Action("AcShowMarkOnly"), &QAction::triggered, this, [this](bool on) { SetMarkOnly(on); });

@@ -1,5 +1,6 @@
-// The main window's calendar registration: a folder registered in the calendar (or taken out) in
-// the directory tree has its photos filed (or taken out) by a worker, never on the UI thread.
+// The main window's work on workers: a folder registered in the calendar (or taken out) in the
+// directory tree has its photos filed (or taken out), and the shooting dates a date-ordered folder
+// lacks are read, never on the UI thread.
 #include <QLabel>
 #include <QPushButton>
 
@@ -7,13 +8,17 @@
 #include "core/engine.h"
 #include "core/threads.h"
 #include "library/calendar_register.h"
+#include "library/catalog_list.h"
+#include "library/catalog_list_dates.h"
 #include "library/folder.h"
+#include "ui/catalog_view.h"
 #include "ui/main_window.h"
 
 namespace fv {
 
 namespace {
 constexpr int kRegistrationPollMs = 200;
+constexpr int kDatePollMs = 100;
 }
 
 void TFolvaneMain2::RegisterInCalendar(TCustomFolder* folder, bool registered) {
@@ -60,6 +65,43 @@ void TFolvaneMain2::AbortRegistration() {
     FRegistrations.clear();
     if (FRegistrar) FRegistrar->Terminate();
     else FPanelAbort->hide();
+}
+
+void TFolvaneMain2::ReadShootingDatesIfNeeded() {
+    TCustomFolder* folder = FCatalog->Folder();
+    const bool byDate = FCatalog->SortType() == stShootingDate || FCatalog->IsGrouping();
+    if (FDateReader && (FDateFolder != folder || !byDate)) FDateReader->Terminate();  // the poll lets it go
+    if (FDateReader || !folder || !byDate || FCatalog->IsListing() || FClosing) return;
+    if (!NeedsShootingDates(FCatalog->Loaded())) return;
+    FDateReader = std::make_unique<TShootingDateReader>(FCatalog->Loaded());
+    FDateFolder = folder;
+    if (TThreadMaster* m = CorvaThreadMaster()) m->RegisterThread(FDateReader.get());
+    FDateReader->Start();
+    if (!FDateTimer.isActive()) {
+        FDateTimer.setInterval(kDatePollMs);
+        disconnect(&FDateTimer, nullptr, this, nullptr);
+        connect(&FDateTimer, &QTimer::timeout, this, &TFolvaneMain2::CheckShootingDates);
+        FDateTimer.start();
+    }
+}
+
+void TFolvaneMain2::CheckShootingDates() {
+    if (!FDateReader) {
+        FDateTimer.stop();
+        return;
+    }
+    if (!FDateReader->Finished()) return;
+    const bool done = !FDateReader->Terminated() && FDateFolder == FCatalog->Folder();
+    const bool changed = FDateReader->DatesChanged() > 0;
+    FDateReader.reset();
+    FDateTimer.stop();
+    if (done && changed) {
+        // listed again, the catalog orders the photos by the dates now known, once
+        FDatesRelisted = true;
+        FCatalog->Refresh();
+    } else if (!done) {
+        ReadShootingDatesIfNeeded();  // another folder or order came meanwhile
+    }
 }
 
 }  // namespace fv

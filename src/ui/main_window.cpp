@@ -28,6 +28,7 @@
 #include "library/album.h"
 #include "library/calendar.h"
 #include "library/calendar_register.h"
+#include "library/catalog_list_dates.h"
 #include "library/catalog_item.h"
 #include "library/custom_folder.h"
 #include "library/history_list.h"
@@ -163,6 +164,8 @@ TFolvaneMain2::~TFolvaneMain2() {
     FIdleTimer.stop();
     FRegistrationTimer.stop();
     FRegistrar.reset();
+    FDateTimer.stop();
+    FDateReader.reset();
     if (FServer) FServer->Stop();
     if (TThreadMaster* m = CorvaThreadMaster()) m->StopWatcher();
     FCatalog->OnFocusChanged = nullptr;
@@ -433,6 +436,12 @@ void TFolvaneMain2::CatalogListLoaded(TCustomFolder*, int) {
         FCatalog->ScrollToDay(FPendingViewDate);
         FPendingViewDate = 0;
     }
+    // the list that follows the dates read is not read again (a file whose date cannot be read
+    // would otherwise be tried for ever)
+    if (FDatesRelisted)
+        FDatesRelisted = false;
+    else
+        ReadShootingDatesIfNeeded();
 }
 
 void TFolvaneMain2::FolderChosen(TCustomFolder* folder) {
@@ -610,6 +619,7 @@ void TFolvaneMain2::ShowCacheSettings() {
 
 void TFolvaneMain2::IdleStep() {
     if (!FReady || FClosing) return;
+    TStallActivity mark("IdleStep");
     if (gFirstIdle) {
         gFirstIdle = false;
         try {
@@ -693,8 +703,10 @@ bool TFolvaneMain2::FormCloseQuery() {
     FCatalog->Stop();
     FRegistrations.clear();
     FRegistrationTimer.stop();
+    FDateTimer.stop();
     StopAllThreads();
     FRegistrar.reset();  // asked to end with the other workers; gone before the engine is
+    FDateReader.reset();
     FClosed = true;
     return true;
 }

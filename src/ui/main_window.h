@@ -39,6 +39,7 @@ class TAlbumList;
 struct TWindowPlacement;
 class TFrameTargetsEx;
 class TCalendarRegistrar;
+class TShootingDateReader;
 class TFolder;
 
 // tool modes
@@ -123,6 +124,10 @@ public:
     void RegisterInCalendar(TCustomFolder* folder, bool registered);
     bool RegistrationRunning() const { return FRegistrar != nullptr; }
     void AbortRegistration();
+    // A folder sorted or grouped by shooting date whose photos' dates are not all known: they are
+    // read on a worker and the catalog is put in order once they are in.
+    void ReadShootingDatesIfNeeded();
+    bool ReadingShootingDates() const { return FDateReader != nullptr; }
 
     static constexpr int kTargetPanelWidth = 240;
     static constexpr int kMinTargetPanelWidth = 200;
@@ -175,6 +180,7 @@ private:
     // calendar registration (main_register.cpp)
     void StartNextRegistration();
     void CheckRegistration();
+    void CheckShootingDates();
 
     std::unique_ptr<TForwardServer> FServer;
     std::unique_ptr<TLiveView> FLive;  // folders that change on disk, while the engine runs
@@ -230,6 +236,11 @@ private:
     std::unique_ptr<TCalendarRegistrar> FRegistrar;
     std::deque<std::pair<TFolder*, bool>> FRegistrations;
     QTimer FRegistrationTimer;
+    // shooting dates read for the shown folder
+    std::unique_ptr<TShootingDateReader> FDateReader;
+    TCustomFolder* FDateFolder = nullptr;
+    bool FDatesRelisted = false;
+    QTimer FDateTimer;
 };
 
 // Whether a stored window-placement record can be applied on screens with these work areas.

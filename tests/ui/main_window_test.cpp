@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPushButton>
+#include <QTreeWidgetItem>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -16,6 +18,8 @@
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/log.h"
+#include "image/exif_test_jpeg.h"
+#include "image/jpeg_codec.h"
 #include "image/engine_image_cache.h"
 #include "image/image_facts_provider.h"
 #include "library/image_facts.h"
@@ -30,6 +34,7 @@
 #include "ui/calendar_grid.h"
 #include "ui/catalog_view.h"
 #include "ui/frame_target_calendar.h"
+#include "ui/frame_target_directory.h"
 #include "ui/frame_targets.h"
 #include "ui/frame_view.h"
 #include "ui/main_window.h"
@@ -604,4 +609,121 @@ TEST_F(EngineWindowTest, EndToEndARealLibraryDayInTheGridTheViewerAndTheSavedLib
     EXPECT_NE(cal.find(std::to_string(d.Year)), std::string::npos) << cal;
     // the window's settings reached the registry store
     EXPECT_NE(ReadAll(root / "config/Kestrona/registry.ini").find("\"WindowPlacement\""), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// work the window leaves to workers
+
+namespace {
+
+// picture facts through the real pipeline, noting on which thread they were asked for
+class TThreadNotingFacts : public TImageFactsProvider {
+public:
+    std::shared_ptr<TImageFactsProvider> Real = MakeImageFactsProvider();
+    std::thread::id Ui = std::this_thread::get_id();
+    std::atomic<int> Reads{0}, ReadsOnUi{0};
+    bool ReadImageFacts(const std::string& path, uint8_t kind, TImageFacts& out) override {
+        ++Reads;
+        if (std::this_thread::get_id() == Ui) ++ReadsOnUi;
+        return Real->ReadImageFacts(path, kind, out);
+    }
+    bool GetExifTextLines(const std::string& path, uint8_t kind, const std::vector<std::string>& args,
+                          std::vector<std::string>& lines) override {
+        return Real->GetExifTextLines(path, kind, args, lines);
+    }
+};
+
+// n small camera files named 000.jpg.. whose shooting dates run backwards (the last name is the earliest)
+void WriteDatedPhotos(const fs::path& dir, int n, int year) {
+    fs::create_directories(dir);
+    TBitmap pic(64, 48);
+    for (int y = 0; y < 48; ++y) std::fill(pic.ScanLine(y), pic.ScanLine(y) + 64 * 3, static_cast<uint8_t>(40 + y));
+    std::vector<uint8_t> jpeg = EncodeJpeg(pic, 80);
+    for (int i = 0; i < n; ++i) {
+        char date[32], name[16];
+        std::snprintf(date, sizeof date, "%04d:03:01 10:%02d:00", year, 59 - i % 60);
+        std::snprintf(name, sizeof name, "%03d.jpg", i);
+        std::vector<uint8_t> file = testutil::WrapWithExif(jpeg, 1, {}, date);
+        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    }
+}
+
+}  // namespace
+
+TEST_F(EngineWindowTest, ANewFolderSortedByDateHasItsDatesReadOffTheUiThreadAndIsOrderedByThem) {
+    auto facts = std::make_shared<TThreadNotingFacts>();
+    SetImageFactsProvider(facts);
+    WriteDatedPhotos(Lib("new"), 40, 2019);
+    Start();
+    TFolvaneMain2 w;
+    w.resize(1200, 800);
+    w.show();
+    w.IdleStep();
+    ASSERT_TRUE(w.Action("AcSortExifDate")->isChecked());
+    w.Action("AcShowAlwaysTitleRow")->setChecked(false);
+    TFolder* folder = GetFolderFromPath(Lib("new"));
+    w.ShowFolder(folder);
+    TFrameCatalogView* grid = w.CatalogView();
+    auto inDateOrder = [&] {
+        const auto& s = grid->Sorted();
+        if (s.size() != 40 || grid->IsListing() || w.ReadingShootingDates()) return false;
+        for (size_t i = 1; i < s.size(); ++i)
+            if (s[i - 1]->GetShootingDate() > s[i]->GetShootingDate()) return false;
+        return s.front()->GetFileName() == "039.jpg" && s.back()->GetFileName() == "000.jpg";
+    };
+    ASSERT_TRUE(WaitUntil(inDateOrder, 20000)) << grid->Sorted().size();
+    EXPECT_EQ(facts->ReadsOnUi.load(), 0);
+    // by name: nothing more to read; back to the dates: the order follows at once
+    const int reads = facts->Reads.load();
+    w.Action("AcSortName")->trigger();
+    EXPECT_EQ(grid->Sorted().front()->GetFileName(), "000.jpg");
+    w.Action("AcSortExifDate")->trigger();
+    EXPECT_FALSE(w.ReadingShootingDates());
+    EXPECT_EQ(grid->Sorted().front()->GetFileName(), "039.jpg");
+    EXPECT_EQ(facts->Reads.load(), reads);
+    w.close();
+}
+
+TEST_F(EngineWindowTest, ARegisteredFolderIsFiledByAWorkerWhileTheAbortPanelShowsAndAbortDropsWhatWaits) {
+    WriteDatedPhotos(Lib("reg/a"), 30, 2018);
+    WriteDatedPhotos(Lib("reg2"), 30, 2017);
+    Start();
+    TFolvaneMain2 w;
+    w.resize(1200, 800);
+    w.show();
+    w.IdleStep();
+    TFrameTargetDirectory* dirs = w.TargetsFrame()->DirectoryFrame();
+    TFolder* reg = GetFolderFromPath(Lib("reg"));
+    ASSERT_TRUE(dirs->SelectFolder(reg));
+    dirs->RegisterInCalendar(dirs->NodeOfPath(Lib("reg")), true);
+    EXPECT_TRUE(w.RegistrationRunning());
+    EXPECT_TRUE(w.PanelAbort()->isVisibleTo(&w));
+    ASSERT_TRUE(WaitUntil([&] { return !w.RegistrationRunning(); }, 20000));
+    EXPECT_FALSE(w.PanelAbort()->isVisibleTo(&w));
+    TFolder* a = GetFolderFromPath(Lib("reg/a"));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->GetCheckState(), csRegistered);
+    TItemList items;
+    a->GetItems(items);
+    ASSERT_EQ(items.size(), 30u);
+    for (TCatalogItem* it : items) EXPECT_TRUE(it->IsInCalendar()) << it->GetFileName();
+    // the calendar's watcher puts them on their days
+    EXPECT_TRUE(WaitUntil([&] {
+        TCalendar* day = CorvaCalendars()->FindOrCreateNode(false, EncodeDateTime(2018, 3, 1, 10, 0, 0));
+        return day && day->GetFolderKind() == fkCalendarDay && day->GetCalendarItems().size() == 30;
+    }, 5000));
+
+    // two requests, then the abort button: the waiting one never runs
+    TFolder* reg2 = GetFolderFromPath(Lib("reg2"));
+    w.RegisterInCalendar(a, false);
+    w.RegisterInCalendar(reg2, true);
+    w.findChild<QPushButton*>("BtnAbort")->click();
+    ASSERT_TRUE(WaitUntil([&] { return !w.RegistrationRunning(); }, 20000));
+    EXPECT_FALSE(w.PanelAbort()->isVisibleTo(&w));
+    TItemList later;
+    reg2->GetItems(later);
+    for (TCatalogItem* it : later) EXPECT_FALSE(it->IsInCalendar());
+    EXPECT_EQ(LogText().find("Register ( " + Lib("reg2") + " )"), std::string::npos);
+    EXPECT_NE(LogText().find("Register ( " + Lib("reg") + " )"), std::string::npos);
+    w.close();
 }
