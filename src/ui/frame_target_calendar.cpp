@@ -1,4 +1,5 @@
 #include "platform/stall_activity.h"
+#include "ui/frame_target_commands.h"
 #include "ui/frame_target_calendar.h"
 
 #include <QHeaderView>
@@ -38,6 +39,7 @@ TFrameTargetCalendar::TFrameTargetCalendar(QWidget* parent) : TCustomFrameBase(p
     FTree->setSelectionMode(QAbstractItemView::SingleSelection);
     FTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(FTree, &QTreeWidget::itemSelectionChanged, this, &TFrameTargetCalendar::OnTreeSelection);
+    InstallTreeKeys(FTree, {});  // Enter opens and closes a year
 
     FGridPanel = new QWidget(Body());
     FGridPanel->setObjectName("CalendarGridPanel");

@@ -1,5 +1,7 @@
 #include "ui/frame_target_commands.h"
 
+#include <QTreeWidget>
+#include <QKeyEvent>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -193,6 +195,70 @@ bool DropItemsOnAlbum(const std::vector<TCatalogItem*>& items, TAlbum* album) {
     if (items.empty() || !album) return false;
     TItemList list(items.begin(), items.end());
     return CorvaAddItemsToAlbum(album, &list, 0, true, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// keys of the trees
+
+int TreeKeyCommand(const QKeyEvent& e, const TTreeKeys& keys) {
+    const Qt::KeyboardModifiers mods = e.modifiers() & ~Qt::KeypadModifier;
+    switch (e.key()) {
+        case Qt::Key_Menu: return keys.Menu ? 1 : 0;
+        case Qt::Key_F10: return keys.Menu && mods == Qt::ShiftModifier ? 1 : 0;
+        case Qt::Key_F2: return keys.Rename && mods == Qt::NoModifier ? 2 : 0;
+        case Qt::Key_Delete: return keys.Delete && mods == Qt::NoModifier ? 3 : 0;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return mods == Qt::NoModifier ? 4 : 0;
+        default: return 0;
+    }
+}
+
+namespace {
+
+class TTreeKeyFilter : public QObject {
+public:
+    TTreeKeyFilter(QTreeWidget* tree, TTreeKeys keys) : QObject(tree), FTree(tree), FKeys(std::move(keys)) {}
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o != FTree || (e->type() != QEvent::ShortcutOverride && e->type() != QEvent::KeyPress)) return false;
+        auto* k = static_cast<QKeyEvent*>(e);
+        const int command = TreeKeyCommand(*k, FKeys);
+        if (!command) return false;
+        if (e->type() == QEvent::ShortcutOverride) {
+            e->accept();  // the key comes to the tree as a key press, not to the window's shortcut
+            return true;
+        }
+        QTreeWidgetItem* node = FTree->currentItem();
+        if (!node && FTree->topLevelItemCount() > 0) node = FTree->topLevelItem(0);
+        switch (command) {
+            case 1: {
+                FTree->scrollToItem(node);
+                const QPoint pos = node ? FTree->visualItemRect(node).center() : FTree->viewport()->rect().center();
+                FKeys.Menu(node, pos);
+                break;
+            }
+            case 2: if (node) FKeys.Rename(node); break;
+            case 3: if (node) FKeys.Delete(node); break;
+            case 4:
+                if (node && (node->childCount() > 0 || node->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator))
+                    node->setExpanded(!node->isExpanded());
+                break;
+            default: break;
+        }
+        return true;
+    }
+
+private:
+    QTreeWidget* FTree;
+    TTreeKeys FKeys;
+};
+
+}  // namespace
+
+void InstallTreeKeys(QTreeWidget* tree, TTreeKeys keys) {
+    if (!tree) return;
+    tree->installEventFilter(new TTreeKeyFilter(tree, std::move(keys)));
 }
 
 }  // namespace fv

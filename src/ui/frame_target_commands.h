@@ -11,6 +11,10 @@
 #include "library/custom_folder.h"
 
 class QMimeData;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QKeyEvent;
+class QPoint;
 
 namespace fv {
 
@@ -56,5 +60,18 @@ bool IsPhotoDrop(const QMimeData* mime);
 bool DropItemsOnFolder(const std::vector<TCatalogItem*>& items, TCustomFolder* target, bool copy);
 // the photos join the album or tag
 bool DropItemsOnAlbum(const std::vector<TCatalogItem*>& items, TAlbum* album);
+
+// The keys of a side tree while it has the focus: the context-menu key and Shift+F10 open its popup
+// at the current node, F2 renames it, Del deletes it, Enter opens or closes it. Inside the tree they
+// win over the window's shortcuts of the same keys (which act on the photos). A command left empty
+// leaves its key to the window.
+struct TTreeKeys {
+    std::function<void(QTreeWidgetItem* node, const QPoint& viewportPos)> Menu;
+    std::function<void(QTreeWidgetItem* node)> Rename;
+    std::function<void(QTreeWidgetItem* node)> Delete;
+};
+void InstallTreeKeys(QTreeWidget* tree, TTreeKeys keys);
+// which command a key press names: 0 none, 1 popup, 2 rename, 3 delete, 4 open or close
+int TreeKeyCommand(const QKeyEvent& e, const TTreeKeys& keys);
 
 }  // namespace fv

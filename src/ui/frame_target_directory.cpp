@@ -117,6 +117,15 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
     FTree->viewport()->setAcceptDrops(true);
     FTree->viewport()->installEventFilter(this);
     connect(this, &TCustomFrameBase::expandedChanged, this, [this] { UpdateTimerState(); });
+    // the popup and the trash from the keyboard, on the current node
+    TTreeKeys keys;
+    keys.Menu = [this](QTreeWidgetItem* node, const QPoint& pos) { OpenMenu(node, pos); };
+    keys.Delete = [this](QTreeWidgetItem* node) {
+        FMenuNode = node;
+        if (QAction* trash = FMenu->findChild<QAction*>("AcFolderTrash")) trash->trigger();
+        FMenuNode = nullptr;
+    };
+    InstallTreeKeys(FTree, std::move(keys));
 
     FMenu = new QMenu(this);
     FMenu->setObjectName("DirectoryPopupMenu");
@@ -347,8 +356,10 @@ void TFrameTargetDirectory::OnSelection() {
     emit folderChosen(folder);
 }
 
-void TFrameTargetDirectory::OnContextMenu(const QPoint& pos) {
-    FMenuNode = FTree->itemAt(pos);
+void TFrameTargetDirectory::OnContextMenu(const QPoint& pos) { OpenMenu(FTree->itemAt(pos), pos); }
+
+void TFrameTargetDirectory::OpenMenu(QTreeWidgetItem* node, const QPoint& pos) {
+    FMenuNode = node;
     if (!FMenuNode) return;
     const bool exists = QFileInfo(QString::fromStdString(PathOf(FMenuNode))).isDir();
     const bool mayHaveChildren = !ChildrenLoaded(FMenuNode) || FMenuNode->childCount() > 0;

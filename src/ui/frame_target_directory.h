@@ -98,6 +98,8 @@ private:
     void OnSelection();
     void OnListed(const std::string& path, const std::vector<std::string>& names);
     void OnContextMenu(const QPoint& pos);
+    // the popup for a node at a point of the tree's viewport
+    void OpenMenu(QTreeWidgetItem* node, const QPoint& pos);
     void SetMarks(QTreeWidgetItem* node, int marks);
     TCustomFolder* FolderOfPath(const std::string& path, bool create);
     void UpdateTimerState();

@@ -56,6 +56,19 @@ TFrameTargetFolder::TFrameTargetFolder(QWidget* parent) : TCustomFrameBase(paren
     add("AcFolderCollapse", QStringLiteral("折りたたむ"), [this] { ExpandAll(FMenuNode, false); });
     add("AcFolderUpdate", QStringLiteral("更新"), [this] { Refresh(); });
 
+    // the same commands from the keyboard, on the current node
+    TTreeKeys keys;
+    keys.Menu = [this](QTreeWidgetItem* node, const QPoint& pos) { OpenMenu(node, pos); };
+    keys.Rename = [this](QTreeWidgetItem* node) {
+        PrepareMenu(node);
+        if (Action("AcFolderRename")->isEnabled()) BeginRename(node);
+    };
+    keys.Delete = [this](QTreeWidgetItem* node) {
+        PrepareMenu(node);
+        if (Action("AcFolderTrash")->isEnabled()) DeleteNode(node);
+    };
+    InstallTreeKeys(FTree, std::move(keys));
+
     FRefreshTimer.setSingleShot(true);
     FRefreshTimer.setInterval(50);
     connect(&FRefreshTimer, &QTimer::timeout, this, [this] {
@@ -368,8 +381,9 @@ void TFrameTargetFolder::PrepareMenu(QTreeWidgetItem* node) {
     Action("AcFolderCollapse")->setEnabled(children);
 }
 
-void TFrameTargetFolder::OnContextMenu(const QPoint& pos) {
-    QTreeWidgetItem* node = FTree->itemAt(pos);
+void TFrameTargetFolder::OnContextMenu(const QPoint& pos) { OpenMenu(FTree->itemAt(pos), pos); }
+
+void TFrameTargetFolder::OpenMenu(QTreeWidgetItem* node, const QPoint& pos) {
     // the right-clicked node becomes the chosen one
     if (node && node != FTree->currentItem()) FTree->setCurrentItem(node);
     FMenuNode = node ? node : TargetNode(nullptr);

@@ -70,6 +70,8 @@ private:
     void OnSelection();
     void OnItemChanged(QTreeWidgetItem* node);
     void OnContextMenu(const QPoint& pos);
+    // the popup for a node (the current one when none) at a point of the tree's viewport
+    void OpenMenu(QTreeWidgetItem* node, const QPoint& pos);
     QTreeWidgetItem* TargetNode(QTreeWidgetItem* node) const;
     QString NodeText(TAlbum* album) const;
     void Subscribe(bool on);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -359,4 +363,80 @@ TEST_F(TargetTreeTest, NewDiskFoldersGetFreeNamesAndAppearInTheTree) {
     EXPECT_EQ(frame.CurrentPath(), (top / "新しいフォルダ(2)").string());
     EXPECT_EQ(frame.Tree()->topLevelItem(0)->childCount(), 2);
     EXPECT_TRUE(Errors.isEmpty());
+}
+
+TEST_F(TargetTreeTest, TreeKeysOpenThePopupRenameDeleteAndOpenTheCurrentNodeBeforeTheWindowsShortcuts) {
+    // a window with its own shortcuts on the same keys, as the main window has them for the photos
+    QWidget window;
+    int windowKeys = 0;
+    for (QKeySequence k : {QKeySequence(Qt::Key_Delete), QKeySequence(Qt::Key_F2), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        auto* a = new QAction(&window);
+        a->setShortcut(k);
+        window.addAction(a);
+        QObject::connect(a, &QAction::triggered, [&] { ++windowKeys; });
+    }
+    auto* frame = new TFrameTargetFolder(&window);
+    auto* other = new QWidget(&window);
+    other->setFocusPolicy(Qt::StrongFocus);
+    other->setGeometry(0, 410, 100, 20);
+    frame->SetRoot(CorvaAlbums(), atTags);
+    frame->setGeometry(0, 0, 240, 400);
+    window.resize(240, 440);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TCustomFolder* tag = frame->CreateNew(frame->Tree()->topLevelItem(0), false);
+    ASSERT_NE(tag, nullptr);
+    QTreeWidget* tree = frame->Tree();
+    tree->setCurrentItem(frame->NodeOf(tag));
+    tree->setFocus();
+    QApplication::setActiveWindow(&window);
+
+    // Shift+F10 and the menu key: the popup at the current node
+    auto* menu = frame->findChild<QMenu*>("FolderPopupMenu");
+    ASSERT_NE(menu, nullptr);
+    for (auto [key, mods] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+        bool shown = false;
+        QRect at;
+        QTimer::singleShot(150, menu, [&] {
+            shown = menu->isVisible();
+            at = menu->geometry();
+            menu->close();
+        });
+        QTest::keyClick(tree, key, mods);
+        EXPECT_TRUE(shown) << key;
+        EXPECT_EQ(at.topLeft(), tree->viewport()->mapToGlobal(tree->visualItemRect(frame->NodeOf(tag)).center())) << key;
+    }
+    // Del: the question about this tag (answered No)
+    QTest::keyClick(tree, Qt::Key_Delete);
+    ASSERT_EQ(Asked.size(), 1);
+    EXPECT_TRUE(Asked.front().contains(QStringLiteral("新しいタグ"))) << Asked.front().toStdString();
+    // F2: the name is edited in place; Esc leaves it as it was
+    QTest::keyClick(tree, Qt::Key_F2);
+    auto editing = [&] {
+        QWidget* f = QApplication::focusWidget();
+        return f && qobject_cast<QLineEdit*>(f) && tree->isAncestorOf(f);
+    };
+    EXPECT_TRUE(editing());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(windowKeys, 0);
+
+    // the root can be neither renamed nor deleted; Enter closes and opens it
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    tree->setCurrentItem(root);
+    tree->setFocus();
+    QTest::keyClick(tree, Qt::Key_Delete);
+    QTest::keyClick(tree, Qt::Key_F2);
+    EXPECT_EQ(Asked.size(), 1);
+    EXPECT_FALSE(editing());
+    const bool open = root->isExpanded();
+    QTest::keyClick(tree, Qt::Key_Return);
+    EXPECT_EQ(root->isExpanded(), !open);
+    QTest::keyClick(tree, Qt::Key_Return);
+    EXPECT_EQ(root->isExpanded(), open);
+
+    // elsewhere in the window the keys are the window's
+    other->setFocus();
+    QTest::keyClick(other, Qt::Key_Delete);
+    EXPECT_EQ(windowKeys, 1);
+    frame->SetRoot(nullptr, atTags);
 }

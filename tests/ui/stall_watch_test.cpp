@@ -45,23 +45,31 @@ struct StallWatch : ::testing::Test {
 }  // namespace
 
 TEST_F(StallWatch, ADeliberateStallIsReportedOnceWithItsActivityAndEventAndShortOnesAreNot) {
+    // a loaded machine may stall the thread on its own: only the records of our marks count
     std::vector<TStallRecord> seen;
-    StartStallWatch(60, [&](const TStallRecord& r) { seen.push_back(r); });
+    auto of = [&](const char* activity) {
+        std::vector<TStallRecord> out;
+        for (const auto& r : seen)
+            if (r.Activity && std::string(r.Activity) == activity) out.push_back(r);
+        return out;
+    };
+    StartStallWatch(80, [&](const TStallRecord& r) { seen.push_back(r); });
     QWidget owner;
     auto* label = new QLabel(&owner);
-    RunLoop(100);
-    for (int i = 0; i < 4; ++i) BlockUi(label, 15, "ShortWork");
-    RunLoop(150);
-    EXPECT_TRUE(seen.empty()) << StallLogText(seen.front());
+    RunLoop(50);
+    // short pieces of work, apart from each other
+    for (int i = 0; i < 4; ++i)
+        QTimer::singleShot(40 * i, label, [label] { BlockUi(label, 15, "ShortWork"); });
+    RunLoop(250);
+    EXPECT_TRUE(of("ShortWork").empty()) << StallLogText(of("ShortWork").front());
 
-    BlockUi(label, 250, "DeliberateStall");
-    RunLoop(300);
-    ASSERT_EQ(seen.size(), 1u);
-    const TStallRecord& r = seen.front();
+    BlockUi(label, 300, "DeliberateStall");
+    RunLoop(350);
+    ASSERT_EQ(of("DeliberateStall").size(), 1u);
+    const TStallRecord r = of("DeliberateStall").front();
     EXPECT_GE(r.Ms, 200);
-    EXPECT_LT(r.Ms, 2000);
+    EXPECT_LT(r.Ms, 5000);
     ASSERT_TRUE(r.Sampled);
-    EXPECT_STREQ(r.Activity, "DeliberateStall");
     EXPECT_EQ(r.EventType, static_cast<int>(QEvent::MetaCall));
     EXPECT_STREQ(r.Receiver, "QLabel");
     EXPECT_STREQ(r.Owner, "QWidget");
@@ -119,6 +127,6 @@ TEST_F(StallWatch, TheVariableStartsTheWatchAndStallsGoToTheLog) {
     EXPECT_NE(log.find("FOLVANE_STALL_LOG_MS ignored ( abc )"), std::string::npos);
     EXPECT_NE(log.find("Logging UI-thread stalls over 80 ms"), std::string::npos);
     EXPECT_NE(log.find("activity LoggedStall, event MetaCall to QWidget"), std::string::npos) << log;
-    EXPECT_EQ(log.find("UI stall", log.find("LoggedStall") + 1), std::string::npos);  // once
+    EXPECT_EQ(log.find("LoggedStall", log.find("LoggedStall") + 1), std::string::npos);  // once
     fs::remove_all(dir);
 }
