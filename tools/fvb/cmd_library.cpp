@@ -170,8 +170,10 @@ void TTreeWalk::Run(TFolder* top) {
             MergeInto(FSum, part);
         }
         std::reverse(FQueue.begin(), FQueue.end());  // taken from the back: in name order
+        // read before the first worker starts: from then on the queue is only touched under the lock
+        const bool anyQueued = !FQueue.empty();
         std::vector<std::unique_ptr<TWorker>> workers;
-        for (int i = 1; i < FThreads && !FQueue.empty(); ++i) {
+        for (int i = 1; i < FThreads && anyQueued; ++i) {
             workers.push_back(std::make_unique<TWorker>(*this));
             workers.back()->Start();
         }
