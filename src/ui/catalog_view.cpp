@@ -39,6 +39,11 @@ TFrameCatalogView::TFrameCatalogView(QWidget* parent) : TFrameCatalogDG(parent) 
     // the viewer prepares the photos on either side in the grid's order
     FViewer->SetNeighbourHandler(
         [this](TCatalogItem* from, int step) { return step > 0 ? NextItem(from, true) : PrevItem(from, true); });
+    FViewer->SetFirstLastHandler([this](bool last) {
+        // an item not in the list stands for "before the first" / "after the last"
+        TCatalogItem* target = last ? PrevItem(nullptr, false) : NextItem(nullptr, false);
+        if (target) SetFocusedItem(target);
+    });
 
     // the page bar of the print preview
     FPagePanel = new QWidget(this);

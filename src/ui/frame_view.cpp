@@ -772,8 +772,72 @@ void TFrameView::wheelEvent(QWheelEvent* e) {
     e->accept();
 }
 
+bool TFrameView::event(QEvent* e) {
+    // Home and End belong to the viewer while it has the focus (the window has other uses for them)
+    if (e->type() == QEvent::ShortcutOverride) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if ((k->key() == Qt::Key_Home || k->key() == Qt::Key_End) && k->modifiers() == Qt::NoModifier && FFirstLast) {
+            e->accept();
+            return true;
+        }
+    }
+    const bool done = QAbstractScrollArea::event(e);
+    // the keyboard's place: the margin round the picture area turns the highlight colour while
+    // the viewer has the focus (never drawn over the photo)
+    if (e->type() == QEvent::Paint && hasFocus()) {
+        QPainter p(this);
+        const QColor mark = palette().color(QPalette::Active, QPalette::Highlight);
+        const int m = 2 * kBorder;
+        const QRect r = rect();
+        p.fillRect(QRect(0, 0, r.width(), m), mark);
+        p.fillRect(QRect(0, r.height() - m, r.width(), m), mark);
+        p.fillRect(QRect(0, 0, m, r.height()), mark);
+        p.fillRect(QRect(r.width() - m, 0, m, r.height()), mark);
+    }
+    return done;
+}
+
+void TFrameView::focusInEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusInEvent(e);
+    update();
+}
+
+void TFrameView::focusOutEvent(QFocusEvent* e) {
+    QAbstractScrollArea::focusOutEvent(e);
+    update();
+}
+
 void TFrameView::keyPressEvent(QKeyEvent* e) {
+    // with Shift the arrows pan a picture larger than the window
+    if (e->modifiers() & Qt::ShiftModifier) {
+        const int step = 64;
+        switch (e->key()) {
+            case Qt::Key_Left: horizontalScrollBar()->setValue(horizontalScrollBar()->value() - step); return;
+            case Qt::Key_Right: horizontalScrollBar()->setValue(horizontalScrollBar()->value() + step); return;
+            case Qt::Key_Up: verticalScrollBar()->setValue(verticalScrollBar()->value() - step); return;
+            case Qt::Key_Down: verticalScrollBar()->setValue(verticalScrollBar()->value() + step); return;
+            default: break;
+        }
+    }
     switch (e->key()) {
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            if (FFirstLast) FFirstLast(e->key() == Qt::Key_End);
+            break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            ZoomIn();
+            break;
+        case Qt::Key_Minus:
+            ZoomOut();
+            break;
+        case Qt::Key_0:
+        case Qt::Key_Asterisk:
+            SetSizeMode(vsmFitShrink);
+            break;
+        case Qt::Key_1:
+            SetSizeMode(vsmActual);
+            break;
         case Qt::Key_Right:
         case Qt::Key_Down:
         case Qt::Key_PageDown:

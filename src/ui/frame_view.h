@@ -112,6 +112,8 @@ public:
     void SetPageCountHandler(TPageCountHandler h) { FPageCount = std::move(h); }
     void SetPreviewRenderer(TPreviewRenderer r) { FPreviewRenderer = std::move(r); }
     void SetNeighbourHandler(TNeighbourHandler h) { FNeighbour = std::move(h); }
+    // Home and End: the owner shows its first (false) or last (true) photo
+    void SetFirstLastHandler(std::function<void(bool last)> h) { FFirstLast = std::move(h); }
     // quiet time after a photo is shown before its neighbours are prepared
     void SetPreloadDelay(int ms) { FPreloadTimer.setInterval(ms); }
 
@@ -155,6 +157,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    bool event(QEvent* e) override;
     void enterEvent(QEnterEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -222,6 +227,7 @@ private:
     bool FInLayout = false;
 
     TStepHandler FNext, FPrev;
+    std::function<void(bool last)> FFirstLast;
     TPageCountHandler FPageCount;
     TPreviewRenderer FPreviewRenderer;
     QLabel* FLabelNoItem = nullptr;

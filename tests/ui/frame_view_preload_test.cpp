@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <climits>
 #include <filesystem>
 #include <map>
@@ -312,4 +313,55 @@ TEST_F(PreloadFixture, AFittedPhotoIsMadeInDevicePixelsAndAPreparedOneToo) {
     QImage shot = view->viewport()->grab().toImage();
     const QPoint at = view->PaintBox().center();
     EXPECT_EQ(shot.pixelColor(at * ratio), view->EffectImage().pixelColor(view->EffectImage().rect().center()));
+}
+
+TEST_F(PreloadFixture, EveryViewerCommandHasAKeyAndTheFocusShows) {
+    Make(4, 1600, 1200);
+    view->SetFirstLastHandler([this](bool last) { Go(last ? static_cast<int>(items.size()) - 1 : 0); });
+    view->setFocus();
+    Go(1);
+    ASSERT_TRUE(Shown(1));
+    auto key = [&](int k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::qWait(60);  // past the coalescing tick
+        // as the window delivers it: the shortcut question first, then the press
+        QKeyEvent over(QEvent::ShortcutOverride, k, m);
+        QApplication::sendEvent(view.get(), &over);
+        QTest::keyClick(view.get(), static_cast<Qt::Key>(k), m);
+    };
+    key(Qt::Key_End);
+    EXPECT_EQ(view->PendingItem(), items[3]);
+    key(Qt::Key_Home);
+    EXPECT_EQ(view->PendingItem(), items[0]);
+    key(Qt::Key_Right);
+    EXPECT_EQ(view->PendingItem(), items[1]);
+    key(Qt::Key_Left);
+    EXPECT_EQ(view->PendingItem(), items[0]);
+    ASSERT_TRUE(Shown(0));
+    // zoom: fit 0.5 -> 1:1 -> 1.5; out again; 0 fits; 1 is 1:1
+    key(Qt::Key_Plus);
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    key(Qt::Key_Plus);
+    EXPECT_EQ(view->SizeMode(), vsmOneAndHalf);
+    key(Qt::Key_Minus);
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    ASSERT_TRUE(Shown(0));
+    // Shift and an arrow pan the picture larger than the window
+    const int h0 = view->horizontalScrollBar()->value();
+    key(Qt::Key_Right, Qt::ShiftModifier);
+    EXPECT_GT(view->horizontalScrollBar()->value(), h0);
+    EXPECT_EQ(view->CurrentItem(), items[0]);
+    key(Qt::Key_0);
+    EXPECT_EQ(view->SizeMode(), vsmFitShrink);
+    key(Qt::Key_1);
+    EXPECT_EQ(view->SizeMode(), vsmActual);
+    key(Qt::Key_Asterisk);
+    EXPECT_EQ(view->SizeMode(), vsmFitShrink);
+    ASSERT_TRUE(Shown(0));
+    // the focus mark: the margin round the picture takes the highlight colour
+    view->activateWindow();
+    view->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return view->hasFocus(); }));
+    QImage shot = view->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(0, 300), view->palette().color(QPalette::Active, QPalette::Highlight));
+    fv::test::SaveScreenshot(shot, "viewer_focused");
 }
