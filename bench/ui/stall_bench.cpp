@@ -220,7 +220,9 @@ int main(int argc, char** argv) {
     prep.start();
     InitCorvaEngine();
     for (int f = 0; f < kFolders; ++f) {
-        fs::path dir = work / "lib" / ("y" + std::to_string(f / 100)) / ("folder" + std::to_string(f));
+        char sub[48];
+        std::snprintf(sub, sizeof sub, "y%d/folder%d", f / 100, f);
+        fs::path dir = work / "lib" / sub;
         fs::create_directories(dir);
         TFolder* folder = CorvaFolders()->FindOrCreateFolderByPath(dir.string());
         folder->SetCheckState(csRegistered);
