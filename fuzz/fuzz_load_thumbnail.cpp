@@ -1,11 +1,12 @@
 // libFuzzer target: the thumbnail path of JPEG and raw files from their bytes: the header
-// read, the preview walk of every raw format over a small read buffer, and the DCT-scaled
-// decode with the final resample.
+// read, the preview walk of every raw format over a small read buffer, the DCT-scaled
+// decode with the final resample, and the viewer's decode in eighths with a cancel check.
 #include <cstddef>
 #include <cstdint>
 
 #include "metadata/buffered_stream.h"
 #include "image/image_decode.h"
+#include "image/jpeg_codec.h"
 #include "metadata/jpeg_info.h"
 #include "metadata/raw_preview.h"
 
@@ -32,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 TBitmap b;
                 TImageInfoRec info;
                 LoadJpegThumbnail(ms, b, info, (size & 1) != 0, 120, 160);
+                // the viewer's decode: an eighth scale from the input, and a cancel check that
+                // stops some decodes part-way
+                TBitmap v;
+                int calls = 0;
+                const int stopAfter = static_cast<int>(size % 7);
+                DecodeJpegEighths(data, size, v, 1 + static_cast<int>(size % 8),
+                                  [&] { return stopAfter != 0 && ++calls > stopAfter; });
             }
         } catch (const Exception&) {
             // bad pictures raise our own errors; anything else (or a crash) is a finding
