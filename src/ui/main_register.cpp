@@ -12,6 +12,7 @@
 #include "library/catalog_list_dates.h"
 #include "library/folder.h"
 #include "ui/catalog_view.h"
+#include "ui/live_view.h"
 #include "ui/main_window.h"
 
 namespace fv {
@@ -58,6 +59,8 @@ void TFolvaneMain2::CheckRegistration() {
                      std::to_string(FRegistrar->FoldersSeen()) + " folders, " + std::to_string(FRegistrar->PhotosSeen()) +
                      " photos, " + std::to_string(FRegistrar->PhotosChanged()) + " changed )");
     FRegistrar.reset();
+    // the folders' check states changed: the live folders watch the registered ones from now on
+    if (FLive && FLive->Live()) FLive->Live()->Resync();
     StartNextRegistration();
 }
 

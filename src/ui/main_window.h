@@ -123,6 +123,7 @@ public:
     // its button ends it and drops the waiting ones.
     void RegisterInCalendar(TCustomFolder* folder, bool registered);
     bool RegistrationRunning() const { return FRegistrar != nullptr; }
+    TLiveView* LiveView() const { return FLive.get(); }  // null before the catalog came up
     void AbortRegistration();
     // A folder sorted or grouped by shooting date whose photos' dates are not all known: they are
     // read on a worker and the catalog is put in order once they are in.

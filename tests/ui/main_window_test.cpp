@@ -37,6 +37,7 @@
 #include "ui/frame_target_directory.h"
 #include "ui/frame_targets.h"
 #include "ui/frame_view.h"
+#include "ui/live_view.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui_test_app.h"
@@ -712,6 +713,10 @@ TEST_F(EngineWindowTest, ARegisteredFolderIsFiledByAWorkerWhileTheAbortPanelShow
         TCalendar* day = CorvaCalendars()->FindOrCreateNode(false, EncodeDateTime(2018, 3, 1, 10, 0, 0));
         return day && day->GetFolderKind() == fkCalendarDay && day->GetCalendarItems().size() == 30;
     }, 5000));
+    // the live folders watch the newly registered folders at once, not at their next look round
+    ASSERT_NE(w.LiveView(), nullptr);
+    ASSERT_NE(w.LiveView()->Live(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return w.LiveView()->Live()->IsWatched(a); }, 3000));
 
     // two requests, then the abort button: the waiting one never runs
     TFolder* reg2 = GetFolderFromPath(Lib("reg2"));
