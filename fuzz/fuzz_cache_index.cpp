@@ -1,5 +1,6 @@
 // The catalog cache at start-up: "Cache.tdb" with its eight segment files, then every picture
-// read back for drawing, one more written (rotating the ring), and the index saved again.
+// read back for drawing (also reduced to the cell as a grid on a screen of pixel ratio 1 or 2
+// reads it), two more written (rotating the ring), and the index saved again.
 // Input: a 16-bit little-endian length L, L bytes of "Cache.tdb", then for each of the eight
 // segment files a 32-bit little-endian length and its bytes.
 #include <cstddef>
@@ -80,6 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             cache.GetCatalogImage(item, &pic, got);
             cache.DrawCatalogImage(item, 48, fv::TRect{4, 4, 60, 60}, &canvas);
+            // what a grid asks for on screens of pixel ratio 1 and 2: a recorded size of
+            // any value, a picture reduced when it was made larger than the cell
+            cache.GetCatalogImageFitted(item, &pic, got, 24);
+            cache.GetCatalogImageFitted(item, &pic, got, 48);
         } catch (const fv::Exception&) {
             // errors of other kinds than the store's are reported, never a crash
         }
@@ -88,6 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     small.Fill(10, 20, 30);
     try {
         cache.AddCatalogImage(catalog[0], &small, 12);
+        // a picture made for a screen of twice the ratio goes under its device size
+        fv::TBitmap large(24, 18);
+        large.Fill(40, 50, 60);
+        cache.AddCatalogImage(catalog[1], &large, 24);
         cache.SaveCacheData(catalog);
     } catch (const fv::Exception&) {
     }

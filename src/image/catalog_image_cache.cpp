@@ -337,6 +337,19 @@ bool TCatalogImageCacheMaster::GetCatalogImage(TCatalogItem* item, TBitmap* bitm
     }
 }
 
+bool TCatalogImageCacheMaster::GetCatalogImageFitted(TCatalogItem* item, TBitmap* bitmap, int32_t& size,
+                                                     int32_t maxEdge) {
+    if (!GetCatalogImage(item, bitmap, size)) return false;
+    const int w = bitmap->Width(), h = bitmap->Height();
+    if (maxEdge <= 0 || (w <= maxEdge && h <= maxEdge)) return true;
+    const TSize fit = FitSize(maxEdge, maxEdge, w, h);
+    if (fit.Width <= 0 || fit.Height <= 0) return true;
+    TBitmap fitted(fit.Width, fit.Height);
+    FilteredResample(*bitmap, fitted, fkTriangle);
+    bitmap->Swap(fitted);
+    return true;
+}
+
 bool TCatalogImageCacheMaster::DrawCatalogImage(TCatalogItem* item, int32_t cellSize, const TRect& rect,
                                                 TBitmap* canvas) {
     if (!item) RaiseError("Item = nil");

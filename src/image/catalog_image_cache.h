@@ -69,6 +69,10 @@ public:
     bool AddCatalogImage(TCatalogItem* item, const TBitmap* bitmap, int32_t size);
     // the cached picture with the item's orientation and corrections applied
     bool GetCatalogImage(TCatalogItem* item, TBitmap* bitmap, int32_t& size);
+    // the same, reduced to fit maxEdge x maxEdge when it is larger: a picture made for a
+    // bigger cell (a screen of a higher pixel ratio) serves a smaller one without being made
+    // again. size is still the edge the stored picture was made for.
+    bool GetCatalogImageFitted(TCatalogItem* item, TBitmap* bitmap, int32_t& size, int32_t maxEdge);
     // centres the picture in rect (stretched to fit when it was made for another size) with a
     // sunken edge around it
     bool DrawCatalogImage(TCatalogItem* item, int32_t cellSize, const TRect& rect, TBitmap* canvas);

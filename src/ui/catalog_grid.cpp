@@ -659,6 +659,11 @@ void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
 
 bool TFrameCatalogDG::HasThumbnail(TCatalogItem* item) const { return FThumbs.count(item) != 0; }
 
+QImage TFrameCatalogDG::ThumbnailImage(TCatalogItem* item) const {
+    auto found = FThumbs.find(item);
+    return found == FThumbs.end() ? QImage() : found->second.Image;
+}
+
 bool TFrameCatalogDG::PictureComing(TCatalogItem* item, bool error) const {
     // being read from the cache
     if (FThumbAsked.count(item)) return true;
@@ -666,13 +671,19 @@ bool TFrameCatalogDG::PictureComing(TCatalogItem* item, bool error) const {
     // being made, unless the file has no picture or could not be read
     const uint8_t kind = item->GetKind();
     if (kind == ikSusie || kind >= ikNotImage) return false;
-    return !FCache->HasFailed(item, FThumbSize);
+    return !FCache->HasFailed(item, DeviceThumbSize());
+}
+
+int TFrameCatalogDG::DeviceThumbSize() const {
+    // a fraction of a device pixel more is a whole one: the picture must cover the cell
+    return static_cast<int>(std::ceil(FThumbSize * devicePixelRatioF() - 0.01));
 }
 
 void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
     if ((!FReader && !FThumbRequest) || FCells.empty()) return;
     int top = TopRow(), rows = VisibleRowCount() + 1;
     int cols = FCols.Count;
+    const int want = DeviceThumbSize();
     std::vector<TCatalogItem*> read, make;
     auto addRow = [&](int r) {
         for (int c = 0; c < cols; ++c) {
@@ -683,8 +694,9 @@ void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
             // the cache's picture is read (stretched when made for another size); the reader's
             // queue is replaced, so what was asked before and not answered yet is asked again
             if (cached != 0 && !FThumbs.count(it)) read.push_back(it);
-            // ... and one of this size is made when it has none
-            if (cached != FThumbSize) make.push_back(it);
+            // ... and one of this size is made when it has none or a smaller one (a larger one,
+            // made for a screen of a higher pixel ratio, is reduced by the reader)
+            if (cached < want) make.push_back(it);
         }
     };
     for (int r = top; r < std::min(RowCount(), top + rows); ++r) addRow(r);
@@ -696,21 +708,23 @@ void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
     }
     if (FReader && !read.empty()) {
         for (TCatalogItem* it : read) FThumbAsked.insert(it);
-        FReader->Request(read, FThumbSize);
+        FReader->Request(read, want);
     }
     // the maker hears of a range once; the pictures it stores come back as change events
-    auto range = std::make_tuple(FLayoutGeneration, top, FThumbSize, scrolledUp);
+    auto range = std::make_tuple(FLayoutGeneration, top, want, scrolledUp);
     if (FThumbRequest && !FMakerPaused && !make.empty() && range != FLastMakeRange) {
         FLastMakeRange = range;
-        FThumbRequest(make, FThumbSize);
+        FThumbRequest(make, want);
     }
 }
 
 void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem*, QImage>>& pics, int size) {
-    if (size != FThumbSize) {
+    if (size != DeviceThumbSize()) {
         for (const auto& [item, img] : pics) FThumbAsked.erase(item);
         return;
     }
+    // the pictures are in device pixels: Qt draws them 1:1 on the screen
+    const qreal ratio = devicePixelRatioF();
     // one repaint of the batch's cells: a rectangle around them is cheaper to paint than a
     // region of many small ones
     QRect dirty;
@@ -721,13 +735,15 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
     const size_t last = std::min(FCells.size(), first + static_cast<size_t>(VisibleRowCount() + 1) * cols);
     for (const auto& [item, img] : pics) {
         FThumbAsked.erase(item);
+        QImage picture = img;
+        picture.setDevicePixelRatio(ratio);
         auto found = FThumbs.find(item);
         if (found != FThumbs.end()) {
-            found->second.Image = img;
+            found->second.Image = std::move(picture);
             FThumbLru.splice(FThumbLru.begin(), FThumbLru, found->second.Lru);
         } else {
             FThumbLru.push_front(item);
-            FThumbs.emplace(item, TThumbEntry{img, FThumbLru.begin()});
+            FThumbs.emplace(item, TThumbEntry{std::move(picture), FThumbLru.begin()});
         }
         auto at = std::find(FCells.begin() + first, FCells.begin() + last, item);
         if (at == FCells.begin() + last) continue;
@@ -745,6 +761,18 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
 // painting
 
 void TFrameCatalogDG::paintEvent(QPaintEvent* e) {
+    if (devicePixelRatioF() != FPictureRatio) {
+        // moved to a screen of another pixel ratio: the pictures in memory are of the wrong size
+        const bool had = FPictureRatio != 0;
+        FPictureRatio = devicePixelRatioF();
+        if (had) {
+            FThumbs.clear();
+            FThumbLru.clear();
+            FThumbAsked.clear();
+            FInfoPictures.clear();
+            QTimer::singleShot(0, this, [this] { RequestThumbnails(false); });
+        }
+    }
     QPainter p(viewport());
     const QColor gridColour = palette().color(QPalette::Window);
     if (FShowEmptyText && FSorted.empty()) {
@@ -880,7 +908,9 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
     const bool hasPicture = found != FThumbs.end() && !found->second.Image.isNull();
     QRect pic;
     if (hasPicture) {
-        QSize s = found->second.Image.size();
+        // the picture's size on screen (it carries its pixel ratio)
+        const QImage& img = found->second.Image;
+        QSize s = (QSizeF(img.size()) / img.devicePixelRatio()).toSize().expandedTo(QSize(1, 1));
         QRect inner = box.adjusted(2, 2, -2, -2);
         if (s.width() > inner.width() || s.height() > inner.height() ||
             (s.width() < inner.width() && s.height() < inner.height()))
@@ -905,8 +935,8 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
     ShadePanel(p, body, pal.color(QPalette::Dark), pal.color(QPalette::Light));
     if (hasPicture) {
         const QImage& img = found->second.Image;
-        if (pic.size() == img.size()) {
-            p.drawImage(pic.topLeft(), img);
+        if (QSizeF(pic.size()) * img.devicePixelRatio() == QSizeF(img.size())) {
+            p.drawImage(pic.topLeft(), img);  // 1:1 in device pixels
         } else {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             p.drawImage(pic, img);

@@ -129,6 +129,9 @@ public:
     bool IsGrouping() const { return FGrouping; }
     void SetThumbSize(int s);
     int ThumbSize() const { return FThumbSize; }
+    // the edge of the pictures the cells draw, in device pixels: the thumbnail size times the
+    // screen's pixel ratio (what the maker is asked for and the cache holds)
+    int DeviceThumbSize() const;
     void SetInfoLines(int bits);
     int InfoLines() const { return FInfoLines; }
     void SetCreateMode(bool on);
@@ -196,6 +199,7 @@ public:
     int FullRepaints() const { return FFullRepaints; }
     int PendingChangeCount() const { return static_cast<int>(FPendingChanges.size()); }
     bool HasThumbnail(TCatalogItem* item) const;  // in the grid's memory
+    QImage ThumbnailImage(TCatalogItem* item) const;  // the picture in memory (null when none)
     // a picture is on its way (read or being made): the cell leaves its box empty meanwhile
     // instead of showing the type icon
     bool PictureComing(TCatalogItem* item, bool error) const;
@@ -324,6 +328,7 @@ protected:
     std::unordered_set<TCatalogItem*> FThumbAsked;
     std::unordered_map<TCatalogItem*, QPixmap> FInfoPictures;  // drawn info boxes of recent cells  // read requested, not answered yet
     int FLastTopRow = 0;
+    qreal FPictureRatio = 0;  // the pixel ratio the pictures in memory were read for
 
     // mouse
     int FHoverCell = -1;

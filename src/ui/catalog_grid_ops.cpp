@@ -325,7 +325,7 @@ void TFrameCatalogDG::OnChangeTimer() {
             case 11: if (FSortType == stFileTime) resort = true; else repaint.push_back(item); break;
             case 17: {
                 ForgetThumbnail(item);
-                if (FThumbRequest) FThumbRequest({item}, FThumbSize);
+                if (FThumbRequest) FThumbRequest({item}, DeviceThumbSize());
                 repaint.push_back(item);
                 break;
             }

@@ -6,12 +6,12 @@
 
 namespace fv {
 
-QImage ReadCachedThumbnail(TCatalogImageCacheMaster* cache, TCatalogItem* item, int& size) {
+QImage ReadCachedThumbnail(TCatalogImageCacheMaster* cache, TCatalogItem* item, int& size, int maxEdge) {
     if (!cache || !item) return {};
     TBitmap b;
     int32_t s = 0;
     try {
-        if (!cache->GetCatalogImage(item, &b, s)) return {};
+        if (!cache->GetCatalogImageFitted(item, &b, s, maxEdge)) return {};
     } catch (...) {
         return {};  // a damaged record reads as "not cached"
     }
@@ -53,10 +53,12 @@ void TGridThumbReader::Execute() {
         std::vector<TCatalogItem*> missing;
         for (TCatalogItem* item : batch) {
             int cached = 0;
-            QImage img = ReadCachedThumbnail(FCache, item, cached);
+            QImage img = ReadCachedThumbnail(FCache, item, cached, size);
             if (img.isNull()) missing.push_back(item);
             else pictures.emplace_back(item, std::move(img));
-            if (cached != 0 && cached != size) missing.push_back(item);  // drawn stretched, made anew
+            // a smaller picture is drawn stretched until one of this size is made; a larger one
+            // (made for a screen of a higher pixel ratio) was reduced above and serves as it is
+            if (cached != 0 && cached < size) missing.push_back(item);
         }
         FDeliver(std::move(pictures), size, std::move(missing));
     }

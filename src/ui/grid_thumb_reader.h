@@ -20,7 +20,8 @@ class TCatalogImageCacheMaster;
 
 class TGridThumbReader : public TThreadObject {
 public:
-    // (pictures read, the size they were asked for, items the cache does not hold)
+    // (pictures read, the size they were asked for, items the cache does not hold or holds
+    // smaller than asked). Sizes are device pixels: the cell size times the screen's pixel ratio.
     using TDeliver = std::function<void(std::vector<std::pair<TCatalogItem*, QImage>> pictures, int size,
                                         std::vector<TCatalogItem*> missing)>;
     // The items must outlive the reader's work on them: library items live as long as their
@@ -45,7 +46,8 @@ private:
     int FSize = 80;
 };
 
-// the cached picture as a Qt image (null when the cache has none)
-QImage ReadCachedThumbnail(TCatalogImageCacheMaster* cache, TCatalogItem* item, int& size);
+// the cached picture as a Qt image (null when the cache has none), reduced to fit maxEdge
+// (device pixels) when it was made larger; size receives the edge it was made for
+QImage ReadCachedThumbnail(TCatalogImageCacheMaster* cache, TCatalogItem* item, int& size, int maxEdge = 0);
 
 }  // namespace fv

@@ -311,3 +311,65 @@ TEST_F(MakerTest, LoaderDeliversTheTurnedPictureOnTheUiThread) {
     WaitPumping([&] { return loader.JobState() == ilFailed; }, 10);
     EXPECT_TRUE(onUi);
 }
+
+// A cache written when cells were drawn at one pixel per point (80-pixel pictures) still reads
+// on a screen of twice the pixel ratio: the old pictures are found, recognised as smaller than
+// the 160 device pixels now wanted (never enlarged on read), made again at 160, and the new
+// size survives a save and a reload; a screen of ratio 1 reads the 160 picture reduced to 80.
+TEST_F(MakerTest, OldSmallerPicturesReadAndAreMadeAgainAtTheDeviceSize) {
+    const TBitmap thumb = Scene(160, 120);
+    Write("a.jpg", MakeExifJpeg(Scene(1600, 1200), 1, &thumb));
+    Write("b.jpg", MakeExifJpeg(Scene(1200, 900), 1, nullptr));
+    List();
+    ASSERT_EQ(items.size(), 2u);
+    const std::string cacheDir = dir.File("cache");
+    {
+        TCatalogImageCacheMaster old;
+        old.Initialize(cmFiles, cacheDir, true, kDefaultCacheMaxSize);
+        TBitmap small = Scene(80, 60);
+        for (auto* item : items) ASSERT_TRUE(old.AddCatalogImage(item, &small, 80));
+        old.SaveCacheData(items);
+    }
+    for (auto* item : items) item->SetCachedSize(0);
+    {
+        TCatalogImageCacheMaster file;  // one process at a time owns the folder
+        file.Initialize(cmFiles, cacheDir, true, kDefaultCacheMaxSize);
+        file.LoadCacheData(items);
+        for (auto* item : items) {
+            EXPECT_EQ(file.CachedSizeOf(item), 80);
+            TBitmap pic;
+            int32_t size = 0;
+            ASSERT_TRUE(file.GetCatalogImageFitted(item, &pic, size, 160));
+            EXPECT_EQ(size, 80);  // smaller than wanted: the grid asks for a new one
+            EXPECT_EQ(pic.Width(), 80);
+        }
+        {
+            TCacheImageMaker maker(&file, false);
+            Observe(maker);
+            maker.Start();
+            RunToEnd(maker, 160);
+        }
+        // a's EXIF thumbnail is exactly 160; b is decoded from the picture itself
+        EXPECT_EQ(reports["a.jpg"], (std::vector<std::string>{"thumbs:EXIF thumbnail", "source:none"}));
+        EXPECT_EQ(reports["b.jpg"], (std::vector<std::string>{"thumbs:none", "source:full picture"}));
+        file.SaveCacheData(items);
+    }
+    for (auto* item : items) item->SetCachedSize(0);
+    TCatalogImageCacheMaster again;
+    again.Initialize(cmFiles, cacheDir, true, kDefaultCacheMaxSize);
+    again.LoadCacheData(items);
+    for (auto* item : items) {
+        EXPECT_EQ(again.CachedSizeOf(item), 160) << item->GetFileName();
+        TBitmap pic;
+        int32_t size = 0;
+        ASSERT_TRUE(again.GetCatalogImageFitted(item, &pic, size, 160));
+        EXPECT_EQ(size, 160);
+        EXPECT_EQ(pic.Width(), 160);
+        EXPECT_EQ(pic.Height(), 120);
+        // a screen of ratio 1 takes it reduced, without anything made again
+        ASSERT_TRUE(again.GetCatalogImageFitted(item, &pic, size, 80));
+        EXPECT_EQ(size, 160);
+        EXPECT_EQ(pic.Width(), 80);
+        EXPECT_EQ(pic.Height(), 60);
+    }
+}
