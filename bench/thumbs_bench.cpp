@@ -82,6 +82,37 @@ std::vector<std::string> MakePhotos(const std::string& dir) {
     return files;
 }
 
+// camera-size photos without an EXIF thumbnail (kept between runs like the others)
+std::vector<std::string> MakePlainPhotos(const std::string& dir, int count) {
+    fs::create_directories(dir);
+    std::vector<std::string> files;
+    for (int i = 0; i < count; ++i) files.push_back(dir + "/" + Format("DSC_%04d.JPG", i + 1));
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i = next++; i < count; i = next++) {
+            if (fs::exists(files[i]) && fs::file_size(files[i]) > 1000000) continue;
+            TBitmap main = CameraPicture(4000, 3000, 4321u + 89u * static_cast<uint32_t>(i));
+            const auto bytes = testutil::MakeExifJpeg(main, 1, nullptr, 92);
+            TMemoryStream out(bytes);
+            out.SaveToFile(files[i] + ".part");
+            fs::rename(files[i] + ".part", files[i]);
+        }
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+    return files;
+}
+
+std::vector<TCatalogItem*> ListedItems(TFolder& folder) {
+    folder.SearchFiles(nullptr);
+    TItemList listed;
+    folder.GetItems(listed);
+    std::vector<TCatalogItem*> items(listed.begin(), listed.end());
+    std::sort(items.begin(), items.end(), [](TCatalogItem* a, TCatalogItem* b) { return a->GetFileName() < b->GetFileName(); });
+    return items;
+}
+
 double ProcessCpu() {
     rusage ru;
     getrusage(RUSAGE_SELF, &ru);
@@ -100,15 +131,17 @@ struct TTimes {
     double Cpu = 0, Wall = 0;
 };
 
-// the source workers over every photo into a fresh file cache
-TTimes RunMaker(const std::vector<TCatalogItem*>& items, int threads, int size, const std::string& cacheDir) {
+// the source workers (and with thumbsWorkers the EXIF-thumbnail workers before them) over
+// every photo into a fresh file cache
+TTimes RunMaker(const std::vector<TCatalogItem*>& items, int threads, int size, const std::string& cacheDir,
+                int thumbsWorkers = 0) {
     fs::remove_all(cacheDir);
     TCatalogImageCacheMaster cache;
     cache.Initialize(cmFiles, cacheDir, true, 1000LL * 1024 * 1024);
     for (auto* item : items) item->SetCachedSize(0);
     TCacheImageMaker maker(&cache, false);
     maker.SetProcessorCount(threads);
-    maker.SetWorkersPerProcessor(0, 1);
+    maker.SetWorkersPerProcessor(thumbsWorkers, 1);
     std::atomic<bool> done{false};
     std::atomic<int> failed{0};
     maker.SetFinishedCallbacks({}, [&] { done = true; });
@@ -160,6 +193,42 @@ double PeakMbOf(const std::vector<std::string>& argv) {
     return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
+// Screens of pixel ratio 2: every photo made for cells of S points at 2S device pixels
+// against S, both phases (EXIF thumbnail first, then the picture itself where that is too
+// small), one worker of each kind, CPU per photo. The 160 x 120 EXIF thumbnails serve S = 80
+// at both ratios; at S = 160 they serve ratio 1 only (ratio 2 must decode the picture:
+// enlarging the thumbnail would be blurred); at 240 neither. Without EXIF thumbnails every
+// size decodes the picture at the same DCT scale (1/8 of 4000 x 3000 is 500 x 375, enough
+// for 480). The headline figure is the main window's default size, 80.
+void HidpiFigures(const std::vector<TCatalogItem*>& items, const std::string& tree, const std::string& work) {
+    const auto plainFiles = MakePlainPhotos(tree + "/bench-data/thumbs40_plain", 40);
+    for (const auto& f : plainFiles) {
+        TMemoryStream ms;
+        ms.LoadFromFile(f);
+    }
+    TFolder plainFolder(tree + "/bench-data/thumbs40_plain");
+    const auto plain = ListedItems(plainFolder);
+    const std::vector<TCatalogItem*> exif(items.begin(), items.begin() + std::min<size_t>(40, items.size()));
+    double headline = 0;
+    for (const int s : {80, 160, 240}) {
+        for (const bool withExif : {true, false}) {
+            const auto& set = withExif ? exif : plain;
+            double at1 = 1e18, at2 = 1e18;
+            for (int r = 0; r < 2; ++r) {
+                at1 = std::min(at1, RunMaker(set, 1, s, work + "/hidpi1", 1).Cpu);
+                at2 = std::min(at2, RunMaker(set, 1, 2 * s, work + "/hidpi2", 1).Cpu);
+            }
+            const double n = static_cast<double>(set.size());
+            const char* kind = withExif ? "exif" : "noexif";
+            std::printf("cells of %d: %s %.2f ms per photo at ratio 1, %.2f ms at ratio 2\n", s, kind,
+                        at1 / n * 1e3, at2 / n * 1e3);
+            std::printf("bench: thumbs_hidpi_vs_1x_%s_%d = %.2f x\n", kind, s, at2 / at1);
+            if (s == 80) headline = std::max(headline, at2 / at1);
+        }
+    }
+    std::printf("bench: thumbs_hidpi_vs_1x = %.2f x\n", headline);
+}
+
 }  // namespace
 
 int main(int, char** argv) {
@@ -192,6 +261,13 @@ int main(int, char** argv) {
     std::vector<TCatalogItem*> items(listed.begin(), listed.end());
     std::sort(items.begin(), items.end(), [](TCatalogItem* a, TCatalogItem* b) { return a->GetFileName() < b->GetFileName(); });
 
+    const bool hidpiOnly = std::getenv("FV_BENCH_HIDPI_ONLY") != nullptr;
+    if (hidpiOnly) {
+        HidpiFigures(items, tree, work);
+        fs::remove_all(work);
+        return 0;
+    }
+
     // definitive 240-pixel thumbnails
     TTimes one{1e18, 1e18}, two{1e18, 1e18};
     for (int r = 0; r < 2; ++r) {
@@ -222,6 +298,8 @@ int main(int, char** argv) {
     } else {
         std::printf("bench: thumbs_vs_vipsthumbnail = - x\n");
     }
+
+    if (!hidpiOnly) HidpiFigures(items, tree, work);
 
     // first pictures from EXIF thumbnails alone, one thread, warm
     {

@@ -64,7 +64,6 @@ QColor TrayStateColour(int state, bool& has) {
     }
 }
 
-constexpr int kThumbMemory = 4000;  // pictures kept in the grid's memory
 
 // the shooting day as the band shows it
 QString DayText(TDateTime date) {
@@ -86,7 +85,10 @@ QPixmap TypeIcon(const std::string& fileName, int size, qreal dpr) {
     QMimeType type = mime.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
     QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
     QPixmap pm;
-    if (!icon.isNull()) pm = icon.pixmap(QSize(size, size), dpr);
+    // a theme that has the icon only smaller than the device size would have it enlarged and
+    // blurred: the page drawn below is sharp at any ratio instead
+    const QSize device(static_cast<int>(std::ceil(size * dpr)), static_cast<int>(std::ceil(size * dpr)));
+    if (!icon.isNull() && icon.actualSize(device).width() >= device.width()) pm = icon.pixmap(QSize(size, size), dpr);
     if (pm.isNull()) {
         // no theme here: a page with the extension on it
         pm = QPixmap(QSize(size, size) * dpr);
@@ -633,9 +635,7 @@ void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
     FReader.reset();
     FMaker.reset();
     FCache = cache;
-    FThumbs.clear();
-    FThumbLru.clear();
-    FThumbAsked.clear();
+    ClearThumbnails();
     FLastMakeRange = {~0ull, -1, 0, false};
     if (!cache) return;
     FReader = std::make_unique<TGridThumbReader>(
@@ -737,8 +737,10 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
         FThumbAsked.erase(item);
         QImage picture = img;
         picture.setDevicePixelRatio(ratio);
+        FThumbBytes += static_cast<size_t>(picture.sizeInBytes());
         auto found = FThumbs.find(item);
         if (found != FThumbs.end()) {
+            FThumbBytes -= static_cast<size_t>(found->second.Image.sizeInBytes());
             found->second.Image = std::move(picture);
             FThumbLru.splice(FThumbLru.begin(), FThumbLru, found->second.Lru);
         } else {
@@ -750,11 +752,50 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
         QRect r = CellRect(static_cast<int>(at - FCells.begin())).intersected(view);
         if (!r.isEmpty()) dirty |= r;
     }
-    while (FThumbs.size() > kThumbMemory) {
-        FThumbs.erase(FThumbLru.back());
-        FThumbLru.pop_back();
-    }
+    TrimThumbnails();
     if (!dirty.isEmpty()) viewport()->update(dirty);
+}
+
+size_t TFrameCatalogDG::ThumbnailBudget() const {
+    if (FThumbBudget) return FThumbBudget;
+    // 64 MB at one pixel per point, 96 MB at two: the pictures of the screen and of the two
+    // screens read ahead, at the largest cells of a full-HD window, with room to spare
+    const double ratio = std::max(1.0, static_cast<double>(devicePixelRatioF()));
+    return static_cast<size_t>(32.0 * 1048576.0 * (1.0 + ratio));
+}
+
+void TFrameCatalogDG::SetThumbnailBudget(size_t bytes) {
+    FThumbBudget = bytes;
+    TrimThumbnails();
+}
+
+void TFrameCatalogDG::ClearThumbnails() {
+    FThumbs.clear();
+    FThumbLru.clear();
+    FThumbAsked.clear();
+    FThumbBytes = 0;
+}
+
+void TFrameCatalogDG::TrimThumbnails() {
+    const size_t budget = ThumbnailBudget();
+    if (FThumbBytes <= budget) return;
+    // the least recently drawn go first; the pictures of the cells on screen stay, whatever
+    // the budget says
+    std::unordered_set<TCatalogItem*> onScreen;
+    const size_t cols = static_cast<size_t>(std::max(1, FCols.Count));
+    const size_t first = std::min(FCells.size(), static_cast<size_t>(TopRow()) * cols);
+    const size_t last = std::min(FCells.size(), first + static_cast<size_t>(VisibleRowCount() + 1) * cols);
+    for (size_t i = first; i < last; ++i)
+        if (FCells[i]) onScreen.insert(FCells[i]);
+    auto it = FThumbLru.end();
+    while (FThumbBytes > budget && it != FThumbLru.begin()) {
+        --it;
+        if (onScreen.count(*it)) continue;
+        auto found = FThumbs.find(*it);
+        FThumbBytes -= static_cast<size_t>(found->second.Image.sizeInBytes());
+        FThumbs.erase(found);
+        it = FThumbLru.erase(it);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -766,9 +807,7 @@ void TFrameCatalogDG::paintEvent(QPaintEvent* e) {
         const bool had = FPictureRatio != 0;
         FPictureRatio = devicePixelRatioF();
         if (had) {
-            FThumbs.clear();
-            FThumbLru.clear();
-            FThumbAsked.clear();
+            ClearThumbnails();
             FInfoPictures.clear();
             QTimer::singleShot(0, this, [this] { RequestThumbnails(false); });
         }
@@ -908,6 +947,7 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
     const bool hasPicture = found != FThumbs.end() && !found->second.Image.isNull();
     QRect pic;
     if (hasPicture) {
+        FThumbLru.splice(FThumbLru.begin(), FThumbLru, found->second.Lru);  // drawn: the last to go
         // the picture's size on screen (it carries its pixel ratio)
         const QImage& img = found->second.Image;
         QSize s = (QSizeF(img.size()) / img.devicePixelRatio()).toSize().expandedTo(QSize(1, 1));
@@ -951,7 +991,9 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
         // the info box is drawn once and kept: laying out text is the slowest step of a cell
         auto cached = FInfoPictures.find(item);
         if (cached == FInfoPictures.end() || cached->second.size() != info.size() * devicePixelRatioF()) {
-            if (FInfoPictures.size() > kThumbMemory) FInfoPictures.clear();
+            // the drawn boxes get a quarter of the picture budget
+            const double boxBytes = 4.0 * info.width() * info.height() * devicePixelRatioF() * devicePixelRatioF();
+            if ((FInfoPictures.size() + 1) * boxBytes > ThumbnailBudget() / 4.0) FInfoPictures.clear();
             QPixmap pm(info.size() * devicePixelRatioF());
             pm.setDevicePixelRatio(devicePixelRatioF());
             QPainter ip(&pm);
@@ -971,15 +1013,25 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
             }
         }
     }
+    if (cell == FFocusCell && hasFocus()) DrawFocusMark(p, body);
     // marks over everything else, so that no box hides them
     DrawMarks(p, item, body);
-    if (cell == FFocusCell && hasFocus()) {
-        QStyleOptionFocusRect o;
-        o.initFrom(this);
-        o.rect = body.adjusted(2, 2, -2, -2);
-        o.backgroundColor = bg;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &o, &p, this);
-    }
+}
+
+void TFrameCatalogDG::DrawFocusMark(QPainter& p, const QRect& body) {
+    // A frame, where the selection is a fill: two points of the text colour with a point of
+    // the base colour inside, so that it shows on the selection colour and on the cell colour
+    // alike. Whole points are whole device pixels at any ratio, so it stays sharp.
+    const QColor outer = palette().color(QPalette::WindowText), inner = palette().color(QPalette::Base);
+    const QRect r = body.adjusted(2, 2, -2, -2);
+    auto frame = [&](const QRect& f, int w, const QColor& c) {
+        p.fillRect(QRect(f.left(), f.top(), f.width(), w), c);
+        p.fillRect(QRect(f.left(), f.bottom() - w + 1, f.width(), w), c);
+        p.fillRect(QRect(f.left(), f.top() + w, w, f.height() - 2 * w), c);
+        p.fillRect(QRect(f.right() - w + 1, f.top() + w, w, f.height() - 2 * w), c);
+    };
+    frame(r, 2, outer);
+    frame(r.adjusted(2, 2, -2, -2), 1, inner);
 }
 
 void TFrameCatalogDG::DrawMarks(QPainter& p, TCatalogItem* item, const QRect& body) {
@@ -1100,7 +1152,14 @@ void TFrameCatalogDG::RepaintCell(int cell) {
     if (!r.isEmpty() && r.intersects(viewport()->rect())) viewport()->update(r);
 }
 
-void TFrameCatalogDG::RepaintItem(TCatalogItem* item) { RepaintCell(CellOf(item)); }
+void TFrameCatalogDG::RepaintItem(TCatalogItem* item) {
+    // only a cell on screen needs painting: it is looked for there (a folder may hold 100,000)
+    const size_t cols = static_cast<size_t>(std::max(1, FCols.Count));
+    const size_t first = std::min(FCells.size(), static_cast<size_t>(TopRow()) * cols);
+    const size_t last = std::min(FCells.size(), first + static_cast<size_t>(VisibleRowCount() + 1) * cols);
+    auto at = std::find(FCells.begin() + first, FCells.begin() + last, item);
+    if (at != FCells.begin() + last) RepaintCell(static_cast<int>(at - FCells.begin()));
+}
 
 void TFrameCatalogDG::resizeEvent(QResizeEvent* e) {
     QAbstractScrollArea::resizeEvent(e);

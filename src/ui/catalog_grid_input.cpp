@@ -1,14 +1,15 @@
 // The catalog grid's selection, keys, mouse, hover buttons, title-band buttons and drag and drop.
 #include <QApplication>
 #include <QDrag>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QUrl>
-#include <unistd.h>
 
 #include "library/catalog_item.h"
+#include "platform/file_sys.h"
 #include "ui/catalog_grid.h"
 
 namespace fv {
@@ -51,15 +52,27 @@ void TFrameCatalogDG::SetFocusCell(int cell, bool shift, bool ctrl, bool keepSel
     FFocusCell = cell;
     RepaintCell(old);
     RepaintCell(cell);
-    // into view; a partly visible last row stays where it is
-    int row = cell / FCols.Count, top = TopRow();
-    if (row < top) SetTopRow(row);
-    else if (row >= top + VisibleRowCount()) {
-        QRect r = CellRect(cell);
-        if (r.top() >= viewport()->height() || r.bottom() >= viewport()->height() + r.height() / 2 || !FPressed)
-            SetTopRow(row - VisibleRowCount() + 1);
-    }
+    // into view; a press on a partly visible last row leaves it where it is
+    const QRect r = CellRect(cell);
+    if (!FPressed || r.top() >= viewport()->height() || r.bottom() >= viewport()->height() + r.height() / 2)
+        ScrollCellIntoView(cell);
     if (old != FFocusCell) NotifyFocus();
+}
+
+void TFrameCatalogDG::ScrollCellIntoView(int cell) {
+    if (cell < 0 || FCols.Count <= 0 || RowCount() == 0) return;
+    const int row = std::min(cell / FCols.Count, RowCount() - 1);
+    const int top = TopRow();
+    if (row < top) {
+        SetTopRow(row);
+        return;
+    }
+    // the first top row from which the whole row fits (rows differ in height: day bands); a
+    // row taller than the screen is shown from its top
+    const int bottom = FRowTop[row + 1];
+    const int fitTop = static_cast<int>(std::lower_bound(FRowTop.begin(), FRowTop.begin() + row + 1,
+                                                         bottom - viewport()->height()) - FRowTop.begin());
+    if (top < fitTop) SetTopRow(std::min(fitTop, row));
 }
 
 void TFrameCatalogDG::SelectRange(int fromCell, int toCell, bool add) {
@@ -178,6 +191,8 @@ void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
             if (FCells[c]) return c;
         return -1;
     };
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    const int page = cols * std::max(1, VisibleRowCount());
     switch (e->key()) {
         case Qt::Key_Left: target = CellOf(PrevItem(FocusedItem(), true)); break;
         case Qt::Key_Right: target = CellOf(NextItem(FocusedItem(), true)); break;
@@ -186,16 +201,46 @@ void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
             target = cur + cols < static_cast<int>(FCells.size()) ? photoNear(cur + cols, -1) : photoNear(static_cast<int>(FCells.size()) - 1, -1);
             if (target >= 0 && target / cols <= cur / cols && cur / cols < RowCount() - 1) target = photoNear(cur + cols, 1);
             break;
-        case Qt::Key_PageUp: target = photoNear(cur - cols * VisibleRowCount(), 1); break;
-        case Qt::Key_PageDown: target = photoNear(cur + cols * VisibleRowCount(), -1); break;
+        case Qt::Key_PageUp: target = photoNear(cur - page, 1); break;
+        case Qt::Key_PageDown: target = photoNear(cur + page, -1); break;
         case Qt::Key_Home: target = photoNear(0, 1); break;
         case Qt::Key_End: target = photoNear(static_cast<int>(FCells.size()) - 1, -1); break;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             if (FocusedItem() && OnOpenItem) OnOpenItem(FocusedItem());
             return;
+        case Qt::Key_Space: {
+            // Space selects the focused photo as well, Ctrl+Space switches it in or out
+            TCatalogItem* item = FocusedItem();
+            if (!item) return;
+            if (ctrl && IsSelected(item)) {
+                FSelection.erase(std::find(FSelection.begin(), FSelection.end(), item));
+                FSelected.erase(item);
+            } else if (!IsSelected(item)) {
+                FSelection.push_back(item);
+                FSelected.insert(item);
+                FAnchorCell = FFocusCell;
+            }
+            RepaintCell(FFocusCell);
+            ScrollCellIntoView(FFocusCell);
+            return;
+        }
+        case Qt::Key_Menu:
+            ShowContextMenuForFocus();
+            return;
+        case Qt::Key_F10:
+            if (!shift) return QAbstractScrollArea::keyPressEvent(e);
+            ShowContextMenuForFocus();
+            return;
+        case Qt::Key_Delete:
+            // in the main window its actions take these keys first
+            Operation(0, shift ? gopDelete : gopRemove);
+            return;
+        case Qt::Key_F2:
+            if (OnRenameFocused && FocusedItem()) OnRenameFocused(FocusedItem());
+            return;
         case Qt::Key_A:
-            if (e->modifiers() & Qt::ControlModifier) {
+            if (ctrl) {
                 SelectAll();
                 return;
             }
@@ -203,8 +248,25 @@ void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
         default: return QAbstractScrollArea::keyPressEvent(e);
     }
     if (target < 0) return;
-    // without Shift a selection of several collapses to the focused photo
-    SetFocusCell(target, shift, false, false);
+    // without Shift a selection of several collapses to the focused photo; with Ctrl alone
+    // the focus moves and the selection stays (then Ctrl+Space picks photos one by one)
+    SetFocusCell(target, shift, false, ctrl && !shift);
+}
+
+void TFrameCatalogDG::ShowContextMenuForFocus() {
+    // the popup opens over the focused photo, as a right click there would
+    int cell = FFocusCell;
+    if (cell < 0 || cell >= static_cast<int>(FCells.size()) || !FCells[cell]) cell = -1;
+    if (cell >= 0) ScrollCellIntoView(cell);
+    const QRect r = cell >= 0 ? ThumbRect(cell).intersected(viewport()->rect()) : QRect();
+    const QPoint inViewport = r.isEmpty() ? viewport()->rect().center() : r.center();
+    const QPoint inGrid = viewport()->mapTo(this, inViewport);
+    if (contextMenuPolicy() == Qt::CustomContextMenu) {
+        emit customContextMenuRequested(inGrid);
+        return;
+    }
+    QContextMenuEvent ev(QContextMenuEvent::Keyboard, inGrid, mapToGlobal(inGrid));
+    QCoreApplication::sendEvent(this, &ev);
 }
 
 void TFrameCatalogDG::mousePressEvent(QMouseEvent* e) {
@@ -421,7 +483,7 @@ void TFrameCatalogDG::StartDrag() {
     auto* mime = new QMimeData;
     QList<QUrl> urls;
     QByteArray own;
-    own += QByteArray::number(static_cast<qlonglong>(::getpid())) + ' ';
+    own += QByteArray::number(static_cast<qlonglong>(ThisProcessId())) + ' ';
     own += QByteArray::number(FFolder ? FFolder->RuntimeId() : 0);
     for (TCatalogItem* it : list) {
         urls << QUrl::fromLocalFile(QString::fromStdString(it->GetFullPath()));
@@ -450,7 +512,7 @@ static bool AcceptableDrop(const QMimeData* mime, bool enabled, TCustomFolder* s
     if (!enabled || !mime->hasFormat(kItemsMime)) return false;  // files of other programs are refused
     QList<QByteArray> parts = mime->data(kItemsMime).split(' ');
     if (parts.size() < 2) return false;
-    if (parts[0].toLongLong() != ::getpid()) return false;
+    if (parts[0].toLongLong() != ThisProcessId()) return false;
     uint32_t folder = parts[1].toUInt();
     return !shown || folder != shown->RuntimeId();
 }

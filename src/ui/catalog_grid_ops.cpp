@@ -358,6 +358,7 @@ void TFrameCatalogDG::ForgetThumbnail(TCatalogItem* item) {
     FInfoPictures.erase(item);
     auto found = FThumbs.find(item);
     if (found != FThumbs.end()) {
+        FThumbBytes -= static_cast<size_t>(found->second.Image.sizeInBytes());
         FThumbLru.erase(found->second.Lru);
         FThumbs.erase(found);
     }

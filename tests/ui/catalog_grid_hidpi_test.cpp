@@ -70,7 +70,9 @@ struct HiDpiGrid : ::testing::Test {
 
 TEST_F(HiDpiGrid, CellsDrawFromPicturesOfTheDeviceSize) {
     const qreal ratio = grid->devicePixelRatioF();
-    if (const char* f = std::getenv("QT_SCALE_FACTOR")) EXPECT_DOUBLE_EQ(ratio, std::atof(f));
+    if (const char* f = std::getenv("QT_SCALE_FACTOR")) {
+        EXPECT_DOUBLE_EQ(ratio, std::atof(f));
+    }
     const int want = static_cast<int>(std::ceil(80 * ratio - 0.01));
     EXPECT_EQ(grid->DeviceThumbSize(), want);
     auto v = Photos(4);
@@ -108,4 +110,99 @@ TEST_F(HiDpiGrid, CellsDrawFromPicturesOfTheDeviceSize) {
     for (int x = c.x() - 20; x < c.x() + 20; ++x, ++n)
         diff += std::abs(qGray(shot.pixel(x, c.y())) - qGray(shot.pixel(x + 1, c.y())));
     EXPECT_GT(diff / n, 120) << "neighbouring device pixels of the stripes should differ strongly";
+}
+
+// The pictures in memory stay within the byte budget while the grid scrolls a long folder; the
+// least recently drawn leave first, and the cells on screen keep theirs even when the budget is
+// smaller than one screen.
+TEST_F(HiDpiGrid, PictureMemoryKeepsToItsBudgetAndNeverDropsWhatIsOnScreen) {
+    const int want = grid->DeviceThumbSize();
+    auto v = Photos(400);
+    const TBitmap pic = Flat(want, want * 3 / 4, 120);
+    for (auto* it : v) ASSERT_TRUE(cache->AddCatalogImage(it, &pic, want));
+    const size_t each = static_cast<size_t>(want) * (want * 3 / 4) * 4;
+    grid->SetImageCache(cache.get());
+    grid->SetItems(v);
+    auto onScreen = [&] {
+        std::vector<TCatalogItem*> out;
+        const int cols = grid->Columns().Count;
+        for (int r = grid->TopRow(); r <= grid->TopRow() + grid->VisibleRowCount() && r < grid->RowCount(); ++r)
+            for (int c = 0; c < cols; ++c) {
+                size_t i = static_cast<size_t>(r) * cols + c;
+                if (i < grid->Cells().size() && grid->Cells()[i]) out.push_back(grid->Cells()[i]);
+            }
+        return out;
+    };
+    auto screenReady = [&] {
+        for (auto* it : onScreen())
+            if (!grid->HasThumbnail(it)) return false;
+        return true;
+    };
+    const size_t perScreen = onScreen().size();
+    ASSERT_GT(perScreen, 10u);
+    // about two screens of pictures
+    const size_t budget = 2 * perScreen * each;
+    grid->SetThumbnailBudget(budget);
+    EXPECT_EQ(grid->ThumbnailBudget(), budget);
+    size_t most = 0;
+    for (int top = 0; top < grid->MaxTopRow(); top += grid->VisibleRowCount()) {
+        grid->SetTopRow(top);
+        ASSERT_TRUE(WaitUntil(screenReady)) << "top row " << top;
+        grid->viewport()->repaint();
+        most = std::max(most, grid->ThumbnailBytes());
+        EXPECT_LE(grid->ThumbnailBytes(), budget);
+    }
+    EXPECT_GT(most, budget / 2);  // the budget is used, not just a screen
+    EXPECT_FALSE(grid->HasThumbnail(v[0]));  // the first screen went long ago
+    // what is on screen now was drawn last: a smaller budget keeps exactly that
+    const auto now = onScreen();
+    grid->SetThumbnailBudget(each);
+    for (auto* it : now) EXPECT_TRUE(grid->HasThumbnail(it));
+    EXPECT_EQ(grid->ThumbnailBytes(), now.size() * each);
+    // the automatic budget grows with the pixel ratio: 64 MB at 1, 96 MB at 2
+    grid->SetThumbnailBudget(0);
+    EXPECT_EQ(grid->ThumbnailBudget(),
+              static_cast<size_t>(32.0 * 1048576.0 * (1.0 + std::max<qreal>(1.0, grid->devicePixelRatioF()))));
+}
+
+// The focused photo carries a frame of whole device pixels, dark outside and light inside, that
+// shows on a selected and on a plain cell alike and is not the selection's fill.
+TEST_F(HiDpiGrid, TheFocusMarkIsAFrameDistinctFromTheSelection) {
+    const qreal ratio = grid->devicePixelRatioF();
+    auto v = Photos(6);
+    grid->SetItems(v);
+    grid->activateWindow();
+    grid->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return grid->hasFocus(); }));
+    auto frameAt = [&](int cell, QColor& outer, QColor& inner, QColor& fill) {
+        QImage shot = grid->viewport()->grab().toImage();
+        const QRect body = grid->CellRect(cell);
+        // down the middle of the cell's left edge, in device pixels
+        const int y = static_cast<int>(body.center().y() * ratio);
+        const int x = static_cast<int>((body.left() + 2) * ratio);
+        outer = shot.pixelColor(x + static_cast<int>(ratio), y);  // inside the 2-point dark band
+        inner = shot.pixelColor(x + static_cast<int>(2 * ratio), y);  // the light line
+        fill = shot.pixelColor(x + static_cast<int>(4 * ratio), y);   // the cell's own colour
+    };
+    // a selected focused cell, then the focus moved on with the selection kept
+    grid->SetFocusedItem(v[0]);
+    QTest::keyClick(grid.get(), Qt::Key_Right, Qt::ControlModifier);
+    ASSERT_EQ(grid->FocusedItem(), v[1]);
+    ASSERT_TRUE(grid->IsSelected(v[0]));
+    ASSERT_FALSE(grid->IsSelected(v[1]));
+    QColor outer, inner, fill;
+    frameAt(grid->CellOf(v[1]), outer, inner, fill);  // focused, not selected
+    EXPECT_EQ(outer, grid->palette().color(QPalette::WindowText));
+    EXPECT_EQ(inner, grid->palette().color(QPalette::Base));
+    EXPECT_NE(fill, outer);
+    QColor o2, i2, selFill;
+    frameAt(grid->CellOf(v[0]), o2, i2, selFill);  // selected, not focused: no frame
+    EXPECT_EQ(o2, selFill);
+    EXPECT_NE(o2, grid->palette().color(QPalette::WindowText));
+    QTest::keyClick(grid.get(), Qt::Key_Space);  // focused and selected: the frame is on the fill
+    frameAt(grid->CellOf(v[1]), outer, inner, fill);
+    EXPECT_EQ(outer, grid->palette().color(QPalette::WindowText));
+    EXPECT_EQ(inner, grid->palette().color(QPalette::Base));
+    EXPECT_EQ(fill, selFill);
+    fv::test::SaveScreenshot(grid->grab().toImage(), "grid_focus_mark");
 }

@@ -259,6 +259,85 @@ TEST_F(GridFixture, KeysMoveTheFocusAndCollapseTheSelection) {
     EXPECT_EQ(grid->FocusedItem(), v[12]);
 }
 
+// Every grid command has a key; after any move the focused photo is wholly on screen, also
+// when a row is taller than the screen (the top of the focused row is shown, not the next row).
+TEST_F(GridFixture, EveryCommandHasAKeyAndTheFocusStaysOnScreen) {
+    auto v = Photos(300);
+    grid->resize(530, 500);
+    grid->SetItems(v);
+    grid->setFocus();
+    grid->SetFocusedItem(v[0]);
+    auto wholeOnScreen = [&] {
+        QRect r = grid->CellRect(grid->FocusedCell());
+        return grid->viewport()->rect().contains(r);
+    };
+    for (Qt::Key k : {Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_Down, Qt::Key_PageUp,
+                      Qt::Key_Left, Qt::Key_End, Qt::Key_Up, Qt::Key_Right}) {
+        QTest::keyClick(grid.get(), k);
+        EXPECT_TRUE(wholeOnScreen()) << "after key " << k << " focus " << grid->FocusedCell();
+    }
+    QTest::keyClick(grid.get(), Qt::Key_Home);
+    EXPECT_EQ(grid->FocusedItem(), v[0]);
+    EXPECT_EQ(grid->TopRow(), 0);
+    // Ctrl moves the focus alone; Ctrl+Space picks photos one by one, Space adds the focused one
+    QTest::keyClick(grid.get(), Qt::Key_Right, Qt::ControlModifier);
+    QTest::keyClick(grid.get(), Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(grid->FocusedItem(), v[2]);
+    EXPECT_EQ(grid->Selection(), std::vector<TCatalogItem*>{v[0]});
+    QTest::keyClick(grid.get(), Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(grid->Selection(), (std::vector<TCatalogItem*>{v[0], v[2]}));
+    QTest::keyClick(grid.get(), Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(grid->Selection(), std::vector<TCatalogItem*>{v[0]});
+    QTest::keyClick(grid.get(), Qt::Key_Down, Qt::ControlModifier);
+    QTest::keyClick(grid.get(), Qt::Key_Space);
+    QTest::keyClick(grid.get(), Qt::Key_Space);  // already in: stays in
+    EXPECT_EQ(grid->SelectedCount(), 2);
+    EXPECT_TRUE(grid->IsSelected(grid->FocusedItem()));
+    QTest::keyClick(grid.get(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(grid->SelectedCount(), 300);
+    // Enter opens, F2 renames the focused photo
+    TCatalogItem* opened = nullptr;
+    TCatalogItem* renamed = nullptr;
+    grid->OnOpenItem = [&](TCatalogItem* it) { opened = it; };
+    grid->OnRenameFocused = [&](TCatalogItem* it) { renamed = it; };
+    QTest::keyClick(grid.get(), Qt::Key_Return);
+    QTest::keyClick(grid.get(), Qt::Key_F2);
+    EXPECT_EQ(opened, grid->FocusedItem());
+    EXPECT_EQ(renamed, grid->FocusedItem());
+    // the context-menu key and Shift+F10 open the popup over the focused photo
+    grid->SetFocusedItem(v[250]);
+    grid->SetTopRow(0);  // scrolled away by the wheel, say
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    std::vector<QPoint> popups;
+    QObject::connect(grid.get(), &QWidget::customContextMenuRequested, [&](const QPoint& p) { popups.push_back(p); });
+    QTest::keyClick(grid.get(), Qt::Key_Menu);
+    QTest::keyClick(grid.get(), Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_EQ(popups.size(), 2u);
+    const QRect thumb = grid->ThumbRect(grid->FocusedCell());
+    for (const QPoint& p : popups) EXPECT_TRUE(thumb.contains(grid->viewport()->mapFrom(grid.get(), p)));
+    // Del asks before the recycle bin, Shift+Del before deleting for good
+    answer = false;
+    QTest::keyClick(grid.get(), Qt::Key_Delete);
+    QTest::keyClick(grid.get(), Qt::Key_Delete, Qt::ShiftModifier);
+    ASSERT_EQ(asked.size(), 2);
+    EXPECT_NE(asked[0], asked[1]);
+    EXPECT_EQ(grid->Sorted().size(), 300u);
+
+    // rows taller than the screen
+    grid->SetThumbSize(240);
+    grid->resize(530, 200);
+    QTest::qWait(10);
+    grid->SetFocusedItem(v[0]);
+    ASSERT_GT(grid->CellRect(grid->FocusedCell()).height(), grid->viewport()->height());
+    const int row0 = grid->FocusedCell() / grid->Columns().Count;
+    QTest::keyClick(grid.get(), Qt::Key_Down);
+    EXPECT_EQ(grid->FocusedCell() / grid->Columns().Count, row0 + 1);
+    EXPECT_EQ(grid->TopRow(), row0 + 1);
+    QTest::keyClick(grid.get(), Qt::Key_PageDown);
+    EXPECT_EQ(grid->FocusedCell() / grid->Columns().Count, row0 + 2);
+    EXPECT_EQ(grid->TopRow(), row0 + 2);
+}
+
 TEST_F(GridFixture, ClearingManySelectedRepaintsTheWholeGrid) {
     auto v = Photos(80);
     grid->SetItems(v);

@@ -1,0 +1,205 @@
+// The browser's memory over a long session: the catalog view (grid and viewer, as the main
+// window holds them) scrolls a folder of 100,000 photos from its first row to its last at
+// 240-pixel thumbnails, then flips through 200 camera photos in the viewer. The thumbnails
+// come from a file cache of the default kind and size (1000 MB in files), filled as the grid
+// asks, the way the thumbnail maker fills it. Prints the peak resident set (VmHWM) and the
+// grid's own picture memory. Runs on the offscreen platform at the ratio of QT_SCALE_FACTOR.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "../../tests/image/exif_test_jpeg.h"
+#include "image/bitmap.h"
+#include "image/catalog_image_cache.h"
+#include "image/catalog_updater.h"
+#include "image/resample.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "platform/datetime.h"
+#include "platform/stream.h"
+#include "ui/catalog_view.h"
+#include "ui/frame_view.h"
+
+using namespace fv;
+namespace fs = std::filesystem;
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+// a /proc/self/status figure in MB (VmHWM peak, VmRSS now)
+double StatusMb(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(key);
+    while (std::getline(in, line))
+        if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':')
+            return std::stod(line.substr(n + 1)) / 1024.0;
+    return -1;
+}
+
+TBitmap CameraPicture(int w, int h, uint32_t seed) {
+    TBitmap b(w, h);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* p = b.ScanLine(y);
+        for (int x = 0; x < w; ++x, p += 3) {
+            seed = seed * 1664525u + 1013904223u;
+            const int n = static_cast<int>(seed >> 28) - 8;
+            const bool block = x > w / 3 && x < w / 2 && y > h / 4 && y < h / 2;
+            p[0] = static_cast<uint8_t>(std::clamp((block ? 230 : 60 + 120 * x / w) + n, 0, 255));
+            p[1] = static_cast<uint8_t>(std::clamp(90 + 100 * y / h + n, 0, 255));
+            p[2] = static_cast<uint8_t>(std::clamp((block ? 40 : 200 - 130 * x / w) + n, 0, 255));
+        }
+    }
+    return b;
+}
+
+bool VisibleReady(const TFrameCatalogDG& grid) {
+    const int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
+    for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
+        for (int c = 0; c < cols; ++c) {
+            const size_t i = static_cast<size_t>(r) * cols + c;
+            if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int stops = qEnvironmentVariableIsSet("FV_BENCH_STOPS") ? qEnvironmentVariableIntValue("FV_BENCH_STOPS") : 300;
+    const fs::path dir = fs::temp_directory_path() / ("fv-bench-memory-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::printf("start: %.1f MB resident\n", StatusMb("VmRSS"));
+
+    // 100,000 photos (the items only: the grid never opens their files)
+    TFolder big((dir / "big").string());
+    std::vector<TCatalogItem*> items;
+    items.reserve(100000);
+    for (int i = 0; i < 100000; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%06d.JPG", i);
+        bool created;
+        TCatalogItem* it = big.FindOrCreateItem(name, &created);
+        it->SetKind(1);
+        it->SetSize(6000, 4000);
+        it->SetState(isPresent);
+        it->SetShootingDate(EncodeDateTime(2020, 1, 1) + i / 300 + (i % 300) / 400.0);
+        items.push_back(it);
+    }
+    std::printf("100,000 items: %.1f MB resident\n", StatusMb("VmRSS"));
+
+    auto cache = CreateCatalogImageCache((dir / "cache").string(), 1, 1000);
+    TFrameCatalogView view;
+    view.resize(1920, 1080);
+    view.SetInfoLines(gilDate);
+    view.show();
+    (void)QTest::qWaitForWindowExposed(&view);
+    view.SetImageCache(cache.get());
+    // the pictures the maker would store: camera-like thumbnails of the size asked for
+    std::map<int, std::vector<std::vector<uint8_t>>> made;
+    int stored = 0;
+    view.SetThumbnailRequest([&](const std::vector<TCatalogItem*>& asked, int size) {
+        auto& variants = made[size];
+        if (variants.empty())
+            for (uint32_t k = 0; k < 6; ++k)
+                variants.push_back(testutil::MakeExifJpeg(CameraPicture(size, size * 2 / 3, 11u + k), 1, nullptr, 85));
+        for (TCatalogItem* it : asked) {
+            if (cache->CachedSizeOf(it) >= size) continue;
+            TMemoryStream ms(variants[it->RuntimeId() % variants.size()]);
+            if (cache->AddCatalogStream(it, &ms, size)) ++stored;
+            QMetaObject::invokeMethod(&view, [&view, it] { view.CatalogItemChanged(it, cuThumbnailStored); },
+                                      Qt::QueuedConnection);
+        }
+    });
+    view.SetThumbSize(240);
+    view.SetItems(items);
+    const qreal ratio = view.devicePixelRatioF();
+    std::printf("grid: %d columns, %d rows of %d visible, ratio %.1f, pictures of %d px\n", view.Columns().Count,
+                view.RowCount(), view.VisibleRowCount(), ratio, view.DeviceThumbSize());
+
+    // end to end: `stops` screens spread evenly from the first row to the last, each waited
+    // for until every cell shows its picture (what a user dragging the scroll bar sees)
+    QElapsedTimer t;
+    t.start();
+    int incomplete = 0;
+    size_t gridPeak = 0;
+    const int last = view.MaxTopRow();
+    for (int s = 0; s <= stops; ++s) {
+        view.SetTopRow(static_cast<int>(static_cast<int64_t>(last) * s / stops));
+        if (!WaitUntil([&] { return VisibleReady(view); }, 20000)) ++incomplete;
+        view.viewport()->repaint();
+        gridPeak = std::max(gridPeak, view.ThumbnailBytes());
+    }
+    std::printf("scrolled %d stops in %.1f s (%d incomplete), %d pictures stored; grid pictures now %.1f MB, at most "
+                "%.1f MB (budget %.1f MB); %.1f MB resident, peak %.1f MB\n",
+                stops, t.elapsed() / 1000.0, incomplete, stored, view.ThumbnailBytes() / 1048576.0,
+                gridPeak / 1048576.0, view.ThumbnailBudget() / 1048576.0, StatusMb("VmRSS"), StatusMb("VmHWM"));
+    std::printf("bench: grid_scroll_100k_peak_mb = %.1f MB\n", StatusMb("VmHWM"));
+
+    // 200 photos of 24 megapixels in the viewer (8 camera pictures under 200 names)
+    const fs::path photos = dir / "photos";
+    fs::create_directories(photos);
+    std::vector<std::string> originals;
+    for (int i = 0; i < 8; ++i) {
+        TBitmap main = CameraPicture(6000, 4000, 77u + 31u * static_cast<uint32_t>(i));
+        TBitmap thumb(160, 107);
+        FilteredResample(main, thumb, fkTriangle);
+        TMemoryStream out(testutil::MakeExifJpeg(main, 1, &thumb, 90));
+        originals.push_back((dir / ("orig" + std::to_string(i) + ".jpg")).string());
+        out.SaveToFile(originals.back());
+    }
+    TFolder folder(photos.string());
+    std::vector<TCatalogItem*> shots;
+    for (int i = 0; i < 200; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "DSC_%04d.JPG", i);
+        fs::create_hard_link(originals[i % originals.size()], photos / name);
+        bool created;
+        TCatalogItem* it = folder.FindOrCreateItem(name, &created);
+        it->SetKind(1);
+        it->SetSize(6000, 4000);
+        it->SetState(isPresent);
+        it->SetShootingDate(EncodeDateTime(2024, 3, 1) + i / 1440.0);
+        shots.push_back(it);
+    }
+    view.SetItems(shots);
+    view.SetFocusedItem(shots.front());
+    view.OpenViewer();
+    TFrameView* viewer = view.Viewer();
+    WaitUntil([&] { return !viewer->IsLoading(); }, 20000);
+    t.restart();
+    for (int i = 1; i < 200; ++i) {
+        view.ShowNext();
+        WaitUntil([&] { return !viewer->IsLoading(); }, 20000);
+        QTest::qWait(5);
+    }
+    std::printf("viewer: 200 photos in %.1f s; %.1f MB resident, peak %.1f MB\n", t.elapsed() / 1000.0,
+                StatusMb("VmRSS"), StatusMb("VmHWM"));
+    std::printf("bench: browser_peak_mb = %.1f MB\n", StatusMb("VmHWM"));
+    view.CloseViewer();
+    view.Stop();
+    view.SetImageCache(nullptr);
+    fs::remove_all(dir);
+    return 0;
+}
