@@ -29,23 +29,15 @@
 #include "platform/stream.h"
 #include "ui/catalog_view.h"
 #include "ui/frame_view.h"
+#include "ui_bench_common.h"
 
 using namespace fv;
+using namespace fv::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return true;
-}
-
-// a /proc/self/status figure in MB (VmHWM peak, VmRSS now)
+// a /proc/self/status figure in MB (VmRSS: resident now)
 double StatusMb(const char* key) {
     std::ifstream in("/proc/self/status");
     std::string line;
@@ -54,32 +46,6 @@ double StatusMb(const char* key) {
         if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':')
             return std::stod(line.substr(n + 1)) / 1024.0;
     return -1;
-}
-
-TBitmap CameraPicture(int w, int h, uint32_t seed) {
-    TBitmap b(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* p = b.ScanLine(y);
-        for (int x = 0; x < w; ++x, p += 3) {
-            seed = seed * 1664525u + 1013904223u;
-            const int n = static_cast<int>(seed >> 28) - 8;
-            const bool block = x > w / 3 && x < w / 2 && y > h / 4 && y < h / 2;
-            p[0] = static_cast<uint8_t>(std::clamp((block ? 230 : 60 + 120 * x / w) + n, 0, 255));
-            p[1] = static_cast<uint8_t>(std::clamp(90 + 100 * y / h + n, 0, 255));
-            p[2] = static_cast<uint8_t>(std::clamp((block ? 40 : 200 - 130 * x / w) + n, 0, 255));
-        }
-    }
-    return b;
-}
-
-bool VisibleReady(const TFrameCatalogDG& grid) {
-    const int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
-    for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
-        for (int c = 0; c < cols; ++c) {
-            const size_t i = static_cast<size_t>(r) * cols + c;
-            if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
-        }
-    return true;
 }
 
 }  // namespace
@@ -154,8 +120,8 @@ int main(int argc, char** argv) {
     std::printf("scrolled %d stops in %.1f s (%d incomplete), %d pictures stored; grid pictures now %.1f MB, at most "
                 "%.1f MB (budget %.1f MB); %.1f MB resident, peak %.1f MB\n",
                 stops, t.elapsed() / 1000.0, incomplete, stored, view.ThumbnailBytes() / 1048576.0,
-                gridPeak / 1048576.0, view.ThumbnailBudget() / 1048576.0, StatusMb("VmRSS"), StatusMb("VmHWM"));
-    std::printf("bench: grid_scroll_100k_peak_mb = %.1f MB\n", StatusMb("VmHWM"));
+                gridPeak / 1048576.0, view.ThumbnailBudget() / 1048576.0, StatusMb("VmRSS"), PeakMb());
+    std::printf("bench: grid_scroll_100k_peak_mb = %.1f MB\n", PeakMb());
 
     // 200 photos of 24 megapixels in the viewer (8 camera pictures under 200 names)
     const fs::path photos = dir / "photos";
@@ -195,8 +161,8 @@ int main(int argc, char** argv) {
         QTest::qWait(5);
     }
     std::printf("viewer: 200 photos in %.1f s; %.1f MB resident, peak %.1f MB\n", t.elapsed() / 1000.0,
-                StatusMb("VmRSS"), StatusMb("VmHWM"));
-    std::printf("bench: browser_peak_mb = %.1f MB\n", StatusMb("VmHWM"));
+                StatusMb("VmRSS"), PeakMb());
+    std::printf("bench: browser_peak_mb = %.1f MB\n", PeakMb());
     view.CloseViewer();
     view.Stop();
     view.SetImageCache(nullptr);
