@@ -347,22 +347,32 @@ void TLiveFolders::Rescan(TFolder* folder, const TPending& why) {
         folder->CheckExists(false, true);
         if (folder->IsOffline()) {
             int32_t wd = -1;
+            bool firstSeen = !wasOffline;
             {
                 std::lock_guard g(FLock);
                 auto it = FWanted.find(folder);
                 if (it != FWanted.end()) {
                     wd = it->second.Watch;
                     it->second.Watch = -1;
+                    // the parent's rescan may have taken it offline first (its subfolder scan
+                    // does so without telling the views): they still hear of it once
+                    if (!it->second.OfflineSeen) firstSeen = true;
+                    it->second.OfflineSeen = true;
                 }
                 if (wd >= 0) FByWatch.erase(wd);
                 FSettling.erase(folder);
             }
             if (wd >= 0) FDoor.Remove(wd);
-            if (!wasOffline) folder->NotifyItemsChanged();
+            if (firstSeen) folder->NotifyItemsChanged();
             TFolderRescan none;
             none.Offline = true;
             if (FObserver) FObserver(folder, none);
             return;
+        }
+        {
+            std::lock_guard g(FLock);
+            auto it = FWanted.find(folder);
+            if (it != FWanted.end()) it->second.OfflineSeen = false;
         }
         if (!IsWatched(folder)) WatchFolders({folder}, false);
     }

@@ -86,6 +86,7 @@ private:
         int32_t Watch = -1;
         bool Shown = false;
         bool Registered = false;
+        bool OfflineSeen = false;  // its going offline was handled (the views told once)
     };
     struct TPending {
         std::chrono::steady_clock::time_point First, Last;

@@ -124,6 +124,7 @@ size_t TBlockPool::BytesInUse() const {
 
 size_t TBlockPool::BytesReserved() const {
     std::lock_guard<std::mutex> g(FLock);
+    if constexpr (kHeapBlocks) return FInUse;  // every block is its own heap allocation
     return FRuns.size() * kRunBytes;
 }
 
