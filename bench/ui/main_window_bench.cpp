@@ -84,12 +84,7 @@ int main(int argc, char** argv) {
         TFolder* folder = CorvaFolders()->FindOrCreateFolderByPath(dir.string());
         for (int i = 0; i < kPerFolder; ++i) {
             int k = f * kPerFolder + i;
-            TCatalogItem* it = folder->FindOrCreateItem("IMG_" + std::to_string(10000 + i) + ".JPG", nullptr);
-            it->SetKind(1);
-            it->SetSize(4000, 3000);
-            it->SetState(isPresent);
-            it->SetShootingDate(DateOf(k));
-            it->SetInCalendar(true);
+            TCatalogItem* it = AddLibraryPhoto(folder, i, DateOf(k));
             all.push_back(it);
         }
     }

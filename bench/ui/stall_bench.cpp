@@ -39,8 +39,11 @@
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui/stall_watch.h"
+#include "ui_bench_common.h"
 
 using namespace fv;
+using fv::bench::AddLibraryPhoto;
+using fv::bench::CameraPicture;
 namespace fs = std::filesystem;
 
 namespace {
@@ -137,23 +140,6 @@ TDateTime DateOf(int k) {
     return EncodeDateTime(2020 + m / 12, m % 12 + 1, 1 + (k / 50) % 28, (k / 7) % 24, k % 60, 0);
 }
 
-// a camera-like scene: gradients, a bright block and some noise
-TBitmap CameraPicture(int w, int h, uint32_t seed) {
-    TBitmap b(w, h);
-    for (int y = 0; y < h; ++y) {
-        uint8_t* p = b.ScanLine(y);
-        for (int x = 0; x < w; ++x, p += 3) {
-            seed = seed * 1664525u + 1013904223u;
-            int n = static_cast<int>(seed >> 28) - 8;
-            bool block = x > w / 3 && x < w / 2 && y > h / 4 && y < h / 2;
-            p[0] = static_cast<uint8_t>(std::clamp((block ? 230 : 60 + 120 * x / w) + n, 0, 255));
-            p[1] = static_cast<uint8_t>(std::clamp(90 + 100 * y / h + n, 0, 255));
-            p[2] = static_cast<uint8_t>(std::clamp((block ? 40 : 200 - 130 * x / w) + n, 0, 255));
-        }
-    }
-    return b;
-}
-
 // 10,000 camera files (640 x 480 with a 160 x 120 EXIF thumbnail) in a new folder; their shooting
 // dates (in the given year) are not in the order of their names
 void WriteNewPhotos(const fs::path& dir, int year) {
@@ -228,12 +214,7 @@ int main(int argc, char** argv) {
         folder->SetCheckState(csRegistered);
         for (int i = 0; i < kPerFolder; ++i) {
             int k = f * kPerFolder + i;
-            TCatalogItem* it = folder->FindOrCreateItem("IMG_" + std::to_string(10000 + i) + ".JPG", nullptr);
-            it->SetKind(1);
-            it->SetSize(4000, 3000);
-            it->SetState(isPresent);
-            it->SetShootingDate(DateOf(k));
-            it->SetInCalendar(true);
+            AddLibraryPhoto(folder, i, DateOf(k));
         }
     }
     FinalCorvaEngine();

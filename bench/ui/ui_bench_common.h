@@ -16,6 +16,9 @@
 #include <string>
 
 #include "image/bitmap.h"
+#include "library/catalog_item.h"
+#include "library/folder.h"
+#include "platform/datetime.h"
 #include "ui/catalog_grid.h"
 
 namespace fv::bench {
@@ -72,6 +75,18 @@ inline bool VisibleReady(const TFrameCatalogDG& grid) {
             if (i < grid.Cells().size() && grid.Cells()[i] && !grid.HasThumbnail(grid.Cells()[i])) return false;
         }
     return true;
+}
+
+// a present 4000 x 3000 JPEG "IMG_<10000 + i>.JPG" of a made-up library, shot at date and filed in
+// the calendar (no file behind it)
+inline TCatalogItem* AddLibraryPhoto(TFolder* folder, int i, TDateTime date) {
+    TCatalogItem* it = folder->FindOrCreateItem("IMG_" + std::to_string(10000 + i) + ".JPG", nullptr);
+    it->SetKind(1);
+    it->SetSize(4000, 3000);
+    it->SetState(isPresent);
+    it->SetShootingDate(date);
+    it->SetInCalendar(true);
+    return it;
 }
 
 // the widget painted into a picture through QWidget::render (what a screenshot does)
