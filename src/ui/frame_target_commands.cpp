@@ -3,6 +3,8 @@
 #include <QTreeWidget>
 #include <QKeyEvent>
 #include <QApplication>
+#include <QPainter>
+#include <QStyledItemDelegate>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -215,12 +217,44 @@ int TreeKeyCommand(const QKeyEvent& e, const TTreeKeys& keys) {
 
 namespace {
 
+// Draws the tree's current node, while the tree has the focus, with a frame of its own: two points of
+// the text colour with a point of the base colour inside, over the selection's fill or the plain
+// background alike (the grid's focus mark). The style's dotted rectangle is left out.
+class TTreeFocusMark : public QStyledItemDelegate {
+public:
+    explicit TTreeFocusMark(QTreeWidget* tree) : QStyledItemDelegate(tree), FTree(tree) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem o(option);
+        o.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(p, o, index);
+        if (!TreeShowsFocusMark(FTree, index)) return;
+        const QColor outer = FTree->palette().color(QPalette::Text), inner = FTree->palette().color(QPalette::Base);
+        auto frame = [p](const QRect& f, int w, const QColor& c) {
+            p->fillRect(QRect(f.left(), f.top(), f.width(), w), c);
+            p->fillRect(QRect(f.left(), f.bottom() - w + 1, f.width(), w), c);
+            p->fillRect(QRect(f.left(), f.top() + w, w, f.height() - 2 * w), c);
+            p->fillRect(QRect(f.right() - w + 1, f.top() + w, w, f.height() - 2 * w), c);
+        };
+        frame(option.rect, 2, outer);
+        frame(option.rect.adjusted(2, 2, -2, -2), 1, inner);
+    }
+
+private:
+    QTreeWidget* FTree;
+};
+
 class TTreeKeyFilter : public QObject {
 public:
     TTreeKeyFilter(QTreeWidget* tree, TTreeKeys keys) : QObject(tree), FTree(tree), FKeys(std::move(keys)) {}
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == FTree && e->type() == QEvent::FocusIn) {
+            // the node the keys act on comes into view with the focus
+            if (QTreeWidgetItem* node = FTree->currentItem()) FTree->scrollToItem(node);
+            return false;
+        }
         if (o != FTree || (e->type() != QEvent::ShortcutOverride && e->type() != QEvent::KeyPress)) return false;
         auto* k = static_cast<QKeyEvent*>(e);
         const int command = TreeKeyCommand(*k, FKeys);
@@ -256,9 +290,14 @@ private:
 
 }  // namespace
 
+bool TreeShowsFocusMark(const QTreeWidget* tree, const QModelIndex& index) {
+    return tree && tree->hasFocus() && index.isValid() && index == tree->currentIndex();
+}
+
 void InstallTreeKeys(QTreeWidget* tree, TTreeKeys keys) {
     if (!tree) return;
     tree->installEventFilter(new TTreeKeyFilter(tree, std::move(keys)));
+    tree->setItemDelegate(new TTreeFocusMark(tree));
 }
 
 }  // namespace fv

@@ -15,6 +15,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QKeyEvent;
 class QPoint;
+class QModelIndex;
 
 namespace fv {
 
@@ -70,7 +71,11 @@ struct TTreeKeys {
     std::function<void(QTreeWidgetItem* node)> Rename;
     std::function<void(QTreeWidgetItem* node)> Delete;
 };
+// Also gives the tree its focus mark (a two-tone frame round the current node while the tree has the
+// focus, distinct from the selection's fill) and brings the current node into view on focus.
 void InstallTreeKeys(QTreeWidget* tree, TTreeKeys keys);
+// whether the node of this index carries the focus mark now
+bool TreeShowsFocusMark(const QTreeWidget* tree, const QModelIndex& index);
 // which command a key press names: 0 none, 1 popup, 2 rename, 3 delete, 4 open or close
 int TreeKeyCommand(const QKeyEvent& e, const TTreeKeys& keys);
 

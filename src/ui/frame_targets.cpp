@@ -3,9 +3,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTreeWidget>
+#include <algorithm>
 #include <functional>
 
 #include "library/calendar.h"
+#include "ui/calendar_grid.h"
 #include "library/library_engine.h"
 #include "ui/frame_target_calendar.h"
 #include "ui/frame_target_directory.h"
@@ -229,6 +232,31 @@ void TFrameTargetsEx::SelectFolder(TCustomFolder* folder) {
             break;
         default: break;
     }
+}
+
+std::vector<QWidget*> TFrameTargetsEx::FocusStops() const {
+    std::vector<TCustomFrameBase*> frames;
+    for (TCustomFrameBase* f : FFrames)
+        if (f && f->isVisible()) frames.push_back(f);
+    // in the order they sit on screen, whichever is active
+    std::stable_sort(frames.begin(), frames.end(), [](TCustomFrameBase* a, TCustomFrameBase* b) { return a->y() < b->y(); });
+    std::vector<QWidget*> stops;
+    auto add = [&stops](QWidget* w) {
+        if (w && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) stops.push_back(w);
+    };
+    for (TCustomFrameBase* f : frames) {
+        if (f->TitleEnabled()) add(f);
+        if (!f->Expanded()) continue;
+        if (f == FTargetCalendar) {
+            add(FTargetCalendar->Tree());
+            add(FTargetCalendar->Grid());
+        } else if (f == FTargetDirectory) {
+            add(FTargetDirectory->Tree());
+        } else {
+            add(static_cast<TFrameTargetFolder*>(f)->Tree());
+        }
+    }
+    return stops;
 }
 
 void TFrameTargetsEx::resizeEvent(QResizeEvent* e) {

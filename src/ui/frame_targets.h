@@ -4,6 +4,7 @@
 // active frame and fills the free space; the tag frame sits at the bottom under a splitter and keeps
 // its own open state. The frames never call the main window: it connects to the signals here.
 #include <QWidget>
+#include <vector>
 
 #include "library/custom_folder.h"
 
@@ -48,6 +49,9 @@ public:
     // the tag frame's height while open (the splitter moves it)
     int TagHeight() const { return FTagHeight; }
     void SetTagHeight(int h);
+    // The keyboard's stops in this column from top to bottom: the title of each frame that a key
+    // can open, the tree (and the calendar's month grid) of each open frame; hidden parts are left out.
+    std::vector<QWidget*> FocusStops() const;
 
 signals:
     void folderChosen(fv::TCustomFolder* folder);

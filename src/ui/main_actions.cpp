@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
 #include <QStyle>
 #include <QTextEdit>
 #include <QToolBar>
@@ -255,6 +257,8 @@ void TFolvaneMain2::CreateActions() {
         });
     }
     Action("AcToolPrint")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    // the photo information: Ctrl+I as "info" in most programs (Alt+Enter is the properties')
+    Action("AcToolExifInfo")->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     AddAction("AcToolUseFileCache", QStringLiteral("サムネイルキャッシュの設定..."), {}, [this] { ShowCacheSettings(); });
     AddAction("AcOptionDontCheckNetwork", QStringLiteral("Networkチェックを行わない"), {}, nullptr, true);
     connect(Action("AcOptionDontCheckNetwork"), &QAction::triggered, this, [](bool on) {
@@ -265,7 +269,9 @@ void TFolvaneMain2::CreateActions() {
     // help and debug
     AddAction("AcHelpShow", QStringLiteral("ヘルプ"), {Qt::Key_F1}, [this] { ShowHelp(); });
     AddAction("AcHelpShowVersion", QStringLiteral("バージョン情報..."), {}, [this] { ShowAbout(); });
-    AddAction("AcDebugShowMainMenu", QStringLiteral("メインメニューを表示"), {QKeySequence(Qt::SHIFT | Qt::Key_F10)}, nullptr, true);
+    // Shift+F10 and the menu key open the popup of the focused view, so the menu bar takes Ctrl+Shift+F10
+    AddAction("AcDebugShowMainMenu", QStringLiteral("メインメニューを表示"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10)},
+              nullptr, true);
     connect(Action("AcDebugShowMainMenu"), &QAction::toggled, this,
             [this](bool on) { FMenuBar->setVisible(on && FToolMode != tmPrint); });
     AddAction("AcDebugShowAddrBar", QStringLiteral("アドレスバーを表示"), {QKeySequence(Qt::SHIFT | Qt::Key_F9)}, nullptr, true);
@@ -437,12 +443,14 @@ void TFolvaneMain2::BuildPopup() {
          "AcFileProperty", nullptr, "AcEditSelectMark", "AcEditSelectAll", nullptr, "AcShowUpdate"});
     connect(FJumpTagMenu, &QMenu::aboutToShow, this, [this] { UpdateJumpTagMenu(); });
     FCatalog->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(FCatalog, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        if (!FReady) return;
-        SetupActions();
-        UpdateJumpTagMenu();
-        FPopup->popup(FCatalog->mapToGlobal(pos));
-    });
+    connect(FCatalog, &QWidget::customContextMenuRequested, this, &TFolvaneMain2::OpenCatalogPopup);
+}
+
+void TFolvaneMain2::OpenCatalogPopup(const QPoint& pos) {
+    if (!FReady) return;
+    SetupActions();
+    UpdateJumpTagMenu();
+    FPopup->popup(FCatalog->mapToGlobal(pos));
 }
 
 void TFolvaneMain2::UpdateTrashCaptions(bool tagFolder) {
@@ -589,7 +597,53 @@ bool TFolvaneMain2::KeyMayBeShortcut(int key, Qt::KeyboardModifiers mods, QWidge
     return true;
 }
 
+namespace {
+bool IsPopupKey(const QKeyEvent& k) {
+    const Qt::KeyboardModifiers mods = k.modifiers() & ~Qt::KeypadModifier;
+    return (k.key() == Qt::Key_Menu && mods == Qt::NoModifier) || (k.key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
+}
+}  // namespace
+
+std::vector<QWidget*> TFolvaneMain2::TabStops() const {
+    std::vector<QWidget*> stops;
+    auto add = [&stops](QWidget* w) {
+        if (w && w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) stops.push_back(w);
+    };
+    if (FTargets && FTargetPanel->isVisible()) stops = FTargets->FocusStops();
+    add(FBtnAbort);
+    if (FCatalog) {
+        if (IsViewerShown())
+            add(FCatalog->Viewer());
+        else
+            add(FCatalog);
+        add(FCatalog->SizeSlider());
+    }
+    return stops;
+}
+
+bool TFolvaneMain2::focusNextPrevChild(bool next) {
+    const std::vector<QWidget*> stops = TabStops();
+    if (stops.empty()) return TSkinForm::focusNextPrevChild(next);
+    QWidget* focus = QApplication::focusWidget();
+    int at = -1;
+    for (int i = 0; i < static_cast<int>(stops.size()); ++i)
+        if (focus && (stops[i] == focus || stops[i]->isAncestorOf(focus))) at = i;
+    const int n = static_cast<int>(stops.size());
+    const int to = at < 0 ? (next ? 0 : n - 1) : (at + (next ? 1 : n - 1)) % n;
+    stops[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 bool TFolvaneMain2::eventFilter(QObject* o, QEvent* e) {
+    if (e->type() == QEvent::KeyPress && FCatalog && IsViewerShown() && IsPopupKey(*static_cast<QKeyEvent*>(e))) {
+        // the viewer's popup is the catalog's, over the middle of the photo
+        auto* w = qobject_cast<QWidget*>(o);
+        QWidget* v = FCatalog->Viewer();
+        if (w && (w == v || v->isAncestorOf(w))) {
+            OpenCatalogPopup(v->mapTo(FCatalog, v->rect().center()));
+            return true;
+        }
+    }
     if (e->type() == QEvent::ShortcutOverride) {
         auto* w = qobject_cast<QWidget*>(o);
         if (w && w->window() == this) {

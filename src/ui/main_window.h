@@ -111,6 +111,10 @@ public:
     void SaveWindowSettings(TFolvaneConfigItem* config = nullptr);
     // the key routing: may this key be a shortcut with that widget focused?
     bool KeyMayBeShortcut(int key, Qt::KeyboardModifiers mods, QWidget* focus) const;
+    // The stops of Tab and Shift+Tab in order: the target column's titles and trees, the abort
+    // button while it shows, the grid (the viewer in its place while it is open) and the size slider.
+    // Only what shows and takes the focus; Tab after the last comes back to the first.
+    std::vector<QWidget*> TabStops() const;
     // the dialog of the thumbnail cache settings (AcToolUseFileCache)
     void ShowCacheSettings();
     void ShowHelp();
@@ -142,6 +146,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
     void BackClick() override;
     void ForwardClick() override;
     void RefreshClick() override;
@@ -159,6 +164,8 @@ private:
     void BuildPopup();
     void UpdateTrashCaptions(bool tagFolder);
     void UpdateJumpTagMenu();
+    // the catalog's popup at a point of the catalog view (the grid, or the viewer over it)
+    void OpenCatalogPopup(const QPoint& pos);
     // catalog link (main_window.cpp)
     void CatalogFocusChanged(TCatalogItem* item);
     void CatalogFolderShown(TCustomFolder* folder);

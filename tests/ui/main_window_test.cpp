@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <QTimer>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -34,6 +37,8 @@
 #include "ui/calendar_grid.h"
 #include "ui/catalog_view.h"
 #include "ui/frame_target_calendar.h"
+#include "ui/frame_target_commands.h"
+#include "ui/frame_target_folder.h"
 #include "ui/frame_target_directory.h"
 #include "ui/frame_targets.h"
 #include "ui/frame_view.h"
@@ -260,6 +265,227 @@ TEST(MainWindowKeys, RoutingFollowsFocusTabAndPrintMode) {
     EXPECT_FALSE(lw.items[1]->IsMarked());
     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : viewer, Qt::Key_Escape);
     EXPECT_EQ(w.ToolMode(), tmNone);
+}
+
+namespace {
+
+// the focus after each of count presses of Tab (or Shift+Tab) from where it is
+std::vector<QWidget*> WalkTab(int count, bool back) {
+    std::vector<QWidget*> seen;
+    for (int i = 0; i < count; ++i) {
+        QWidget* from = QApplication::focusWidget();
+        if (!from) break;
+        if (back)
+            QTest::keyClick(from, Qt::Key_Backtab, Qt::ShiftModifier);
+        else
+            QTest::keyClick(from, Qt::Key_Tab);
+        seen.push_back(QApplication::focusWidget());
+    }
+    return seen;
+}
+
+bool Contains(const std::vector<QWidget*>& v, const QWidget* w) { return std::find(v.begin(), v.end(), w) != v.end(); }
+
+// every shortcut held by two actions of the window at once, as "key: first, second"
+std::vector<std::string> SharedShortcuts(TFolvaneMain2& w, bool enabledOnly) {
+    std::map<QString, QString> holder;
+    std::vector<std::string> shared;
+    for (QAction* a : w.findChildren<QAction*>()) {
+        if (enabledOnly && !a->isEnabled()) continue;
+        for (const QKeySequence& k : a->shortcuts()) {
+            const QString key = k.toString();
+            auto [it, fresh] = holder.emplace(key, a->objectName());
+            if (!fresh) shared.push_back((key + ": " + it->second + ", " + a->objectName()).toStdString());
+        }
+    }
+    return shared;
+}
+
+// presses the key on the widget and answers whether the menu opened (a menu that blocks is closed)
+bool KeyOpensMenu(QWidget* target, QMenu* menu, Qt::Key key, Qt::KeyboardModifiers mods) {
+    bool seen = false;
+    QTimer probe;
+    probe.setInterval(10);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (menu->isVisible()) {
+            seen = true;
+            menu->close();
+        }
+    });
+    probe.start();
+    QTest::keyClick(target, key, mods);
+    QTest::qWait(40);
+    seen = seen || menu->isVisible();
+    menu->close();
+    return seen;
+}
+
+}  // namespace
+
+TEST(MainWindowKeys, TabVisitsEachShownViewOnceInOrderAndShiftTabGoesBack) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    TFrameTargetsEx* targets = w.TargetsFrame();
+    QWidget* calendarTree = targets->CalendarFrame()->Tree();
+    QWidget* directoryTree = targets->DirectoryFrame()->Tree();
+    QWidget* tagTree = targets->TagFrame()->Tree();
+
+    std::vector<QWidget*> stops;
+    auto check = [&](const char* state) {
+        SCOPED_TRACE(state);
+        stops = w.TabStops();
+        ASSERT_GE(stops.size(), 3u);
+        for (QWidget* s : stops) EXPECT_TRUE(s->isVisible() && s->isEnabled()) << s->objectName().toStdString();
+        stops.front()->setFocus(Qt::OtherFocusReason);
+        const std::vector<QWidget*> forward = WalkTab(static_cast<int>(stops.size()), false);
+        ASSERT_EQ(forward.size(), stops.size());
+        for (size_t i = 0; i < stops.size(); ++i)
+            EXPECT_EQ(forward[i], stops[(i + 1) % stops.size()]) << "Tab " << i + 1 << " went to "
+                                                                 << (forward[i] ? forward[i]->objectName().toStdString() : "nothing");
+        const std::vector<QWidget*> backward = WalkTab(static_cast<int>(stops.size()), true);
+        for (size_t i = 0; i < stops.size(); ++i)
+            EXPECT_EQ(backward[i], stops[(stops.size() * 2 - 1 - i) % stops.size()]) << "Shift+Tab " << i + 1;
+    };
+
+    // the calendar active, the tags open: calendar tree, the tag title and tree, the grid; the folder
+    // frame shows only its title
+    check("calendar");
+    EXPECT_TRUE(Contains(stops, calendarTree));
+    EXPECT_TRUE(Contains(stops, tagTree));
+    EXPECT_TRUE(Contains(stops, targets->DirectoryFrame()));
+    EXPECT_FALSE(Contains(stops, directoryTree));
+    EXPECT_FALSE(Contains(stops, w.PanelAbort()->findChild<QPushButton*>()));
+    EXPECT_TRUE(Contains(stops, w.CatalogView()));
+    EXPECT_FALSE(Contains(stops, w.CatalogView()->Viewer()));
+    // top to bottom: the trees come before the grid, the calendar before the tags
+    auto at = [&](QWidget* x) { return std::find(stops.begin(), stops.end(), x) - stops.begin(); };
+    EXPECT_LT(at(calendarTree), at(tagTree));
+    EXPECT_LT(at(tagTree), at(w.CatalogView()));
+
+    // the folder frame active, the tags closed, the abort panel up: the calendar is a title only
+    w.Action("AcShowFolder")->trigger();
+    targets->TagFrame()->SetExpanded(false);
+    w.PanelAbort()->show();
+    QTest::qWait(20);
+    check("folders");
+    EXPECT_TRUE(Contains(stops, directoryTree));
+    EXPECT_FALSE(Contains(stops, calendarTree));
+    EXPECT_FALSE(Contains(stops, tagTree));
+    EXPECT_TRUE(Contains(stops, targets->TagFrame()));
+    EXPECT_TRUE(Contains(stops, w.PanelAbort()->findChild<QPushButton*>()));
+    w.PanelAbort()->hide();
+
+    // the viewer takes the grid's place
+    w.CatalogView()->SetFocusedItem(lw.items[0]);
+    w.ShowViewer(true);
+    QTest::qWait(20);
+    check("viewer");
+    EXPECT_TRUE(Contains(stops, w.CatalogView()->Viewer()));
+    EXPECT_FALSE(Contains(stops, w.CatalogView()));
+    w.ShowViewer(false);
+}
+
+TEST(MainWindowKeys, TheFocusedTreeNodeHasAFrameThatIsNotTheSelection) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTreeWidget* tree = w.TargetsFrame()->TagFrame()->Tree();
+    tree->clear();
+    for (int i = 0; i < 40; ++i) tree->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("tag %1").arg(i)}));
+    QTreeWidgetItem* node = tree->topLevelItem(30);
+    tree->setCurrentItem(node);  // current and selected
+    tree->scrollToTop();
+    w.CatalogView()->setFocus();
+    QTest::qWait(20);
+
+    // focused from the keyboard, the current node comes into view
+    w.CatalogView()->setFocus();
+    tree->setFocus(Qt::TabFocusReason);
+    QTest::qWait(20);
+    const QRect r = tree->visualItemRect(node);
+    ASSERT_TRUE(tree->viewport()->rect().contains(r)) << "the focused node is out of sight";
+    EXPECT_TRUE(TreeShowsFocusMark(tree, tree->currentIndex()));
+    const QColor text = tree->palette().color(QPalette::Text), base = tree->palette().color(QPalette::Base);
+    QImage focused = tree->viewport()->grab().toImage();
+    const qreal dpr = focused.devicePixelRatio();
+    auto px = [&](const QImage& img, int x, int y) { return img.pixelColor(qRound(x * dpr), qRound(y * dpr)); };
+    // two points of text colour at the edge, one of base colour inside, then the selection's fill
+    const int mid = r.center().y();
+    EXPECT_EQ(px(focused, r.left(), mid), text);
+    EXPECT_EQ(px(focused, r.left() + 1, mid), text);
+    EXPECT_EQ(px(focused, r.left() + 2, mid), base);
+    EXPECT_EQ(px(focused, r.center().x(), r.top()), text);
+    EXPECT_NE(px(focused, r.left() + 4, mid), text);
+
+    // without the focus the node keeps its selection but loses the frame
+    w.CatalogView()->setFocus();
+    QTest::qWait(20);
+    EXPECT_FALSE(TreeShowsFocusMark(tree, tree->currentIndex()));
+    QImage unfocused = tree->viewport()->grab().toImage();
+    EXPECT_NE(px(unfocused, r.left(), mid), text);
+    EXPECT_TRUE(node->isSelected());
+}
+
+TEST(MainWindowKeys, NoTwoActionsShareAShortcutAndEveryViewOpensItsPopupFromTheKeyboard) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+
+    // in every state of the window: nothing focused, a photo, the viewer, the folder frame
+    auto noShared = [&](const char* state) {
+        w.SetupActions();
+        EXPECT_EQ(SharedShortcuts(w, true), std::vector<std::string>{}) << state;
+        EXPECT_EQ(SharedShortcuts(w, false), std::vector<std::string>{}) << state;
+    };
+    w.CatalogView()->SetItems({});
+    noShared("empty");
+    w.CatalogView()->SetItems(lw.items);
+    w.CatalogView()->SetFocusedItem(lw.items[1]);
+    noShared("photo");
+    w.ShowViewer(true);
+    noShared("viewer");
+    w.ShowViewer(false);
+    w.Action("AcShowFolder")->trigger();
+    noShared("folders");
+    w.Action("AcShowCalendar")->trigger();
+    // the photo information has its key; the menu bar keeps one too, off Shift+F10
+    EXPECT_EQ(w.Action("AcToolExifInfo")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+    EXPECT_FALSE(w.Action("AcDebugShowMainMenu")->shortcut().isEmpty());
+    EXPECT_NE(w.Action("AcDebugShowMainMenu")->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    QTest::keyClick(w.CatalogView(), Qt::Key_F10, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(w.MainMenu()->isVisible());
+    QTest::keyClick(w.CatalogView(), Qt::Key_F10, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_FALSE(w.MainMenu()->isVisible());
+
+    // the grid and the viewer open the catalog's popup, a side tree its own
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {{Qt::Key_F10, Qt::ShiftModifier}, {Qt::Key_Menu, Qt::NoModifier}};
+    for (auto [key, mods] : keys) {
+        SCOPED_TRACE(key);
+        w.CatalogView()->setFocus();
+        QTest::qWait(10);
+        EXPECT_TRUE(KeyOpensMenu(w.CatalogView(), w.PopupMenu(), key, mods)) << "grid";
+        EXPECT_FALSE(w.MainMenu()->isVisible());
+        w.ShowViewer(true);
+        ASSERT_TRUE(WaitUntil([&] { return w.CatalogView()->Viewer()->isVisible(); }, 2000));
+        w.CatalogView()->Viewer()->setFocus();
+        QTest::qWait(10);
+        EXPECT_TRUE(KeyOpensMenu(w.CatalogView()->Viewer(), w.PopupMenu(), key, mods)) << "viewer";
+        w.ShowViewer(false);
+    }
+    TFrameTargetDirectory* dir = w.TargetsFrame()->DirectoryFrame();
+    dir->SetTops({{"test", fs::path(lw.dir.Path("x")).parent_path().string()}});
+    w.Action("AcShowFolder")->trigger();
+    dir->Tree()->setCurrentItem(dir->Tree()->topLevelItem(0));
+    dir->Tree()->setFocus();
+    QTest::qWait(10);
+    for (auto [key, mods] : keys) {
+        EXPECT_TRUE(KeyOpensMenu(dir->Tree(), dir->PopupMenu(), key, mods)) << "folder tree";
+        EXPECT_FALSE(w.PopupMenu()->isVisible());
+    }
 }
 
 TEST(MainWindowSettings, StoredValuesOutOfRangeAreIgnoredAndNarrowPanelsAreNotKept) {
