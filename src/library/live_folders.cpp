@@ -9,7 +9,9 @@
 #include "library/dir_scan.h"
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
+#include "library/listup_thread.h"
 #include "platform/exception.h"
+#include "platform/file_ops.h"
 
 namespace fv {
 
@@ -43,6 +45,7 @@ bool TLiveFolders::Start() {
         FStopping = false;
         FResyncNow = true;
     }
+    if (FOptions.TestFeed) FDoor.UseTestFeed();
     FDoorOpen = FDoor.Open([this](std::vector<TDirWatchEvent>& events) { OnEvents(events); });
     if (!FDoorOpen) {
         WriteLog("TLiveFolders: folders cannot be watched on this system; they are rescanned every " +
@@ -81,12 +84,14 @@ bool TLiveFolders::Cancelled() const {
     return FStopping;
 }
 
-void TLiveFolders::SetShownFolder(TCustomFolder* folder) {
+void TLiveFolders::SetShownFolder(TCustomFolder* folder, int depthCode) {
     {
         std::lock_guard g(FLock);
         TFolder* f = dynamic_cast<TFolder*>(folder);
-        if (f == FShown) return;
+        depthCode = f ? std::clamp(depthCode, 0, 3) : 0;
+        if (f == FShown && depthCode == FShownDepth) return;
         FShown = f;
+        FShownDepth = depthCode;
         FShownChanged = true;
     }
     FWake.notify_all();
@@ -103,8 +108,13 @@ void TLiveFolders::Resync() {
 TLiveFolders::TState TLiveFolders::State() const {
     std::lock_guard g(FLock);
     TState s;
-    for (auto& [f, w] : FWanted) (w.Watch >= 0 ? s.Watched : s.Unwatched)++;
+    for (auto& [f, w] : FWanted) {
+        (w.Watch >= 0 ? s.Watched : s.Unwatched)++;
+        if (w.Shown && w.Remote) ++s.RemoteShown;
+    }
     s.LimitReached = FLimitReached;
+    s.Overflows = FOverflows;
+    s.OverflowLogs = FOverflowLogs;
     s.Rescans = FRescans;
     s.LimitLogs = FLimitLogs;
     return s;
@@ -175,24 +185,46 @@ void TLiveFolders::Run() {
     const auto cap = std::chrono::milliseconds(FOptions.CapMs);
     const auto resyncEvery = std::chrono::milliseconds(FOptions.ResyncMs);
     const auto fallbackEvery = std::chrono::milliseconds(FOptions.FallbackMs);
+    const auto remoteEvery = std::chrono::milliseconds(std::max(FOptions.RemoteRescanMs, 1));
     auto lastResync = TClock::now();
     auto lastFallback = TClock::now();
     auto lastSettle = TClock::now();
+    auto lastRemote = TClock::now();
     while (true) {
-        bool collect = false, fallback = false, settle = false;
+        bool collect = false, shownChanged = false, fallback = false, settle = false;
+        std::string overflowLog;
         std::vector<std::pair<TFolder*, TPending>> due;
         {
             std::unique_lock g(FLock);
             if (FStopping) break;
             auto now = TClock::now();
             if (FOverflow) {
-                // the kernel dropped changes: every watched folder is read again
+                // the kernel dropped changes: every watched folder is read again, once however many
+                // overflow records came meanwhile (each one already pending joins in)
                 FOverflow = false;
+                ++FOverflows;
                 // (each rescan still notices a folder that is gone; no existence check of whole
                 // subtrees for every watched folder)
+                int folders = 0;
                 for (auto& [f, w] : FWanted)
-                    if (w.Watch >= 0) Schedule(f, true, false, now - cap);
+                    if (w.Watch >= 0) {
+                        Schedule(f, true, false, now - cap);
+                        ++folders;
+                    }
+                if (FOverflowLogs == 0) {
+                    ++FOverflowLogs;
+                    overflowLog = "TLiveFolders: the system dropped folder changes (its event queue overflowed; "
+                                  "fs.inotify.max_queued_events); the " +
+                                  std::to_string(folders) + " watched folders are read again";
+                }
             }
+            if (now - lastRemote >= remoteEvery) {
+                // shown folders whose file system hides others' changes from the watch
+                lastRemote = now;
+                for (auto& [f, w] : FWanted)
+                    if (w.Shown && w.Remote && !f->IsOffline()) Schedule(f, true, false, now - cap);
+            }
+            shownChanged = FShownChanged;
             collect = FResyncNow || FShownChanged || now - lastResync >= resyncEvery;
             FResyncNow = FShownChanged = false;
             fallback = now - lastFallback >= fallbackEvery;
@@ -205,18 +237,19 @@ void TLiveFolders::Run() {
                     ++it;
                 }
             }
-            if (!collect && !fallback && !settle && due.empty()) {
-                auto wake = std::min(lastResync + resyncEvery, lastFallback + fallbackEvery);
+            if (!collect && !fallback && !settle && due.empty() && overflowLog.empty()) {
+                auto wake = std::min({lastResync + resyncEvery, lastFallback + fallbackEvery, lastRemote + remoteEvery});
                 if (!FSettling.empty()) wake = std::min(wake, lastSettle + kSettleTick);
                 for (auto& [f, p] : FPending) wake = std::min({wake, p.Last + quiet, p.First + cap});
                 FWake.wait_until(g, wake);
                 continue;
             }
         }
+        if (!overflowLog.empty()) WriteLog(overflowLog);
         try {
             if (collect) {
                 lastResync = TClock::now();
-                Collect();
+                Collect(shownChanged);
             }
             for (auto& [f, why] : due) {
                 if (Cancelled()) break;
@@ -236,7 +269,48 @@ void TLiveFolders::Run() {
     }
 }
 
-void TLiveFolders::Collect() {
+std::vector<TFolder*> TLiveFolders::ShownTree(TFolder* shown, int depthCode, bool fromDisk) {
+    // the shown folder and the subfolders the grid lists with it, as deep as it lists them; right
+    // after the folder was shown the disk is asked (the listing may not have met them yet), later
+    // the tree as its rescans keep it. A link back up the tree is walked once.
+    std::vector<TFolder*> out;
+    if (!shown) return out;
+    const int max = std::max(FOptions.ShownFoldersMax, 1);
+    std::vector<std::pair<TFolder*, int>> stack{{shown, TListupItemsThreadEx::LevelsOf(static_cast<uint8_t>(depthCode))}};
+    std::set<TFileIdentity> visited;
+    bool capped = false;
+    while (!stack.empty() && !Cancelled()) {
+        auto [f, levels] = stack.back();
+        stack.pop_back();
+        if (f != shown && f->IsOffline()) continue;
+        TFileIdentity id;
+        if (GetFileIdentity(f->GetFullName(), id) && !visited.insert(id).second) continue;
+        if (static_cast<int>(out.size()) >= max) {
+            capped = true;
+            break;
+        }
+        out.push_back(f);
+        if (levels < 1) continue;
+        TFolderList subs;
+        if (fromDisk) f->ScanSubFolders(&subs);
+        else f->GetSubFolders(subs);
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it) stack.emplace_back(static_cast<TFolder*>(*it), levels - 1);
+    }
+    if (capped) {
+        bool log = false;
+        {
+            std::lock_guard g(FLock);
+            log = !FShownCapLogged;
+            FShownCapLogged = true;
+        }
+        if (log)
+            WriteLog("TLiveFolders: the shown folder " + shown->GetFullName() + " lists more than " + std::to_string(max) +
+                     " folders; only the first " + std::to_string(max) + " are watched");
+    }
+    return out;
+}
+
+void TLiveFolders::Collect(bool shownChanged) {
     // the registered folders: check state 1, and undecided folders below one (they take their
     // parent's state, as the file updater decides it)
     std::vector<TFolder*> registered;
@@ -256,14 +330,32 @@ void TLiveFolders::Collect() {
     }
     std::sort(registered.begin(), registered.end());
 
-    std::vector<int32_t> unwatch;
-    std::vector<TFolder*> watch;
+    TFolder* shown;
+    int depth;
     {
         std::lock_guard g(FLock);
+        shown = FShown;
+        depth = FShownDepth;
+    }
+    std::vector<TFolder*> tree = ShownTree(shown, depth, shownChanged && depth > 0);
+    std::vector<TFolder*> shownSet = tree;
+    std::sort(shownSet.begin(), shownSet.end());
+
+    std::vector<int32_t> unwatch;
+    std::vector<TFolder*> watch, watchAndRead;
+    {
+        std::lock_guard g(FLock);
+        if (FShown != shown || FShownDepth != depth) {
+            // shown again meanwhile: the next pass collects that one
+            FResyncNow = true;
+            shownSet.clear();
+            tree.clear();
+        }
         auto isRegistered = [&](TFolder* f) { return std::binary_search(registered.begin(), registered.end(), f); };
+        auto isShown = [&](TFolder* f) { return std::binary_search(shownSet.begin(), shownSet.end(), f); };
         for (auto it = FWanted.begin(); it != FWanted.end();) {
             TFolder* f = it->first;
-            if (f == FShown || isRegistered(f)) {
+            if (isShown(f) || isRegistered(f)) {
                 ++it;
                 continue;
             }
@@ -275,14 +367,20 @@ void TLiveFolders::Collect() {
             FSettling.erase(f);
             it = FWanted.erase(it);
         }
-        auto want = [&](TFolder* f, bool shown, bool reg) {
-            TWanted& w = FWanted[f];
-            w.Shown = shown;
+        auto want = [&](TFolder* f, bool inShown, bool reg) {
+            auto [it, fresh] = FWanted.try_emplace(f);
+            TWanted& w = it->second;
+            w.Shown = inShown;
             w.Registered = reg;
-            if (w.Watch < 0 && !f->IsOffline()) watch.push_back(f);
+            if (w.Watch >= 0 || f->IsOffline()) return;
+            // a folder that joined the shown tree after the grid listed it (made inside it since)
+            // may have been filled before its watch came
+            if (fresh && inShown && !shownChanged && f != shown) watchAndRead.push_back(f);
+            else watch.push_back(f);
         };
-        for (TFolder* f : registered) want(f, f == FShown, true);
-        if (FShown && !isRegistered(FShown)) want(FShown, true, false);
+        for (TFolder* f : registered) want(f, isShown(f), true);
+        for (TFolder* f : tree)
+            if (!isRegistered(f)) want(f, true, false);
         // a watch number two paths share (links) stays while either still wants it
         std::set<int32_t> kept;
         for (auto& [f, w] : FWanted)
@@ -293,19 +391,24 @@ void TLiveFolders::Collect() {
     // folders known already are not read again here: the listing of the grid and the file
     // updater's passes keep them; only changes from now on are followed
     WatchFolders(watch, false);
+    WatchFolders(watchAndRead, true);
 }
 
 void TLiveFolders::WatchFolders(const std::vector<TFolder*>& folders, bool rescan) {
     for (TFolder* f : folders) {
         if (Cancelled()) return;
         int32_t wd = -1;
-        TDirWatchAddResult r = FDoorOpen ? FDoor.Add(f->GetFullName(), wd) : TDirWatchAddResult::Failed;
+        const std::string path = f->GetFullName();
+        TDirWatchAddResult r = FDoorOpen ? FDoor.Add(path, wd) : TDirWatchAddResult::Failed;
+        // a watch on a share or a FUSE mount sees only what this machine changes through it
+        const bool remote = r != TDirWatchAddResult::NotFound && WatchedFileSystemOf(path) != TWatchedFileSystem::Local;
         bool logLimit = false;
         bool drop = false;
         {
             std::lock_guard g(FLock);
             const auto now = TClock::now();
             auto it = FWanted.find(f);
+            if (it != FWanted.end()) it->second.Remote = remote;
             if (it == FWanted.end()) {
                 drop = r == TDirWatchAddResult::Ok;  // no longer wanted meanwhile
             } else if (r == TDirWatchAddResult::Ok) {
@@ -330,12 +433,13 @@ void TLiveFolders::WatchFolders(const std::vector<TFolder*>& folders, bool resca
 }
 
 void TLiveFolders::Rescan(TFolder* folder, const TPending& why) {
-    bool registered = false;
+    bool registered = false, shown = false;
     {
         std::lock_guard g(FLock);
         auto it = FWanted.find(folder);
         if (it == FWanted.end()) return;  // no longer shown nor registered
         registered = it->second.Registered;
+        shown = it->second.Shown;
         ++FRescans;
     }
     const bool wasOffline = folder->IsOffline();
@@ -405,6 +509,11 @@ void TLiveFolders::Rescan(TFolder* folder, const TPending& why) {
                 }
             }
             WatchFolders(watch, true);
+        }
+        if (shown && subsChanged) {
+            // a folder came or went inside the shown tree: the grid lists its subfolders too
+            std::lock_guard g(FLock);
+            if (FShownDepth > 0) FResyncNow = true;
         }
     }
 

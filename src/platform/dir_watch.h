@@ -43,6 +43,21 @@ struct TDirWatchEvent {
 bool ParseDirWatchRecords(const uint8_t* data, size_t size, std::vector<TDirWatchEvent>& out);
 // The dw* bits of a kernel mask (unknown bits ignored).
 uint32_t DirWatchBitsOfMask(uint32_t mask);
+// One record as the kernel writes it (the name padded with NULs to a multiple of 16), for test
+// feeds and fuzz seeds; what is dw* bits.
+std::vector<uint8_t> MakeDirWatchRecord(int32_t watch, uint32_t what, uint32_t cookie, const std::string& name);
+
+// What holds a folder, as far as watching it goes. A network file system or a FUSE mount accepts
+// watches but reports only the changes made through this machine's own mount of it: changes made
+// on the server or by another client never arrive, so such folders need a periodic look as well.
+enum class TWatchedFileSystem {
+    Local,    // changes reach the watch (or it cannot be told: treated as local)
+    Remote,   // NFS, SMB/CIFS, 9P, AFS, Ceph and the like
+    Fuse,     // a FUSE mount (sshfs, rclone, network drives served by a user program)
+};
+TWatchedFileSystem WatchedFileSystemOf(const std::string& path);
+// the f_type of statfs mapped as WatchedFileSystemOf does it (tests)
+TWatchedFileSystem WatchedFileSystemOfType(uint64_t fsType);
 
 enum class TDirWatchAddResult {
     Ok,
@@ -75,11 +90,20 @@ public:
 
     // Tests: Add answers LimitReached once this many watches exist (0: the kernel's limit only).
     void SetWatchLimitForTests(int limit) { FTestLimit.store(limit); }
+    // Tests: before Open, asks for a pipe the reader reads beside the kernel's descriptor, through
+    // the same record reader (a queue overflow or a broken record can be fed in).
+    void UseTestFeed() { FWantFeed = true; }
+    // Writes records into that pipe in one piece (at most 4096 bytes); false without a feed.
+    bool FeedForTests(const std::vector<uint8_t>& records);
 
 private:
     void Run();
+    // reads a descriptor until it has nothing more; false when it has ended (closed, failed)
+    bool Drain(int fd, std::vector<TDirWatchEvent>& events);
     std::atomic<int> FFd{-1};
     int FWake = -1;
+    bool FWantFeed = false;
+    int FFeedRead = -1, FFeedWrite = -1;
     std::thread FThread;
     TEventsProc FProc;
     std::mutex FAddLock;  // Add and Remove keep the count in step with the kernel

@@ -278,3 +278,89 @@ TEST_F(LiveFolders, StopsCleanlyWhileChangesKeepComing) {
     writer.join();
     EXPECT_EQ(live->State().Watched, 0);
 }
+
+TEST_F(LiveFolders, TheShownFolderListedWithItsSubfoldersHasThemWatchedAsDeepAsListed) {
+    TFolder* shown = Folder("shown", false);
+    TFolder* a = Folder("shown/a", false);
+    TFolder* deep = Folder("shown/a/deep", false);
+    TFolder* other = Folder("other", false);
+    Begin();
+    live->SetShownFolder(shown, 1);
+    ASSERT_TRUE(WaitUntil([&] { return live->IsWatched(shown) && live->IsWatched(a); }));
+    EXPECT_FALSE(live->IsWatched(deep));  // one level below only
+
+    // a photo put into the subfolder is read by its own rescan
+    WriteFile(dir / "shown/a/p.jpg", "x");
+    EXPECT_TRUE(WaitUntil([&] { return Present(a, "p.jpg") && ItemEvents(a) > 0; }));
+
+    // a subfolder made inside the shown tree later is watched, and what came in it meanwhile read
+    fs::create_directories(dir / "shown/b");
+    WriteFile(dir / "shown/b/q.jpg", "x");
+    TFolder* b = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (b = tree.FindFolderByPath(Path("shown/b"))) && live->IsWatched(b); }));
+    EXPECT_TRUE(WaitUntil([&] { return Present(b, "q.jpg"); }));
+
+    // every level, then another folder shown: the old tree's watches are dropped
+    live->SetShownFolder(shown, 3);
+    EXPECT_TRUE(WaitUntil([&] { return live->IsWatched(deep); }));
+    live->SetShownFolder(other, 2);
+    ASSERT_TRUE(WaitUntil([&] { return live->IsWatched(other) && !live->IsWatched(shown); }));
+    EXPECT_FALSE(live->IsWatched(a));
+    EXPECT_FALSE(live->IsWatched(b));
+    EXPECT_FALSE(live->IsWatched(deep));
+    EXPECT_EQ(live->State().Watched, 1);
+}
+
+TEST_F(LiveFolders, AShownTreeBeyondTheWatchLimitIsReadPeriodically) {
+    TFolder* shown = Folder("shown", false);
+    for (const char* s : {"shown/a", "shown/b", "shown/c"}) Folder(s, false);
+    TLiveFolders::TOptions o = Quick();
+    o.WatchLimitForTests = 2;
+    Begin(o);
+    live->SetShownFolder(shown, 1);
+    ASSERT_TRUE(WaitUntil([&] { return live->State().Watched == 2 && live->State().Unwatched == 2; }));
+    EXPECT_TRUE(live->State().LimitReached);
+    EXPECT_EQ(live->State().LimitLogs, 1);
+    // whichever subfolders did not get a watch, a photo in each is still found
+    for (const char* s : {"shown/a/1.jpg", "shown/b/2.jpg", "shown/c/3.jpg"}) WriteFile(dir / s, "x");
+    EXPECT_TRUE(WaitUntil([&] {
+        return Present(tree.FindFolderByPath(Path("shown/a")), "1.jpg") && Present(tree.FindFolderByPath(Path("shown/b")), "2.jpg") &&
+               Present(tree.FindFolderByPath(Path("shown/c")), "3.jpg");
+    }));
+}
+
+TEST_F(LiveFolders, AQueueOverflowReadsEveryWatchedFolderOnceAndIsLoggedOnce) {
+    TFolder* a = Folder("a", true);
+    TFolder* b = Folder("b", true);
+    TFolder* shown = Folder("shown", false);
+    TLiveFolders::TOptions o = Quick();
+    o.TestFeed = true;
+    Begin(o);
+    live->SetShownFolder(shown);
+    ASSERT_TRUE(WaitUntil([&] { return live->State().Watched == 3; }));
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(Rescans(a) + Rescans(b) + Rescans(shown), 0);
+
+    // a burst of overflow records (and one the reader cannot read) in one piece
+    std::vector<uint8_t> records;
+    for (int i = 0; i < 4; ++i) {
+        std::vector<uint8_t> r = MakeDirWatchRecord(-1, dwOverflow, 0, "");
+        records.insert(records.end(), r.begin(), r.end());
+    }
+    std::vector<uint8_t> broken = MakeDirWatchRecord(7, dwCreated, 0, "x.jpg");
+    records.insert(records.end(), broken.begin(), broken.end() - 4);
+    ASSERT_TRUE(live->FeedForTests(records));
+    ASSERT_TRUE(WaitUntil([&] { return Rescans(a) && Rescans(b) && Rescans(shown); }));
+    std::this_thread::sleep_for(4 * std::chrono::milliseconds(Quick().CapMs));
+    EXPECT_EQ(Rescans(a), 1);
+    EXPECT_EQ(Rescans(b), 1);
+    EXPECT_EQ(Rescans(shown), 1);
+    EXPECT_EQ(live->State().Overflows, 1);
+    EXPECT_EQ(live->State().OverflowLogs, 1);
+
+    // another overflow later: read again, not logged again
+    ASSERT_TRUE(live->FeedForTests(MakeDirWatchRecord(-1, dwOverflow, 0, "")));
+    EXPECT_TRUE(WaitUntil([&] { return Rescans(a) == 2 && Rescans(b) == 2 && Rescans(shown) == 2; }));
+    EXPECT_EQ(live->State().Overflows, 2);
+    EXPECT_EQ(live->State().OverflowLogs, 1);
+}

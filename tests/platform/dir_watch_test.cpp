@@ -214,3 +214,58 @@ TEST_F(DirWatchFolder, CloseStopsTheReaderAndCanBeRepeated) {
     fs::remove(dir / "late.jpg");
     EXPECT_TRUE(got.WaitFor(Is(wd, dwDeleted, "late.jpg")));
 }
+
+TEST(DirWatchRecords, MadeRecordsReadBackAsTheKernelsDo) {
+    std::vector<uint8_t> buf = MakeDirWatchRecord(9, dwMovedTo | dwIsFolder, 41, "sixteen-letters!");
+    EXPECT_EQ(buf.size(), 16u + 32u);  // padded, at least one NUL
+    std::vector<uint8_t> more = MakeDirWatchRecord(-1, dwOverflow, 0, "");
+    buf.insert(buf.end(), more.begin(), more.end());
+    std::vector<TDirWatchEvent> got;
+    ASSERT_TRUE(ParseDirWatchRecords(buf.data(), buf.size(), got));
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].Watch, 9);
+    EXPECT_EQ(got[0].What, dwMovedTo | dwIsFolder);
+    EXPECT_EQ(got[0].Cookie, 41u);
+    EXPECT_EQ(got[0].Name, "sixteen-letters!");
+    EXPECT_EQ(got[1].Watch, -1);
+    EXPECT_EQ(got[1].What, dwOverflow);
+}
+
+TEST(DirWatchFileSystems, NetworkAndFuseFileSystemsAreToldFromLocalOnes) {
+    EXPECT_EQ(WatchedFileSystemOfType(0x65735546u), TWatchedFileSystem::Fuse);
+    EXPECT_EQ(WatchedFileSystemOfType(0x6969u), TWatchedFileSystem::Remote);  // NFS
+    // the CIFS magic as a 32-bit f_type gives it, sign-extended
+    EXPECT_EQ(WatchedFileSystemOfType(static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(0xFF534D42u)))),
+              TWatchedFileSystem::Remote);
+    EXPECT_EQ(WatchedFileSystemOfType(0xEF53u), TWatchedFileSystem::Local);     // ext4
+    EXPECT_EQ(WatchedFileSystemOfType(0x01021994u), TWatchedFileSystem::Local); // tmpfs
+    EXPECT_EQ(WatchedFileSystemOf(fs::temp_directory_path().string()), TWatchedFileSystem::Local);
+    EXPECT_EQ(WatchedFileSystemOf("/no/such/folder/here"), TWatchedFileSystem::Local);
+}
+
+TEST_F(DirWatchFolder, AFedOverflowOrBrokenRecordReachesTheOwnerBesideTheKernelsRecords) {
+    TDirWatcher fed;
+    TCollector mine;
+    EXPECT_FALSE(fed.FeedForTests(MakeDirWatchRecord(-1, dwOverflow, 0, "")));  // no feed asked for
+    fed.UseTestFeed();
+    ASSERT_TRUE(fed.Open([&](std::vector<TDirWatchEvent>& b) { mine.Take(b); }));
+    int32_t wd = -1;
+    ASSERT_EQ(fed.Add(dir.string(), wd), TDirWatchAddResult::Ok);
+    ASSERT_TRUE(fed.FeedForTests(MakeDirWatchRecord(-1, dwOverflow, 0, "")));
+    EXPECT_TRUE(mine.WaitFor([](const TDirWatchEvent& e) { return e.What == dwOverflow && e.Watch == -1; }));
+    // a record cut short is not trusted: the owner hears of an overflow instead
+    std::vector<uint8_t> cut = MakeDirWatchRecord(wd, dwCreated, 0, "cut.jpg");
+    cut.resize(cut.size() - 3);
+    {
+        std::lock_guard g(mine.Lock);
+        mine.Events.clear();
+    }
+    ASSERT_TRUE(fed.FeedForTests(cut));
+    EXPECT_TRUE(mine.WaitFor([](const TDirWatchEvent& e) { return e.What == dwOverflow; }));
+    // the kernel's records still come through
+    { std::ofstream(dir / "real.jpg") << "x"; }
+    EXPECT_TRUE(mine.WaitFor(Is(wd, dwWritten, "real.jpg")));
+    EXPECT_FALSE(fed.FeedForTests(std::vector<uint8_t>(5000, 0)));  // more than one piece
+    fed.Close();
+    EXPECT_FALSE(fed.FeedForTests(MakeDirWatchRecord(-1, dwOverflow, 0, "")));
+}
