@@ -120,6 +120,7 @@ public:
     TCacheImageMaker* ThumbnailMaker() const { return FMaker.get(); }
     // depth code of the listing of a disk folder (0 the folder alone .. 3 every level below)
     void SetListingDepth(int code) { FListingDepth = code; }
+    int ListingDepth() const { return FListingDepth; }
 
     // settings; each does nothing when the value is unchanged
     void SetSortType(int t);
