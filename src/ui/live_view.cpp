@@ -35,7 +35,7 @@ void TLiveView::Start(const TLiveFolders::TOptions& options) {
     TLibraryEvents::Folders().Add(this, "TLiveView", MakeFolderUpdateEvent<TLiveView, &TLiveView::OnFolderEvent>(this));
     TLibraryEvents::Calendar().Add(this, "TLiveView", MakeFolderUpdateEvent<TLiveView, &TLiveView::OnCalendarEvent>(this));
     FSubscribed = true;
-    if (FGrid) FLive->SetShownFolder(FGrid->Folder());
+    if (FGrid) FLive->SetShownFolder(FGrid->Folder(), FGrid->ListingDepth());
 }
 
 void TLiveView::Stop() {
@@ -53,7 +53,8 @@ void TLiveView::Stop() {
 }
 
 void TLiveView::FolderShown(TCustomFolder* folder) {
-    if (FLive) FLive->SetShownFolder(folder);
+    // the subfolders the grid lists with the folder are watched too
+    if (FLive) FLive->SetShownFolder(folder, FGrid ? FGrid->ListingDepth() : 0);
 }
 
 void TLiveView::OnFolderEvent(TCustomFolder* folder, int code, intptr_t) {

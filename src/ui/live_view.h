@@ -30,7 +30,8 @@ public:
     bool Running() const { return FLive != nullptr; }
     TLiveFolders* Live() const { return FLive.get(); }
 
-    // the grid shows another folder (its owner's folder-shown notification calls this)
+    // the grid shows another folder, or lists it to another depth (its owner's folder-shown
+    // notification calls this)
     void FolderShown(TCustomFolder* folder);
     // lists the grid again this many times (tests and figures)
     int Relists() const { return FRelists; }

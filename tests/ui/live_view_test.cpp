@@ -86,14 +86,16 @@ struct TShownFolder {
     TFrameCatalogView View;
     TLiveView Live{&View};
     TFolder* Folder = nullptr;
-    TShownFolder(const fs::path& dir, bool live) {
+    // depth: the grid's listing depth code (0 the folder alone .. 3 every level below)
+    TShownFolder(const fs::path& dir, bool live, int depth = 0, TLiveFolders::TOptions options = LiveViewTest::Quick()) {
         fs::create_directories(dir);
         Folder = GetFolderFromPath(dir.string());
         View.SetDialogs({});
         View.resize(640, 480);
         View.show();
         View.Start();
-        if (live) Live.Start(LiveViewTest::Quick());
+        View.SetListingDepth(depth);
+        if (live) Live.Start(options);
         View.SetFolder(Folder);
         Live.FolderShown(Folder);
     }
@@ -153,6 +155,28 @@ TEST_F(LiveViewTest, APhotoCopiedInAppearsWithItsThumbnailAndARemovedOneLeaves) 
     view.SetFolder(other);
     shown.Live.FolderShown(other);
     EXPECT_TRUE(WaitUntil([&] { return shown.Live.Live()->IsWatched(other) && !shown.Live.Live()->IsWatched(folder); }));
+}
+
+TEST_F(LiveViewTest, APhotoCopiedIntoASubfolderOfTheShownFolderAppearsWhenTheGridListsSubfolders) {
+    fs::create_directories(root / "lib/trip/day1");
+    fs::create_directories(root / "lib/trip/day2");
+    fs::copy_file(Sample("Canon_40D.jpg"), root / "lib/trip/day1/a.jpg");
+    TShownFolder shown(root / "lib/trip", true, 1);
+    TFrameCatalogView& view = shown.View;
+    TFolder* day2 = GetFolderFromPath((root / "lib/trip/day2").string());
+    ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 1 && shown.Ready() && shown.Live.Live()->IsWatched(day2); }));
+
+    fs::copy_file(Sample("Nikon_D70.jpg"), root / "lib/trip/day2/b.jpg");
+    ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 2; }));
+    TCatalogItem* b = day2->FindItem("b.jpg");
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(Shows(view, b));
+
+    // the grid shows the folder alone again: the subfolders are no longer followed
+    view.SetListingDepth(0);
+    shown.Live.FolderShown(shown.Folder);
+    EXPECT_TRUE(WaitUntil([&] { return !shown.Live.Live()->IsWatched(day2); }));
+    EXPECT_TRUE(shown.Live.Live()->IsWatched(shown.Folder));
 }
 
 TEST_F(LiveViewTest, AHalfCopiedPhotoGetsItsThumbnailMadeAgainOnceComplete) {
@@ -269,6 +293,29 @@ TEST_F(LiveViewTest, TheInterfaceKeepsRunningWhileASlowDiskIsListedAndRead) {
         EXPECT_TRUE(WaitUntil([&] { return made() > 0; }, 30000));
         std::printf("slow disk: %d directory reads, %d file reads; worst UI timer gap %lld ms\n", disk.Lists(),
                     disk.Reads(), static_cast<long long>(probe.Worst));
+    }
+    disk.Unmount();
+}
+// A share whose changes are made elsewhere (here: straight into the folder a FUSE mount mirrors, so
+// the watch on the mount never hears of them): the shown folder is read again periodically.
+TEST_F(LiveViewTest, APhotoAddedBehindAFuseMountAppearsThroughThePeriodicRead) {
+    fs::create_directories(root / "disk");
+    fs::create_directories(root / "mnt");
+    fs::copy_file(Sample("Canon_40D.jpg"), root / "disk/first.jpg");
+    fv::test::TSlowFuse disk((root / "disk").string(), (root / "mnt").string(), 0, 0);
+    if (!disk.Mount()) GTEST_SKIP() << "no FUSE here (needs /dev/fuse and the right to mount)";
+    {
+        EXPECT_EQ(WatchedFileSystemOf((root / "mnt").string()), TWatchedFileSystem::Fuse);
+        TLiveFolders::TOptions o = Quick();
+        o.RemoteRescanMs = 300;
+        TShownFolder shown(root / "mnt", true, 0, o);
+        TFrameCatalogView& view = shown.View;
+        ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 1 && shown.Ready(); }, 10000));
+        EXPECT_TRUE(WaitUntil([&] { return shown.Live.Live()->State().RemoteShown == 1; }));
+
+        fs::copy_file(Sample("Nikon_D70.jpg"), root / "disk/second.jpg");
+        EXPECT_TRUE(WaitUntil([&] { return view.Sorted().size() == 2; }, 10000));
+        EXPECT_NE(shown.Folder->FindItem("second.jpg"), nullptr);
     }
     disk.Unmount();
 }
