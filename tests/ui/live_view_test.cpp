@@ -24,6 +24,7 @@
 #include "ui/live_view.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui_test_app.h"
+#include "ui_test_engine.h"
 #include "ui_test_items.h"
 
 using namespace fv;
@@ -33,37 +34,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct LiveViewTest : ::testing::Test {
-    fs::path root;
-    std::string savedData, savedConfig;
+struct LiveViewTest : fv::test::PrivateEngineTest {
     void SetUp() override {
-        App();
-        root = fs::temp_directory_path() / ("fv-live-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root / "lib");
-        if (const char* v = std::getenv("XDG_DATA_HOME")) savedData = v;
-        if (const char* v = std::getenv("XDG_CONFIG_HOME")) savedConfig = v;
-        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        InstallQtUiDispatcher();
-        InstallLibraryEngine();
-        InstallEngineImageCache();
-        SetImageFactsProvider(MakeImageFactsProvider());
-        InitCorvaEngineLog();
-        InitCorvaEngine();
-    }
-    void TearDown() override {
-        // the next test's engine may put its tree where this one's was: the masters must let go
-        TLibraryEvents::Uninstall();
-        if (CorvaEngineExists()) FinalCorvaEngine();
-        FinalCorvaEngineLog();
-        SetCorvaEngineBody(nullptr);
-        SetImageFactsProvider(nullptr);
-        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(root, ec);
+        PrivateEngineTest::SetUp();
+        Start();
     }
     static TLiveFolders::TOptions Quick() {
         TLiveFolders::TOptions o;

@@ -46,6 +46,7 @@
 #include "ui/main_window.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui_test_app.h"
+#include "ui_test_engine.h"
 #include "ui_test_items.h"
 
 using namespace fv;
@@ -601,44 +602,11 @@ TEST(CacheSizeForm, OpensWithTheStoredValuesAndStoresOnlyChanges) {
 
 namespace {
 
-struct EngineWindowTest : ::testing::Test {
-    fs::path root;
-    std::string savedData, savedConfig;
+struct EngineWindowTest : fv::test::PrivateEngineTest {
     void SetUp() override {
-        App();
-        static int n = 0;
-        root = fs::temp_directory_path() / ("fv-mainwin-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
-        fs::remove_all(root);
-        fs::create_directories(root / "lib");
-        if (const char* v = std::getenv("XDG_DATA_HOME")) savedData = v;
-        if (const char* v = std::getenv("XDG_CONFIG_HOME")) savedConfig = v;
-        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        InstallQtUiDispatcher();
-        InstallLibraryEngine();
-        InstallEngineImageCache();
-        SetImageFactsProvider(MakeImageFactsProvider());
+        PrivateEngineTest::SetUp();
         ResetFirstIdleFlag();
     }
-    void Start() {
-        InitCorvaEngineLog();
-        InitCorvaEngine();
-    }
-    void Stop() {
-        if (CorvaEngineExists()) FinalCorvaEngine();
-        FinalCorvaEngineLog();
-    }
-    void TearDown() override {
-        if (CorvaEngineExists()) FinalCorvaEngine();
-        SetCorvaEngineBody(nullptr);
-        SetImageFactsProvider(nullptr);
-        CloseCorvaLog();
-        setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-    std::string Lib(const std::string& name) { return (root / "lib" / name).string(); }
     fs::path LogFolder() const { return root / "data/Kestrona/FolvaneBrowser/Log"; }
     std::string LogText() const {
         std::string all;
