@@ -191,7 +191,7 @@ void TLiveFolders::Run() {
     auto lastSettle = TClock::now();
     auto lastRemote = TClock::now();
     while (true) {
-        bool collect = false, shownChanged = false, fallback = false, settle = false;
+        bool collect = false, shownChanged = false, fallback = false, settle = false, remote = false;
         std::string overflowLog;
         std::vector<std::pair<TFolder*, TPending>> due;
         {
@@ -219,10 +219,14 @@ void TLiveFolders::Run() {
                 }
             }
             if (now - lastRemote >= remoteEvery) {
-                // shown folders whose file system hides others' changes from the watch
+                // shown folders whose file system hides others' changes from the watch; the next
+                // look is counted from the end of this one (a slow share is not read back to back)
                 lastRemote = now;
                 for (auto& [f, w] : FWanted)
-                    if (w.Shown && w.Remote && !f->IsOffline()) Schedule(f, true, false, now - cap);
+                    if (w.Shown && w.Remote && !f->IsOffline()) {
+                        Schedule(f, true, false, now - cap);
+                        remote = true;
+                    }
             }
             shownChanged = FShownChanged;
             collect = FResyncNow || FShownChanged || now - lastResync >= resyncEvery;
@@ -255,6 +259,7 @@ void TLiveFolders::Run() {
                 if (Cancelled()) break;
                 Rescan(f, why);
             }
+            if (remote) lastRemote = TClock::now();
             if (settle) {
                 lastSettle = TClock::now();
                 CheckSettling(lastSettle);
