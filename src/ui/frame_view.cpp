@@ -363,9 +363,7 @@ int TFrameView::DistanceFromShown(const void* item) const {
 
 void TFrameView::StoreShown() {
     if (!FShown || FEffect.isNull() || !Cacheable(FSizeMode) || FSizeMode != FRememberedMode) return;
-    // three screens: the shown photo and a neighbour on each side
-    const double r = Ratio();
-    FCache.SetBudget(static_cast<int64_t>(3 * width() * r * height() * r));
+    UpdateCacheBudget();
     TViewCacheEntry e;
     e.Key = KeyFor(FShown, FSizeMode);
     e.Item = FShown;
@@ -374,7 +372,24 @@ void TFrameView::StoreShown() {
     e.DecodedHeight = FDecodedDims.height();
     e.Eighths = FDecodedEighths;
     e.Facts = FShownFacts;
-    FCache.Put(std::move(e), [this](const void* item) { return DistanceFromShown(item); });
+    FCache.Put(std::move(e), [this](const void* item) { return DistanceFromShown(item); }, Held());
+}
+
+void TFrameView::UpdateCacheBudget() {
+    // three screens of 32-bit device pixels: the shown photo and a neighbour on each side, the
+    // frames on screen counted in
+    const double r = Ratio();
+    FCache.SetBudget(static_cast<int64_t>(std::lround(width() * r) * std::lround(height() * r) * 4 * 3));
+}
+
+TViewHeld TFrameView::Held() const {
+    TViewHeld h;
+    h.OnScreen = &FEffect;
+    auto bytes = [](const std::shared_ptr<const TBitmap>& b) {
+        return b ? static_cast<int64_t>(b->Stride()) * b->Height() : 0;
+    };
+    h.OtherBytes = bytes(FDecoded) + (FDisplay != FDecoded ? bytes(FDisplay) : 0);
+    return h;
 }
 
 void TFrameView::SchedulePreload() {
@@ -404,8 +419,7 @@ void TFrameView::StartPreloads() {
 
 void TFrameView::TakePreload(const std::shared_ptr<TViewJobResult>& r) {
     if (r->Effect.isNull() || !r->FileOk) return;
-    const double ratio = Ratio();
-    FCache.SetBudget(static_cast<int64_t>(3 * width() * ratio * height() * ratio));
+    UpdateCacheBudget();
     TViewCacheEntry e;
     e.Key = r->Key;
     e.Item = r->Item;
@@ -414,7 +428,7 @@ void TFrameView::TakePreload(const std::shared_ptr<TViewJobResult>& r) {
     e.DecodedHeight = r->DecodedHeight;
     e.Eighths = r->Eighths;
     e.Facts = r->Facts;
-    FCache.Put(std::move(e), [this](const void* item) { return DistanceFromShown(item); });
+    FCache.Put(std::move(e), [this](const void* item) { return DistanceFromShown(item); }, Held());
     emit neighbourReady(r->Item);
     // the photo now wanted was finished as a neighbour just before it was asked for
     if (FShown && FJobsInFlight > 0 && Cacheable(FSizeMode) && KeyFor(FShown, FSizeMode) == r->Key) {
@@ -492,8 +506,18 @@ void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
     emit pictureReady();
     if (!r->Quick && FDecoded) {
         StoreShown();
+        if (Cacheable(FSizeMode) && FCache.Find(KeyFor(FShown, FSizeMode))) {
+            // the fitted picture is all a fit mode paints: the decoded and the 24-bit fitted
+            // frames go now (a new box or new corrections read the file again, as after a
+            // photo shown from the cache)
+            FDecoded.reset();
+            FDisplay.reset();
+        }
         SchedulePreload();
     }
+    // the new frames on screen count against the cache's budget
+    UpdateCacheBudget();
+    FCache.Trim([this](const void* item) { return DistanceFromShown(item); }, Held());
 }
 
 QSize TFrameView::DecodedSize() const { return FDecodedDims; }
@@ -507,7 +531,10 @@ void TFrameView::Relayout(bool allowReload) {
         // a fixed scale shows the decoded picture itself: it must be at the scale's own size
         redecode = wanted != FDecodeScale || (!FDecoded && FPreviewMode == vpmNormal) ||
                    (FSizeMode >= vsmEighth && FDecodedEighths != (8 >> std::clamp(wanted, 0, 3)));
-        FDecodeScale = wanted;
+        // a fitted picture kept without its decoded frame (from the cache, or after the fit) that
+        // is still the right size for the new box stays: nothing to read again
+        if (redecode && FittedPictureStillFits()) redecode = false;
+        else FDecodeScale = wanted;
     }
     const double ratio = Ratio();
     QSize dims;
@@ -542,6 +569,24 @@ void TFrameView::Relayout(bool allowReload) {
                                           : (FDisplay->Width() == dw && FDisplay->Height() == dh) ||
                                                 (FDisplay == FDecoded && dw == FDecoded->Width()));
     if (!displayFits) SubmitJob(false, false);
+}
+
+bool TFrameView::FittedPictureStillFits() const {
+    if (FDecoded || FSizeMode >= vsmEighth || FPreviewMode != vpmNormal || FEffect.isNull() || FDecodedDims.isEmpty() ||
+        FDecodedScale != FDecodeScale)
+        return false;
+    const double ratio = Ratio();
+    const int sx = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    TLayout l = Layout(FSizeMode, width(), height(), FDecodedDims.width(), FDecodedDims.height(), sx, sx);
+    const int dw = static_cast<int>(std::lround(l.Width * ratio)), dh = static_cast<int>(std::lround(l.Height * ratio));
+    if (FEffect.size() != QSize(dw, dh) || std::abs(FEffect.devicePixelRatio() - ratio) >= 1e-6) return false;
+    // a reduced decode shown at its own size may deserve a finer one in a larger box: the fit of
+    // the whole photo must agree (within rounding)
+    if (FDecodedEighths >= 8 || (dw < FDecodedDims.width() && dh < FDecodedDims.height())) return true;
+    const QSize full = OrientedPhotoSize();
+    if (full.isEmpty()) return false;
+    TLayout f = Layout(FSizeMode, width(), height(), full.width(), full.height(), sx, sx);
+    return std::abs(std::lround(f.Width * ratio) - dw) <= 1 && std::abs(std::lround(f.Height * ratio) - dh) <= 1;
 }
 
 void TFrameView::ApplyLayout(const TLayout& l) {

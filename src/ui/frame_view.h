@@ -133,6 +133,8 @@ public:
     int PreloadsPosted() const { return FPreloadsPosted; }
     int CacheHits() const { return FCacheHits; }
     TViewPictureCache& PictureCache() { return FCache; }
+    // the frames the viewer holds on screen (the cache's budget counts them)
+    TViewHeld Held() const;
     // the moving direction: +1 forwards, -1 backwards
     int Direction() const { return FDirection; }
     // steps from the shown photo in the owner's order (0 itself, INT_MAX beyond a few)
@@ -169,6 +171,8 @@ private:
     void ClearView();
     void Relayout(bool allowReload);
     void ApplyLayout(const view_math::TLayout& l);
+    // fit modes: the painted picture, kept without its decoded frame, is the one the box needs
+    bool FittedPictureStillFits() const;
     void SubmitJob(bool decode, bool correctionsOnly);
     void TakeResult(const std::shared_ptr<TViewJobResult>& r);
     void TakePreload(const std::shared_ptr<TViewJobResult>& r);
@@ -176,6 +180,7 @@ private:
     void SchedulePreload();
     void StartPreloads();
     void StoreShown();
+    void UpdateCacheBudget();
     bool Cacheable(int sizeMode) const;
     double Ratio() const;
     TViewKey KeyFor(TCatalogItem* item, int sizeMode) const;

@@ -126,8 +126,11 @@ TEST_F(PreloadFixture, TheCacheHoldsAtMostThreeScreensAndGivesUpTheFarthestPhoto
         ASSERT_TRUE(Shown(i));
         ASSERT_TRUE(WaitUntil([&] { return Cached((i + 1) % 8) && Cached((i + 7) % 8); })) << i;
         TViewPictureCache& c = view->PictureCache();
-        EXPECT_LE(c.Pixels(), c.Budget());
-        EXPECT_EQ(c.Budget(), 3LL * 804 * 604);
+        // the frames on screen are counted in, and once the sharp fit is there the viewer keeps
+        // no decoded or 24-bit copy beside the painted picture
+        EXPECT_LE(c.Used(view->Held()), c.Budget());
+        EXPECT_EQ(view->Held().OtherBytes, 0);
+        EXPECT_EQ(c.Budget(), 3LL * 804 * 604 * 4);
         EXPECT_LE(c.Count(), 3u);
     }
     // at photo 4: 3, 4 and 5 are kept; 1 and 2 went first
@@ -135,10 +138,38 @@ TEST_F(PreloadFixture, TheCacheHoldsAtMostThreeScreensAndGivesUpTheFarthestPhoto
     EXPECT_FALSE(Cached(1) || Cached(2));
 }
 
+TEST_F(PreloadFixture, AResizeThatKeepsTheFittedSizeReadsNothingAgain) {
+    Make(3, 1600, 1200);
+    Go(0);
+    ASSERT_TRUE(Shown(0));
+    ASSERT_TRUE(WaitUntil([&] { return Cached(1) && Cached(2); }));
+    QTest::qWait(60);
+    Go(1);  // from the cache: no decoded frame behind the picture
+    ASSERT_TRUE(Shown(1));
+    const QImage fitted = view->EffectImage();
+    view->SetPreloadDelay(60000);  // the neighbours would be prepared again for the new box
+    QTest::qWait(30);
+    const int started = view->LoaderDecodesStarted(), asked = view->DecodeCount();
+    // wider only: a 4:3 photo in an 800 x 600 box keeps its height-bound fit
+    view->resize(904, 604);
+    QTest::qWait(80);
+    EXPECT_FALSE(view->IsLoading());
+    EXPECT_EQ(view->LoaderDecodesStarted(), started);
+    EXPECT_EQ(view->DecodeCount(), asked);
+    EXPECT_EQ(view->EffectImage().cacheKey(), fitted.cacheKey());
+    EXPECT_EQ(view->PaintBox().size(), QSize(800, 600));
+    EXPECT_TRUE(Near(view->viewport()->grab().toImage().pixelColor(452, 302), Hue(1)));
+    // smaller: the fit changes, the photo is read again for the new box
+    view->resize(604, 454);
+    ASSERT_TRUE(Shown(1));
+    EXPECT_GT(view->DecodeCount(), asked);
+    EXPECT_EQ(view->EffectImage().size(), QSize(600, 450) * view->devicePixelRatioF());
+}
+
 TEST(ViewPictureCache, EvictsByDistanceThenByAgeAndNeverKeepsAPictureLargerThanTheBudget) {
     App();
     TViewPictureCache cache;
-    cache.SetBudget(3 * 100 * 100);
+    cache.SetBudget(3 * 100 * 100 * 4);
     int items[5];
     std::map<const void*, int> dist{{&items[0], 0}, {&items[1], 1}, {&items[2], 2}, {&items[3], INT_MAX}, {&items[4], 1}};
     auto distance = [&](const void* it) { return dist.count(it) ? dist[it] : INT_MAX; };
@@ -169,7 +200,65 @@ TEST(ViewPictureCache, EvictsByDistanceThenByAgeAndNeverKeepsAPictureLargerThanT
     cache.Put(entry(2, 200), distance);
     EXPECT_FALSE(cache.HasItem(&items[2]));
     EXPECT_EQ(cache.Count(), 3u);
-    EXPECT_LE(cache.Pixels(), cache.Budget());
+    EXPECT_LE(cache.Bytes(), cache.Budget());
+}
+
+TEST(ViewPictureCache, TheFramesOnScreenCountAndThePictureOnScreenNeverGoes) {
+    App();
+    TViewPictureCache cache;
+    const int64_t screen = 100 * 100 * 4;  // one 100 x 100 32-bit picture
+    cache.SetBudget(3 * screen);
+    int items[4];
+    std::map<const void*, int> dist{{&items[0], 0}, {&items[1], 1}, {&items[2], 1}, {&items[3], 2}};
+    auto distance = [&](const void* it) { return dist.count(it) ? dist[it] : INT_MAX; };
+    auto entry = [&](int i) {
+        TViewCacheEntry e;
+        e.Key.Path = "p" + std::to_string(i);
+        e.Item = &items[i];
+        e.Picture = QImage(100, 100, QImage::Format_RGB32);
+        return e;
+    };
+    // the photo before stays on screen while the next one decodes: it is counted beside the
+    // cache, with its decoded frame (a 24-bit 100 x 100): one more picture fits
+    QImage old(100, 100, QImage::Format_RGB32);
+    TViewHeld held{&old, 100 * 100 * 3};
+    cache.Put(entry(1), distance, held);
+    EXPECT_EQ(cache.Count(), 1u);
+    EXPECT_EQ(cache.Used(held), 3 * screen - 10000);
+    cache.Put(entry(2), distance, held);  // as near as 1 and newer: 1 makes room
+    EXPECT_EQ(cache.Count(), 1u);
+    EXPECT_TRUE(cache.HasItem(&items[2]));
+    EXPECT_LE(cache.Used(held), cache.Budget());
+    // with a 24-bit 200 x 100 decoded frame nothing fits beside the screen: not kept, and the
+    // picture already held is not given up for it
+    held.OtherBytes = 200 * 100 * 3;
+    cache.Put(entry(1), distance, held);
+    EXPECT_FALSE(cache.HasItem(&items[1]));
+    EXPECT_TRUE(cache.HasItem(&items[2]));
+
+    // the shown picture held by the cache is counted once, and never given up even when the
+    // distance calls it the farthest
+    cache.Clear();
+    TViewCacheEntry shown = entry(3);
+    const QImage onScreen = shown.Picture;
+    held = {&onScreen, 0};
+    cache.Put(shown, distance, held);
+    cache.Put(entry(0), distance, held);
+    cache.Put(entry(1), distance, held);
+    EXPECT_EQ(cache.Count(), 3u);
+    EXPECT_EQ(cache.Used(held), 3 * screen);
+    cache.Put(entry(2), distance, held);  // 0 and 1 are nearer than 3, but 3 is on screen
+    EXPECT_TRUE(cache.HasItem(&items[3]));
+    EXPECT_TRUE(cache.HasItem(&items[2]));
+    EXPECT_EQ(cache.Count(), 3u);
+    EXPECT_FALSE(cache.HasItem(&items[1]));  // equally near as 2 and older: it went
+    // frames held beside the cache (the decoded and the fitted picture of a new load) push out
+    // all but the picture on screen
+    held.OtherBytes = 2 * screen;
+    cache.Trim(distance, held);
+    EXPECT_EQ(cache.Count(), 1u);
+    EXPECT_TRUE(cache.HasItem(&items[3]));
+    EXPECT_LE(cache.Used(held), cache.Budget());
 }
 
 TEST_F(PreloadFixture, AChangedFileOrATurnedPhotoIsNotServedFromTheCache) {
