@@ -758,10 +758,11 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
 
 size_t TFrameCatalogDG::ThumbnailBudget() const {
     if (FThumbBudget) return FThumbBudget;
-    // 64 MB at one pixel per point, 96 MB at two: the pictures of the screen and of the two
-    // screens read ahead, at the largest cells of a full-HD window, with room to spare
-    const double ratio = std::max(1.0, static_cast<double>(devicePixelRatioF()));
-    return static_cast<size_t>(32.0 * 1048576.0 * (1.0 + ratio));
+    // 64 MB at every pixel ratio: the pictures of the screen and of the two screens read ahead
+    // at the largest cells of a full-HD window (28 cells of 480 x 320 device pixels a screen at
+    // ratio 2, 52 MB), with room to spare at ratio 1; the cells on screen are kept whatever
+    // the budget says
+    return static_cast<size_t>(64 * 1048576);
 }
 
 void TFrameCatalogDG::SetThumbnailBudget(size_t bytes) {
