@@ -328,6 +328,7 @@ bool TFrameView::TryShowCached() {
     FDecodedEighths = e->Eighths;
     FShownFacts = e->Facts;
     FEffect = e->Picture;
+    FEffectPlain = !e->Key.Correction.Enabled;
     FPaintBoxVisible = true;
     Relayout(false);
     UpdateLabel();
@@ -463,6 +464,7 @@ void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
     job.Ratio = Ratio();
     job.Decoded = FDecoded;
     job.Display = FDisplay;
+    if (correctionsOnly && !FDecoded) job.Plain = FEffect;  // its size and ratio, and its pixels when plain
     if (decode) ++FDecodeCount;
     FJobsInFlight = 1;
     FLoader->Post(std::move(job));
@@ -492,10 +494,12 @@ void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
         FDecodedScale = r->Reduce;
         FDecodedEighths = r->Eighths;
         FShownFacts = r->Facts;
-        FDecodedDims = FDecoded ? QSize(r->DecodedWidth, r->DecodedHeight) : QSize();
+        // a prepared neighbour finished as this result brings its painted picture only
+        FDecodedDims = FDecoded || !r->Effect.isNull() ? QSize(r->DecodedWidth, r->DecodedHeight) : QSize();
     }
     FDisplay = r->Display;
     FEffect = r->Effect;
+    FEffectPlain = !r->Corrected;
     if (!FDecoded && FDecodedDims.isEmpty()) {
         FEffect = QImage();
         FLayout = TLayout();
@@ -504,14 +508,15 @@ void TFrameView::TakeResult(const std::shared_ptr<TViewJobResult>& r) {
     UpdateLabel();
     viewport()->update();
     emit pictureReady();
-    if (!r->Quick && FDecoded) {
+    if (!r->Quick && !FEffect.isNull()) {
         StoreShown();
         if (Cacheable(FSizeMode) && FCache.Find(KeyFor(FShown, FSizeMode))) {
-            // the fitted picture is all a fit mode paints: the decoded and the 24-bit fitted
-            // frames go now (a new box or new corrections read the file again, as after a
-            // photo shown from the cache)
+            // the fitted picture is all a fit mode paints: the decoded frame goes now (a new box
+            // reads the file again, as after a photo shown from the cache), and the 24-bit fitted
+            // one too unless corrections are painted over it (new corrections start from the
+            // painted picture when it has none)
             FDecoded.reset();
-            FDisplay.reset();
+            if (FEffectPlain) FDisplay.reset();
         }
         SchedulePreload();
     }
@@ -694,7 +699,7 @@ void TFrameView::CatalogItemChanged(TCatalogItem* item, int code) {
         Reload();
     } else if (code == 14) {
         FCorrection = item->GetCorrection();
-        if (FDisplay) {
+        if (FDisplay || (FEffectPlain && !FEffect.isNull() && !FDecodedDims.isEmpty())) {
             SubmitJob(false, true);
         } else {
             FPending = item;  // shown from a prepared picture: made again with the new corrections

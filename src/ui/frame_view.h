@@ -209,6 +209,7 @@ private:
     std::shared_ptr<const TBitmap> FDecoded;
     std::shared_ptr<const TBitmap> FDisplay;
     QImage FEffect;
+    bool FEffectPlain = true;  // FEffect has no corrections painted over it
     QSize FDecodedDims;  // of the decoded picture (known also when it came ready from the cache)
     int FDecodedEighths = 8;
     TFileFacts FShownFacts;

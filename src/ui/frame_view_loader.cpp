@@ -30,6 +30,22 @@ QImage BitmapToQImage(const TBitmap& b) {
     return img;
 }
 
+TBitmap QImageToBitmap(const QImage& img) {
+    if (img.isNull()) return {};
+    const QImage rgb = img.format() == QImage::Format_RGB32 ? img : img.convertToFormat(QImage::Format_RGB32);
+    TBitmap b(rgb.width(), rgb.height(), pf24bit);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto* s = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+        uint8_t* d = b.ScanLine(y);
+        for (int x = 0; x < rgb.width(); ++x, d += 3) {
+            d[0] = static_cast<uint8_t>(qBlue(s[x]));
+            d[1] = static_cast<uint8_t>(qGreen(s[x]));
+            d[2] = static_cast<uint8_t>(qRed(s[x]));
+        }
+    }
+    return b;
+}
+
 void TViewLoadThread::Post(TViewJob job) {
     {
         std::lock_guard<std::mutex> lock(FLock);
@@ -176,7 +192,25 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
     r->Item = job.Item;
     const double ratio = job.Ratio > 0 ? job.Ratio : 1.0;
     const bool fitMode = job.SizeMode < vsmEighth;
+    r->Corrected = job.PreviewMode == vpmNormal && job.Correction.Enabled;
     try {
+        if (job.CorrectionsOnly && !job.Decoded && !job.Plain.isNull()) {
+            // the viewer let the decoded frame go: the fitted one, or else the painted picture
+            // made without corrections (the same pixels), is where new corrections start
+            std::shared_ptr<const TBitmap> plain =
+                job.Display ? job.Display : std::make_shared<const TBitmap>(QImageToBitmap(job.Plain));
+            if (r->Corrected) {
+                TBitmap effect = *plain;
+                ApplyCorrections(effect, job.Correction);
+                r->Effect = BitmapToQImage(effect);
+                r->Display = std::move(plain);  // the next change of corrections starts from it
+            } else {
+                r->Effect = BitmapToQImage(*plain);
+            }
+            r->Effect.setDevicePixelRatio(job.Plain.devicePixelRatio());
+            r->FinishMs = since(t0);
+            return r;
+        }
         std::shared_ptr<const TBitmap> decoded = job.Decoded;
         if (job.Decode) {
             auto b = std::make_shared<TBitmap>();
@@ -234,6 +268,13 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
         // a fitted picture is made in device pixels, so that it is sharp on a high-density screen
         const double pictureRatio = fitMode && display->Width() == tw && display->Height() == th ? ratio : 1.0;
         if (cancelled && cancelled()) throw EImageAbort("cancelled");
+        if (job.JobKind == vjPreload && display != decoded) {
+            // a prepared neighbour is kept as its painted picture only: the decoded frame goes
+            // before the painted one is made, not after
+            r->DecodedBitmap.reset();
+            decoded.reset();
+            job.Decoded.reset();
+        }
         r->Display = display;
         r->FitMs = since(t0);
         t0 = TClock::now();
@@ -245,6 +286,9 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
             r->Effect = BitmapToQImage(*display);
         }
         r->Effect.setDevicePixelRatio(pictureRatio);
+        // the 24-bit fitted frame of a quick first picture (the sharp fit is made from the decoded
+        // one) and of a prepared neighbour is of no further use
+        if (r->Quick || job.JobKind == vjPreload) r->Display.reset();
         r->FinishMs = since(t0);
     } catch (const EImageAbort&) {
         if (cancelled && cancelled()) r->Cancelled = true;

@@ -59,6 +59,9 @@ struct TViewJob {
     int SizeMode = 0, W = 0, H = 0, Sx = 0, Sy = 0;
     double Ratio = 1;
     std::shared_ptr<const TBitmap> Decoded, Display;
+    // corrections only, without a decoded frame: the painted picture (its pixels are used when
+    // there is no fitted frame either, and it has no corrections)
+    QImage Plain;
     TViewKey Key;                // show and preload jobs of photos
     const void* Item = nullptr;  // identity only, never followed
     TFileFacts Facts;            // verify: the facts the cached picture was made from
@@ -76,6 +79,7 @@ struct TViewJobResult {
     int Eighths = 8;  // the DCT scale the decode used
     // fitted with the quick filter: the sharp one follows unless a newer job came
     bool Quick = false;
+    bool Corrected = false;  // the painted picture has corrections applied
     TViewKey Key;
     const void* Item = nullptr;
     TFileFacts Facts;      // of the file when it was read (or found by a verify job)
@@ -136,5 +140,7 @@ private:
 
 // 24- or 32-bit bitmap to a Qt picture
 QImage BitmapToQImage(const TBitmap& b);
+// a Qt picture (any format) to a 24-bit bitmap
+TBitmap QImageToBitmap(const QImage& img);
 
 }  // namespace fv

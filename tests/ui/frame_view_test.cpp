@@ -276,6 +276,13 @@ TEST_F(ViewFixture, OrientationChangeReloadsAndCorrectionsReapply) {
     ASSERT_TRUE(Loaded());
     EXPECT_EQ(view->DecodeCount(), decodes);  // corrections only: no new decode
     EXPECT_NE(view->EffectImage().pixelColor(150, 250), before);
+    // and off again: the picture without corrections comes back, still without a decode
+    c.Enabled = 0;
+    a->SetCorrection(c);
+    view->CatalogItemChanged(a, 14);
+    ASSERT_TRUE(Loaded());
+    EXPECT_EQ(view->DecodeCount(), decodes);
+    EXPECT_EQ(view->EffectImage().pixelColor(150, 250), before);
 }
 
 TEST_F(ViewFixture, CursorModesActOnTheMouse) {
