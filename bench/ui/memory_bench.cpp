@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <malloc.h>
 #include <map>
 #include <string>
 #include <unistd.h>
@@ -46,6 +47,16 @@ double StatusMb(const char* key) {
         if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':')
             return std::stod(line.substr(n + 1)) / 1024.0;
     return -1;
+}
+
+// what the C heap holds (MB): in use (heap and mapped blocks) and freed but kept in its arenas
+struct THeap {
+    double InUse = 0, FreeKept = 0, Resident = 0;
+};
+THeap HeapNow() {
+    const struct mallinfo2 m = mallinfo2();
+    return {static_cast<double>(m.uordblks + m.hblkhd) / 1048576.0, static_cast<double>(m.fordblks) / 1048576.0,
+            StatusMb("VmRSS")};
 }
 
 }  // namespace
@@ -155,13 +166,24 @@ int main(int argc, char** argv) {
     TFrameView* viewer = view.Viewer();
     WaitUntil([&] { return !viewer->IsLoading(); }, 20000);
     t.restart();
+    // the heap at the highest resident figure seen between photos, and the most freed memory
+    // the allocator kept in its arenas
+    THeap atTop = HeapNow();
+    double mostKept = atTop.FreeKept;
     for (int i = 1; i < 200; ++i) {
         view.ShowNext();
         WaitUntil([&] { return !viewer->IsLoading(); }, 20000);
         QTest::qWait(5);
+        const THeap h = HeapNow();
+        if (h.Resident > atTop.Resident) atTop = h;
+        mostKept = std::max(mostKept, h.FreeKept);
     }
     std::printf("viewer: 200 photos in %.1f s; %.1f MB resident, peak %.1f MB\n", t.elapsed() / 1000.0,
                 StatusMb("VmRSS"), PeakMb());
+    std::printf("heap at the highest resident figure between photos (%.1f MB): %.1f MB in use, %.1f MB freed but "
+                "kept by malloc (at most %.1f MB); viewer cache %.1f MB in %zu pictures (budget %.1f MB)\n",
+                atTop.Resident, atTop.InUse, atTop.FreeKept, mostKept, viewer->PictureCache().Bytes() / 1048576.0,
+                viewer->PictureCache().Count(), viewer->PictureCache().Budget() / 1048576.0);
     std::printf("bench: browser_peak_mb = %.1f MB\n", PeakMb());
     view.CloseViewer();
     view.Stop();
