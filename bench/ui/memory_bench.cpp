@@ -16,6 +16,7 @@
 #include <malloc.h>
 #include <map>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -62,11 +63,32 @@ THeap HeapNow() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const fs::path dir = fs::temp_directory_path() / ("fv-bench-memory-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    // the viewer's 8 camera photos of 24 megapixels are made by a child process, so that their
+    // 72 MB pictures and the encoder's buffers never count in this process's peak: the figure
+    // is the browser's own
+    std::vector<std::string> originals;
+    for (int i = 0; i < 8; ++i) originals.push_back((dir / ("orig" + std::to_string(i) + ".jpg")).string());
+    const pid_t maker = ::fork();
+    if (maker == 0) {
+        for (int i = 0; i < 8; ++i) {
+            TBitmap main = CameraPicture(6000, 4000, 77u + 31u * static_cast<uint32_t>(i));
+            TBitmap thumb(160, 107);
+            FilteredResample(main, thumb, fkTriangle);
+            TMemoryStream out(testutil::MakeExifJpeg(main, 1, &thumb, 90));
+            out.SaveToFile(originals[i]);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    if (maker < 0 || ::waitpid(maker, &status, 0) != maker || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "the camera photos could not be made\n");
+        return 1;
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int stops = qEnvironmentVariableIsSet("FV_BENCH_STOPS") ? qEnvironmentVariableIntValue("FV_BENCH_STOPS") : 300;
-    const fs::path dir = fs::temp_directory_path() / ("fv-bench-memory-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
     std::printf("start: %.1f MB resident\n", StatusMb("VmRSS"));
 
     // 100,000 photos (the items only: the grid never opens their files)
@@ -134,18 +156,9 @@ int main(int argc, char** argv) {
                 gridPeak / 1048576.0, view.ThumbnailBudget() / 1048576.0, StatusMb("VmRSS"), PeakMb());
     std::printf("bench: grid_scroll_100k_peak_mb = %.1f MB\n", PeakMb());
 
-    // 200 photos of 24 megapixels in the viewer (8 camera pictures under 200 names)
+    // 200 photos of 24 megapixels in the viewer (the 8 camera photos under 200 names)
     const fs::path photos = dir / "photos";
     fs::create_directories(photos);
-    std::vector<std::string> originals;
-    for (int i = 0; i < 8; ++i) {
-        TBitmap main = CameraPicture(6000, 4000, 77u + 31u * static_cast<uint32_t>(i));
-        TBitmap thumb(160, 107);
-        FilteredResample(main, thumb, fkTriangle);
-        TMemoryStream out(testutil::MakeExifJpeg(main, 1, &thumb, 90));
-        originals.push_back((dir / ("orig" + std::to_string(i) + ".jpg")).string());
-        out.SaveToFile(originals.back());
-    }
     TFolder folder(photos.string());
     std::vector<TCatalogItem*> shots;
     for (int i = 0; i < 200; ++i) {

@@ -1,6 +1,9 @@
 #include "platform/page_memory.h"
 
 #include <sys/mman.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <cstdint>
 #include <new>
@@ -25,6 +28,12 @@ void* AllocateZeroedPages(size_t size) {
 
 void FreeZeroedPages(void* block, size_t size) noexcept {
     if (block != nullptr) ::munmap(block, RoundedLength(size));
+}
+
+void ReturnFreedHeapPages() noexcept {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 }  // namespace fv

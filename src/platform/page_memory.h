@@ -14,6 +14,11 @@ void* AllocateZeroedPages(size_t size);
 // Frees a block from AllocateZeroedPages; `size` is the size asked for there.
 void FreeZeroedPages(void* block, size_t size) noexcept;
 
+// Gives the whole free pages the C heap keeps in its arenas back to the system (after large
+// frees: the allocator keeps them otherwise). Takes each arena's lock in turn: call it off the
+// user-interface thread.
+void ReturnFreedHeapPages() noexcept;
+
 // Many small blocks of one size (the items of a library: 100,000 of them in a large one) carved
 // from 2 MiB runs of huge pages: one page fault per run instead of one per 4 KiB page, and no
 // per-block heap header. Freed blocks are kept for the next allocation; runs stay mapped for the

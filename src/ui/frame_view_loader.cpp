@@ -2,15 +2,50 @@
 
 #include <chrono>
 #include <cmath>
+#include <memory>
 
 #include "image/correction.h"
 #include "image/image_decode.h"
 #include "image/image_loader.h"
 #include "image/resample.h"
 #include "image/transform.h"
+#include "platform/page_memory.h"
 #include "ui/frame_view.h"
 
 namespace fv {
+
+namespace {
+
+// The viewer's pictures are megabytes each (28 MB for a full-HD screen at ratio 2) and are made
+// on the loader thread but freed on the user-interface thread: from the heap, the loader's arena
+// would keep the room of the largest ones it ever made. Pictures from 1 MB up take pages straight
+// from the system instead, which go back the moment the last copy of the picture is gone.
+constexpr size_t kMappedPictureBytes = 1 << 20;
+
+struct TMappedPixels {
+    void* Block;
+    size_t Size;
+};
+
+void FreeMappedPixels(void* info) {
+    auto* m = static_cast<TMappedPixels*>(info);
+    FreeZeroedPages(m->Block, m->Size);
+    delete m;
+}
+
+QImage NewPicture(int width, int height) {
+    const qsizetype line = static_cast<qsizetype>(width) * 4;
+    const size_t size = static_cast<size_t>(line) * static_cast<size_t>(height);
+    if (size >= kMappedPictureBytes) {
+        auto info = std::make_unique<TMappedPixels>(TMappedPixels{nullptr, size});
+        auto* pixels = static_cast<uchar*>(AllocateZeroedPages(size));
+        info->Block = pixels;
+        if (pixels) return QImage(pixels, width, height, line, QImage::Format_RGB32, FreeMappedPixels, info.release());
+    }
+    return QImage(width, height, QImage::Format_RGB32);
+}
+
+}  // namespace
 
 QImage BitmapToQImage(const TBitmap& b) {
     if (b.Empty()) return {};
@@ -21,7 +56,8 @@ QImage BitmapToQImage(const TBitmap& b) {
         copy.SetPixelFormat(pf24bit);
         src = &copy;
     }
-    QImage img(src->Width(), src->Height(), QImage::Format_RGB32);
+    QImage img = NewPicture(src->Width(), src->Height());
+    if (img.isNull()) return img;
     for (int y = 0; y < src->Height(); ++y) {
         const uint8_t* s = src->ScanLine(y);
         auto* d = reinterpret_cast<QRgb*>(img.scanLine(y));
@@ -137,6 +173,9 @@ void TViewLoadThread::Execute() {
         if (job.JobKind == vjVerify) {
             r = Verify(job);
         } else {
+            // a photo's frames are tens of megabytes: what the heap freed since the last one
+            // (its frames, the grid's pictures of a folder left) goes back to the system first
+            if (job.Decode) ReturnFreedHeapPages();
             if (job.Decode) ++FStarted;
             // the first frame of a shown photo comes quickly; the sharp fit follows below
             r = Run(job, FRenderer, job.JobKind == vjShow, cancelled);
