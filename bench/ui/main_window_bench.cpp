@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
     bool ok = WaitUntil([&] { return FirstScreenReady(*w->CatalogView()); }, 60000);
     Paint(*w);
     double startMs = t.nsecsElapsed() / 1e6;
+    if (!w->ShownFolder()) {
+        std::printf("start: no folder shown after 60 s\n");
+        return 1;
+    }
     std::printf("start folder %s, %zu photos, first screen %s\n", w->ShownFolder()->GetCaption().c_str(),
                 w->CatalogView()->Sorted().size(), ok ? "complete" : "INCOMPLETE");
 
@@ -149,7 +153,7 @@ int main(int argc, char** argv) {
                 w->CatalogView()->Sorted().size(), listedMs, ok ? "complete" : "INCOMPLETE");
 
     // one pass of the enabling rules with a photo focused
-    w->CatalogView()->SetFocusedItem(w->CatalogView()->Sorted().front());
+    if (!w->CatalogView()->Sorted().empty()) w->CatalogView()->SetFocusedItem(w->CatalogView()->Sorted().front());
     const int passes = 2000;
     t.restart();
     for (int i = 0; i < passes; ++i) w->SetupActions();
@@ -167,7 +171,7 @@ int main(int argc, char** argv) {
     std::vector<double> again;
     for (int i = 0; i < 7; ++i) {
         tc.restart();
-        auto* w2 = new TFolvaneMain2;
+            auto* w2 = new TFolvaneMain2;
         again.push_back(tc.nsecsElapsed() / 1e6);
         w2->show();
         QApplication::processEvents();

@@ -2,6 +2,8 @@
 // the toolbar and the catalog's popup menu, the enabling rules recomputed on idle, and the key
 // routing that decides which keys may act as shortcuts.
 #include <QActionGroup>
+#include <QBoxLayout>
+#include <QIconEngine>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -14,6 +16,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <map>
 
 #include "core/config.h"
 #include "core/engine.h"
@@ -54,14 +57,68 @@ void SetOn(QAction* a, bool enabled) {
     if (a->isEnabled() != enabled) a->setEnabled(enabled);
 }
 
-QIcon StyleIcon(QStyle::StandardPixmap p) { return QApplication::style()->standardIcon(p); }
+// An icon whose pictures are made the first time it is drawn: most of the window's icons sit in
+// menus that may never open or on buttons hidden until the viewer shows, and decoding and scaling
+// them all while the window is built held up the start. Drawn, it is the icon the maker gives.
+class TLazyIconEngine : public QIconEngine {
+public:
+    explicit TLazyIconEngine(std::function<QIcon()> make) : FMake(std::move(make)) {}
+
+    void paint(QPainter* p, const QRect& r, QIcon::Mode mode, QIcon::State state) override {
+        Made().paint(p, r, Qt::AlignCenter, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Made().actualSize(size, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return Made().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+        return Made().pixmap(size, scale, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override { return Made().availableSizes(mode, state); }
+    // an icon is only made lazily when there is a picture for it
+    bool isNull() override { return false; }
+    QIconEngine* clone() const override {
+        auto* e = new TLazyIconEngine(FMake);
+        e->FIcon = FIcon;
+        e->FMade = FMade;
+        return e;
+    }
+
+private:
+    const QIcon& Made() {
+        if (!FMade) {
+            FIcon = FMake();
+            FMade = true;
+        }
+        return FIcon;
+    }
+    std::function<QIcon()> FMake;
+    QIcon FIcon;
+    bool FMade = false;
+};
+
+QIcon StyleIcon(QStyle::StandardPixmap p) {
+    // one icon per picture, made when first drawn; copies share it
+    static std::map<int, QIcon> made;
+    auto [it, fresh] = made.emplace(static_cast<int>(p), QIcon());
+    if (fresh) it->second = QIcon(new TLazyIconEngine([p] { return QApplication::style()->standardIcon(p); }));
+    return it->second;
+}
 
 QIcon CommonIcon(int index) {
-    QIcon icon;
-    if (!HasCommonImage(index)) return icon;
-    icon.addPixmap(CommonImage(index, 16, 1.0));
-    icon.addPixmap(CommonImage(index, 16, 2.0));
-    return icon;
+    if (!HasCommonImage(index)) return QIcon();
+    static std::map<int, QIcon> made;
+    auto [it, fresh] = made.emplace(index, QIcon());
+    if (fresh)
+        it->second = QIcon(new TLazyIconEngine([index] {
+            QIcon icon;
+            icon.addPixmap(CommonImage(index, 16, 1.0));
+            icon.addPixmap(CommonImage(index, 16, 2.0));
+            return icon;
+        }));
+    return it->second;
 }
 
 }  // namespace
@@ -273,7 +330,7 @@ void TFolvaneMain2::CreateActions() {
     AddAction("AcDebugShowMainMenu", QStringLiteral("メインメニューを表示"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F10)},
               nullptr, true);
     connect(Action("AcDebugShowMainMenu"), &QAction::toggled, this,
-            [this](bool on) { FMenuBar->setVisible(on && FToolMode != tmPrint); });
+            [this](bool on) { ShowMenuBar(on && FToolMode != tmPrint); });
     AddAction("AcDebugShowAddrBar", QStringLiteral("アドレスバーを表示"), {QKeySequence(Qt::SHIFT | Qt::Key_F9)}, nullptr, true);
     AddAction("AcDebugShowParams", QStringLiteral("デバッグ情報の表示"), {Qt::Key_Home}, nullptr);
     AddAction("AcDebugRefreshTray", QStringLiteral("タブ切り替え時にFolvaneの表紙をリフレッシュする"), {}, nullptr, true);
@@ -312,24 +369,44 @@ void TFolvaneMain2::CreateActions() {
         Action(QString::fromLatin1(name))->setProperty("absent", true);
 }
 
-void TFolvaneMain2::BuildMenus() {
+void TFolvaneMain2::ShowMenuBar(bool on) {
+    if (!on && !FMenuBar) return;
+    if (!FMenuBar) {
+        // the bar and its menus are made the first time the bar shows: most starts never show it
+        FMenuBar = new QMenuBar(FPanelLibrary);
+        FMenuBar->setObjectName("MainMenu");
+        FMenuBar->setFixedHeight(28);
+        FMenuBar->setNativeMenuBar(false);
+        static_cast<QBoxLayout*>(FPanelLibrary->layout())->insertWidget(0, FMenuBar);
+        BuildMenus(false);
+    }
+    FMenuBar->setVisible(on);
+}
+
+void TFolvaneMain2::BuildMenus(bool captions) {
     using TEntry = std::pair<const char*, const char*>;  // action (null: separator), menu caption (null: its own)
-    auto fill = [this](QMenu* m, std::initializer_list<TEntry> entries) {
+    // with captions the actions get their menu captions (at construction, for the popup too); with the
+    // menu bar made the menus are filled
+    auto fill = [this, captions](QMenu* m, std::initializer_list<TEntry> entries) {
         for (auto [name, caption] : entries) {
-            if (!name) {
+            QAction* a = name ? Action(QString::fromLatin1(name)) : nullptr;
+            if (a && caption && captions) a->setText(QString::fromUtf8(caption));
+            if (!m) continue;
+            if (a)
+                m->addAction(a);
+            else
                 m->addSeparator();
-                continue;
-            }
-            QAction* a = Action(QString::fromLatin1(name));
-            if (caption) a->setText(QString::fromUtf8(caption));
-            m->addAction(a);
         }
     };
-    QMenu* file = FMenuBar->addMenu(QStringLiteral("ファイル(&F)"));
+    auto menu = [this](QMenu* parent, const QString& title) -> QMenu* {
+        if (!FMenuBar) return nullptr;
+        return parent ? parent->addMenu(title) : FMenuBar->addMenu(title);
+    };
+    QMenu* file = menu(nullptr, QStringLiteral("ファイル(&F)"));
     fill(file, {{"AcFileRename", "名前の変更(&Z)"}, {"AcFileTrash", nullptr}, {"AcFileDelete", "削除(&X)"}, {nullptr, nullptr},
                 {"AcFileSave", "別名で保存(&S)"}, {"AcFileChangeExifDate", "撮影日の変更(&U)"}, {"AcFileProperty", "プロパティ(&W)"},
                 {nullptr, nullptr}, {"AcFileClose", "閉じる(&T)"}});
-    QMenu* edit = FMenuBar->addMenu(QStringLiteral("編集(&E)"));
+    QMenu* edit = menu(nullptr, QStringLiteral("編集(&E)"));
     fill(edit, {{"AcEditCopy", "コピー(&Z)"}, {"AcEditMove", "移動(&Q)"}, {nullptr, nullptr}, {"AcEditRotateR", "右に回転(&X)"},
                 {"AcEditRotateL", "左に回転(&W)"}, {"AcEditRotateNon", "回転取り消し(&V)"}, {nullptr, nullptr},
                 {"AcEditMark", "お気に入り(&R)"}, {"AcEditMarkNo", "お気に入り解除(&S)"},
@@ -337,32 +414,33 @@ void TFolvaneMain2::BuildMenus() {
                 {nullptr, nullptr}, {"AcEditSelectMark", "お気に入りを選択(&Y)"}, {"AcEditSelectAll", "全てを選択(&O)"},
                 {nullptr, nullptr}, {"AcEditMoveMark", nullptr}, {"AcEditRotateLMark", nullptr}, {"AcEditRotateRMark", nullptr},
                 {"AcEditRotateNonMark", nullptr}});
-    QMenu* view = FMenuBar->addMenu(QStringLiteral("表示(&S)"));
+    QMenu* view = menu(nullptr, QStringLiteral("表示(&S)"));
     fill(view, {{"AcShowFolder", "フォルダを表示(&Z)"}, {"AcShowCalendar", "カレンダーを表示(&Y)"}, {nullptr, nullptr},
                 {"AcShowViewer", "写真の拡大表示(&Q)"}, {nullptr, nullptr}, {"AcJumpFolder", "写真のフォルダを表示する(&S)"},
                 {"AcJumpCalendar", "写真のカレンダーを表示する(&X)"}, {nullptr, nullptr}});
-    QMenu* sort = view->addMenu(QStringLiteral("整列(&U)"));
+    QMenu* sort = menu(view, QStringLiteral("整列(&U)"));
     fill(sort, {{"AcSortName", nullptr}, {"AcSortExifDate", nullptr}, {nullptr, nullptr}, {"AcSortUp", nullptr}, {"AcSortDown", nullptr}});
-    QMenu* sizes = view->addMenu(QStringLiteral("サムネイルサイズ(&T)"));
+    QMenu* sizes = menu(view, QStringLiteral("サムネイルサイズ(&T)"));
     fill(sizes, {{"AcCsSmall2", nullptr}, {"AcCsSmall", nullptr}, {"AcCsMiddle", nullptr}, {"AcCsLarge", nullptr}, {"AcCsLarge2", nullptr}});
     fill(view, {{"AcShowAlwaysTitleRow", "常に撮影日でグループ化する(&N)"}, {"AcShowMarkOnly", "☆お気に入りのみ表示する(&W)"},
                 {nullptr, nullptr}, {"AcShowUpdate", "更新(&P)"}});
-    QMenu* photo = FMenuBar->addMenu(QStringLiteral("写真表示(&V)"));
+    QMenu* photo = menu(nullptr, QStringLiteral("写真表示(&V)"));
     fill(photo, {{"AcImageAutoCont", "自動補正(&Z)"}, {nullptr, nullptr}, {"AcImageOriginalSize", "等倍表示(&W)"},
                  {"AcImageFitWindow", "画面に合わせる(&V)"}, {"AcImageZoomIn", nullptr}, {"AcImageZoomOut", nullptr},
                  {nullptr, nullptr}, {"AcImagePrev", nullptr}, {"AcImageNext", nullptr}, {nullptr, nullptr}, {"AcImageComment", nullptr}});
-    QMenu* tray = FMenuBar->addMenu(QStringLiteral("トレイ(&D)"));
+    QMenu* tray = menu(nullptr, QStringLiteral("トレイ(&D)"));
     fill(tray, {{"AcTrayIn", "トレイに入れる(&Z)"}, {"AcTrayOut", "トレイから出す(&Y)"}, {"AcTrayClear", "トレイをクリア(&X)"},
                 {"AcTrayUpload", "アップロード(&W)"}});
-    QMenu* tools = FMenuBar->addMenu(QStringLiteral("ツール(&T)"));
+    QMenu* tools = menu(nullptr, QStringLiteral("ツール(&T)"));
     fill(tools, {{"AcToolExifInfo", "写真情報(&X)"}, {"AcToolEffect", "写真の補正(&Z)"}, {"AcToolPrint", "写真の印刷(&V)"}, {nullptr, nullptr}});
-    QMenu* options = tools->addMenu(QStringLiteral("環境設定(&Y)"));
+    QMenu* options = menu(tools, QStringLiteral("環境設定(&Y)"));
     fill(options, {{"AcToolUseFileCache", nullptr}, {"AcDebugShowMainMenu", nullptr}});
     fill(tools, {{nullptr, nullptr}, {"AcDebugShowAddrBar", nullptr}, {"AcDebugShowParams", nullptr}, {"AcDebugRefreshTray", nullptr},
                  {"AcDebugBgmLibrary", nullptr}, {"AcDebugDispFrame", nullptr}});
-    QMenu* help = FMenuBar->addMenu(QStringLiteral("ヘルプ(&H)"));
+    QMenu* help = menu(nullptr, QStringLiteral("ヘルプ(&H)"));
     fill(help, {{"AcHelpShow", "ヘルプ(&Y)"}, {"AcHelpShowVersion", "バージョン情報(&Z)..."}});
     // hidden entries
+    if (!captions) return;
     for (const char* name : {"AcFileCreateNew", "AcEditCopyMark", "AcShowAlbum", "AcShowMain", "AcShowLocalSearch"})
         Action(QString::fromLatin1(name))->setVisible(false);
 }

@@ -120,7 +120,7 @@ void TFolvaneMain2::LoadWindowSettings(TFolvaneConfigItem* config) {
     Action("AcDebugShowAddrBar")->setChecked(FDebugMode && config->GetShowAddrBar());
     bool menu = config->GetShowMainMenu();
     Action("AcDebugShowMainMenu")->setChecked(menu);
-    FMenuBar->setVisible(menu);
+    ShowMenuBar(menu);
 }
 
 }  // namespace fv

@@ -66,7 +66,7 @@ TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
     FDialogs.Beep = [] { QApplication::beep(); };
     FDialogs.OpenUrl = [](const QString& url) { return QDesktopServices::openUrl(QUrl(url)); };
 
-    // PanelLibrary: the menu bar (detached unless asked for) over PanelLocal
+    // PanelLibrary: the menu bar (made when first asked for) over PanelLocal
     auto* root = new QVBoxLayout(ClientArea());
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
@@ -76,12 +76,6 @@ TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
     auto* lib = new QVBoxLayout(FPanelLibrary);
     lib->setContentsMargins(0, 0, 0, 0);
     lib->setSpacing(0);
-    FMenuBar = new QMenuBar(FPanelLibrary);
-    FMenuBar->setObjectName("MainMenu");
-    FMenuBar->setFixedHeight(28);
-    FMenuBar->setNativeMenuBar(false);
-    FMenuBar->hide();
-    lib->addWidget(FMenuBar);
 
     // PanelLocal: the targets column and the catalog, split by Spl1
     FSplitter = new QSplitter(Qt::Horizontal, FPanelLibrary);
@@ -140,7 +134,7 @@ TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
     FCatalog->StatusBar()->addPermanentWidget(FProgress);
 
     CreateActions();
-    BuildMenus();
+    BuildMenus(true);
     BuildToolBar();
     BuildPopup();
 
@@ -526,7 +520,7 @@ void TFolvaneMain2::SetToolMode(int mode) {
         if (mode == tmPrint && FCatalog->Viewer()->SizeMode() == vsmActual) Action("AcImageFitWindow")->trigger();
         FTargetPanel->setVisible(mode != tmPrint);
         FToolBar->setVisible(mode != tmPrint);
-        FMenuBar->setVisible(Action("AcDebugShowMainMenu")->isChecked() && mode != tmPrint);
+        ShowMenuBar(Action("AcDebugShowMainMenu")->isChecked() && mode != tmPrint);
     }
     FCatalog->SetViewerMode(mode == tmPrint ? 2 : 0);
     if (mode == tmPrint) FCatalog->OpenViewer();

@@ -77,6 +77,7 @@ public:
     int WantedTargetPanelWidth() const { return FTargetPanelWidth; }
     QWidget* PanelAbort() const { return FPanelAbort; }
     QToolBar* ToolBarMain() const { return FToolBar; }
+    // null until the menu bar first shows
     QMenuBar* MainMenu() const { return FMenuBar; }
     QMenu* PopupMenu() const { return FPopup; }
     QSplitter* Splitter() const { return FSplitter; }
@@ -159,7 +160,8 @@ private:
     QAction* AddAction(const char* name, const QString& caption, std::initializer_list<QKeySequence> keys,
                        std::function<void()> handler, bool checkable = false);
     void CreateActions();
-    void BuildMenus();
+    void BuildMenus(bool captions);
+    void ShowMenuBar(bool on);
     void BuildToolBar();
     void BuildPopup();
     void UpdateTrashCaptions(bool tagFolder);

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QToolBar>
 #include <cstdlib>
 #include <fstream>
@@ -34,6 +35,7 @@
 #include "library/library_engine.h"
 #include "platform/datetime.h"
 #include "ui/cache_size_form.h"
+#include "ui/common_images.h"
 #include "ui/calendar_grid.h"
 #include "ui/catalog_view.h"
 #include "ui/frame_target_calendar.h"
@@ -175,6 +177,55 @@ TEST(MainWindowActions, EnablingFollowsTheItemTheViewerAndTheTab) {
     EXPECT_EQ(w.CatalogView()->Sorted().size(), 1u);
     w.Action("AcShowMarkOnly")->trigger();
     EXPECT_EQ(w.CatalogView()->Sorted().size(), 4u);
+}
+
+TEST(MainWindowActions, TheMenuBarIsMadeWhenFirstShownAndTheIconsWhenFirstDrawn) {
+    LooseWindow lw;
+    TFolvaneMain2& w = lw.w;
+    // the actions carry their menu captions from the start (the popup shows them), the bar waits
+    EXPECT_EQ(w.MainMenu(), nullptr);
+    EXPECT_EQ(w.Action("AcFileDelete")->text(), QStringLiteral("削除(&X)"));
+    EXPECT_EQ(w.Action("AcShowUpdate")->text(), QStringLiteral("更新(&P)"));
+    EXPECT_FALSE(Visible(w, "AcShowLocalSearch"));
+
+    // a tag folder renames the trash commands; making the bar afterwards keeps those names
+    TAlbumList albums;
+    TAlbum* tag = albums.CreateAlbum(albums.GetRootAlbum(atTags), atTags, "", "旅行");
+    w.CatalogView()->SetFolder(tag);
+    ASSERT_TRUE(WaitUntil([&] { return !w.CatalogView()->IsListing(); }));
+    w.CatalogView()->SetItems(lw.items);
+    w.CatalogView()->SetFocusedItem(lw.items[0]);
+    w.SetupActions();
+    w.ShowViewer(true);
+    w.SetupActions();
+    w.Action("AcDebugShowMainMenu")->trigger();
+    ASSERT_NE(w.MainMenu(), nullptr);
+    EXPECT_TRUE(w.MainMenu()->isVisible());
+    EXPECT_EQ(w.Action("AcFileDelete")->text(), QStringLiteral("ゴミ箱へ"));
+    EXPECT_TRUE(Visible(w, "AcShowMain"));  // the viewer's way back stays, though the menus hide it at the start
+    const QList<QAction*> menus = w.MainMenu()->actions();
+    ASSERT_EQ(menus.size(), 7);
+    EXPECT_EQ(menus[0]->text(), QStringLiteral("ファイル(&F)"));
+    const QList<QAction*> file = menus[0]->menu()->actions();
+    EXPECT_TRUE(file.contains(w.Action("AcFileTrash")));
+    EXPECT_TRUE(file.contains(w.Action("AcFileDelete")));
+    // the bar sits above the targets and the grid
+    EXPECT_LT(w.MainMenu()->geometry().bottom(), w.CatalogView()->mapTo(w.MainMenu()->parentWidget(), QPoint(0, 0)).y());
+    w.Action("AcDebugShowMainMenu")->trigger();
+    EXPECT_FALSE(w.MainMenu()->isVisible());
+    EXPECT_EQ(w.MainMenu()->actions().size(), 7);  // made once
+    w.ShowViewer(false);
+    w.CatalogView()->SetFolder(nullptr);
+
+    // an icon drawn is the picture of its command at the size and ratio asked for
+    const QIcon rotate = w.Action("AcEditRotateL")->icon();
+    ASSERT_FALSE(rotate.isNull());
+    EXPECT_EQ(rotate.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(QImage::Format_ARGB32),
+              CommonImage(ciRotateLeft, 16, 1.0).toImage().convertToFormat(QImage::Format_ARGB32));
+    EXPECT_EQ(rotate.pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    const QIcon reload = w.Action("AcShowUpdate")->icon();
+    EXPECT_EQ(reload.pixmap(QSize(16, 16)).toImage(), QApplication::style()->standardIcon(QStyle::SP_BrowserReload).pixmap(QSize(16, 16)).toImage());
+    EXPECT_TRUE(w.Action("AcFileClose")->icon().isNull());  // no picture, no icon
 }
 
 TEST(MainWindowActions, ATagFolderTurnsTrashIntoTagRemovalAndSiblingStorageIsReadOnly) {
