@@ -112,38 +112,35 @@ void TFrameTargetCalendar::Refresh() {
     FTree->clear();
     FNodes.clear();
     if (FRoot) {
-        auto* rootItem = new QTreeWidgetItem(FTree, QStringList(NodeText(FRoot)));
+        // the node of a calendar folder, under a node (none: the tree's top)
+        auto addNode = [this](QTreeWidgetItem* parent, TCalendar* folder) {
+            auto* item = parent ? new QTreeWidgetItem(parent, QStringList(NodeText(folder)))
+                                : new QTreeWidgetItem(FTree, QStringList(NodeText(folder)));
+            item->setData(0, Qt::UserRole, QVariant::fromValue<void*>(folder));
+            FNodes[folder] = item;
+            return item;
+        };
+        // the years and months that hold photos
+        auto subFolders = [](TCustomFolder* parent) {
+            TFolderList all;
+            parent->GetSubFolders(all);
+            std::vector<TCalendar*> withPhotos;
+            for (TCustomFolder* f : all)
+                if (TCalendar* c = AsCalendar(f); c && c->HasItems()) withPhotos.push_back(c);
+            return withPhotos;
+        };
+        QTreeWidgetItem* rootItem = addNode(nullptr, FRoot);
         rootItem->setIcon(0, CommonImage(ciCalendar, 16, devicePixelRatioF()));
-        rootItem->setData(0, Qt::UserRole, QVariant::fromValue<void*>(FRoot));
-        FNodes[FRoot] = rootItem;
-        TFolderList years;
-        FRoot->GetSubFolders(years);
-        for (TCustomFolder* y : years) {
-            TCalendar* year = AsCalendar(y);
-            if (!year || !year->HasItems()) continue;
-            auto* yearItem = new QTreeWidgetItem(rootItem, QStringList(NodeText(year)));
-            yearItem->setData(0, Qt::UserRole, QVariant::fromValue<void*>(year));
-            FNodes[year] = yearItem;
-            TFolderList months;
-            year->GetSubFolders(months);
-            for (TCustomFolder* m : months) {
-                TCalendar* month = AsCalendar(m);
-                if (!month || !month->HasItems()) continue;
-                auto* monthItem = new QTreeWidgetItem(yearItem, QStringList(NodeText(month)));
-                monthItem->setData(0, Qt::UserRole, QVariant::fromValue<void*>(month));
-                FNodes[month] = monthItem;
-            }
+        const std::vector<TCalendar*> years = subFolders(FRoot);
+        for (TCalendar* year : years) {
+            QTreeWidgetItem* yearItem = addNode(rootItem, year);
+            for (TCalendar* month : subFolders(year)) addNode(yearItem, month);
             if (expanded.count(year->GetDate())) yearItem->setExpanded(true);
         }
         rootItem->setExpanded(true);
         if (firstBuild && !years.empty()) {
             // the newest year is open at first
-            for (auto it = years.rbegin(); it != years.rend(); ++it) {
-                if (auto* y = AsCalendar(*it); y && FNodes.count(y)) {
-                    FNodes[y]->setExpanded(true);
-                    break;
-                }
-            }
+            FNodes[years.back()]->setExpanded(true);
         }
     }
     if (current && FNodes.count(current)) FNodes[current]->setSelected(true), FTree->setCurrentItem(FNodes[current]);
@@ -252,32 +249,20 @@ void TFrameTargetCalendar::SetDropHoverDay(int day) {
     if (day) FGrid->RepaintDay(day);
 }
 
-bool TFrameTargetCalendar::GoPreviousMonth() {
+bool TFrameTargetCalendar::GoPreviousMonth() { return StepMonth(-1); }
+
+bool TFrameTargetCalendar::GoNextMonth() { return StepMonth(1); }
+
+bool TFrameTargetCalendar::StepMonth(int step) {
     if (!FRoot) return false;
     TDateTime first = 0;
     if (!TryEncodeDate(FGrid->Year(), FGrid->Month(), 1, first)) return false;
-    // the months with photos, newest first, before the shown one
-    for (int y = FGrid->Year(); y >= TCalendarRoot::kFirstYear; --y) {
-        TCalendar* year = FRoot->GetChild(y);
-        if (!year || !year->HasItems()) continue;
-        for (int m = (y == FGrid->Year() ? FGrid->Month() - 1 : 12); m >= 1; --m) {
-            TCalendar* month = year->GetChild(m);
-            if (!month || !month->HasItems()) continue;
-            SelectFolder(month);
-            emit folderChosen(month);
-            return true;
-        }
-    }
-    return false;
-}
-
-bool TFrameTargetCalendar::GoNextMonth() {
-    if (!FRoot) return false;
+    // the nearest month with photos before (step -1) or after (step 1) the shown one
     const int lastYear = TCalendarRoot::kFirstYear + TCalendarRoot::kYearSlots - 1;
-    for (int y = FGrid->Year(); y <= lastYear; ++y) {
+    for (int y = FGrid->Year(); y >= TCalendarRoot::kFirstYear && y <= lastYear; y += step) {
         TCalendar* year = FRoot->GetChild(y);
         if (!year || !year->HasItems()) continue;
-        for (int m = (y == FGrid->Year() ? FGrid->Month() + 1 : 1); m <= 12; ++m) {
+        for (int m = y == FGrid->Year() ? FGrid->Month() + step : (step > 0 ? 1 : 12); m >= 1 && m <= 12; m += step) {
             TCalendar* month = year->GetChild(m);
             if (!month || !month->HasItems()) continue;
             SelectFolder(month);

@@ -61,6 +61,8 @@ signals:
     void dateChosen(double day);
 
 private:
+    // to the nearest month with photos in the direction of step (-1 or 1)
+    bool StepMonth(int step);
     void OnCalendarEvent(TCustomFolder* folder, int code, intptr_t data);
     void OnTreeSelection();
     void OnGridChanged();

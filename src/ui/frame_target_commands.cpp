@@ -1,6 +1,7 @@
 #include "ui/frame_target_commands.h"
 
 #include <QTreeWidget>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QApplication>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -197,6 +199,25 @@ bool DropItemsOnAlbum(const std::vector<TCatalogItem*>& items, TAlbum* album) {
     if (items.empty() || !album) return false;
     TItemList list(items.begin(), items.end());
     return CorvaAddItemsToAlbum(album, &list, 0, true, true);
+}
+
+QAction* AddMenuCommand(QMenu* menu, const char* name, const QString& caption, std::function<void()> fn) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+    QObject::connect(a, &QAction::triggered, menu, std::move(fn));
+    return a;
+}
+
+void AnswerPhotoDrag(QTreeWidget* tree, QDropEvent* d, bool entering, bool copyOnly) {
+    const bool over = entering || tree->itemAt(d->position().toPoint());
+    if (!IsPhotoDrop(d->mimeData()) || !over) {
+        d->ignore();
+    } else if (copyOnly) {
+        d->setDropAction(Qt::CopyAction);
+        d->accept();
+    } else {
+        d->acceptProposedAction();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,6 +10,9 @@
 
 #include "library/custom_folder.h"
 
+class QAction;
+class QDropEvent;
+class QMenu;
 class QMimeData;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -61,6 +64,12 @@ bool IsPhotoDrop(const QMimeData* mime);
 bool DropItemsOnFolder(const std::vector<TCatalogItem*>& items, TCustomFolder* target, bool copy);
 // the photos join the album or tag
 bool DropItemsOnAlbum(const std::vector<TCatalogItem*>& items, TAlbum* album);
+
+// A command of a tree's popup: the action (named, for tests and the keys) calls fn when chosen.
+QAction* AddMenuCommand(QMenu* menu, const char* name, const QString& caption, std::function<void()> fn);
+// Answers a drag over a tree's viewport: photos are taken over a node (anywhere on entering), as the
+// drop proposes or, with copyOnly, always as a copy; anything else is refused.
+void AnswerPhotoDrag(QTreeWidget* tree, QDropEvent* d, bool entering, bool copyOnly);
 
 // The keys of a side tree while it has the focus: the context-menu key and Shift+F10 open its popup
 // at the current node, F2 renames it, Del deletes it, Enter opens or closes it. Inside the tree they

@@ -129,50 +129,33 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
 
     FMenu = new QMenu(this);
     FMenu->setObjectName("DirectoryPopupMenu");
-    QAction* add = FMenu->addAction(QStringLiteral("カレンダーへ登録"));
-    add->setObjectName("AcAddCalendar");
-    connect(add, &QAction::triggered, this, [this] { RegisterInCalendar(FMenuNode, true); });
-    QAction* del = FMenu->addAction(QStringLiteral("カレンダーから外す"));
-    del->setObjectName("AcDelCalendar");
-    connect(del, &QAction::triggered, this, [this] { RegisterInCalendar(FMenuNode, false); });
+    auto add = [this](const char* name, const QString& caption, std::function<void()> fn) {
+        AddMenuCommand(FMenu, name, caption, std::move(fn));
+    };
+    add("AcAddCalendar", QStringLiteral("カレンダーへ登録"), [this] { RegisterInCalendar(FMenuNode, true); });
+    add("AcDelCalendar", QStringLiteral("カレンダーから外す"), [this] { RegisterInCalendar(FMenuNode, false); });
     FMenu->addSeparator();
     // the disk commands; each re-reads the nodes it changed
-    QAction* create = FMenu->addAction(QStringLiteral("新規作成"));
-    create->setObjectName("AcFolderCreateNew");
-    connect(create, &QAction::triggered, this, [this] { CreateFolderUnder(FMenuNode); });
-    QAction* trash = FMenu->addAction(QStringLiteral("ゴミ箱へ"));
-    trash->setObjectName("AcFolderTrash");
-    connect(trash, &QAction::triggered, this, [this] {
+    add("AcFolderCreateNew", QStringLiteral("新規作成"), [this] { CreateFolderUnder(FMenuNode); });
+    add("AcFolderTrash", QStringLiteral("ゴミ箱へ"), [this] {
         QTreeWidgetItem* parent = FMenuNode ? FMenuNode->parent() : nullptr;
         if (FMenuNode && DeleteFolderAsked(FolderOfPath(PathOf(FMenuNode), true), false) && parent) Reload(parent);
     });
-    QAction* copy = FMenu->addAction(QStringLiteral("コピー"));
-    copy->setObjectName("AcFolderCopy");
-    connect(copy, &QAction::triggered, this, [this] {
+    add("AcFolderCopy", QStringLiteral("コピー"), [this] {
         if (FMenuNode) CopyOrMoveFolderAsked(FolderOfPath(PathOf(FMenuNode), true), true);
     });
-    QAction* move = FMenu->addAction(QStringLiteral("移動"));
-    move->setObjectName("AcFolderMove");
-    connect(move, &QAction::triggered, this, [this] {
+    add("AcFolderMove", QStringLiteral("移動"), [this] {
         QTreeWidgetItem* parent = FMenuNode ? FMenuNode->parent() : nullptr;
         if (FMenuNode && CopyOrMoveFolderAsked(FolderOfPath(PathOf(FMenuNode), true), false) && parent) Reload(parent);
     });
-    QAction* open = FMenu->addAction(QStringLiteral("エクスプローラの起動"));
-    open->setObjectName("AcOpenExploler");
-    connect(open, &QAction::triggered, this, [this] {
+    add("AcOpenExploler", QStringLiteral("エクスプローラの起動"), [this] {
         if (FMenuNode) FolderDialogs().OpenFolder(FMenuNode->data(0, kPathRole).toString());
     });
     FMenu->addSeparator();
-    QAction* expand = FMenu->addAction(QStringLiteral("展開"));
-    expand->setObjectName("ACFolderExpand");
-    connect(expand, &QAction::triggered, this, [this] { ExpandAll(FMenuNode, true); });
-    QAction* collapse = FMenu->addAction(QStringLiteral("折りたたむ"));
-    collapse->setObjectName("AcFolderCollapse");
-    connect(collapse, &QAction::triggered, this, [this] { ExpandAll(FMenuNode, false); });
+    add("ACFolderExpand", QStringLiteral("展開"), [this] { ExpandAll(FMenuNode, true); });
+    add("AcFolderCollapse", QStringLiteral("折りたたむ"), [this] { ExpandAll(FMenuNode, false); });
     FMenu->addSeparator();
-    QAction* update = FMenu->addAction(QStringLiteral("更新"));
-    update->setObjectName("AcFolderUpdate");
-    connect(update, &QAction::triggered, this, [this] { Reload(FMenuNode); });
+    add("AcFolderUpdate", QStringLiteral("更新"), [this] { Reload(FMenuNode); });
 
     FUpdateTimer.setInterval(500);
     connect(&FUpdateTimer, &QTimer::timeout, this, [this] {
@@ -191,10 +174,8 @@ bool TFrameTargetDirectory::eventFilter(QObject* watched, QEvent* e) {
     switch (e->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {
-            auto* d = static_cast<QDropEvent*>(e);
-            const bool over = e->type() == QEvent::DragEnter || FTree->itemAt(d->position().toPoint());
-            if (IsPhotoDrop(d->mimeData()) && over) d->acceptProposedAction();
-            else d->ignore();
+            // copied or moved, as the drop proposes
+            AnswerPhotoDrag(FTree, static_cast<QDropEvent*>(e), e->type() == QEvent::DragEnter, false);
             return true;
         }
         case QEvent::Drop: {

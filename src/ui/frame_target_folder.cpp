@@ -38,11 +38,8 @@ TFrameTargetFolder::TFrameTargetFolder(QWidget* parent) : TCustomFrameBase(paren
 
     FMenu = new QMenu(this);
     FMenu->setObjectName("FolderPopupMenu");
-    auto add = [this](const char* name, const QString& caption, auto fn) {
-        QAction* a = FMenu->addAction(caption);
-        a->setObjectName(QString::fromLatin1(name));
-        connect(a, &QAction::triggered, this, fn);
-        return a;
+    auto add = [this](const char* name, const QString& caption, std::function<void()> fn) {
+        return AddMenuCommand(FMenu, name, caption, std::move(fn));
     };
     add("AcFolderCreateNew", QStringLiteral("新規作成"), [this] { CreateNew(FMenuNode); });
     add("AcFolderCreateNewRoot", QStringLiteral("新規作成２"), [this] { CreateNewRoot(); });
@@ -89,14 +86,8 @@ bool TFrameTargetFolder::eventFilter(QObject* watched, QEvent* e) {
     switch (e->type()) {
         case QEvent::DragEnter:
         case QEvent::DragMove: {
-            auto* d = static_cast<QDropEvent*>(e);
-            const bool over = e->type() == QEvent::DragEnter || FTree->itemAt(d->position().toPoint());
-            if (IsPhotoDrop(d->mimeData()) && over) {
-                d->setDropAction(Qt::CopyAction);
-                d->accept();
-            } else {
-                d->ignore();
-            }
+            // photos join an album: always a copy
+            AnswerPhotoDrag(FTree, static_cast<QDropEvent*>(e), e->type() == QEvent::DragEnter, true);
             return true;
         }
         case QEvent::Drop: {
