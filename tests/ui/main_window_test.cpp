@@ -471,6 +471,7 @@ TEST(MainWindowKeys, TheFocusedTreeNodeHasAFrameThatIsNotTheSelection) {
     EXPECT_EQ(px(focused, r.left() + 2, mid), base);
     EXPECT_EQ(px(focused, r.center().x(), r.top()), text);
     EXPECT_NE(px(focused, r.left() + 4, mid), text);
+    fv::test::SaveScreenshot(w.grab().toImage(), "main_tree_focused");
 
     // without the focus the node keeps its selection but loses the frame
     w.CatalogView()->setFocus();
@@ -479,6 +480,9 @@ TEST(MainWindowKeys, TheFocusedTreeNodeHasAFrameThatIsNotTheSelection) {
     QImage unfocused = tree->viewport()->grab().toImage();
     EXPECT_NE(px(unfocused, r.left(), mid), text);
     EXPECT_TRUE(node->isSelected());
+    w.CatalogView()->SetFocusedItem(lw.items[1]);
+    QTest::qWait(20);
+    fv::test::SaveScreenshot(w.grab().toImage(), "main_grid_focused");
 }
 
 TEST(MainWindowKeys, NoTwoActionsShareAShortcutAndEveryViewOpensItsPopupFromTheKeyboard) {
