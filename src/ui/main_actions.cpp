@@ -70,11 +70,14 @@ public:
     QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return Made().actualSize(size, mode, state);
     }
+    // size in device pixels, as an engine is asked (at ratio 1 the icon asks its engine for exactly that)
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        return Made().pixmap(size, mode, state);
+        return Made().pixmap(size, 1.0, mode, state);
     }
+    // size in device pixels for the ratio scale: the icon asks its engine for the size times the ratio
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
-        return Made().pixmap(size, scale, mode, state);
+        if (!(scale > 1.0)) return pixmap(size, mode, state);
+        return Made().pixmap(QSize(qRound(size.width() / scale), qRound(size.height() / scale)), scale, mode, state);
     }
     QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override { return Made().availableSizes(mode, state); }
     // an icon is only made lazily when there is a picture for it

@@ -220,9 +220,11 @@ TEST(MainWindowActions, TheMenuBarIsMadeWhenFirstShownAndTheIconsWhenFirstDrawn)
     // an icon drawn is the picture of its command at the size and ratio asked for
     const QIcon rotate = w.Action("AcEditRotateL")->icon();
     ASSERT_FALSE(rotate.isNull());
-    EXPECT_EQ(rotate.pixmap(QSize(16, 16), 1.0).toImage().convertToFormat(QImage::Format_ARGB32),
-              CommonImage(ciRotateLeft, 16, 1.0).toImage().convertToFormat(QImage::Format_ARGB32));
-    EXPECT_EQ(rotate.pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
+    auto argb = [](const QPixmap& p) { return p.toImage().convertToFormat(QImage::Format_ARGB32); };
+    EXPECT_EQ(argb(rotate.pixmap(QSize(16, 16), 1.0)), argb(CommonImage(ciRotateLeft, 16, 1.0)));
+    const QPixmap sharp = rotate.pixmap(QSize(16, 16), 2.0);
+    EXPECT_EQ(sharp.size(), QSize(32, 32));
+    EXPECT_EQ(sharp.toImage().convertToFormat(QImage::Format_ARGB32).copy(), argb(CommonImage(ciRotateLeft, 16, 2.0)).copy());
     const QIcon reload = w.Action("AcShowUpdate")->icon();
     EXPECT_EQ(reload.pixmap(QSize(16, 16)).toImage(), QApplication::style()->standardIcon(QStyle::SP_BrowserReload).pixmap(QSize(16, 16)).toImage());
     EXPECT_TRUE(w.Action("AcFileClose")->icon().isNull());  // no picture, no icon
