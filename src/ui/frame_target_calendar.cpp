@@ -69,6 +69,7 @@ TFrameTargetCalendar::TFrameTargetCalendar(QWidget* parent) : TCustomFrameBase(p
     connect(FNext, &QToolButton::clicked, this, [this] { GoNextMonth(); });
 
     // the calendar's watcher thread only marks the frame dirty; this timer re-reads on the UI thread
+    FRefreshTimer.setObjectName("CalendarTreeRefreshTimer");  // for the stall log
     FRefreshTimer.setInterval(250);
     connect(&FRefreshTimer, &QTimer::timeout, this, [this] {
         TStallActivity mark("CalendarTreeRefresh");

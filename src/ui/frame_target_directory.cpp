@@ -157,6 +157,7 @@ TFrameTargetDirectory::TFrameTargetDirectory(QWidget* parent) : TCustomFrameBase
     FMenu->addSeparator();
     add("AcFolderUpdate", QStringLiteral("更新"), [this] { Reload(FMenuNode); });
 
+    FUpdateTimer.setObjectName("DirectoryMarksTimer");  // for the stall log
     FUpdateTimer.setInterval(500);
     connect(&FUpdateTimer, &QTimer::timeout, this, [this] {
         if (!isVisible() || !Expanded()) return;

@@ -66,6 +66,7 @@ TFrameTargetFolder::TFrameTargetFolder(QWidget* parent) : TCustomFrameBase(paren
     };
     InstallTreeKeys(FTree, std::move(keys));
 
+    FRefreshTimer.setObjectName("FolderTreeRefreshTimer");  // for the stall log
     FRefreshTimer.setSingleShot(true);
     FRefreshTimer.setInterval(50);
     connect(&FRefreshTimer, &QTimer::timeout, this, [this] {

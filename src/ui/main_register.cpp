@@ -45,6 +45,7 @@ void TFolvaneMain2::StartNextRegistration() {
     FRegistrar->Start();
     FPanelAbort->show();
     if (!FRegistrationTimer.isActive()) {
+        FRegistrationTimer.setObjectName("CalendarRegistrationTimer");
         FRegistrationTimer.setInterval(kRegistrationPollMs);
         disconnect(&FRegistrationTimer, nullptr, this, nullptr);
         connect(&FRegistrationTimer, &QTimer::timeout, this, &TFolvaneMain2::CheckRegistration);
@@ -81,6 +82,7 @@ void TFolvaneMain2::ReadShootingDatesIfNeeded() {
     if (TThreadMaster* m = CorvaThreadMaster()) m->RegisterThread(FDateReader.get());
     FDateReader->Start();
     if (!FDateTimer.isActive()) {
+        FDateTimer.setObjectName("ShootingDateTimer");
         FDateTimer.setInterval(kDatePollMs);
         disconnect(&FDateTimer, nullptr, this, nullptr);
         connect(&FDateTimer, &QTimer::timeout, this, &TFolvaneMain2::CheckShootingDates);

@@ -149,6 +149,7 @@ TFolvaneMain2::TFolvaneMain2(QWidget* parent) : TSkinForm(parent) {
                         [this](bool active, int percent) { ShowProgress(active, percent); });
     }
     qApp->installEventFilter(this);
+    FIdleTimer.setObjectName("MainIdleTimer");  // the stall log names member timers by their names
     FIdleTimer.setInterval(kIdleIntervalMs);
     connect(&FIdleTimer, &QTimer::timeout, this, &TFolvaneMain2::IdleStep);
 }

@@ -12,12 +12,25 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "core/log.h"
 #include "platform/stall_activity.h"
 
 namespace fv {
+
+namespace {
+// Names kept for the life of the process, so that the watchdog thread may read them while the UI
+// thread goes on: a member timer has no parent to name it, its object name says whose it is.
+const char* KeptName(const QString& name) {
+    static std::mutex lock;
+    static std::unordered_set<std::string> kept;
+    std::lock_guard g(lock);
+    return kept.insert(name.toStdString()).first->c_str();
+}
+}  // namespace
 
 namespace {
 
@@ -62,6 +75,12 @@ protected:
         FReceiver.store(o ? o->metaObject()->className() : nullptr, std::memory_order_relaxed);
         QObject* parent = o ? o->parent() : nullptr;
         FOwner.store(parent ? parent->metaObject()->className() : nullptr, std::memory_order_relaxed);
+        const char* name = nullptr;
+        if (o && !parent && !o->isWidgetType()) {
+            const QString n = o->objectName();
+            if (!n.isEmpty()) name = KeptName(n);
+        }
+        FName.store(name, std::memory_order_relaxed);
         return false;
     }
 
@@ -96,6 +115,7 @@ private:
             r.EventType = FEventType.load(std::memory_order_relaxed);
             r.Receiver = FReceiver.load(std::memory_order_relaxed);
             r.Owner = FOwner.load(std::memory_order_relaxed);
+            r.Name = FName.load(std::memory_order_relaxed);
             r.Sampled = true;
             FSnap = r;
             FSnapBeat = beat;
@@ -110,6 +130,7 @@ private:
     std::atomic<int> FEventType{-1};
     std::atomic<const char*> FReceiver{nullptr};
     std::atomic<const char*> FOwner{nullptr};
+    std::atomic<const char*> FName{nullptr};
     std::mutex FLock;
     std::condition_variable FWake;
     bool FStop = false;
@@ -139,6 +160,9 @@ std::string StallLogText(const TStallRecord& r) {
             if (r.Owner) {
                 s += " of ";
                 s += r.Owner;
+            } else if (r.Name) {
+                s += " ";
+                s += r.Name;
             }
         }
     }

@@ -15,10 +15,12 @@ struct TStallRecord {
     int EventType = -1;               // the event being delivered (QEvent::Type), -1 when none was seen
     const char* Receiver = nullptr;   // its receiver's class
     const char* Owner = nullptr;      // the receiver's parent class (a timer's owner, for one)
+    const char* Name = nullptr;       // the object name of a receiver without a parent (a member timer)
     bool Sampled = false;             // the watchdog saw the stall while it lasted
 };
 
-// "UI stall 123 ms : activity SortByDate, event Timer to QTimer of TFrameCatalogDG"
+// "UI stall 123 ms : activity SortByDate, event Timer to QTimer of TFrameCatalogDG"; a named receiver
+// without a parent: "... event Timer to QTimer MainIdleTimer"
 std::string StallLogText(const TStallRecord& r);
 
 // Watches the calling thread (the UI thread, with a running Qt event loop) for stalls longer than

@@ -79,6 +79,33 @@ TEST_F(StallWatch, ADeliberateStallIsReportedOnceWithItsActivityAndEventAndShort
     EXPECT_EQ(CurrentStallActivity(), nullptr);
 }
 
+TEST_F(StallWatch, AMemberTimerIsNamedByItsObjectName) {
+    std::vector<TStallRecord> seen;
+    StartStallWatch(80, [&](const TStallRecord& r) { seen.push_back(r); });
+    QTimer named;  // a member timer: no parent
+    named.setObjectName("SlowRefreshTimer");
+    named.setSingleShot(true);
+    QObject::connect(&named, &QTimer::timeout, [] {
+        TStallActivity mark("NamedTimerWork");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+    RunLoop(50);
+    named.start(0);
+    RunLoop(400);
+    const TStallRecord* r = nullptr;
+    for (const auto& s : seen)
+        if (s.Activity && std::string(s.Activity) == "NamedTimerWork") r = &s;
+    ASSERT_NE(r, nullptr);
+    ASSERT_TRUE(r->Sampled);
+    EXPECT_STREQ(r->Receiver, "QTimer");
+    EXPECT_EQ(r->Owner, nullptr);
+    EXPECT_STREQ(r->Name, "SlowRefreshTimer");
+    EXPECT_NE(StallLogText(*r).find("to QTimer SlowRefreshTimer"), std::string::npos) << StallLogText(*r);
+    // a name changed later is a new text; the one noted stays readable
+    named.setObjectName("Renamed");
+    EXPECT_STREQ(r->Name, "SlowRefreshTimer");
+}
+
 TEST_F(StallWatch, MarksCountOnlyOnTheWatchedThreadAndOnlyWhileWatching) {
     {
         TStallActivity idle("NotWatched");
