@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string_view>
 
 #include "library/folder.h"
@@ -266,6 +267,47 @@ int TCorvaSortList::FindIndex(TCatalogItem* item, bool insert) {
     if (!insert) return -1;
     FItems.insert(FItems.begin() + pos, item);
     return pos;
+}
+
+// ---------------------------------------------------------------------------
+// ordered lists
+
+int TOrderedList::IndexOf(const TCatalogItem* item) const {
+    auto at = std::lower_bound(Index.begin(), Index.end(), item, [](const std::pair<TCatalogItem*, uint32_t>& e, const TCatalogItem* i) {
+        return std::less<const TCatalogItem*>()(e.first, i);
+    });
+    return at != Index.end() && at->first == item ? static_cast<int>(at->second) : -1;
+}
+
+void TOrderedList::BuildIndex() {
+    Index.resize(Items.size());
+    for (size_t i = 0; i < Items.size(); ++i) Index[i] = {Items[i], static_cast<uint32_t>(i)};
+    std::sort(Index.begin(), Index.end(), [](const auto& a, const auto& b) {
+        return std::less<const TCatalogItem*>()(a.first, b.first);
+    });
+}
+
+void OrderItems(const std::vector<TCatalogItem*>& items, const TViewOrder& order, TOrderedList& out) {
+    std::vector<TCatalogItem*> kept;
+    const std::vector<TCatalogItem*>* list = &items;
+    if (order.Filtering) {
+        kept.reserve(items.size());
+        for (TCatalogItem* it : items)
+            if (ItemPassesFilter(order.Filter, it)) kept.push_back(it);
+        list = &kept;
+    }
+    std::vector<TSortRec> recs;
+    std::string keys;
+    FillSortRecs(list->data(), list->size(), recs, keys);
+    TRecCompare cmp = ChooseRecCompare(order.SortType, order.Ascending, order.GroupByDay, order.GroupByNumber);
+    std::sort(recs.begin(), recs.end(), [cmp](const TSortRec& a, const TSortRec& b) { return cmp(a, b) < 0; });
+    out.Items.resize(recs.size());
+    out.ShootingDates.resize(recs.size());
+    for (size_t i = 0; i < recs.size(); ++i) {
+        out.Items[i] = recs[i].Item;
+        out.ShootingDates[i] = recs[i].ShootingDate;
+    }
+    out.BuildIndex();
 }
 
 // ---------------------------------------------------------------------------

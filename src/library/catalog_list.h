@@ -3,6 +3,7 @@
 // catalog views with its comparators, grouping and tie-breaks, and the search filter.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "library/catalog_item.h"
@@ -89,12 +90,14 @@ TCorvaSortList::TComparator ChooseComparator(int sortType, bool ascending, bool 
 struct TFilterText {
     bool Enabled = false;
     std::string Text;  // keywords separated by ";"
+    bool operator==(const TFilterText&) const = default;
 };
 
 struct TFilterRange {
     bool Enabled = false;
     TDateTime From = 0;
     TDateTime To = 0;
+    bool operator==(const TFilterRange&) const = default;
 };
 
 struct TCatalogFilter {
@@ -106,10 +109,44 @@ struct TCatalogFilter {
 
     // everything disabled, ranges from yesterday 00:00 to today 00:00
     TCatalogFilter();
+    bool operator==(const TCatalogFilter&) const = default;
 };
 
 bool ItemPassesFilter(const TCatalogFilter& filter, TCatalogItem* item);
 // removes the items that fail any enabled criterion, keeping the order of the rest
 void ApplyFilter(const TCatalogFilter& filter, TCorvaSortList& list);
+
+// What a view's list is put in order by: the sort, its direction, the grouping (by shooting
+// day, or by group number), and the filter when it filters.
+struct TViewOrder {
+    int SortType = stFileName;
+    bool Ascending = true;
+    bool GroupByDay = false;
+    bool GroupByNumber = false;
+    bool Filtering = false;
+    TCatalogFilter Filter;  // looked at only when filtering
+    bool operator==(const TViewOrder& o) const {
+        return SortType == o.SortType && Ascending == o.Ascending && GroupByDay == o.GroupByDay &&
+               GroupByNumber == o.GroupByNumber && Filtering == o.Filtering && (!Filtering || Filter == o.Filter);
+    }
+};
+
+// A list in a view's order, with what it was ordered by: each item's shooting date as it was
+// read (under the item's lock) for the sort, and an index from item to place.
+struct TOrderedList {
+    std::vector<TCatalogItem*> Items;
+    std::vector<TDateTime> ShootingDates;  // of Items, one each
+    // (item, place in Items), by item address: a look-up without a search of the whole list
+    std::vector<std::pair<TCatalogItem*, uint32_t>> Index;
+
+    // the place of an item in Items, -1 when it is not there
+    int IndexOf(const TCatalogItem* item) const;
+    // (re)builds Index from Items
+    void BuildIndex();
+};
+
+// Filters (when the order filters) and sorts items into `out`. Any thread may call it: each
+// item is read once under its own lock; the items must stay alive during the call.
+void OrderItems(const std::vector<TCatalogItem*>& items, const TViewOrder& order, TOrderedList& out);
 
 }  // namespace fv

@@ -36,7 +36,9 @@
 #include "image/catalog_updater.h"
 #include "image/transform.h"
 #include "library/catalog_item.h"
+#include "library/catalog_list_sorter.h"
 #include "library/folder.h"
+#include "platform/stall_activity.h"
 #include "ui/common_images.h"
 #include "ui/grid_thumb_reader.h"
 #include "ui/ui_fonts.h"
@@ -276,12 +278,13 @@ void TFrameCatalogDG::Refresh() { StartListing(); }
 void TFrameCatalogDG::StartListing() {
     ++FTicket;  // deliveries of an earlier listing are ignored from now on
     FListing = false;
+    FListShownPending = false;
+    CancelSort();  // the list it sorts is the last folder's
     if (FReader) FReader->Cancel();
     if (FMaker) FMaker->CancelAll();  // the maker waits for the new list
     if (!FFolder) {
         FLoaded.clear();
         Resort();
-        Relayout(true);
         return;
     }
     if (FListingStarter) {
@@ -305,33 +308,128 @@ void TFrameCatalogDG::DeliverListing(uint64_t ticket, const std::vector<TCatalog
             setUpdatesEnabled(false);
             FLoaded = items;
             Resort();
-            Relayout(true);
             setUpdatesEnabled(true);
         }
         if (stage >= 2) {
-            FListing = false;
-            viewport()->unsetCursor();
-            if (OnListLoaded) OnListLoaded(FFolder, static_cast<int>(FSorted.size()));
+            // finished once its list is in order on screen
+            FListShownPending = true;
+            if (!FSortPending) ListShown();
         }
     }
     if (OnListingState) OnListingState(stage);
 }
 
+void TFrameCatalogDG::DeliverOrderedListing(uint64_t ticket, std::vector<TCatalogItem*> items, TOrderedList&& ordered,
+                                            const TViewOrder& order, int stage) {
+    if (ticket != FTicket) return;
+    if (!(order == CurrentOrder())) {
+        // the order changed while the lister sorted: sorted again
+        DeliverListing(ticket, items, stage, true);
+        return;
+    }
+    CancelSort();
+    setUpdatesEnabled(false);
+    FLoaded = std::move(items);
+    ApplyOrdered(std::move(ordered), order);
+    setUpdatesEnabled(true);
+    if (stage >= 2) {
+        FListShownPending = true;
+        ListShown();
+    }
+    if (OnListingState) OnListingState(stage);
+}
+
+void TFrameCatalogDG::ListShown() {
+    if (!FListShownPending) return;
+    FListShownPending = false;
+    FListing = false;
+    viewport()->unsetCursor();
+    if (OnListLoaded) OnListLoaded(FFolder, static_cast<int>(FOrdered.Items.size()));
+}
+
 void TFrameCatalogDG::SetItems(const std::vector<TCatalogItem*>& items) {
     ++FTicket;
     FListing = false;
+    FListShownPending = false;
     FLoaded = items;
     Resort();
-    Relayout(true);
+}
+
+TViewOrder TFrameCatalogDG::CurrentOrder() const {
+    TViewOrder o;
+    o.SortType = FSortType;
+    o.Ascending = FAscending;
+    o.GroupByDay = FGrouping;
+    o.GroupByNumber = FFolder && FFolder->GetCategory() == 2 && FFolder->GetAlbumType() == 7;
+    o.Filtering = FFiltering;
+    if (FFiltering) o.Filter = FFilter;
+    return o;
+}
+
+int TFrameCatalogDG::SortsOnWorker() const { return FSorter ? FSorter->SortsDone() : 0; }
+
+void TFrameCatalogDG::CancelSort() {
+    ++FSortGeneration;  // a result on its way is dropped
+    FSortPending = false;
+    if (FSorter) FSorter->Cancel();
+    if (!FListing) viewport()->unsetCursor();
 }
 
 void TFrameCatalogDG::Resort() {
-    TCorvaSortList list;
-    list.Items() = FLoaded;
-    if (FFiltering) ApplyFilter(FFilter, list);
-    bool sibling = FFolder && FFolder->GetCategory() == 2 && FFolder->GetAlbumType() == 7;
-    list.SetOrder(FSortType, FAscending, FGrouping, sibling);
-    FSorted = std::move(list.Items());
+    TStallActivity mark("GridResort");
+    const TViewOrder order = CurrentOrder();
+    CancelSort();
+    if (FLoaded.size() <= FSyncSortLimit) {
+        TOrderedList list;
+        OrderItems(FLoaded, order, list);
+        ApplyOrdered(std::move(list), order);
+        return;
+    }
+    if (!FSorter) {
+        // the sorter ends before the grid does (Stop), so the grid is there to take the result
+        FSorter = std::make_unique<TViewSorter>([this](uint64_t generation, TOrderedList&& list) {
+            auto result = std::make_shared<TOrderedList>(std::move(list));
+            QMetaObject::invokeMethod(
+                this, [this, generation, result] { SortArrived(generation, std::move(*result)); }, Qt::QueuedConnection);
+        });
+        FSorter->Start();
+    }
+    // the list on screen stays until the new order arrives
+    FSortPending = true;
+    FPendingOrder = order;
+    viewport()->setCursor(Qt::BusyCursor);
+    FSorter->Request(FSortGeneration, FLoaded, order);
+}
+
+void TFrameCatalogDG::SortArrived(uint64_t generation, TOrderedList&& list) {
+    if (generation != FSortGeneration || !FSortPending) return;  // asked again since
+    FSortPending = false;
+    if (!FListing) viewport()->unsetCursor();
+    ApplyOrdered(std::move(list), FPendingOrder);
+    ListShown();
+}
+
+void TFrameCatalogDG::ApplyOrdered(TOrderedList&& list, const TViewOrder& order) {
+    TStallActivity mark("GridLayout");
+    FOrdered = std::move(list);
+    FShownOrder = order;
+    Relayout(true);
+}
+
+bool TFrameCatalogDG::IsLoaded(TCatalogItem* item) const {
+    // the shown list is the loaded one unless a sort is on its way or a filter left some out
+    if (!FSortPending && !FShownOrder.Filtering && FOrdered.Items.size() == FLoaded.size())
+        return FOrdered.IndexOf(item) >= 0;
+    return std::find(FLoaded.begin(), FLoaded.end(), item) != FLoaded.end();
+}
+
+bool TFrameCatalogDG::DateMoved(TCatalogItem* item) const {
+    const bool byDate = FShownOrder.SortType == stShootingDate, byDay = FShownOrder.GroupByDay;
+    if (!byDate && !byDay) return false;
+    const int i = FOrdered.IndexOf(item);
+    if (i < 0 || static_cast<size_t>(i) >= FOrdered.ShootingDates.size()) return false;
+    const TDateTime was = FOrdered.ShootingDates[static_cast<size_t>(i)], now = item->GetShootingDate();
+    return byDate ? was != now : ItemDay(was) != ItemDay(now);
 }
 
 int TFrameCatalogDG::InfoLineHeights() const {
@@ -367,10 +465,13 @@ void TFrameCatalogDG::Relayout(bool keepView) {
     int clientH = std::max(0, height() - statusH);
     int fullW = width();
     int barW = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    bool band0 = FCreateMode && !FGrouping && FFolder;
+    // the grouping the shown list was sorted with (a new one may be on its way)
+    const bool grouping = FShownOrder.GroupByDay;
+    bool band0 = FCreateMode && !grouping && FFolder;
     auto build = [&](int w) {
         FCols = ComputeGridColumns(w, FGeom.ColumnWidth);
-        BuildGridCells(FSorted, FGrouping, band0, FCols.Count, FCells, FRowBand);
+        BuildGridCells(FOrdered.Items, FOrdered.ShootingDates, grouping, band0, FCols.Count, FCells, FRowBand,
+                       FCellOfSorted);
         FRowTop.assign(FRowBand.size() + 1, 0);
         for (size_t r = 0; r < FRowBand.size(); ++r)
             FRowTop[r + 1] = FRowTop[r] + FGeom.RowHeight + (FRowBand[r] ? kTitleBandHeight : 0);
@@ -385,10 +486,9 @@ void TFrameCatalogDG::Relayout(bool keepView) {
 
     // the selection keeps the items still shown
     if (!FSelection.empty()) {
-        std::unordered_set<TCatalogItem*> shown(FSorted.begin(), FSorted.end());
         std::vector<TCatalogItem*> kept;
         for (TCatalogItem* it : FSelection)
-            if (shown.count(it)) kept.push_back(it);
+            if (FOrdered.IndexOf(it) >= 0) kept.push_back(it);
         if (kept.size() != FSelection.size()) {
             FSelection = kept;
             FSelected = std::unordered_set<TCatalogItem*>(kept.begin(), kept.end());
@@ -411,12 +511,12 @@ void TFrameCatalogDG::Relayout(bool keepView) {
     FFocusCell = newFocus;
     FAnchorCell = newFocus;
     if (FFocusCell < 0) {
-        if (!FSorted.empty()) {
-            FFocusCell = CellOf(FSorted.front());
+        if (!FOrdered.Items.empty()) {
+            FFocusCell = CellOf(FOrdered.Items.front());
             FAnchorCell = FFocusCell;
             if (FSelection.empty()) {
-                FSelection = {FSorted.front()};
-                FSelected = {FSorted.front()};
+                FSelection = {FOrdered.Items.front()};
+                FSelected = {FOrdered.Items.front()};
             }
         } else {
             FSelection.clear();
@@ -488,6 +588,12 @@ int TFrameCatalogDG::CellAt(QPoint pos) const {
 
 int TFrameCatalogDG::CellOf(TCatalogItem* item) const {
     if (!item) return -1;
+    // through the index of the shown list; a search only while the cells lag behind it
+    const int i = FOrdered.IndexOf(item);
+    if (i >= 0 && static_cast<size_t>(i) < FCellOfSorted.size()) {
+        const size_t c = FCellOfSorted[static_cast<size_t>(i)];
+        if (c < FCells.size() && FCells[c] == item) return static_cast<int>(c);
+    }
     auto it = std::find(FCells.begin(), FCells.end(), item);
     return it == FCells.end() ? -1 : static_cast<int>(it - FCells.begin());
 }
@@ -507,7 +613,7 @@ TCatalogItem* TFrameCatalogDG::FocusedItem() const {
 
 std::vector<TCatalogItem*> TFrameCatalogDG::ItemList(int kind, bool withoutErrors) const {
     std::vector<TCatalogItem*> out;
-    for (TCatalogItem* it : FSorted) {
+    for (TCatalogItem* it : FOrdered.Items) {
         bool take;
         switch (kind) {
             case glkSelection: take = IsSelected(it); break;
@@ -523,7 +629,7 @@ std::vector<TCatalogItem*> TFrameCatalogDG::ItemList(int kind, bool withoutError
 }
 
 size_t TFrameCatalogDG::MemoryBytes() const {
-    return (FLoaded.capacity() + FSorted.capacity() + FCells.capacity() + FSelection.capacity()) * sizeof(void*) +
+    return (FLoaded.capacity() + FOrdered.Items.capacity() + FCells.capacity() + FSelection.capacity()) * sizeof(void*) +
            FRowBand.capacity() + FRowTop.capacity() * sizeof(int) + FTitleWidth.capacity() * sizeof(uint16_t);
 }
 
@@ -534,14 +640,12 @@ void TFrameCatalogDG::SetSortType(int t) {
     if (t == FSortType || t < 0 || t > 3) return;
     FSortType = t;
     Resort();
-    Relayout(true);
 }
 
 void TFrameCatalogDG::SetAscending(bool on) {
     if (on == FAscending) return;
     FAscending = on;
     Resort();
-    Relayout(true);
 }
 
 void TFrameCatalogDG::SetAlwaysGroup(bool on) {
@@ -551,7 +655,6 @@ void TFrameCatalogDG::SetAlwaysGroup(bool on) {
     int albumType = FFolder && FFolder->GetCategory() == 2 ? FFolder->GetAlbumType() : -1;
     FGrouping = (calendar || FAlwaysGroup) && albumType != 6 && albumType != 7;
     Resort();
-    Relayout(true);
 }
 
 void TFrameCatalogDG::SetThumbSize(int s) {
@@ -594,15 +697,11 @@ void TFrameCatalogDG::SetFiltering(bool on) {
     if (on == FFiltering) return;
     FFiltering = on;
     Resort();
-    Relayout(true);
 }
 
 void TFrameCatalogDG::SetFilter(const TCatalogFilter& f) {
     FFilter = f;
-    if (FFiltering) {
-        Resort();
-        Relayout(true);
-    }
+    if (FFiltering) Resort();
 }
 
 void TFrameCatalogDG::SetShowEmptyText(bool on, const QString& text) {
@@ -803,6 +902,7 @@ void TFrameCatalogDG::TrimThumbnails() {
 // painting
 
 void TFrameCatalogDG::paintEvent(QPaintEvent* e) {
+    TStallActivity mark("GridPaint");
     if (devicePixelRatioF() != FPictureRatio) {
         // moved to a screen of another pixel ratio: the pictures in memory are of the wrong size
         const bool had = FPictureRatio != 0;
@@ -815,7 +915,7 @@ void TFrameCatalogDG::paintEvent(QPaintEvent* e) {
     }
     QPainter p(viewport());
     const QColor gridColour = palette().color(QPalette::Window);
-    if (FShowEmptyText && FSorted.empty()) {
+    if (FShowEmptyText && FOrdered.Items.empty()) {
         p.fillRect(e->rect(), gridColour);
         QFont f = UiFont(16);
         p.setFont(f);
@@ -895,7 +995,7 @@ void TFrameCatalogDG::DrawBand(QPainter& p, int row, const QRect& rowRect) {
 
 QString TFrameCatalogDG::BandText(int row) const {
     if (!RowHasBand(row)) return {};
-    if (FGrouping) {
+    if (FShownOrder.GroupByDay) {
         for (int c = 0; c < FCols.Count; ++c) {
             size_t i = static_cast<size_t>(row) * FCols.Count + c;
             if (i < FCells.size() && FCells[i]) return DayText(FCells[i]->GetShootingDate());
@@ -959,10 +1059,7 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
         pic = QRect(box.left() + (box.width() - s.width() + 1) / 2, box.top() + (box.height() - s.height() + 1) / 2,
                     s.width(), s.height());
     }
-    QRect info;
-    if (FGeom.InfoHeight > 0 && FInfoLines)
-        info = QRect(body.left() + (body.width() - FGeom.InfoWidth) / 2, body.top() + FGeom.InfoTop, FGeom.InfoWidth,
-                     FGeom.InfoHeight);
+    const QRect info = InfoRect(body);
     // the cell colour around the framed picture and the info box, which cover their own pixels
     // (filling is most of what painting a cell costs)
     if (pic.isEmpty() && info.isEmpty()) {
@@ -1016,7 +1113,7 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
     }
     if (cell == FFocusCell && hasFocus()) DrawFocusMark(p, body);
     // marks over everything else, so that no box hides them
-    DrawMarks(p, item, body);
+    DrawMarks(p, item, body, info);
 }
 
 void TFrameCatalogDG::DrawFocusMark(QPainter& p, const QRect& body) {
@@ -1035,15 +1132,35 @@ void TFrameCatalogDG::DrawFocusMark(QPainter& p, const QRect& body) {
     frame(r.adjusted(2, 2, -2, -2), 1, inner);
 }
 
-void TFrameCatalogDG::DrawMarks(QPainter& p, TCatalogItem* item, const QRect& body) {
-    int x = body.left() + 2, y = body.top() + 2;
-    int stars = item->GetRating();
-    for (int i = 0; i < stars; ++i) DrawIcon(p, x + i * 8, y, ciFavourite, 16);
-    if (stars > 0) y += 16;
+std::vector<TFrameCatalogDG::TCellMark> TFrameCatalogDG::MarkLayout(TCatalogItem* item, const QRect& body,
+                                                                   const QRect& info) const {
+    // Everything in points, so that the layout is the same at any pixel ratio. The marks stay
+    // inside the cell and above its info box: the stars along the top, the other marks down the
+    // left edge (a further column when one is full), read-only and comment down the right edge,
+    // and the print reservations in a row just above the info box.
+    constexpr int kIcon = 16;
+    std::vector<TCellMark> marks;
+    const QRect area = body.adjusted(2, 2, -2, -2);
+    const int bottom = info.isEmpty() ? area.bottom() : std::min(area.bottom(), info.top() - 1);
+    const int prints = item->GetPrintReservation();
+    const int printTop = bottom - kIcon + 1;
+    int y = area.top();
+    const int stars = item->GetRating();
+    if (stars > 0) {
+        marks.push_back({ciFavourite, QRect(area.left(), y, kIcon + (stars - 1) * 8, kIcon), stars, 0});
+        y += kIcon;
+    }
+    const int columnTop = y;
+    const int columnBottom = prints > 0 ? printTop - 1 : bottom;
+    int x = area.left();
     auto mark = [&](bool on, int index) {
         if (!on) return;
-        DrawIcon(p, x, y, index, 16);
-        y += 16;
+        if (y + kIcon - 1 > columnBottom && y > columnTop) {
+            x += kIcon;
+            y = columnTop;
+        }
+        marks.push_back({index, QRect(x, y, kIcon, kIcon), 0, 0});
+        y += kIcon;
     };
     mark(item->CountAlbumsOfTypes(1u << 8) > 0, ciTag);
     mark(item->IsMarked(), ciFavourite);
@@ -1057,23 +1174,56 @@ void TFrameCatalogDG::DrawMarks(QPainter& p, TCatalogItem* item, const QRect& bo
     mark(NeedsFlipVertical(o), ciOrientationFlip);
     mark(NeedsMirror(o), ciOrientationMirror);
     // right edge
-    int rx = body.right() - 17, ry = body.top() + 2;
+    int rx = area.right() - kIcon + 1, ry = area.top();
     if (item->HasFlag(ifReadOnly)) {
-        DrawIcon(p, rx, ry, ciReadOnly, 16);
-        ry += 16;
+        marks.push_back({ciReadOnly, QRect(rx, ry, kIcon, kIcon), 0, 0});
+        ry += kIcon;
     }
     std::string comment = item->GetComment();
-    if (comment.find_first_not_of(" \t\r\n") != std::string::npos) DrawIcon(p, rx, ry, ciComment, 16);
-    // print reservations along the bottom left, wrapping upwards
-    int n = item->GetPrintReservation();
-    int px = body.left() + 2, py = body.bottom() - 17;
-    for (int i = 0; i < n; ++i) {
-        if (px + 16 > body.right()) {
-            px = body.left() + 2;
-            py -= 16;
+    if (comment.find_first_not_of(" \t\r\n") != std::string::npos) marks.push_back({ciComment, QRect(rx, ry, kIcon, kIcon), 0, 0});
+    // print reservations: one mark a copy while they fit in the row, else one mark and the count
+    if (prints > 0) {
+        const int fit = std::max(1, area.width() / kIcon);
+        if (prints <= fit) {
+            for (int i = 0; i < prints; ++i)
+                marks.push_back({ciPrintReservation, QRect(area.left() + i * kIcon, printTop, kIcon, kIcon), 0, 0});
+        } else {
+            marks.push_back({ciPrintReservation, QRect(area.left(), printTop, std::min(area.width(), 3 * kIcon), kIcon), 0,
+                             prints});
         }
-        DrawIcon(p, px, py, ciPrintReservation, 16);
-        px += 16;
+    }
+    return marks;
+}
+
+std::vector<TFrameCatalogDG::TCellMark> TFrameCatalogDG::MarkLayoutOf(int cell) const {
+    const QRect r = CellRect(cell);
+    TCatalogItem* item = cell >= 0 && cell < static_cast<int>(FCells.size()) ? FCells[cell] : nullptr;
+    if (r.isEmpty() || !item) return {};
+    const QRect body = RowHasBand(cell / FCols.Count) ? r.adjusted(0, kTitleBandHeight, 0, 0) : r;
+    return MarkLayout(item, body, InfoRect(body));
+}
+
+QRect TFrameCatalogDG::InfoRect(const QRect& body) const {
+    if (FGeom.InfoHeight <= 0 || !FInfoLines) return {};
+    return QRect(body.left() + (body.width() - FGeom.InfoWidth) / 2, body.top() + FGeom.InfoTop, FGeom.InfoWidth,
+                 FGeom.InfoHeight);
+}
+
+void TFrameCatalogDG::DrawMarks(QPainter& p, TCatalogItem* item, const QRect& body, const QRect& info) {
+    for (const TCellMark& m : MarkLayout(item, body, info)) {
+        if (m.Stars > 0) {
+            for (int i = 0; i < m.Stars; ++i) DrawIcon(p, m.Rect.left() + i * 8, m.Rect.top(), m.Icon, 16);
+            continue;
+        }
+        DrawIcon(p, m.Rect.left(), m.Rect.top(), m.Icon, 16);
+        if (m.Count > 0) {
+            // many copies: the count beside one mark
+            QFont f = font();
+            f.setBold(true);
+            p.setFont(f);
+            p.setPen(palette().color(QPalette::WindowText));
+            p.drawText(m.Rect.adjusted(17, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("×%1").arg(m.Count));
+        }
     }
 }
 
@@ -1181,7 +1331,7 @@ void TFrameCatalogDG::scrollContentsBy(int, int dy) {
 // status bar
 
 QString TFrameCatalogDG::CountText() const {
-    return QLocale(QLocale::Japanese).toString(static_cast<qlonglong>(FSorted.size())) + QStringLiteral(" 枚");
+    return QLocale(QLocale::Japanese).toString(static_cast<qlonglong>(FOrdered.Items.size())) + QStringLiteral(" 枚");
 }
 
 void TFrameCatalogDG::UpdateStatus() {

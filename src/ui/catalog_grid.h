@@ -34,6 +34,7 @@ class TCacheImageMaker;
 class TListupItemsThreadEx;
 class TGridThumbReader;
 class TFrameCatalogDG;
+class TViewSorter;
 
 // item list kinds
 enum : int { glkSelection = 0, glkFavourites = 1, glkStarred = 2, glkPrintReserved = 3, glkDeleteReserved = 4, glkAll = 5 };
@@ -105,8 +106,21 @@ public:
     void DeliverListing(uint64_t ticket, const std::vector<TCatalogItem*>& items, int stage, bool replace);
     uint64_t ListingTicket() const { return FTicket; }
     bool IsListing() const { return FListing; }
+    // a listing put in order on the lister's thread with `order`: taken as it is when the grid's
+    // order is still the same, else sorted again
+    void DeliverOrderedListing(uint64_t ticket, std::vector<TCatalogItem*> items, TOrderedList&& ordered,
+                               const TViewOrder& order, int stage);
     // fills the grid from a list directly (no folder listing)
     void SetItems(const std::vector<TCatalogItem*>& items);
+
+    // Ordering: a list longer than the limit is sorted on a worker while the grid keeps showing
+    // the list it has (shorter ones at once); a result whose order is no longer the grid's is
+    // dropped. The order of the grid's settings, and the one the shown list was sorted by.
+    TViewOrder CurrentOrder() const;
+    const TViewOrder& ShownOrder() const { return FShownOrder; }
+    bool IsSorting() const { return FSortPending; }
+    void SetSyncSortLimit(size_t items) { FSyncSortLimit = items; }
+    int SortsOnWorker() const;
 
     // thumbnails
     void SetImageCache(TCatalogImageCacheMaster* cache);
@@ -151,7 +165,7 @@ public:
 
     // lists
     const std::vector<TCatalogItem*>& Loaded() const { return FLoaded; }
-    const std::vector<TCatalogItem*>& Sorted() const { return FSorted; }
+    const std::vector<TCatalogItem*>& Sorted() const { return FOrdered.Items; }
     const std::vector<TCatalogItem*>& Cells() const { return FCells; }
     const std::vector<TCatalogItem*>& Selection() const { return FSelection; }
     bool IsSelected(TCatalogItem* item) const { return FSelected.count(item) != 0; }
@@ -193,6 +207,18 @@ public:
     QRect ThumbRect(int cell) const;
     QRect DirectButtonRect(int row, int which) const;  // 0 album, 1 slide
     QString BandText(int row) const;
+    // The marks of a cell (stars, favourite, reservations, ...) in points: the icon, where it
+    // goes, how many stars it stands for (0: one icon), and a count written beside it (0: none).
+    struct TCellMark {
+        int Icon;
+        QRect Rect;
+        int Stars;
+        int Count;
+    };
+    std::vector<TCellMark> MarkLayout(TCatalogItem* item, const QRect& body, const QRect& info) const;
+    std::vector<TCellMark> MarkLayoutOf(int cell) const;  // viewport coordinates
+    // the info box of a cell body (empty without info lines)
+    QRect InfoRect(const QRect& body) const;
     QStatusBar* StatusBar() const { return FStatus; }
     QSlider* SizeSlider() const { return FSlider; }
     QString CountText() const;
@@ -242,13 +268,23 @@ protected:
     // drawing steps, one cell
     void DrawCell(QPainter& p, int cell, const QRect& r, bool rowBand);
     void DrawBand(QPainter& p, int row, const QRect& rowRect);
-    void DrawMarks(QPainter& p, TCatalogItem* item, const QRect& cellBody);
+    void DrawMarks(QPainter& p, TCatalogItem* item, const QRect& cellBody, const QRect& info);
     void DrawInfo(QPainter& p, TCatalogItem* item, const QRect& box, bool error);
     void DrawFocusMark(QPainter& p, const QRect& body);
 
     // listing and layout
     void StartListing();
+    // puts FLoaded in the current order: at once (and lays it out), or on the worker
     void Resort();
+    void SortArrived(uint64_t generation, TOrderedList&& list);
+    void ApplyOrdered(TOrderedList&& list, const TViewOrder& order);
+    // a finished listing whose list is on screen now
+    void ListShown();
+    void CancelSort();
+    bool IsLoaded(TCatalogItem* item) const;
+    // whether a photo's shooting date moved since the shown list was sorted (when the order or
+    // the grouping depends on it)
+    bool DateMoved(TCatalogItem* item) const;
     void Relayout(bool keepView);
     void UpdateScrollBar();
     void RepaintItem(TCatalogItem* item);
@@ -283,7 +319,10 @@ protected:
 
     // lists
     TCustomFolder* FFolder = nullptr;
-    std::vector<TCatalogItem*> FLoaded, FSorted, FCells;
+    std::vector<TCatalogItem*> FLoaded, FCells;
+    TOrderedList FOrdered;  // the shown list in order (Sorted())
+    TViewOrder FShownOrder;
+    std::vector<uint32_t> FCellOfSorted;  // cell of each item of FOrdered
     std::vector<uint8_t> FRowBand;
     std::vector<int> FRowTop;  // content y of each row, one more entry for the end
     mutable std::vector<uint16_t> FTitleWidth;
@@ -315,6 +354,14 @@ protected:
 
     TGridGeometry FGeom;
     TGridColumns FCols;
+
+    // ordering
+    std::unique_ptr<TViewSorter> FSorter;
+    uint64_t FSortGeneration = 0;
+    TViewOrder FPendingOrder;
+    bool FSortPending = false;
+    bool FListShownPending = false;  // a finished listing waits for its sort
+    size_t FSyncSortLimit = 2000;
 
     // listing
     TListingStarter FListingStarter;

@@ -104,8 +104,8 @@ void TFrameCatalogDG::ClearSelection() {
 }
 
 void TFrameCatalogDG::SelectAll() {
-    FSelection = FSorted;
-    FSelected = std::unordered_set<TCatalogItem*>(FSorted.begin(), FSorted.end());
+    FSelection = FOrdered.Items;
+    FSelected = std::unordered_set<TCatalogItem*>(FOrdered.Items.begin(), FOrdered.Items.end());
     viewport()->update();
 }
 
@@ -116,20 +116,21 @@ void TFrameCatalogDG::SetFocusedItem(TCatalogItem* item, bool shift) {
 }
 
 TCatalogItem* TFrameCatalogDG::NextItem(TCatalogItem* from, bool wrap) const {
-    if (FSorted.empty()) return nullptr;
-    auto it = std::find(FSorted.begin(), FSorted.end(), from);
-    if (it == FSorted.end()) return FSorted.front();
-    ++it;
-    if (it == FSorted.end()) return wrap ? FSorted.front() : nullptr;
-    return *it;
+    const std::vector<TCatalogItem*>& list = FOrdered.Items;
+    if (list.empty()) return nullptr;
+    const int i = from ? FOrdered.IndexOf(from) : -1;
+    if (i < 0) return list.front();
+    if (static_cast<size_t>(i) + 1 >= list.size()) return wrap ? list.front() : nullptr;
+    return list[static_cast<size_t>(i) + 1];
 }
 
 TCatalogItem* TFrameCatalogDG::PrevItem(TCatalogItem* from, bool wrap) const {
-    if (FSorted.empty()) return nullptr;
-    auto it = std::find(FSorted.begin(), FSorted.end(), from);
-    if (it == FSorted.end()) return FSorted.back();
-    if (it == FSorted.begin()) return wrap ? FSorted.back() : nullptr;
-    return *(it - 1);
+    const std::vector<TCatalogItem*>& list = FOrdered.Items;
+    if (list.empty()) return nullptr;
+    const int i = from ? FOrdered.IndexOf(from) : -1;
+    if (i < 0) return list.back();
+    if (i == 0) return wrap ? list.back() : nullptr;
+    return list[static_cast<size_t>(i) - 1];
 }
 
 void TFrameCatalogDG::SelectByKind(int kind) {
@@ -293,7 +294,7 @@ void TFrameCatalogDG::mousePressEvent(QMouseEvent* e) {
         size_t first = static_cast<size_t>(row) * FCols.Count;
         if (first < FCells.size() && FCells[first]) day = ItemDay(FCells[first]->GetShootingDate());
         for (TCatalogItem* it : FCells) {
-            if (!it || (FGrouping && ItemDay(it->GetShootingDate()) != day)) continue;
+            if (!it || (FShownOrder.GroupByDay && ItemDay(it->GetShootingDate()) != day)) continue;
             FSelection.push_back(it);
             FSelected.insert(it);
         }

@@ -34,13 +34,20 @@ TGridColumns ComputeGridColumns(int clientWidth, int columnWidth) {
     return c;
 }
 
-void BuildGridCells(const std::vector<TCatalogItem*>& sorted, bool grouping, bool bandOnFirstRow, int columns,
-                    std::vector<TCatalogItem*>& cells, std::vector<uint8_t>& rowBand) {
+namespace {
+
+// dateOf(i): the shooting date of sorted item i
+template <class TDateOf>
+void LayCells(const std::vector<TCatalogItem*>& sorted, TDateOf dateOf, bool grouping, bool bandOnFirstRow, int columns,
+              std::vector<TCatalogItem*>& cells, std::vector<uint8_t>& rowBand, std::vector<uint32_t>* cellOfSorted) {
     columns = std::max(1, columns);
     cells.clear();
     rowBand.clear();
+    if (cellOfSorted) cellOfSorted->resize(sorted.size());
     if (!grouping) {
         cells = sorted;
+        if (cellOfSorted)
+            for (size_t i = 0; i < sorted.size(); ++i) (*cellOfSorted)[i] = static_cast<uint32_t>(i);
         size_t rows = std::max<size_t>(1, (cells.size() + columns - 1) / columns);
         rowBand.assign(rows, 0);
         rowBand[0] = bandOnFirstRow ? 1 : 0;
@@ -49,8 +56,8 @@ void BuildGridCells(const std::vector<TCatalogItem*>& sorted, bool grouping, boo
     cells.reserve(sorted.size() + sorted.size() / 4);
     bool first = true;
     int64_t day = 0;
-    for (TCatalogItem* item : sorted) {
-        int64_t d = ItemDay(item->GetShootingDate());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        int64_t d = ItemDay(dateOf(i));
         if (first || d != day) {
             // pad the previous day's last row and start a band row
             while (cells.size() % columns) cells.push_back(nullptr);
@@ -59,10 +66,31 @@ void BuildGridCells(const std::vector<TCatalogItem*>& sorted, bool grouping, boo
             day = d;
             first = false;
         }
-        cells.push_back(item);
+        if (cellOfSorted) (*cellOfSorted)[i] = static_cast<uint32_t>(cells.size());
+        cells.push_back(sorted[i]);
     }
     size_t rows = std::max<size_t>(1, (cells.size() + columns - 1) / columns);
     rowBand.resize(rows, 0);
+}
+
+}  // namespace
+
+void BuildGridCells(const std::vector<TCatalogItem*>& sorted, bool grouping, bool bandOnFirstRow, int columns,
+                    std::vector<TCatalogItem*>& cells, std::vector<uint8_t>& rowBand) {
+    LayCells(sorted, [&](size_t i) { return sorted[i]->GetShootingDate(); }, grouping, bandOnFirstRow, columns, cells,
+             rowBand, nullptr);
+}
+
+void BuildGridCells(const std::vector<TCatalogItem*>& sorted, const std::vector<TDateTime>& dates, bool grouping,
+                    bool bandOnFirstRow, int columns, std::vector<TCatalogItem*>& cells, std::vector<uint8_t>& rowBand,
+                    std::vector<uint32_t>& cellOfSorted) {
+    if (dates.size() != sorted.size()) {
+        LayCells(sorted, [&](size_t i) { return sorted[i]->GetShootingDate(); }, grouping, bandOnFirstRow, columns,
+                 cells, rowBand, &cellOfSorted);
+        return;
+    }
+    LayCells(sorted, [&](size_t i) { return dates[i]; }, grouping, bandOnFirstRow, columns, cells, rowBand,
+             &cellOfSorted);
 }
 
 }  // namespace fv

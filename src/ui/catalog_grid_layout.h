@@ -44,5 +44,10 @@ inline int64_t ItemDay(TDateTime shootingDate) { return static_cast<int64_t>(sho
 // when bandOnFirstRow. rowBand gets one flag per row (at least one row).
 void BuildGridCells(const std::vector<TCatalogItem*>& sorted, bool grouping, bool bandOnFirstRow, int columns,
                     std::vector<TCatalogItem*>& cells, std::vector<uint8_t>& rowBand);
+// The same from the shooting dates the items were sorted by (one per item; the items are not
+// read), filling also the cell of each sorted item.
+void BuildGridCells(const std::vector<TCatalogItem*>& sorted, const std::vector<TDateTime>& dates, bool grouping,
+                    bool bandOnFirstRow, int columns, std::vector<TCatalogItem*>& cells, std::vector<uint8_t>& rowBand,
+                    std::vector<uint32_t>& cellOfSorted);
 
 }  // namespace fv

@@ -15,6 +15,7 @@
 #include "image/engine_image_cache.h"
 #include "library/listup_thread.h"
 #include "library/catalog_item.h"
+#include "library/catalog_list_sorter.h"
 #include "library/engine_item_ops.h"
 #include "library/folder.h"
 #include "platform/file_ops.h"
@@ -52,6 +53,10 @@ void TFrameCatalogDG::Stop() {
     FMaker.reset();
     FLister.reset();
     FAbandoned.clear();
+    // a sort on its way is dropped; the list on screen stays
+    ++FSortGeneration;
+    FSortPending = false;
+    FSorter.reset();
 }
 
 bool TFrameCatalogDG::RunFileWork(const std::function<void()>& work) {
@@ -280,7 +285,7 @@ void TFrameCatalogDG::ShowPropertySheet() {
 // change events
 
 void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
-    if (!item || std::find(FLoaded.begin(), FLoaded.end(), item) == FLoaded.end()) return;
+    if (!item || !IsLoaded(item)) return;
     switch (code) {
         case 0: case 1: case 2: case 3: case 5: case 10: case 11: case 17:
             FPendingChanges.emplace_back(item, code);
@@ -291,6 +296,12 @@ void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
         case cuThumbnailStored: {
             // the picture changes: read it again from the cache
             ForgetThumbnail(item);
+            // the maker read the photo's camera data on the way: a new shooting date puts the
+            // list in order again (with the next burst of changes)
+            if (DateMoved(item)) {
+                FPendingChanges.emplace_back(item, cuShootingDate);
+                if (!FChangeTimer.isActive()) FChangeTimer.start();  // not put off by the next picture
+            }
             RepaintItem(item);
             RequestThumbnails(false);
             break;
@@ -308,6 +319,9 @@ void TFrameCatalogDG::OnChangeTimer() {
     bool resort = false;
     std::vector<TCatalogItem*> remove, repaint;
     for (auto [item, code] : queue) {
+        // a photo whose date was read since the list was put in order (the thumbnail maker reads
+        // the camera data of the photos it decodes) goes to its day: the list is put in order again
+        if (code != 2 && !resort && DateMoved(item)) resort = true;
         switch (code) {
             case 1: if (FSortType == stFileName) resort = true; else repaint.push_back(item); break;
             case 2: remove.push_back(item); break;
@@ -335,15 +349,11 @@ void TFrameCatalogDG::OnChangeTimer() {
     }
     if (!remove.empty()) {
         RemoveItems(remove);
-        if (resort) {
-            Resort();
-            Relayout(true);
-        }
+        if (resort) Resort();
         return;
     }
     if (resort) {
         Resort();
-        Relayout(true);
         return;
     }
     if (repaint.size() > 9) {
@@ -372,10 +382,10 @@ void TFrameCatalogDG::RemoveItems(const std::vector<TCatalogItem*>& items) {
     if (focus && gone.count(focus)) {
         // the focus moves to the next photo in sorted order, or the previous one
         TCatalogItem* next = nullptr;
-        auto pos = std::find(FSorted.begin(), FSorted.end(), focus);
-        for (auto it = pos; it != FSorted.end() && !next; ++it)
+        auto pos = std::find(FOrdered.Items.begin(), FOrdered.Items.end(), focus);
+        for (auto it = pos; it != FOrdered.Items.end() && !next; ++it)
             if (!gone.count(*it)) next = *it;
-        for (auto it = pos; it != FSorted.begin() && !next;)
+        for (auto it = pos; it != FOrdered.Items.begin() && !next;)
             if (!gone.count(*--it)) next = *it;
         FFocusCell = -1;
         if (next) {
@@ -386,14 +396,27 @@ void TFrameCatalogDG::RemoveItems(const std::vector<TCatalogItem*>& items) {
     }
     auto drop = [&](std::vector<TCatalogItem*>& v) { v.erase(std::remove_if(v.begin(), v.end(), [&](TCatalogItem* i) { return gone.count(i) != 0; }), v.end()); };
     drop(FLoaded);
-    drop(FSorted);
     drop(FSelection);
+    {
+        // the shown list keeps its order and each photo's date; its index is made again
+        size_t n = 0;
+        const bool dated = FOrdered.ShootingDates.size() == FOrdered.Items.size();
+        for (size_t i = 0; i < FOrdered.Items.size(); ++i) {
+            if (gone.count(FOrdered.Items[i])) continue;
+            if (dated) FOrdered.ShootingDates[n] = FOrdered.ShootingDates[i];
+            FOrdered.Items[n++] = FOrdered.Items[i];
+        }
+        FOrdered.Items.resize(n);
+        if (dated) FOrdered.ShootingDates.resize(n);
+        FOrdered.BuildIndex();
+    }
     for (TCatalogItem* it : items) {
         FSelected.erase(it);
         ForgetThumbnail(it);
     }
     Relayout(true);
     NotifyFocus();
+    if (FSortPending) Resort();  // the sort on its way had the photos that went
 }
 
 }  // namespace fv

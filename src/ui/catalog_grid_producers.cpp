@@ -1,6 +1,7 @@
 // The catalog grid's producers: the listing thread of the folder shown and the thumbnail maker
 // that fills the catalog image cache for the visible range.
 #include <QMetaObject>
+#include <memory>
 
 #include "image/cache_image_maker.h"
 #include "image/catalog_updater.h"
@@ -70,16 +71,27 @@ void TFrameCatalogDG::StartListingThread(TCustomFolder* folder, uint64_t ticket)
     t->SetDepthCode(static_cast<uint8_t>(category == 2 ? 0 : category == 3 ? 3 : FListingDepth));
     t->SetKinds(static_cast<TKindSet>(FListingOptions));
     t->SetOrderFlag(FSortType == 3 || sibling);
-    // the report runs on the listing thread: the list is copied and handed to the UI thread,
-    // where a report of a thread no longer current is ignored by its ticket
+    // The report runs on the listing thread: the list is copied and put in the grid's order there
+    // (a sort of 100,000 photos takes a good part of a second), then handed to the UI thread,
+    // where a report of a thread no longer current is ignored by its ticket and a list sorted
+    // in an order the grid no longer has is sorted again.
+    const TViewOrder order = CurrentOrder();
     t->SetReportProc(
-        [this, ticket](void*, TListupItemsThreadEx*, TItemList& list, uint8_t stage, int) {
+        [this, ticket, order](void*, TListupItemsThreadEx*, TItemList& list, uint8_t stage, int) {
             if (stage == lsTerminated) return;
-            std::vector<TCatalogItem*> items;
-            if (stage != lsStarted) items.assign(list.begin(), list.end());
-            int s = stage == lsStarted ? 0 : 2;
+            if (stage == lsStarted) {
+                QMetaObject::invokeMethod(
+                    this, [this, ticket] { DeliverListing(ticket, {}, 0, true); }, Qt::QueuedConnection);
+                return;
+            }
+            auto items = std::make_shared<std::vector<TCatalogItem*>>(list.begin(), list.end());
+            auto ordered = std::make_shared<TOrderedList>();
+            OrderItems(*items, order, *ordered);
             QMetaObject::invokeMethod(
-                this, [this, ticket, items = std::move(items), s] { DeliverListing(ticket, items, s, true); },
+                this,
+                [this, ticket, items, ordered, order] {
+                    DeliverOrderedListing(ticket, std::move(*items), std::move(*ordered), order, 2);
+                },
                 Qt::QueuedConnection);
         },
         nullptr);

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "library/catalog_list.h"
+#include "library/catalog_list_sorter.h"
 #include "library/folder.h"
 
 using namespace fv;
@@ -209,4 +213,89 @@ TEST_F(Items, FolderFilterLooksAtTheOwnerPath) {
     EXPECT_TRUE(ItemPassesFilter(f, it));
     f.Folder.Text = "work";
     EXPECT_FALSE(ItemPassesFilter(f, it));
+}
+
+// The view's ordering (which may run on any thread) gives the order of the sort list for every
+// sort key, grouping and direction, with equal dates, equal names and photos without a date.
+TEST_F(Items, OrderItemsMatchesTheSortListForEveryOrder) {
+    std::vector<TCatalogItem*> v;
+    const TDateTime day = 45000;
+    v.push_back(Make("b.jpg", 3, day + 0.25, 2, 1));
+    v.push_back(Make("a.jpg", 3, day + 0.25, 2, 1));      // same times and place as b: the name decides
+    v.push_back(Make("a.jpg", 1, day - 0.5, -1, 2));      // same name as the one above: identity decides
+    v.push_back(Make("undated.jpg", 0, 0, 0, 0));          // no shooting date
+    v.push_back(Make("C.JPG", 2, day + 1.75, 1, 1));
+    v.push_back(Make("c.jpg", 2, day + 1.25, 3, 3));
+    v.push_back(Make("also-undated.jpg", 5, 0, -1, 0));
+    for (int type : {stFileName, stFileTime, stShootingDate, stManual})
+        for (bool up : {true, false})
+            for (int grouping = 0; grouping < 3; ++grouping) {
+                TViewOrder o;
+                o.SortType = type;
+                o.Ascending = up;
+                o.GroupByDay = grouping == 1;
+                o.GroupByNumber = grouping == 2;
+                TCorvaSortList l;
+                for (TCatalogItem* it : v) l.Add(it);
+                l.SetOrder(type, up, o.GroupByDay, o.GroupByNumber);
+                TOrderedList out;
+                OrderItems(v, o, out);
+                SCOPED_TRACE(testing::Message() << "type " << type << " up " << up << " grouping " << grouping);
+                ASSERT_EQ(out.Items, l.Items());
+                ASSERT_EQ(out.ShootingDates.size(), v.size());
+                for (size_t i = 0; i < v.size(); ++i) {
+                    EXPECT_EQ(out.ShootingDates[i], out.Items[i]->GetShootingDate());
+                    EXPECT_EQ(out.IndexOf(out.Items[i]), static_cast<int>(i));
+                }
+            }
+    TOrderedList out;
+    OrderItems(v, TViewOrder(), out);
+    EXPECT_EQ(out.IndexOf(Make("elsewhere.jpg")), -1);
+    // a filtering order leaves out what the filter does, as the sort list's filter does
+    TViewOrder filtered;
+    filtered.Filtering = true;
+    filtered.Filter.Name = {true, "a.jpg"};
+    OrderItems(v, filtered, out);
+    EXPECT_EQ(out.Items.size(), 2u);
+    for (TCatalogItem* it : out.Items) EXPECT_EQ(it->GetFileName(), "a.jpg");
+    EXPECT_EQ(out.IndexOf(v[4]), -1);
+    // a filter counts in the comparison of orders only when the order filters
+    TViewOrder other = filtered;
+    other.Filter.Name.Text = "b";
+    EXPECT_FALSE(other == filtered);
+    other.Filtering = filtered.Filtering = false;
+    EXPECT_TRUE(other == filtered);
+}
+
+// The sorter's newest request replaces one not started yet; every result names its request.
+TEST_F(Items, SorterResultsCarryTheirRequest) {
+    std::vector<TCatalogItem*> v;
+    for (int i = 0; i < 3000; ++i) v.push_back(Make("p" + std::to_string((i * 7919) % 3000) + ".jpg", i, 3000 - i));
+    std::mutex lock;
+    std::vector<std::pair<uint64_t, TOrderedList>> results;
+    TViewSorter sorter([&](uint64_t generation, TOrderedList&& list) {
+        std::lock_guard<std::mutex> g(lock);
+        results.emplace_back(generation, std::move(list));
+    });
+    sorter.Start();
+    TViewOrder byName, byDate;
+    byDate.SortType = stShootingDate;
+    for (uint64_t g = 1; g <= 20; ++g) sorter.Request(g, v, g % 2 ? byName : byDate);
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            if (!results.empty() && results.back().first == 20) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::lock_guard<std::mutex> g(lock);
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results.back().first, 20u);
+    EXPECT_LT(results.size(), 20u);  // requests not started were replaced
+    EXPECT_EQ(sorter.SortsDone(), static_cast<int>(results.size()));
+    for (auto& [generation, list] : results) {
+        TOrderedList expected;
+        OrderItems(v, generation % 2 ? byName : byDate, expected);
+        EXPECT_EQ(list.Items, expected.Items) << generation;
+    }
 }

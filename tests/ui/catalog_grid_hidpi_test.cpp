@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <QTest>
 #include <cmath>
 #include <cstdlib>
 
@@ -11,6 +12,7 @@
 #include "image/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "ui/catalog_grid.h"
+#include "ui/common_images.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
 
@@ -206,4 +208,48 @@ TEST_F(HiDpiGrid, TheFocusMarkIsAFrameDistinctFromTheSelection) {
     EXPECT_EQ(inner, grid->palette().color(QPalette::Base));
     EXPECT_EQ(fill, selFill);
     fv::test::SaveScreenshot(grid->grab().toImage(), "grid_focus_mark");
+}
+
+// The marks of a cell never cover its date box nor one another, at any thumbnail size and ratio;
+// many print copies show as one mark and their count.
+TEST_F(HiDpiGrid, MarksStayClearOfTheDateBoxAndOfEachOther) {
+    auto v = Photos(3);
+    for (TCatalogItem* it : v) {
+        it->SetRating(5);
+        it->SetMarked(true);
+        it->SetFlag(ifDeleteReservation, true);
+        TCorrectionRecord c;
+        c.Enabled = 1;
+        it->SetCorrection(c);
+        it->SetOrientation(7);  // turned and mirrored
+        it->SetFlag(ifReadOnly, true);
+        it->SetComment("a comment");
+    }
+    v[0]->SetPrintReservation(3);
+    v[1]->SetPrintReservation(40);
+    grid->SetItems(v);
+    grid->SetInfoLines(gilDate);
+    for (int size : {80, 160, 240}) {
+        grid->SetThumbSize(size);
+        for (int cell = 0; cell < 3; ++cell) {
+            SCOPED_TRACE(testing::Message() << "size " << size << " cell " << cell);
+            const QRect r = grid->CellRect(cell);
+            const QRect body = grid->RowHasBand(0) ? r.adjusted(0, kTitleBandHeight, 0, 0) : r;
+            const QRect info = grid->InfoRect(body);
+            ASSERT_FALSE(info.isEmpty());
+            auto marks = grid->MarkLayoutOf(cell);
+            ASSERT_GE(marks.size(), 7u);
+            int prints = 0;
+            for (size_t i = 0; i < marks.size(); ++i) {
+                EXPECT_TRUE(body.contains(marks[i].Rect)) << i;
+                EXPECT_FALSE(marks[i].Rect.intersects(info)) << i;
+                for (size_t j = i + 1; j < marks.size(); ++j) EXPECT_FALSE(marks[i].Rect.intersects(marks[j].Rect)) << i << "," << j;
+                if (marks[i].Icon == ciPrintReservation) prints += marks[i].Count ? marks[i].Count : 1;
+            }
+            EXPECT_EQ(prints, v[static_cast<size_t>(cell)]->GetPrintReservation());
+        }
+    }
+    grid->SetThumbSize(80);
+    QTest::qWait(50);
+    fv::test::SaveScreenshot(grid->grab().toImage(), "grid_marks");
 }

@@ -6,11 +6,16 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTest>
 #include <QWheelEvent>
+#include <chrono>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "image/bitmap.h"
 #include "image/catalog_image_cache.h"
+#include "image/catalog_updater.h"
 #include "library/catalog_item.h"
 #include "ui/catalog_grid.h"
 #include "ui/catalog_view.h"
@@ -577,6 +582,29 @@ TEST_F(GridFixture, AGridOfRealPhotosWithThumbnailsMarksAndDayBands) {
     }));
     // the undecodable file shows its type icon once the thumbnail maker gave up on it
     ASSERT_TRUE(WaitUntil([&] { return !view.PictureComing(broken, false); }));
+    // At ratio 2 the 80-pixel pictures of the cache are too small: the maker decodes the photos
+    // and reads their camera dates on the way, and the grid groups them again by those days.
+    const bool remade = view.DeviceThumbSize() > 80;
+    auto dayOf = [](TCatalogItem* it) {
+        TDateTimeParts d = DecodeDateTime(it->GetShootingDate());
+        return QStringLiteral("%1年%2月%3日").arg(d.Year).arg(d.Month).arg(d.Day);
+    };
+    auto bandsFollowTheDates = [&] {
+        if (view.IsSorting() || view.PendingChangeCount() > 0) return false;
+        const int cols = view.Columns().Count;
+        QString day;
+        for (size_t c = 0; c < view.Cells().size(); ++c) {
+            TCatalogItem* it = view.Cells()[c];
+            if (!it) continue;
+            if (remade && it != broken && it->GetCameraState() == cdNotRead) return false;
+            const int row = static_cast<int>(c) / cols;
+            if (view.RowHasBand(row) && c % cols == 0) day = dayOf(it);
+            if (dayOf(it) != day) return false;
+            if (view.RowHasBand(row) && !view.BandText(row).startsWith(day)) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(WaitUntil(bandsFollowTheDates, 30000));
     QTest::qWait(50);
     QImage shot = view.grab().toImage();
     fv::test::SaveScreenshot(shot, "grid_photos");
@@ -598,8 +626,15 @@ TEST_F(GridFixture, AGridOfRealPhotosWithThumbnailsMarksAndDayBands) {
         for (int x = t.center().x() - 12; x < t.center().x() + 12; ++x) iconPixels += vp.pixelColor(x, y) != cellBg;
     EXPECT_GT(iconPixels, 100);
     EXPECT_FALSE(view.HasThumbnail(broken));
-    // three days, each under its band with white day text
-    EXPECT_EQ(view.BandText(0), QStringLiteral("2024年7月1日 (月曜日)"));
+    // a band a day with white day text: the three days given, or the cameras' own days
+    std::set<QString> days;
+    for (TCatalogItem* it : v) days.insert(dayOf(it));
+    if (!remade) {
+        EXPECT_EQ(view.BandText(0), QStringLiteral("2024年7月1日 (月曜日)"));
+        EXPECT_EQ(days.size(), 3u);
+    } else {
+        EXPECT_GT(days.size(), 3u);
+    }
     EXPECT_TRUE(view.RowHasBand(0));
     int white = 0;
     for (int x = 24; x < 200; ++x)
@@ -607,7 +642,7 @@ TEST_F(GridFixture, AGridOfRealPhotosWithThumbnailsMarksAndDayBands) {
     EXPECT_GT(white, 30);
     int bandRows = 0;
     for (int r = 0; r < view.RowCount(); ++r) bandRows += view.RowHasBand(r);
-    EXPECT_EQ(bandRows, 3);
+    EXPECT_EQ(bandRows, static_cast<int>(days.size()));
 
     // the viewer opens on the focused photo and the wheel steps to the next
     view.SetFocusedItem(v[7]);
@@ -620,9 +655,109 @@ TEST_F(GridFixture, AGridOfRealPhotosWithThumbnailsMarksAndDayBands) {
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(view.Viewer()->viewport(), &wheel);
     ASSERT_TRUE(WaitUntil([&] { return !view.Viewer()->IsLoading(); }));
-    EXPECT_EQ(view.FocusedItem(), v[8]);
-    EXPECT_EQ(view.Viewer()->CurrentItem(), v[8]);
+    TCatalogItem* next = view.NextItem(v[7], true);  // v[8], unless the cameras' days came between
+    EXPECT_EQ(view.FocusedItem(), next);
+    EXPECT_EQ(view.Viewer()->CurrentItem(), next);
     view.CloseViewer();
     EXPECT_TRUE(view.viewport()->isVisible());
     view.Stop();
+}
+
+// A long list is put in order on a worker while the grid shows the list it has; a result in an
+// order the grid no longer has is never shown, neither from the worker nor from a listing.
+TEST_F(GridFixture, LongListsAreSortedOnAWorkerAndNeverShownInAnOldOrder) {
+    // names in one order, shooting dates in the opposite one
+    std::vector<TCatalogItem*> v = Photos(60);
+    for (size_t i = 0; i < v.size(); ++i) v[i]->SetShootingDate(EncodeDateTime(2024, 5, 1) + (60.0 - i) / 10);
+    const std::vector<TCatalogItem*> up = v, down(v.rbegin(), v.rend());
+    std::vector<TCatalogItem*> shuffled = v;
+    std::rotate(shuffled.begin(), shuffled.begin() + 17, shuffled.end());
+    TListFolder folder(fkFolder, 13, "f");
+    uint64_t ticket = 0;
+    grid->SetListingStarter([&](TCustomFolder*, uint64_t t) { ticket = t; });
+    grid->SetSortType(stFileName);
+    grid->SetSyncSortLimit(0);
+    grid->SetFolder(&folder);
+    grid->DeliverListing(ticket, shuffled, 2, true);
+    EXPECT_TRUE(grid->IsSorting());
+    EXPECT_TRUE(grid->IsListing());  // finished once its list is in order on screen
+    EXPECT_TRUE(grid->Sorted().empty());
+    ASSERT_TRUE(WaitUntil([&] { return !grid->IsSorting(); }));
+    EXPECT_EQ(grid->Sorted(), up);
+    EXPECT_FALSE(grid->IsListing());
+    EXPECT_EQ(grid->SortsOnWorker(), 1);
+    grid->SetFocusedItem(v[40]);
+
+    // the worker finishes a sort by name, downwards; the order changes before its result is
+    // taken: the result is dropped
+    grid->SetAscending(false);
+    for (int i = 0; i < 500 && grid->SortsOnWorker() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(grid->SortsOnWorker(), 2);
+    grid->SetSortType(stShootingDate);  // downwards by date: the names upwards
+    QCoreApplication::processEvents();
+    EXPECT_NE(grid->Sorted(), down);
+    ASSERT_TRUE(WaitUntil([&] { return !grid->IsSorting(); }));
+    EXPECT_EQ(grid->Sorted(), up);
+    EXPECT_EQ(grid->ShownOrder(), grid->CurrentOrder());
+    EXPECT_EQ(grid->FocusedItem(), v[40]);  // the focus stays on its photo
+
+    // a listing sorted in an order the grid no longer has is sorted again, not shown
+    grid->Refresh();
+    TViewOrder old = grid->CurrentOrder();
+    old.SortType = stFileName;
+    TOrderedList byName;
+    OrderItems(shuffled, old, byName);
+    ASSERT_EQ(byName.Items, down);
+    grid->DeliverOrderedListing(ticket, shuffled, std::move(byName), old, 2);
+    EXPECT_NE(grid->Sorted(), down);
+    EXPECT_TRUE(grid->IsListing());
+    ASSERT_TRUE(WaitUntil([&] { return !grid->IsListing(); }));
+    EXPECT_EQ(grid->Sorted(), up);
+    // ... and one in the grid's order is taken as it is
+    grid->Refresh();
+    const int sorts = grid->SortsOnWorker();
+    TOrderedList current;
+    OrderItems(shuffled, grid->CurrentOrder(), current);
+    grid->DeliverOrderedListing(ticket, shuffled, std::move(current), grid->CurrentOrder(), 2);
+    EXPECT_FALSE(grid->IsListing());
+    EXPECT_EQ(grid->Sorted(), up);
+    EXPECT_EQ(grid->SortsOnWorker(), sorts);
+    EXPECT_EQ(grid->CellOf(v[7]), 7);
+    EXPECT_EQ(grid->NextItem(v[7], false), v[8]);
+    EXPECT_EQ(grid->PrevItem(v[0], false), nullptr);
+    EXPECT_EQ(grid->PrevItem(v[0], true), v.back());
+}
+
+// Photos whose shooting dates change under the grid (the thumbnail maker reads them) move to
+// their days: the grid groups again, at once for a short list and on the worker for a long one.
+TEST_F(GridFixture, PhotosMoveToTheirDayWhenTheirDatesChange) {
+    auto v = Photos(6, 2);  // 1, 2 and 3 May, two photos a day
+    TListFolder cal(fkCalendarMonth, 13, "2024/05");
+    cal.Items = v;
+    grid->SetFolder(&cal);
+    ASSERT_EQ(grid->RowCount(), 3);
+    grid->SetFocusedItem(v[1]);
+    const int64_t third = ItemDay(v[5]->GetShootingDate());
+    auto dayOfRow = [&](TCatalogItem* it) { return grid->BandText(grid->CellOf(it) / grid->Columns().Count); };
+    for (size_t limit : {size_t(2000), size_t(0)}) {
+        grid->SetSyncSortLimit(limit);
+        TCatalogItem* moved = limit ? v[0] : v[2];
+        moved->SetShootingDate(third + 0.9);
+        grid->CatalogItemChanged(moved, cuThumbnailStored);
+        ASSERT_TRUE(WaitUntil([&] { return grid->Sorted().back() == moved && !grid->IsSorting(); })) << limit;
+        EXPECT_EQ(dayOfRow(moved), dayOfRow(v[5]));
+        EXPECT_NE(grid->CellOf(moved) / grid->Columns().Count, 0);
+        EXPECT_EQ(grid->FocusedItem(), v[1]);
+    }
+    // two days are left with a photo, and the third has four
+    EXPECT_EQ(grid->RowCount(), 3);
+    EXPECT_EQ(grid->BandText(2), dayOfRow(v[5]));
+    EXPECT_EQ(grid->CellOf(v[1]), 0);
+    EXPECT_EQ(grid->CellOf(v[3]) / grid->Columns().Count, 1);
+    // a change of a photo whose date stayed does not put the list in order again
+    const int sorts = grid->SortsOnWorker();
+    grid->CatalogItemChanged(v[4], cuThumbnailStored);
+    EXPECT_EQ(grid->PendingChangeCount(), 0);
+    QTest::qWait(150);
+    EXPECT_EQ(grid->SortsOnWorker(), sorts);
 }
