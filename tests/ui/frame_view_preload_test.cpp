@@ -93,6 +93,7 @@ TEST_F(PreloadFixture, NeighboursArePreparedNextFirstInTheMovingDirectionAndShow
     // the prepared next photo is on screen at once, without a decode
     const int started = view->LoaderDecodesStarted();
     const int hits = view->CacheHits();
+    QTest::qWait(60);  // past the coalescing tick of the last load
     QTest::keyClick(view.get(), Qt::Key_Right);
     EXPECT_EQ(view->CurrentItem(), items[3]);
     EXPECT_EQ(view->CacheHits(), hits + 1);
