@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -298,4 +299,38 @@ TEST_F(Items, SorterResultsCarryTheirRequest) {
         OrderItems(v, generation % 2 ? byName : byDate, expected);
         EXPECT_EQ(list.Items, expected.Items) << generation;
     }
+}
+
+// The sorter reads items that another thread changes meanwhile (as the thumbnail maker sets
+// dates): every field is read under the item's lock, and each result holds every item once.
+TEST_F(Items, SorterReadsItemsThatAnotherThreadChanges) {
+    std::vector<TCatalogItem*> v;
+    for (int i = 0; i < 2000; ++i) v.push_back(Make("q" + std::to_string(i) + ".jpg", i, i));
+    std::atomic<int> results{0};
+    std::atomic<bool> whole{true};
+    TViewSorter sorter([&](uint64_t, TOrderedList&& list) {
+        std::vector<TCatalogItem*> sorted = list.Items;
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<TCatalogItem*> all = v;
+        std::sort(all.begin(), all.end());
+        if (sorted != all) whole = false;
+        ++results;
+    });
+    sorter.Start();
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int round = 0; !stop; ++round)
+            for (size_t i = 0; i < v.size(); i += 7) v[i]->SetShootingDate(static_cast<double>((i * 31 + round) % 997));
+    });
+    TViewOrder byDate;
+    byDate.SortType = stShootingDate;
+    byDate.GroupByDay = true;
+    for (uint64_t g = 1; g <= 5; ++g) {
+        sorter.Request(g, v, byDate);
+        for (int i = 0; i < 400 && results < static_cast<int>(g); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(results.load(), 5);
+    EXPECT_TRUE(whole.load());
 }
