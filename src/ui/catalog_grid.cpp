@@ -876,8 +876,14 @@ void TFrameCatalogDG::ClearThumbnails() {
     FThumbBytes = 0;
 }
 
+void TFrameCatalogDG::KeepOnlyScreenPictures() {
+    FInfoPictures.clear();  // drawn again for the cells on screen at the next paint
+    TrimThumbnails();
+}
+
 void TFrameCatalogDG::TrimThumbnails() {
-    const size_t budget = ThumbnailBudget();
+    // behind the viewer nothing is drawn: the screen the grid comes back to is all it keeps
+    const size_t budget = viewport()->isHidden() ? 0 : ThumbnailBudget();
     if (FThumbBytes <= budget) return;
     // the least recently drawn go first; the pictures of the cells on screen stay, whatever
     // the budget says

@@ -227,11 +227,13 @@ public:
     int PendingChangeCount() const { return static_cast<int>(FPendingChanges.size()); }
     bool HasThumbnail(TCatalogItem* item) const;  // in the grid's memory
     QImage ThumbnailImage(TCatalogItem* item) const;  // the picture in memory (null when none)
-    // The pictures in memory are held to a byte budget (0: by the screen's pixel ratio, 64 MB
-    // at ratio 1, 96 MB at 2); the least recently drawn leave first, never those on screen.
+    // The pictures in memory are held to a byte budget (0: automatic, 64 MB); the least recently
+    // drawn leave first, never those on screen. While the cells are hidden (the viewer covers
+    // the grid) only the pictures of the grid's own screen stay.
     size_t ThumbnailBytes() const { return FThumbBytes; }
     size_t ThumbnailBudget() const;
     void SetThumbnailBudget(size_t bytes);
+    void KeepOnlyScreenPictures();
     // a picture is on its way (read or being made): the cell leaves its box empty meanwhile
     // instead of showing the type icon
     bool PictureComing(TCatalogItem* item, bool error) const;

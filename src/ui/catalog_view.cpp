@@ -99,6 +99,7 @@ void TFrameCatalogView::OpenViewer() {
     viewport()->hide();
     verticalScrollBar()->hide();
     SizeSlider()->hide();
+    KeepOnlyScreenPictures();
     PlaceViewer();
     FViewer->show();
     FViewer->raise();

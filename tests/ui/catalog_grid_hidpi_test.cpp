@@ -166,6 +166,21 @@ TEST_F(HiDpiGrid, PictureMemoryKeepsToItsBudgetAndNeverDropsWhatIsOnScreen) {
     grid->SetThumbnailBudget(0);
     EXPECT_EQ(grid->ThumbnailBudget(), 64u * 1048576u);
     EXPECT_GE(grid->ThumbnailBudget(), 3u * 28u * 480u * 320u * 4u);
+    // behind the viewer the cells are hidden: only the pictures of the grid's own screen stay,
+    // whatever room the budget leaves, and pictures that come meanwhile do not pile up
+    grid->SetTopRow(0);
+    ASSERT_TRUE(WaitUntil(screenReady));
+    grid->viewport()->repaint();
+    const auto back = onScreen();
+    ASSERT_GT(grid->ThumbnailBytes(), back.size() * each);
+    grid->viewport()->hide();
+    grid->KeepOnlyScreenPictures();
+    for (auto* it : back) EXPECT_TRUE(grid->HasThumbnail(it));
+    EXPECT_EQ(grid->ThumbnailBytes(), back.size() * each);
+    grid->SetTopRow(grid->VisibleRowCount() + 1);
+    ASSERT_TRUE(WaitUntil(screenReady));
+    EXPECT_EQ(grid->ThumbnailBytes(), onScreen().size() * each);
+    grid->viewport()->show();
 }
 
 // The focused photo carries a frame of whole device pixels, dark outside and light inside, that
