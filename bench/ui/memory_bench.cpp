@@ -133,6 +133,7 @@ int main(int argc, char** argv) {
     });
     view.SetThumbSize(240);
     view.SetItems(items);
+    WaitUntil([&] { return !view.IsSorting(); }, 20000);  // 100,000 photos are put in order on a worker
     const qreal ratio = view.devicePixelRatioF();
     std::printf("grid: %d columns, %d rows of %d visible, ratio %.1f, pictures of %d px\n", view.Columns().Count,
                 view.RowCount(), view.VisibleRowCount(), ratio, view.DeviceThumbSize());

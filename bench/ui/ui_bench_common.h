@@ -68,6 +68,9 @@ inline TBitmap CameraPicture(int w, int h, uint32_t seed) {
 
 // every cell of the visible rows (and the partly visible one) has its picture in the grid
 inline bool VisibleReady(const TFrameCatalogDG& grid) {
+    // a list still being read or put in order (on the listing thread or the sorter) is not ready,
+    // nor is an empty screen: every benchmark shows a folder of photos
+    if (grid.IsListing() || grid.IsSorting() || grid.RowCount() == 0) return false;
     int top = grid.TopRow(), rows = grid.VisibleRowCount() + 1, cols = grid.Columns().Count;
     for (int r = top; r < std::min(grid.RowCount(), top + rows); ++r)
         for (int c = 0; c < cols; ++c) {
