@@ -10,7 +10,7 @@ ifeq ($(CI),true)
 CMAKE_ARGS += -DFV_WERROR=ON
 endif
 # the thread and folder suites that run under ThreadSanitizer
-TSAN_TESTS ?= ^(Thread|LiveFolders|DirWatch|FolderThreads|FolderUpdateMaster|DiskFolder|TreeList|Relay|History|Calendar|Listup|CatalogUpdater|CacheImage|CacheWorkLock|MakerTest)
+TSAN_TESTS ?= ^(Thread|LiveFolders|DirWatch|FolderThreads|FolderUpdateMaster|DiskFolder|TreeList|Relay|History|Calendar|Listup|CatalogUpdater|CacheImage|CacheWorkLock|MakerTest|Items)
 
 .PHONY: all deps bench-deps configure build run test bench fuzz fuzz-smoke sanitize tsan clean
 
