@@ -261,7 +261,13 @@ public:
         frame(option.rect.adjusted(2, 2, -2, -2), 1, inner);
     }
 
+    // each row has room above and below its text for the frame, so the frame never cuts the glyphs
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 2 * kFramePad);
+    }
+
 private:
+    static constexpr int kFramePad = 2;
     QTreeWidget* FTree;
 };
 

@@ -473,6 +473,9 @@ TEST(MainWindowKeys, TheFocusedTreeNodeHasAFrameThatIsNotTheSelection) {
     EXPECT_EQ(px(focused, r.left() + 2, mid), base);
     EXPECT_EQ(px(focused, r.center().x(), r.top()), text);
     EXPECT_NE(px(focused, r.left() + 4, mid), text);
+    // the frame and its inner line (three points a side) leave the node's glyphs whole
+    const QRect glyphs = tree->fontMetrics().tightBoundingRect(node->text(0));
+    EXPECT_GE(r.height() - 6, glyphs.height()) << "row " << r.height() << ", glyphs " << glyphs.height();
     fv::test::SaveScreenshot(w.grab().toImage(), "main_tree_focused");
 
     // without the focus the node keeps its selection but loses the frame
