@@ -20,7 +20,17 @@ namespace fv {
 namespace {
 constexpr int kRegistrationPollMs = 200;
 constexpr int kDatePollMs = 100;
+
+// the UI thread asks a worker now and then whether it has finished; a running poll is left as it is
+void StartPoll(QTimer& timer, const char* name, int ms, TFolvaneMain2* owner, void (TFolvaneMain2::*check)()) {
+    if (timer.isActive()) return;
+    timer.setObjectName(name);
+    timer.setInterval(ms);
+    QObject::disconnect(&timer, nullptr, owner, nullptr);
+    QObject::connect(&timer, &QTimer::timeout, owner, check);
+    timer.start();
 }
+}  // namespace
 
 void TFolvaneMain2::RegisterInCalendar(TCustomFolder* folder, bool registered) {
     auto* disk = dynamic_cast<TFolder*>(folder);
@@ -44,13 +54,8 @@ void TFolvaneMain2::StartNextRegistration() {
                  std::string(registered ? "Register ( " : "Unregister ( ") + folder->GetFullName() + " )");
     FRegistrar->Start();
     FPanelAbort->show();
-    if (!FRegistrationTimer.isActive()) {
-        FRegistrationTimer.setObjectName("CalendarRegistrationTimer");
-        FRegistrationTimer.setInterval(kRegistrationPollMs);
-        disconnect(&FRegistrationTimer, nullptr, this, nullptr);
-        connect(&FRegistrationTimer, &QTimer::timeout, this, &TFolvaneMain2::CheckRegistration);
-        FRegistrationTimer.start();
-    }
+    StartPoll(FRegistrationTimer, "CalendarRegistrationTimer", kRegistrationPollMs, this,
+              &TFolvaneMain2::CheckRegistration);
 }
 
 void TFolvaneMain2::CheckRegistration() {
@@ -81,13 +86,7 @@ void TFolvaneMain2::ReadShootingDatesIfNeeded() {
     FDateFolder = folder;
     if (TThreadMaster* m = CorvaThreadMaster()) m->RegisterThread(FDateReader.get());
     FDateReader->Start();
-    if (!FDateTimer.isActive()) {
-        FDateTimer.setObjectName("ShootingDateTimer");
-        FDateTimer.setInterval(kDatePollMs);
-        disconnect(&FDateTimer, nullptr, this, nullptr);
-        connect(&FDateTimer, &QTimer::timeout, this, &TFolvaneMain2::CheckShootingDates);
-        FDateTimer.start();
-    }
+    StartPoll(FDateTimer, "ShootingDateTimer", kDatePollMs, this, &TFolvaneMain2::CheckShootingDates);
 }
 
 void TFolvaneMain2::CheckShootingDates() {
