@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "image/image_decode.h"
 #include "image/jpeg_codec.h"
+#include "image/resample.h"
 #include "metadata/jpeg_info.h"
 #include "metadata/raw_preview.h"
 #include "image/transform.h"
@@ -110,28 +111,125 @@ int ViewDecodeEighths(int width, int height, int minWidth, int minHeight) {
     return 8;
 }
 
+namespace {
+
+bool ViewJpegKind(int kind, const std::string& fileName) {
+    return kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
+}
+
+// The JPEG data of a viewer's photo (RAF files: their embedded JPEG) and the DCT scale it is
+// decoded at.
+struct TViewJpeg {
+    TMemoryStream File;
+    const uint8_t* Data = nullptr;
+    size_t Size = 0;
+    int Eighths = 8;
+};
+
+void ReadViewJpeg(TViewJpeg& j, const std::string& fileName, int reduce, const TViewDecodeWant& want,
+                  const std::function<bool()>& cancelled) {
+    LoadFileToMemory(fileName, j.File);
+    if (cancelled && cancelled()) throw EImageAbort("cancelled");
+    FindJpegStart(j.File);
+    const auto& data = j.File.Data();
+    const auto pos = static_cast<size_t>(std::max<int64_t>(j.File.Position(), 0));
+    if (pos >= data.size()) throw EJpegError("Not a JPEG file");
+    j.Data = data.data() + pos;
+    j.Size = data.size() - pos;
+    const TJpegHeader h = ReadJpegHeader(j.Data, j.Size);
+    int minW = 0, minH = 0;
+    if (want) want(h.Width, h.Height, minW, minH);
+    j.Eighths = minW > 0 || minH > 0 ? ViewDecodeEighths(h.Width, h.Height, minW, minH) : 8 / ReduceDenominator(reduce);
+}
+
+bool QuarterTurned(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+}  // namespace
+
 void LoadViewImage(TBitmap& bitmap, int kind, const std::string& fileName, int reduce, const TViewDecodeWant& want,
                    const std::function<bool()>& cancelled, int* eighths) {
-    const bool jpeg = kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
-    if (!jpeg) {
+    if (!ViewJpegKind(kind, fileName)) {
         LoadImage(bitmap, kind, fileName, {}, reduce);
         if (eighths) *eighths = 8 / ReduceDenominator(reduce);
         return;
     }
-    TMemoryStream ms;
-    LoadFileToMemory(fileName, ms);
-    if (cancelled && cancelled()) throw EImageAbort("cancelled");
-    FindJpegStart(ms);
-    const auto& data = ms.Data();
-    const auto pos = static_cast<size_t>(std::max<int64_t>(ms.Position(), 0));
-    if (pos >= data.size()) throw EJpegError("Not a JPEG file");
-    const TJpegHeader h = ReadJpegHeader(data.data() + pos, data.size() - pos);
-    int minW = 0, minH = 0;
-    if (want) want(h.Width, h.Height, minW, minH);
-    const int e = minW > 0 || minH > 0 ? ViewDecodeEighths(h.Width, h.Height, minW, minH)
-                                       : 8 / ReduceDenominator(reduce);
-    DecodeJpegEighths(data.data() + pos, data.size() - pos, bitmap, e, cancelled);
-    if (eighths) *eighths = e;
+    TViewJpeg j;
+    ReadViewJpeg(j, fileName, reduce, want, cancelled);
+    DecodeJpegEighths(j.Data, j.Size, bitmap, j.Eighths, cancelled);
+    if (eighths) *eighths = j.Eighths;
+}
+
+bool LoadViewImageFitted(TBitmap& fitted, int kind, const std::string& fileName, int reduce, int orientation,
+                         const TViewDecodeWant& want, const TViewFitSize& fit, int kernel,
+                         const std::function<bool()>& cancelled, TViewFittedFacts* facts) {
+    if (!ViewJpegKind(kind, fileName)) return false;
+    TViewJpeg j;
+    ReadViewJpeg(j, fileName, reduce, want, cancelled);
+    TJpegRowReader reader;
+    reader.Open(j.Data, j.Size, static_cast<unsigned>(std::clamp(j.Eighths, 1, 8)), 8, cancelled);
+    const bool turn = QuarterTurned(orientation);
+    const int w = reader.Width(), h = reader.Height();
+    int fw = 0, fh = 0;
+    fit(turn ? h : w, turn ? w : h, fw, fh);
+    if (fw <= 0 || fh <= 0) throw EImageAbort("");
+    // the fitted picture as the file stores it; turned once it is made
+    TBitmap out(turn ? fh : fw, turn ? fw : fh, pf32bit);
+    // a strip of rows the decoder fills as the resampler asks; rows it skips are read and dropped
+    constexpr int kStrip = 16;
+    const size_t rowBytes = static_cast<size_t>(w) * 3 + 16;
+    std::vector<uint8_t> strip(rowBytes * kStrip);
+    uint8_t* rows[kStrip];
+    auto source = [&](int first, int count, const uint8_t** out) {
+        if (cancelled && cancelled()) throw EImageAbort("cancelled");
+        while (reader.NextRow() < first) {
+            const int n = std::min(kStrip, first - reader.NextRow());
+            for (int k = 0; k < n; ++k) rows[k] = strip.data() + static_cast<size_t>(k) * rowBytes;
+            reader.ReadRows(rows, n);
+        }
+        for (int k = 0; k < count; ++k) rows[k] = strip.data() + static_cast<size_t>(k) * rowBytes;
+        reader.ReadRows(rows, count);
+        for (int k = 0; k < count; ++k) out[k] = rows[k];
+    };
+    // a picture turned by a quarter has its rows and columns swapped: filtered columns first, it
+    // gets the very passes it would have got turned first
+    FilteredResampleRows(w, h, source, out, kernel, {}, turn);
+    OrientPicture32(out, orientation);
+    fitted.Swap(out);
+    if (facts) {
+        facts->Eighths = j.Eighths;
+        facts->DecodedWidth = turn ? h : w;
+        facts->DecodedHeight = turn ? w : h;
+    }
+    return true;
+}
+
+void OrientPicture32(TBitmap& bitmap, int orientation) {
+    if (orientation < 2 || orientation > 8 || bitmap.Empty() || bitmap.PixelFormat() != pf32bit) return;
+    const int W = bitmap.Width(), H = bitmap.Height();
+    const bool turn = QuarterTurned(orientation);
+    const int nw = turn ? H : W, nh = turn ? W : H;
+    // where new pixel (0, 0) comes from, and how far the source moves (in pixels) for one step
+    // right and one step down in the new picture
+    int x0 = 0, y0 = 0, dxX = 1, dyX = 0, dxY = 0, dyY = 1;
+    switch (orientation) {
+        case 2: x0 = W - 1; dxX = -1; break;                                     // mirrored
+        case 3: x0 = W - 1; y0 = H - 1; dxX = -1; dyY = -1; break;               // half turn
+        case 4: y0 = H - 1; dyY = -1; break;                                     // flipped
+        case 5: dxX = 0; dyX = 1; dxY = 1; dyY = 0; break;                       // transposed
+        case 6: y0 = H - 1; dxX = 0; dyX = -1; dxY = 1; dyY = 0; break;          // clockwise
+        case 7: x0 = W - 1; y0 = H - 1; dxX = 0; dyX = -1; dxY = -1; dyY = 0; break;  // transverse
+        case 8: x0 = W - 1; dxX = 0; dyX = 1; dxY = -1; dyY = 0; break;          // counter-clockwise
+    }
+    TBitmap out(nw, nh, pf32bit);
+    const auto* src = reinterpret_cast<const uint32_t*>(bitmap.Bits());
+    const ptrdiff_t srow = bitmap.Stride() / 4;
+    const ptrdiff_t stepX = dxX + dyX * srow, stepY = dxY + dyY * srow;
+    for (int y = 0; y < nh; ++y) {
+        auto* d = reinterpret_cast<uint32_t*>(out.ScanLine(y));
+        const ptrdiff_t line = x0 + y0 * srow + y * stepY;
+        for (int x = 0; x < nw; ++x) d[x] = src[line + x * stepX];
+    }
+    bitmap.Swap(out);
 }
 
 }  // namespace fv

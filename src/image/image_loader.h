@@ -26,6 +26,23 @@ class TCatalogItem;
 using TViewDecodeWant = std::function<void(int width, int height, int& minWidth, int& minHeight)>;
 void LoadViewImage(TBitmap& bitmap, int kind, const std::string& fileName, int reduce, const TViewDecodeWant& want,
                    const std::function<bool()>& cancelled, int* eighths = nullptr);
+// The viewer's decode of a fitted photo straight into its 32-bit picture (alpha 255): JPEG rows
+// are filtered into the fitted size as libjpeg gives them, a strip at a time, so the decoded
+// frame never exists whole; the small fitted picture is turned afterwards. `want` as above;
+// `fit` is told the decoded size turned the way `orientation` turns it and answers the fitted
+// size (the same turn). `kernel` is a TFilterKernel. Returns false, having read nothing, for
+// files that are not JPEG (the caller decodes those whole). Raises what LoadViewImage raises.
+using TViewFitSize = std::function<void(int width, int height, int& fittedWidth, int& fittedHeight)>;
+struct TViewFittedFacts {
+    int Eighths = 8;                        // the DCT scale used
+    int DecodedWidth = 0, DecodedHeight = 0;  // the decoded size, turned
+};
+bool LoadViewImageFitted(TBitmap& fitted, int kind, const std::string& fileName, int reduce, int orientation,
+                         const TViewDecodeWant& want, const TViewFitSize& fit, int kernel,
+                         const std::function<bool()>& cancelled, TViewFittedFacts* facts = nullptr);
+// Turns a 32-bit picture the way an Exif orientation (1..8) says, as ApplyOrientation turns a
+// 24-bit one.
+void OrientPicture32(TBitmap& bitmap, int orientation);
 // The coarsest eighth scale (1..8) at which a width x height picture is at least minWidth x
 // minHeight (8 when even the full size is smaller).
 int ViewDecodeEighths(int width, int height, int minWidth, int minHeight);

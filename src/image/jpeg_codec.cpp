@@ -152,69 +152,126 @@ TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size) {
     return h;
 }
 
+// The decompressor behind a row reader. Every method that calls libjpeg sets its own jump
+// point, and nothing with a destructor lives between it and the libjpeg calls.
+struct TJpegRowReader::TState {
+    TDecompressor D;
+    TCancelCheck Cancelled;
+    std::vector<uint8_t> CmykRow;
+    bool Cmyk = false, Inverted = false, Started = false, Ended = false;
+};
+
+TJpegRowReader::TJpegRowReader() : FState(std::make_unique<TState>()) {}
+
+TJpegRowReader::~TJpegRowReader() = default;
+
+[[noreturn]] void TJpegRowReader::Fail() {
+    if (FState->D.Progress.CancelSeen) throw EImageAbort(FState->D.Err.Message);
+    throw EJpegError(FState->D.Err.Message);
+}
+
+void TJpegRowReader::Open(const uint8_t* data, size_t size, unsigned scaleNum, unsigned scaleDenom,
+                          TCancelCheck cancelled) {
+    if (data == nullptr || size < 4) throw EJpegError("Not a JPEG file");
+    if (FState->D.Created) FState = std::make_unique<TState>();
+    TState& st = *FState;
+    st.Cancelled = std::move(cancelled);
+    jpeg_decompress_struct& info = st.D.Info;
+    if (setjmp(st.D.Err.Jump)) Fail();
+    jpeg_create_decompress(&info);
+    st.D.Created = true;
+    info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
+    st.D.Progress.Pub.progress_monitor = ProgressMonitor;
+    st.D.Progress.Cancelled = &st.Cancelled;
+    info.progress = &st.D.Progress.Pub;
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    OpenChecked(size, scaleNum, scaleDenom);
+    if (setjmp(st.D.Err.Jump)) Fail();
+    jpeg_start_decompress(&info);
+    st.Started = true;
+    FWidth = static_cast<int>(info.output_width);
+    FHeight = static_cast<int>(info.output_height);
+    FNext = 0;
+}
+
+// the checks that raise from this frame, between the header and the start of the decode
+void TJpegRowReader::OpenChecked(size_t size, unsigned scaleNum, unsigned scaleDenom) {
+    TState& st = *FState;
+    jpeg_decompress_struct& info = st.D.Info;
+    CheckSides(info.image_width, info.image_height, "image");
+    CheckDataForSize(info.image_width, info.image_height, size);
+    if (setjmp(st.D.Err.Jump)) Fail();
+    info.dct_method = JDCT_ISLOW;
+    info.do_fancy_upsampling = TRUE;
+    info.scale_num = scaleNum;
+    info.scale_denom = scaleDenom;
+    st.Cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = st.Cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_calc_output_dimensions(&info);
+    CheckSides(info.output_width, info.output_height, "output");
+    st.Inverted = info.saw_Adobe_marker != 0;
+    if (st.Cmyk) st.CmykRow.resize(static_cast<size_t>(info.output_width) * 4);
+}
+
+
+// one call of libjpeg: up to count rows (one for CMYK files), 0 once it gives no more
+int TJpegRowReader::ReadSome(uint8_t* const* rows, int count) {
+    TState& st = *FState;
+    if (setjmp(st.D.Err.Jump)) Fail();
+    if (st.Cmyk) {
+        JSAMPROW r = st.CmykRow.data();
+        if (jpeg_read_scanlines(&st.D.Info, &r, 1) != 1) return 0;
+        CmykRowToBgr(st.CmykRow.data(), rows[0], st.D.Info.output_width, st.Inverted);
+        return 1;
+    }
+    return static_cast<int>(
+        jpeg_read_scanlines(&st.D.Info, const_cast<JSAMPARRAY>(rows), static_cast<JDIMENSION>(count)));
+}
+
+void TJpegRowReader::ReadRows(uint8_t* const* rows, int count) {
+    TState& st = *FState;
+    if (!st.Started) throw EJpegError("Not a JPEG file");
+    count = std::clamp(count, 0, FHeight - FNext);
+    int done = 0;
+    while (done < count && !st.Ended) {
+        const int got = ReadSome(rows + done, count - done);
+        if (got <= 0) st.Ended = true;
+        done += std::max(got, 0);
+    }
+    // a truncated file leaves the rest of the rows as libjpeg filled them (grey); rows it no
+    // longer gives at all are black, the way a decoded bitmap starts
+    for (int k = done; k < count; ++k) std::memset(rows[k], 0, static_cast<size_t>(FWidth) * 3);
+    FNext += count;
+}
+
 namespace {
 
 // scaleNum / scaleDenom of the full size: 1/1, 1/2, 1/4, 1/8 or n/8
 void DecodeScaled(const uint8_t* data, size_t size, TBitmap& bmp, unsigned scaleNum, unsigned scaleDenom,
                   const TProgressEvent& progress, const TCancelCheck& cancelled) {
-    if (data == nullptr || size < 4) throw EJpegError("Not a JPEG file");
-    TDecompressor d;
-    // nothing with a destructor is created between here and the last libjpeg call
-    std::vector<JSAMPROW> rows(16);
-    std::vector<uint8_t> cmykRow;
     TProgressReporter rep(progress, 0);
-    if (setjmp(d.Err.Jump)) {
-        if (d.Progress.CancelSeen) throw EImageAbort(d.Err.Message);
-        throw EJpegError(d.Err.Message);
-    }
-    jpeg_create_decompress(&d.Info);
-    d.Created = true;
-    d.Info.mem->max_memory_to_use = kMaxJpegDecoderMemory;
-    d.Progress.Pub.progress_monitor = ProgressMonitor;
-    d.Progress.Cancelled = &cancelled;
-    d.Info.progress = &d.Progress.Pub;
-    jpeg_mem_src(&d.Info, data, static_cast<unsigned long>(size));
-    jpeg_read_header(&d.Info, TRUE);
-    CheckSides(d.Info.image_width, d.Info.image_height, "image");
-    CheckDataForSize(d.Info.image_width, d.Info.image_height, size);
-    d.Info.dct_method = JDCT_ISLOW;
-    d.Info.do_fancy_upsampling = TRUE;
-    d.Info.scale_num = scaleNum;
-    d.Info.scale_denom = scaleDenom;
-    const bool cmyk = d.Info.jpeg_color_space == JCS_CMYK || d.Info.jpeg_color_space == JCS_YCCK;
-    d.Info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
-    jpeg_calc_output_dimensions(&d.Info);
-    CheckSides(d.Info.output_width, d.Info.output_height, "output");
+    TJpegRowReader reader;
+    reader.Open(data, size, scaleNum, scaleDenom, cancelled);
     bmp.Clear();
     bmp.SetPixelFormat(pf24bit);
-    bmp.SetSize(static_cast<int>(d.Info.output_width), static_cast<int>(d.Info.output_height));
-    if (cmyk) cmykRow.resize(static_cast<size_t>(d.Info.output_width) * 4);
-    jpeg_start_decompress(&d.Info);
-    const unsigned H = d.Info.output_height;
-    const bool inverted = d.Info.saw_Adobe_marker != 0;
+    bmp.SetSize(reader.Width(), reader.Height());
+    const int H = reader.Height();
+    uint8_t* rows[16];
     int lastPct = 0;
-    while (d.Info.output_scanline < H) {
-        const unsigned y = d.Info.output_scanline;
-        if (cmyk) {
-            JSAMPROW r = cmykRow.data();
-            if (jpeg_read_scanlines(&d.Info, &r, 1) != 1) break;
-            CmykRowToBgr(cmykRow.data(), bmp.ScanLine(static_cast<int>(y)), d.Info.output_width, inverted);
-        } else {
-            unsigned n = std::min<unsigned>(static_cast<unsigned>(rows.size()), H - y);
-            for (unsigned i = 0; i < n; ++i) rows[i] = bmp.ScanLine(static_cast<int>(y + i));
-            if (jpeg_read_scanlines(&d.Info, rows.data(), n) == 0) break;
-        }
+    for (int y = 0; y < H;) {
+        const int n = std::min(16, H - y);
+        for (int i = 0; i < n; ++i) rows[i] = bmp.ScanLine(y + i);
+        reader.ReadRows(rows, n);
+        y += n;
         if (progress) {
-            int pct = static_cast<int>(static_cast<uint64_t>(d.Info.output_scanline) * 100 / H);
+            const int pct = static_cast<int>(static_cast<int64_t>(y) * 100 / H);
             if (pct != lastPct) {
                 lastPct = pct;
                 progress(psRunning, pct);
             }
         }
     }
-    // a truncated file leaves the rest of the rows as libjpeg filled them (grey); that is
-    // the picture we have, as every viewer shows it
-    jpeg_abort_decompress(&d.Info);
 }
 
 }  // namespace
@@ -265,7 +322,7 @@ void DecodeJpegStream(TStream& stream, TBitmap& bmp, int scaleDenom, const TProg
 
 namespace {
 
-void CompressRows(TCompressor& c, const TBitmap& bmp, int quality) {
+void CompressRows(TCompressor& c, const TBitmap& bmp, int quality, bool progressive) {
     if (setjmp(c.Err.Jump)) throw EJpegError(c.Err.Message);
     jpeg_create_compress(&c.Info);
     c.Created = true;
@@ -276,6 +333,7 @@ void CompressRows(TCompressor& c, const TBitmap& bmp, int quality) {
     c.Info.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&c.Info);
     jpeg_set_quality(&c.Info, quality < 1 ? 1 : (quality > 100 ? 100 : quality), TRUE);
+    if (progressive) jpeg_simple_progression(&c.Info);
     jpeg_start_compress(&c.Info, TRUE);
     while (c.Info.next_scanline < c.Info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(bmp.ScanLine(static_cast<int>(c.Info.next_scanline)));
@@ -286,7 +344,7 @@ void CompressRows(TCompressor& c, const TBitmap& bmp, int quality) {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeJpeg(const TBitmap& src, int quality) {
+std::vector<uint8_t> EncodeJpeg(const TBitmap& src, int quality, bool progressive) {
     if (src.Empty()) throw EJpegError("Cannot encode an empty picture");
     TBitmap converted;
     const TBitmap* bmp = &src;
@@ -296,7 +354,7 @@ std::vector<uint8_t> EncodeJpeg(const TBitmap& src, int quality) {
         bmp = &converted;
     }
     TCompressor c;
-    CompressRows(c, *bmp, quality);
+    CompressRows(c, *bmp, quality, progressive);
     return std::vector<uint8_t>(c.OutBuf, c.OutBuf + c.OutSize);
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "image/bitmap.h"
@@ -42,6 +43,36 @@ TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size);
 using TCancelCheck = std::function<bool()>;
 void DecodeJpegEighths(const uint8_t* data, size_t size, TBitmap& bitmap, int eighths,
                        const TCancelCheck& cancelled = {});
+// A decode read a strip of rows at a time, so that the whole picture never has to exist at
+// once (the viewer filters the rows into its fitted picture as they come). Rows are 24-bit BGR
+// of Width() pixels, top first; CMYK files are converted. Open and ReadRows raise EJpegError
+// (EImageAbort when `cancelled` stopped them); a truncated file gives its missing rows anyway
+// (grey as libjpeg fills them, or black), the way DecodeJpeg does.
+class TJpegRowReader {
+public:
+    TJpegRowReader();
+    ~TJpegRowReader();
+    TJpegRowReader(const TJpegRowReader&) = delete;
+    TJpegRowReader& operator=(const TJpegRowReader&) = delete;
+    // scaleNum / scaleDenom of the full size (n/8, or 1/1, 1/2, 1/4, 1/8); data stays the
+    // caller's and must outlive the reader
+    void Open(const uint8_t* data, size_t size, unsigned scaleNum, unsigned scaleDenom, TCancelCheck cancelled = {});
+    int Width() const { return FWidth; }
+    int Height() const { return FHeight; }
+    // the next row ReadRows gives
+    int NextRow() const { return FNext; }
+    // the next `count` rows (fewer at the end of the picture) into rows[0..count), each of at
+    // least Width() * 3 bytes
+    void ReadRows(uint8_t* const* rows, int count);
+
+private:
+    struct TState;
+    [[noreturn]] void Fail();
+    void OpenChecked(size_t size, unsigned scaleNum, unsigned scaleDenom);
+    int ReadSome(uint8_t* const* rows, int count);
+    std::unique_ptr<TState> FState;
+    int FWidth = 0, FHeight = 0, FNext = 0;
+};
 // The side libjpeg gives at eighths/8 (rounded up).
 int JpegEighthsSide(int side, int eighths);
 // The same from the stream position (which is kept).
@@ -49,7 +80,8 @@ TJpegHeader ReadJpegHeaderStream(TStream& stream);
 // The scaled size libjpeg will produce for a picture of width x height at 1/scaleDenom.
 int JpegScaledSide(int side, int scaleDenom);
 
-// Encodes a 24-bit (or 8/32-bit, converted) bitmap; quality 1..100.
-std::vector<uint8_t> EncodeJpeg(const TBitmap& bitmap, int quality = 90);
+// Encodes a 24-bit (or 8/32-bit, converted) bitmap; quality 1..100; progressive: in several
+// scans, coarse to fine.
+std::vector<uint8_t> EncodeJpeg(const TBitmap& bitmap, int quality = 90, bool progressive = false);
 
 }  // namespace fv

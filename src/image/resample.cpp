@@ -187,6 +187,20 @@ __attribute__((target("ssse3"))) int TransposeOut4Rows(const uint8_t* s, size_t 
 }
 
 const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+
+// 24-bit pixels to 32-bit ones with alpha 255, four at a time; 16-byte reads stay inside the
+// row while two more pixels follow the four read (the last pixels go the plain way)
+__attribute__((target("ssse3"))) int ExpandRowSsse3(const uint8_t* s, uint8_t* d, int pixels) {
+    const __m128i expand = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    int x = 0;
+    for (; x + 6 <= pixels; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + static_cast<size_t>(x) * 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + static_cast<size_t>(x) * 4),
+                         _mm_or_si128(_mm_shuffle_epi8(v, expand), alpha));
+    }
+    return x;
+}
 #endif
 
 // source rows per transposed band of the horizontal pass
@@ -221,6 +235,21 @@ void CombineRows(const uint8_t* first, ptrdiff_t stride, const int32_t* w, int c
     }
 #endif
     CombineRowsScalar(first, stride, w, count, out, bytes);
+}
+
+void ExpandRow(const uint8_t* bgr, uint8_t* bgra, int pixels) {
+    int x = 0;
+#if FV_X86_SIMD
+    if (gUseSimd.load(std::memory_order_relaxed) && kHaveSsse3) x = ExpandRowSsse3(bgr, bgra, pixels);
+#endif
+    for (; x < pixels; ++x) {
+        const uint8_t* s = bgr + static_cast<size_t>(x) * 3;
+        uint8_t* d = bgra + static_cast<size_t>(x) * 4;
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+        d[3] = 255;
+    }
 }
 
 void SetUseSimd(bool on) { gUseSimd.store(on); }
@@ -303,10 +332,22 @@ std::vector<TContribution> BuildContributions(int n, int m, int kernel) {
 
 void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEvent& progress) {
     src.SetPixelFormat(pf24bit);
-    dst.SetPixelFormat(pf24bit);
+    if (dst.PixelFormat() != pf32bit) dst.SetPixelFormat(pf24bit);
     if (src.Empty() || dst.Empty()) return;
-    const int srcW = src.Width(), srcH = src.Height();
+    FilteredResampleRows(
+        src.Width(), src.Height(),
+        [&src](int first, int count, const uint8_t** rows) {
+            for (int k = 0; k < count; ++k) rows[k] = src.ScanLine(first + k);
+        },
+        dst, kernel, progress);
+}
+
+void FilteredResampleRows(int srcW, int srcH, const TResampleRowSource& source, TBitmap& dst, int kernel,
+                          const TProgressEvent& progress, bool verticalFirst) {
+    if (dst.PixelFormat() != pf32bit) dst.SetPixelFormat(pf24bit);
+    if (srcW <= 0 || srcH <= 0 || dst.Empty()) return;
     const int dstW = dst.Width(), dstH = dst.Height();
+    const bool wide = dst.PixelFormat() == pf32bit;
     TProgressReporter rep(progress, dstH);
     const auto cols = BuildContributions(srcW, dstW, kernel);
     const auto rows = BuildContributions(srcH, dstH, kernel);
@@ -323,12 +364,15 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
     std::vector<uint8_t> window(hStride * capacity + 16);
     std::vector<uint8_t> tin(static_cast<size_t>(srcW) * bandStride + 16);
     std::vector<uint8_t> tout(static_cast<size_t>(dstW) * bandStride + 16);
+    std::vector<uint8_t> line(wide ? hStride + 16 : 0);  // a 32-bit picture's row before its alpha goes in
     int w0 = 0, w1 = 0;
 
     // the band holds 4 bytes a pixel so that the transposes move whole 32-bit words; the
     // fourth byte is filtered along and never written back
     const bool simd = resample_detail::UseSimd();
-    auto filterBand = [&](int yb, int nb, uint8_t* outRows) {
+    const uint8_t* band[kBand];
+    // filters the nb rows band[0..nb) to dstW pixels into outRows (hStride apart)
+    auto filterBand = [&](int nb, uint8_t* outRows) {
         // blocks of 16 columns keep both the rows read and the band lines written in cache
         constexpr int kBlock = 16;
         for (int x0 = 0; x0 < srcW; x0 += kBlock) {
@@ -340,7 +384,7 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
             if (simd && kHaveSsse3 && vecPixels >= 4) {
                 for (; b + 4 <= nb; b += 4) {
                     const uint8_t* r[4];
-                    for (int k = 0; k < 4; ++k) r[k] = src.ScanLine(yb + b + k) + static_cast<size_t>(x0) * 3;
+                    for (int k = 0; k < 4; ++k) r[k] = band[b + k] + static_cast<size_t>(x0) * 3;
                     uint8_t* d = tin.data() + static_cast<size_t>(x0) * bandStride + static_cast<size_t>(b) * 4;
                     const int done = TransposeIn4Rows(r, vecPixels, d, bandStride);
                     for (int k = 0; k < 4; ++k) {
@@ -354,7 +398,7 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
             }
 #endif
             for (; b < nb; ++b) {
-                const uint8_t* s = src.ScanLine(yb + b) + static_cast<size_t>(x0) * 3;
+                const uint8_t* s = band[b] + static_cast<size_t>(x0) * 3;
                 uint8_t* d = tin.data() + static_cast<size_t>(x0) * bandStride + static_cast<size_t>(b) * 4;
                 int x = x0;
                 for (; x < x1 && x + 1 < srcW; ++x, s += 3, d += bandStride) std::memcpy(d, s, 4);
@@ -398,30 +442,72 @@ void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEve
         }
     };
 
-    for (int y = 0; y < dstH; ++y) {
-        const TContribution& r = rows[static_cast<size_t>(y)];
+    // The rows destination row y combines, in the window (rowBytes apart), filled band by band:
+    // fill(w1, nb, at) puts source rows w1..w1+nb-1 (horizontally filtered or as they are) there.
+    auto windowFor = [&](const TContribution& r, size_t rowBytes, const auto& fill) {
         const int first = r.First;
         const int last = r.First + static_cast<int>(r.Weights.size());  // exclusive
         if (first < w0 || first > w1) w0 = w1 = first;  // the window does not reach this row: start afresh
         while (w1 < last) {
             if (static_cast<size_t>(w1 - w0) + kBand > capacity && first > w0) {
                 // make room: keep only the rows from this destination row's first one on
-                std::memmove(window.data(), window.data() + static_cast<size_t>(first - w0) * hStride,
-                             static_cast<size_t>(w1 - first) * hStride);
+                std::memmove(window.data(), window.data() + static_cast<size_t>(first - w0) * rowBytes,
+                             static_cast<size_t>(w1 - first) * rowBytes);
                 w0 = first;
             }
             const int nb = std::min({kBand, srcH - w1, static_cast<int>(capacity) - (w1 - w0)});
-            filterBand(w1, nb, window.data() + static_cast<size_t>(w1 - w0) * hStride);
+            source(w1, nb, band);
+            fill(nb, window.data() + static_cast<size_t>(w1 - w0) * rowBytes);
             w1 += nb;
         }
-        const uint8_t* base = window.data() + static_cast<size_t>(first - w0) * hStride;
+        return window.data() + static_cast<size_t>(first - w0) * rowBytes;
+    };
+    auto combine = [](const TContribution& r, const uint8_t* base, size_t rowBytes, uint8_t* out) {
         if (r.Weights.size() == 1) {
-            std::memcpy(dst.ScanLine(y), base, hStride);
+            std::memcpy(out, base, rowBytes);
         } else {
-            resample_detail::CombineRows(base, static_cast<ptrdiff_t>(hStride), r.Weights.data(),
-                                         static_cast<int>(r.Weights.size()), dst.ScanLine(y), static_cast<int>(hStride));
+            resample_detail::CombineRows(base, static_cast<ptrdiff_t>(rowBytes), r.Weights.data(),
+                                         static_cast<int>(r.Weights.size()), out, static_cast<int>(rowBytes));
         }
-        rep.Row(y + 1);
+    };
+
+    if (!verticalFirst) {
+        auto filtered = [&](int nb, uint8_t* at) { filterBand(nb, at); };
+        for (int y = 0; y < dstH; ++y) {
+            const TContribution& r = rows[static_cast<size_t>(y)];
+            const uint8_t* base = windowFor(r, hStride, filtered);
+            uint8_t* out = wide ? line.data() : dst.ScanLine(y);
+            combine(r, base, hStride, out);
+            if (wide) resample_detail::ExpandRow(line.data(), dst.ScanLine(y), dstW);
+            rep.Row(y + 1);
+        }
+        return;
+    }
+    // Columns first: the window keeps source rows as they come, each band of destination rows
+    // is combined from them at the source's width and then filtered across like a band of source
+    // rows.
+    const size_t srcBytes = static_cast<size_t>(srcW) * 3;
+    window.assign(srcBytes * capacity + 16, 0);
+    std::vector<uint8_t> mid(srcBytes * kBand + 16), outBand(hStride * kBand + 16);
+    auto raw = [&](int nb, uint8_t* at) {
+        for (int k = 0; k < nb; ++k) std::memcpy(at + static_cast<size_t>(k) * srcBytes, band[k], srcBytes);
+    };
+    for (int y0 = 0; y0 < dstH; y0 += kBand) {
+        const int nb = std::min(kBand, dstH - y0);
+        for (int k = 0; k < nb; ++k) {
+            const TContribution& r = rows[static_cast<size_t>(y0 + k)];
+            combine(r, windowFor(r, srcBytes, raw), srcBytes, mid.data() + static_cast<size_t>(k) * srcBytes);
+        }
+        for (int k = 0; k < nb; ++k) band[k] = mid.data() + static_cast<size_t>(k) * srcBytes;
+        filterBand(nb, outBand.data());
+        for (int k = 0; k < nb; ++k) {
+            const uint8_t* o = outBand.data() + static_cast<size_t>(k) * hStride;
+            if (wide)
+                resample_detail::ExpandRow(o, dst.ScanLine(y0 + k), dstW);
+            else
+                std::memcpy(dst.ScanLine(y0 + k), o, hStride);
+        }
+        rep.Row(y0 + nb);
     }
 }
 

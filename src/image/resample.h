@@ -1,9 +1,11 @@
 #pragma once
 // The resamplers: nearest neighbour, bilinear, area average and the separable filtered
 // resampler with six kernels and 14-bit fixed-point weights. All work on 24-bit bitmaps;
-// src is converted to 24-bit first, dst keeps its size and becomes 24-bit.
+// src is converted to 24-bit first, dst keeps its size and becomes 24-bit (the filtered
+// resampler also writes a 32-bit dst as it is, alpha 255).
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "image/bitmap.h"
@@ -30,6 +32,16 @@ void Resample(TBitmap& src, TBitmap& dst, int method, const TProgressEvent& prog
 void ResizeBitmap(TBitmap& bitmap, int width, int height, const TProgressEvent& progress = {}, int method = rmAuto);
 
 void FilteredResample(TBitmap& src, TBitmap& dst, int kernel, const TProgressEvent& progress = {});
+// The filtered resampler fed by rows as they come (a decoder's strips): the source is asked for
+// `count` (at most 16) 24-bit rows from row `first` on and fills `rows` with pointers that stay
+// valid until it is asked again. Rows are asked in rising order, each at most once; rows never
+// needed are skipped. dst is 24- or 32-bit (alpha 255); what the source raises leaves here.
+// verticalFirst: the columns are filtered before the rows (FilteredResample filters the rows
+// first; a picture turned by a quarter after its fit gets the pixels it would have got when
+// turned first).
+using TResampleRowSource = std::function<void(int first, int count, const uint8_t** rows)>;
+void FilteredResampleRows(int srcW, int srcH, const TResampleRowSource& source, TBitmap& dst, int kernel,
+                          const TProgressEvent& progress = {}, bool verticalFirst = false);
 void AreaAverage(TBitmap& src, TBitmap& dst, const TProgressEvent& progress = {});
 void Bilinear(TBitmap& src, TBitmap& dst, const TProgressEvent& progress = {});
 void Nearest(TBitmap& src, TBitmap& dst, const TProgressEvent& progress = {});
@@ -50,6 +62,8 @@ void CombineRowsScalar(const uint8_t* first, ptrdiff_t stride, const int32_t* we
                        int bytes);
 // the same bytes, vectorised where the processor allows
 void CombineRows(const uint8_t* first, ptrdiff_t stride, const int32_t* weights, int count, uint8_t* out, int bytes);
+// 24-bit pixels to 32-bit ones, alpha 255
+void ExpandRow(const uint8_t* bgr, uint8_t* bgra, int pixels);
 // selects the plain loops everywhere (tests compare both)
 void SetUseSimd(bool on);
 bool UseSimd();

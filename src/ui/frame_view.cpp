@@ -389,7 +389,9 @@ TViewHeld TFrameView::Held() const {
     auto bytes = [](const std::shared_ptr<const TBitmap>& b) {
         return b ? static_cast<int64_t>(b->Stride()) * b->Height() : 0;
     };
-    h.OtherBytes = bytes(FDecoded) + (FDisplay != FDecoded ? bytes(FDisplay) : 0);
+    // a 32-bit fitted frame is the painted picture's own pixels
+    const bool displayPainted = FDisplay && !FEffect.isNull() && FDisplay->Bits() == FEffect.constBits();
+    h.OtherBytes = bytes(FDecoded) + (FDisplay != FDecoded && !displayPainted ? bytes(FDisplay) : 0);
     return h;
 }
 

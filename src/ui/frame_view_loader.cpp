@@ -51,19 +51,36 @@ QImage BitmapToQImage(const TBitmap& b) {
     if (b.Empty()) return {};
     TBitmap copy;
     const TBitmap* src = &b;
-    if (b.PixelFormat() != pf24bit) {
+    if (b.PixelFormat() != pf24bit && b.PixelFormat() != pf32bit) {
         copy = b;
         copy.SetPixelFormat(pf24bit);
         src = &copy;
     }
     QImage img = NewPicture(src->Width(), src->Height());
     if (img.isNull()) return img;
+    const bool wide = src->PixelFormat() == pf32bit;
     for (int y = 0; y < src->Height(); ++y) {
         const uint8_t* s = src->ScanLine(y);
         auto* d = reinterpret_cast<QRgb*>(img.scanLine(y));
-        for (int x = 0; x < src->Width(); ++x, s += 3) d[x] = qRgb(s[2], s[1], s[0]);
+        if (wide) {
+            for (int x = 0; x < src->Width(); ++x, s += 4) d[x] = qRgb(s[2], s[1], s[0]);
+        } else {
+            for (int x = 0; x < src->Width(); ++x, s += 3) d[x] = qRgb(s[2], s[1], s[0]);
+        }
     }
     return img;
+}
+
+QImage SharedPicture(const std::shared_ptr<const TBitmap>& b) {
+    if (!b || b->Empty()) return {};
+    if (b->PixelFormat() != pf32bit) return BitmapToQImage(*b);
+    // blue, green, red, 255 in memory is Qt's 0xffRRGGBB on a little-endian machine; the picture
+    // keeps the bitmap alive and never writes to it (a change would copy it first)
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "32-bit bitmaps are Qt pictures only on little-endian machines");
+    auto* keep = new std::shared_ptr<const TBitmap>(b);
+    return QImage(
+        b->Bits(), b->Width(), b->Height(), b->Stride(), QImage::Format_RGB32,
+        [](void* p) { delete static_cast<std::shared_ptr<const TBitmap>*>(p); }, keep);
 }
 
 TBitmap QImageToBitmap(const QImage& img) {
@@ -244,13 +261,14 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
                 r->Effect = BitmapToQImage(effect);
                 r->Display = std::move(plain);  // the next change of corrections starts from it
             } else {
-                r->Effect = BitmapToQImage(*plain);
+                r->Effect = SharedPicture(plain);
             }
             r->Effect.setDevicePixelRatio(job.Plain.devicePixelRatio());
             r->FinishMs = since(t0);
             return r;
         }
         std::shared_ptr<const TBitmap> decoded = job.Decoded;
+        std::shared_ptr<const TBitmap> straight;  // fitted while decoded
         if (job.Decode) {
             auto b = std::make_shared<TBitmap>();
             if (job.PreviewMode != vpmNormal) {
@@ -268,9 +286,27 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
                         minH = turn ? dw : dh;
                     };
                 }
-                LoadViewImage(*b, job.Kind, job.Path, job.Reduce, want, cancelled, &r->Eighths);
-                if (cancelled && cancelled()) throw EImageAbort("cancelled");
-                ApplyOrientation(*b, job.Orientation);
+                // a fitted JPEG photo is filtered into its picture as its rows are decoded: the
+                // sharp fit at once, and no decoded frame at all
+                TViewFittedFacts facts;
+                auto fitSize = [&job, ratio](int w, int h, int& fw, int& fh) {
+                    TLayout l = Layout(job.SizeMode, job.W, job.H, w, h, job.Sx, job.Sy);
+                    fw = DeviceSide(l.Width, ratio);
+                    fh = DeviceSide(l.Height, ratio);
+                };
+                if (fitMode && LoadViewImageFitted(*b, job.Kind, job.Path, job.Reduce, job.Orientation, want, fitSize,
+                                                   fkSinc, cancelled, &facts)) {
+                    if (cancelled && cancelled()) throw EImageAbort("cancelled");
+                    straight = std::move(b);
+                    r->Eighths = facts.Eighths;
+                    r->DecodedWidth = facts.DecodedWidth;
+                    r->DecodedHeight = facts.DecodedHeight;
+                    b = std::make_shared<TBitmap>();
+                } else {
+                    LoadViewImage(*b, job.Kind, job.Path, job.Reduce, want, cancelled, &r->Eighths);
+                    if (cancelled && cancelled()) throw EImageAbort("cancelled");
+                    ApplyOrientation(*b, job.Orientation);
+                }
             }
             decoded = b->Empty() ? nullptr : std::shared_ptr<const TBitmap>(std::move(b));
             r->Decoded = true;
@@ -278,18 +314,21 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
         r->DecodedBitmap = decoded;
         r->DecodeMs = since(t0);
         t0 = TClock::now();
-        if (!decoded) return r;
-        r->DecodedWidth = decoded->Width();
-        r->DecodedHeight = decoded->Height();
-        std::shared_ptr<const TBitmap> display = job.CorrectionsOnly ? job.Display : nullptr;
+        if (!decoded && !straight) return r;
+        if (decoded) {
+            r->DecodedWidth = decoded->Width();
+            r->DecodedHeight = decoded->Height();
+        }
+        std::shared_ptr<const TBitmap> display = straight ? straight : job.CorrectionsOnly ? job.Display : nullptr;
         // a fitted picture is made in device pixels, so that it is sharp on a high-density screen
-        TLayout l = Layout(job.SizeMode, job.W, job.H, decoded->Width(), decoded->Height(), job.Sx, job.Sy);
+        TLayout l = Layout(job.SizeMode, job.W, job.H, r->DecodedWidth, r->DecodedHeight, job.Sx, job.Sy);
         const int tw = DeviceSide(l.Width, ratio), th = DeviceSide(l.Height, ratio);
         if (!display) {
             if (!fitMode || (tw == decoded->Width() && th == decoded->Height()) || tw <= 0 || th <= 0) {
                 display = decoded;
             } else {
-                auto d = std::make_shared<TBitmap>(tw, th);
+                // straight into the painted picture's 32-bit pixels: no 24-bit fitted frame
+                auto d = std::make_shared<TBitmap>(tw, th, pf32bit);
                 // a 24-bit picture is only read by the resampler (it converts other formats in
                 // place), so the shared decoded picture is not copied: 9 MB for a 12-megapixel
                 // photo at half size, new memory the system has to fault in each time
@@ -322,7 +361,7 @@ std::shared_ptr<TViewJobResult> TViewLoadThread::Run(TViewJob& job, const TViewP
             ApplyCorrections(effect, job.Correction);
             r->Effect = BitmapToQImage(effect);
         } else {
-            r->Effect = BitmapToQImage(*display);
+            r->Effect = SharedPicture(display);
         }
         r->Effect.setDevicePixelRatio(pictureRatio);
         // the 24-bit fitted frame of a quick first picture (the sharp fit is made from the decoded

@@ -6,7 +6,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "image/image_decode.h"
+#include "image/jpeg_codec.h"
+#include "image/resample.h"
+#include "image/transform.h"
+#include "platform/stream.h"
 #include "ui/frame_view.h"
+#include "ui/frame_view_loader.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
 
@@ -138,6 +144,74 @@ TEST(ViewPictures, LargeAndSmallPicturesConvertTheSamePixelsBothWays) {
         ASSERT_EQ(back.Width(), w);
         EXPECT_EQ(std::memcmp(back.ScanLine(511), b.ScanLine(511), static_cast<size_t>(w) * 3), 0);
     }
+}
+
+TEST(ViewPictures, AFittedJpegIsFilteredAsDecodedIntoItsOwnPaintedPicture) {
+    fv::test::App();
+    const std::string photo = std::string(FV_TESTDATA_DIR) + "/photos/Reconyx_HC500_Hyperfire.jpg";
+    TViewJob job;
+    job.Decode = true;
+    job.Path = photo;
+    job.Kind = 1;
+    job.Orientation = 6;  // turned a quarter clockwise: 1536 x 2048 as shown
+    job.FitDecode = true;
+    job.SizeMode = vsmFit;
+    job.W = 402;
+    job.H = 302;
+    job.Ratio = 2;
+    std::shared_ptr<TViewJobResult> r = TViewLoadThread::Run(job, {});
+    ASSERT_TRUE(r->FileOk);
+    ASSERT_FALSE(r->Effect.isNull());
+    // no decoded frame at all; the 3/8-scale decode covers the ~450 x 600 device pixels
+    EXPECT_TRUE(r->Decoded);
+    EXPECT_EQ(r->DecodedBitmap, nullptr);
+    EXPECT_FALSE(r->Quick);
+    EXPECT_EQ(r->Eighths, 3);
+    EXPECT_EQ(QSize(r->DecodedWidth, r->DecodedHeight), QSize(576, 768));
+    // the painted picture is the fitted frame's own pixels, in device pixels
+    ASSERT_TRUE(r->Display);
+    EXPECT_EQ(r->Display->PixelFormat(), pf32bit);
+    EXPECT_EQ(r->Effect.constBits(), r->Display->Bits());
+    EXPECT_EQ(r->Effect.format(), QImage::Format_RGB32);
+    const view_math::TLayout l = view_math::Layout(vsmFit, 402, 302, 576, 768, 0, 0);
+    EXPECT_EQ(r->Effect.size(), QSize(l.Width * 2, l.Height * 2));
+    EXPECT_GT(l.Height, 290);
+    EXPECT_DOUBLE_EQ(r->Effect.devicePixelRatio(), 2.0);
+    // the same pixels as the photo decoded at that scale, turned and then fitted (a rounding
+    // step at most)
+    TMemoryStream file;
+    ASSERT_TRUE(LoadFileToMemory(photo, file));
+    TBitmap smaller;
+    DecodeJpegEighths(file.Data().data(), file.Data().size(), smaller, 3);
+    ApplyOrientation(smaller, 6);
+    TBitmap want(r->Effect.width(), r->Effect.height());
+    FilteredResample(smaller, want, fkSinc);
+    int worst = 0;
+    for (int y = 0; y < want.Height(); ++y)
+        for (int x = 0; x < want.Width(); ++x) {
+            const uint8_t* p = want.ScanLine(y) + 3 * x;
+            const QRgb q = r->Effect.pixel(x, y);
+            ASSERT_EQ(qAlpha(q), 255);
+            worst = std::max({worst, std::abs(qBlue(q) - p[0]), std::abs(qGreen(q) - p[1]), std::abs(qRed(q) - p[2])});
+        }
+    EXPECT_LE(worst, 2);
+    // the picture outlives the job's frame, and a change to a copy leaves the frame alone
+    const QRgb before = r->Effect.pixel(10, 10);
+    std::shared_ptr<const TBitmap> frame = r->Display;
+    r->Display.reset();
+    QImage copy = r->Effect;
+    copy.setPixel(10, 10, qRgb(1, 2, 3));
+    EXPECT_EQ(r->Effect.pixel(10, 10), before);
+    EXPECT_EQ(r->Effect.constBits(), frame->Bits());
+    // corrections are painted over a copy: the fitted frame stays as decoded for the next change
+    job.Correction.Enabled = true;
+    job.Correction.Brightness = 40;
+    std::shared_ptr<TViewJobResult> c = TViewLoadThread::Run(job, {});
+    ASSERT_FALSE(c->Effect.isNull());
+    ASSERT_TRUE(c->Display);
+    EXPECT_NE(c->Effect.constBits(), c->Display->Bits());
+    EXPECT_TRUE(c->Display->SamePixels(*frame));
+    EXPECT_GT(qGreen(c->Effect.pixel(200, 300)), qGreen(r->Effect.pixel(200, 300)));
 }
 
 TEST_F(ViewFixture, LargePhotoDecodesReducedWhenFittedAndFullAtOneToOne) {
