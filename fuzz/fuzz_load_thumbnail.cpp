@@ -1,12 +1,14 @@
 // libFuzzer target: the thumbnail path of JPEG and raw files from their bytes: the header
 // read, the preview walk of every raw format over a small read buffer, the DCT-scaled
-// decode with the final resample, and the viewer's decode in eighths with a cancel check.
+// decode with the final resample, the viewer's decode in eighths with a cancel check, and its
+// strip reader feeding the resampler straight into a 32-bit fitted picture.
 #include <cstddef>
 #include <cstdint>
 
 #include "metadata/buffered_stream.h"
 #include "image/image_decode.h"
 #include "image/jpeg_codec.h"
+#include "image/resample.h"
 #include "metadata/jpeg_info.h"
 #include "metadata/raw_preview.h"
 
@@ -40,6 +42,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const int stopAfter = static_cast<int>(size % 7);
                 DecodeJpegEighths(data, size, v, 1 + static_cast<int>(size % 8),
                                   [&] { return stopAfter != 0 && ++calls > stopAfter; });
+            }
+        } catch (const Exception&) {
+            // bad pictures raise our own errors; anything else (or a crash) is a finding
+        }
+        // the viewer's fit while decoding: rows in strips, filtered into a smaller or larger
+        // 32-bit picture, columns first for odd sizes (a quarter-turned photo)
+        try {
+            ms.Seek(0, soBeginning);
+            if (SmallEnough(ms)) {
+                TJpegRowReader reader;
+                reader.Open(data, size, 1 + static_cast<unsigned>(size % 8), 8);
+                std::vector<uint8_t> strip(static_cast<size_t>(reader.Width()) * 3 * 16 + 16);
+                auto source = [&](int first, int count, const uint8_t** rows) {
+                    uint8_t* r[16];
+                    for (int k = 0; k < 16; ++k) r[k] = strip.data() + static_cast<size_t>(k) * reader.Width() * 3;
+                    while (reader.NextRow() < first) reader.ReadRows(r, std::min(16, first - reader.NextRow()));
+                    reader.ReadRows(r, count);
+                    for (int k = 0; k < count; ++k) rows[k] = r[k];
+                };
+                const int w = 1 + static_cast<int>(data[size / 2] % 97), h = 1 + static_cast<int>(data[size / 3] % 61);
+                TBitmap fitted(w, h, pf32bit);
+                FilteredResampleRows(reader.Width(), reader.Height(), source, fitted, fkSinc, {}, (w & 1) != 0);
             }
         } catch (const Exception&) {
             // bad pictures raise our own errors; anything else (or a crash) is a finding

@@ -383,6 +383,14 @@ void TFrameView::UpdateCacheBudget() {
     FCache.SetBudget(static_cast<int64_t>(std::lround(width() * r) * std::lround(height() * r) * 4 * 3));
 }
 
+void TFrameView::MakeCacheRoom(int pictures, int steps) {
+    // a fitted picture is at most a screen of 32-bit device pixels
+    UpdateCacheBudget();
+    const double r = Ratio();
+    const int64_t screen = static_cast<int64_t>(std::lround(width() * r) * std::lround(height() * r) * 4);
+    FCache.MakeRoom(screen * pictures, steps, [this](const void* item) { return DistanceFromShown(item); }, Held());
+}
+
 TViewHeld TFrameView::Held() const {
     TViewHeld h;
     h.OnScreen = &FEffect;
@@ -416,6 +424,8 @@ void TFrameView::StartPreloads() {
         jobs.push_back(std::move(job));
     }
     if (jobs.empty()) return;
+    // the pictures the new ones will push out go before the new ones are made
+    MakeCacheRoom(static_cast<int>(jobs.size()), 1);
     FPreloadsPosted += static_cast<int>(jobs.size());
     FLoader->PostPreloads(std::move(jobs));
 }
@@ -468,6 +478,8 @@ void TFrameView::SubmitJob(bool decode, bool correctionsOnly) {
     job.Display = FDisplay;
     if (correctionsOnly && !FDecoded) job.Plain = FEffect;  // its size and ratio, and its pixels when plain
     if (decode) ++FDecodeCount;
+    // room for the shown photo's picture before it is made (the one on screen stays)
+    if (decode && FShown && Cacheable(FSizeMode)) MakeCacheRoom(1, 0);
     FJobsInFlight = 1;
     FLoader->Post(std::move(job));
 }

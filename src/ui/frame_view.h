@@ -181,6 +181,8 @@ private:
     void StartPreloads();
     void StoreShown();
     void UpdateCacheBudget();
+    // before `pictures` new pictures are made for photos `steps` from the shown one
+    void MakeCacheRoom(int pictures, int steps);
     bool Cacheable(int sizeMode) const;
     double Ratio() const;
     TViewKey KeyFor(TCatalogItem* item, int sizeMode) const;

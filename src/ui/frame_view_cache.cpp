@@ -53,20 +53,30 @@ void TViewPictureCache::Put(TViewCacheEntry entry, const TDistance& distance, co
     Trim(distance, held);
 }
 
-void TViewPictureCache::Trim(const TDistance& distance, const TViewHeld& held) {
-    while (Used(held) > FBudget) {
-        auto farthest = FEntries.end();
-        int farDist = -1;
-        for (auto it = FEntries.begin(); it != FEntries.end(); ++it) {
-            if (Same(it->Entry.Picture, held.OnScreen)) continue;  // on screen: stays
-            const int d = distance ? distance(it->Entry.Item) : INT_MAX;
-            if (farthest == FEntries.end() || d > farDist || (d == farDist && it->Used < farthest->Used)) {
-                farthest = it;
-                farDist = d;
-            }
+bool TViewPictureCache::DropFarthest(const TDistance& distance, const TViewHeld& held, int beyond) {
+    auto farthest = FEntries.end();
+    int farDist = -1;
+    for (auto it = FEntries.begin(); it != FEntries.end(); ++it) {
+        if (Same(it->Entry.Picture, held.OnScreen)) continue;  // on screen: stays
+        const int d = distance ? distance(it->Entry.Item) : INT_MAX;
+        if (d <= beyond) continue;
+        if (farthest == FEntries.end() || d > farDist || (d == farDist && it->Used < farthest->Used)) {
+            farthest = it;
+            farDist = d;
         }
-        if (farthest == FEntries.end()) return;
-        FEntries.erase(farthest);
+    }
+    if (farthest == FEntries.end()) return false;
+    FEntries.erase(farthest);
+    return true;
+}
+
+void TViewPictureCache::Trim(const TDistance& distance, const TViewHeld& held) {
+    while (Used(held) > FBudget && DropFarthest(distance, held, -1)) {
+    }
+}
+
+void TViewPictureCache::MakeRoom(int64_t bytes, int steps, const TDistance& distance, const TViewHeld& held) {
+    while (Used(held) + bytes > FBudget && DropFarthest(distance, held, steps)) {
     }
 }
 

@@ -49,11 +49,17 @@ public:
     // beside what is on screen is not kept and evicts nothing
     void Put(TViewCacheEntry entry, const TDistance& distance, const TViewHeld& held = {});
     void Trim(const TDistance& distance, const TViewHeld& held = {});
+    // before a picture of about `bytes` is made for a photo `steps` from the shown one: gives up
+    // the pictures farther than it (farthest first, never the one on screen) until it would fit
+    // beside what is held, so that what Put would evict is gone while the new one is made
+    void MakeRoom(int64_t bytes, int steps, const TDistance& distance, const TViewHeld& held = {});
     void DropItem(const void* item);
     void DropKey(const TViewKey& key);
     void Clear() { FEntries.clear(); }
 
 private:
+    // gives up the farthest picture more than `beyond` steps away (not the one on screen)
+    bool DropFarthest(const TDistance& distance, const TViewHeld& held, int beyond);
     struct TSlot {
         TViewCacheEntry Entry;
         uint64_t Used = 0;

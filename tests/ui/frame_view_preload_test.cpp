@@ -262,6 +262,57 @@ TEST(ViewPictureCache, TheFramesOnScreenCountAndThePictureOnScreenNeverGoes) {
     EXPECT_LE(cache.Used(held), cache.Budget());
 }
 
+TEST(ViewPictureCache, RoomForAPictureIsMadeBeforeItIsMadeAndOnlyFromFartherOnes) {
+    App();
+    TViewPictureCache cache;
+    const int64_t screen = 100 * 100 * 4;
+    cache.SetBudget(3 * screen);
+    int items[5];
+    std::map<const void*, int> dist{{&items[0], 0}, {&items[1], 1}, {&items[2], 2}, {&items[3], 3}};
+    auto distance = [&](const void* it) { return dist.count(it) ? dist[it] : INT_MAX; };
+    auto entry = [&](int i) {
+        TViewCacheEntry e;
+        e.Key.Path = "p" + std::to_string(i);
+        e.Item = &items[i];
+        e.Picture = QImage(100, 100, QImage::Format_RGB32);
+        return e;
+    };
+    // flipping on: the photo shown (0) and the two behind it (1, 2) fill the budget
+    TViewCacheEntry shown = entry(0);
+    const QImage onScreen = shown.Picture;
+    const TViewHeld held{&onScreen, 0};
+    cache.Put(shown, distance, held);
+    cache.Put(entry(1), distance, held);
+    cache.Put(entry(2), distance, held);
+    ASSERT_EQ(cache.Count(), 3u);
+    // the next photo (1 step ahead) is about to be made: the one 2 steps behind goes first, the
+    // nearer one and the one on screen stay
+    cache.MakeRoom(screen, 1, distance, held);
+    EXPECT_EQ(cache.Count(), 2u);
+    EXPECT_FALSE(cache.HasItem(&items[2]));
+    EXPECT_TRUE(cache.HasItem(&items[0]));
+    EXPECT_TRUE(cache.HasItem(&items[1]));
+    EXPECT_LE(cache.Used(held) + screen, cache.Budget());
+    // nothing farther is left: room is not made from nearer or equally near pictures (the new
+    // one is then not kept, as Put decides)
+    cache.MakeRoom(2 * screen, 1, distance, held);
+    EXPECT_EQ(cache.Count(), 2u);
+    // a photo shown cold (0 steps) may push out everything but the picture on screen, an unknown
+    // photo (no distance) first
+    cache.Put(entry(4), distance, held);
+    EXPECT_TRUE(cache.HasItem(&items[4]));
+    cache.Put(entry(1), distance, held);
+    cache.MakeRoom(screen, 0, distance, held);
+    EXPECT_FALSE(cache.HasItem(&items[4]));
+    EXPECT_TRUE(cache.HasItem(&items[1]));
+    cache.MakeRoom(2 * screen, 0, distance, held);
+    EXPECT_EQ(cache.Count(), 1u);
+    EXPECT_TRUE(cache.HasItem(&items[0]));
+    // room that is there already costs nothing
+    cache.MakeRoom(0, 0, distance, held);
+    EXPECT_EQ(cache.Count(), 1u);
+}
+
 TEST_F(PreloadFixture, AChangedFileOrATurnedPhotoIsNotServedFromTheCache) {
     Make(3);
     Go(0);
