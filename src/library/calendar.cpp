@@ -430,6 +430,9 @@ void TCalendarRoot::CollectKept(std::vector<TCalendar*>& list) {
 // the watcher
 
 class TCalendarWatcher : public TThreadObject {
+    // the longest the events hold the user-interface thread at a time
+    static constexpr std::chrono::milliseconds kDeliverySlice{4};
+
 public:
     explicit TCalendarWatcher(TCalendarMaster& master) : FMaster(master) {}
     ~TCalendarWatcher() override { TerminateAndWait(); }
@@ -477,19 +480,30 @@ protected:
             FMaster.TakeEvents(events);
             if (events.empty() || !HasSubscriber() || Terminated()) continue;
             // views get the calendar's events on the user-interface thread, like every other
-            // model event, so that none of them has to pass them on itself
-            Synchronize([&] {
-                for (const auto& e : events) {
-                    if (Terminated()) return;
-                    std::lock_guard<std::recursive_mutex> g(FSubscriberLock);
-                    if (!FSubscriber) return;
-                    try {
-                        FSubscriber.Proc(FSubscriber.Context, e.Node, e.EventCode, e.Data);
-                    } catch (const std::exception& ex) {
-                        WriteLogFailed("TCalendarWatcher.Deliver", ex);
+            // model event, so that none of them has to pass them on itself. A burst (every photo
+            // of the library filed after a load) goes over in slices of a few milliseconds, so
+            // the interface keeps answering in between.
+            size_t next = 0;
+            while (next < events.size() && !Terminated()) {
+                Synchronize([&] {
+                    const auto sliceEnd = std::chrono::steady_clock::now() + kDeliverySlice;
+                    while (next < events.size()) {
+                        if (Terminated()) return;
+                        const auto& e = events[next++];
+                        std::lock_guard<std::recursive_mutex> g(FSubscriberLock);
+                        if (!FSubscriber) {
+                            next = events.size();
+                            return;
+                        }
+                        try {
+                            FSubscriber.Proc(FSubscriber.Context, e.Node, e.EventCode, e.Data);
+                        } catch (const std::exception& ex) {
+                            WriteLogFailed("TCalendarWatcher.Deliver", ex);
+                        }
+                        if (std::chrono::steady_clock::now() >= sliceEnd) return;
                     }
-                }
-            });
+                });
+            }
         }
     }
 

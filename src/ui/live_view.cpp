@@ -62,9 +62,29 @@ void TLiveView::OnFolderEvent(TCustomFolder* folder, int code, intptr_t) {
 }
 
 void TLiveView::OnCalendarEvent(TCustomFolder* folder, int code, intptr_t) {
-    if (code != feItemsChanged) return;
-    // the calendar's watcher thread: the interface is only touched on its own thread
-    QMetaObject::invokeMethod(this, [this, folder] { Changed(folder); }, Qt::QueuedConnection);
+    if (code != feItemsChanged || !folder) return;
+    // The calendar's watcher thread: the interface is only touched on its own thread. A burst of
+    // events (every photo of the library filed after a load: one event a photo) becomes one call
+    // there, with each node once.
+    bool first;
+    {
+        std::lock_guard<std::mutex> g(FCalendarLock);
+        first = FCalendarNodes.empty();
+        FCalendarNodes.insert(folder);
+    }
+    if (first) QMetaObject::invokeMethod(this, [this] { CalendarChanged(); }, Qt::QueuedConnection);
+}
+
+void TLiveView::CalendarChanged() {
+    std::unordered_set<TCustomFolder*> nodes;
+    {
+        std::lock_guard<std::mutex> g(FCalendarLock);
+        nodes.swap(FCalendarNodes);
+    }
+    for (TCustomFolder* node : nodes) {
+        if (FTimer.isActive()) break;  // a listing is due anyway
+        Changed(node);
+    }
 }
 
 void TLiveView::Changed(TCustomFolder* folder) {

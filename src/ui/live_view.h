@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <unordered_set>
 
 #include "library/custom_folder.h"
 #include "library/live_folders.h"
@@ -40,6 +42,8 @@ private:
     void OnFolderEvent(TCustomFolder* folder, int code, intptr_t data);    // UI thread (relay)
     void OnCalendarEvent(TCustomFolder* folder, int code, intptr_t data);  // calendar watcher thread
     void Changed(TCustomFolder* folder);
+    // the calendar nodes that changed since the last call, each once
+    void CalendarChanged();
     void Relist();
 
     QPointer<TFrameCatalogDG> FGrid;
@@ -48,6 +52,9 @@ private:
     qint64 FLastRelist = 0;
     int FRelists = 0;
     bool FSubscribed = false;
+    // calendar nodes reported since the last CalendarChanged (one call is on its way while any)
+    std::mutex FCalendarLock;
+    std::unordered_set<TCustomFolder*> FCalendarNodes;
 };
 
 }  // namespace fv

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -257,4 +258,54 @@ TEST_F(CalendarTest, RegisteredItemsOfALoadedTreeAreFiledOnTheirDay) {
     root.RegisterItems(*index);
     EXPECT_EQ(root.GetTotalItemCount(), 2);  // a and b; not the non-image, the undated or the unregistered
     EXPECT_EQ(root.FindOrCreateNode(false, D(2023, 7, 2))->GetItemCount(), 1);
+}
+
+namespace {
+// counts the calls made to the UI thread (each is one slice of its time)
+struct TCountingDispatcher : TQueueDispatcher {
+    std::atomic<int> Calls{0};
+    void RunOnUiThread(std::function<void()> fn, bool wait) override {
+        ++Calls;
+        TQueueDispatcher::RunOnUiThread(std::move(fn), wait);
+    }
+};
+}  // namespace
+
+TEST(CalendarBurst, ABurstOfEventsReachesTheUiThreadInSlicesEachEventOnceAndInOrder) {
+    TCountingDispatcher ui;
+    SetUiDispatcher(&ui);
+    TCalendarRoot* root = AcquireCalendarRoot();
+    // a subscriber that takes a while per event: 2,000 events are far more than one slice
+    struct TSlowRecorder {
+        TCountingDispatcher* Ui;
+        std::vector<TCustomFolder*> Nodes;
+        std::vector<int> Slice;
+        void On(TCustomFolder* f, int code, intptr_t) {
+            if (code != feItemsChanged) return;
+            Nodes.push_back(f);
+            Slice.push_back(Ui->Calls.load());
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+        }
+    } rec{&ui, {}, {}};
+    root->SetUpdateEvent(MakeFolderUpdateEvent<TSlowRecorder, &TSlowRecorder::On>(&rec));
+    constexpr int kItems = 2000;
+    std::vector<std::unique_ptr<TCatalogItem>> items;
+    for (int i = 0; i < kItems; ++i) items.push_back(Photo(D(2021, 1 + i % 12, 1 + i % 28)));
+    // filed in this order by the watcher, all in one go
+    for (auto& it : items) it->SetInCalendar(true);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (rec.Nodes.size() < size_t(kItems) && std::chrono::steady_clock::now() < end) ui.WaitAndProcess(5);
+    ui.WaitAndProcess(200);
+    ASSERT_EQ(rec.Nodes.size(), size_t(kItems));
+    for (int i = 0; i < kItems; ++i)
+        ASSERT_EQ(rec.Nodes[i], root->FindOrCreateNode(false, items[i]->GetShootingDate())) << "event " << i;
+    // delivered over many calls, not in one: at 100 us an event, a few ms a slice
+    std::vector<int> slices(rec.Slice);
+    slices.erase(std::unique(slices.begin(), slices.end()), slices.end());
+    EXPECT_GE(slices.size(), 10u);
+    root->SetUpdateEvent(TFolderUpdateEvent{});
+    ReleaseCalendarRoot(root);
+    SetUiDispatcher(nullptr);
 }
