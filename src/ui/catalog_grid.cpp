@@ -25,6 +25,7 @@
 #include <QWheelEvent>
 #include <qdrawutil.h>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -36,6 +37,8 @@
 #include "image/catalog_updater.h"
 #include "image/transform.h"
 #include "library/catalog_item.h"
+#include "platform/os_thread.h"
+#include "library/catalog_list_dates.h"
 #include "library/catalog_list_sorter.h"
 #include "library/folder.h"
 #include "platform/stall_activity.h"
@@ -181,6 +184,14 @@ std::string TrayStateText(int state) {
 }
 
 TFrameCatalogDG::TFrameCatalogDG(QWidget* parent) : QAbstractScrollArea(parent) {
+    // The type icons look the file types up in the MIME database, which is read once for the
+    // whole program: on a thread of its own while the window comes up, not in the first paint.
+    static std::atomic<bool> mimeRead{false};
+    if (!mimeRead.exchange(true))
+        FMimeReader = std::thread([] {
+            SetCurrentThreadName("MimeDatabase");
+            (void)QMimeDatabase().mimeTypeForFile(QStringLiteral("photo.jpg"), QMimeDatabase::MatchExtension);
+        });
     setFrameStyle(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -258,6 +269,7 @@ TFrameCatalogDG::~TFrameCatalogDG() {
     } catch (...) {
         // the updater went first; nothing is registered any more
     }
+    if (FMimeReader.joinable()) FMimeReader.join();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -282,6 +294,7 @@ void TFrameCatalogDG::StartListing() {
     CancelSort();  // the list it sorts is the last folder's
     if (FReader) FReader->Cancel();
     if (FMaker) FMaker->CancelAll();  // the maker waits for the new list
+    FLoadedNeedsDates = -1;
     if (!FFolder) {
         FLoaded.clear();
         Resort();
@@ -307,6 +320,7 @@ void TFrameCatalogDG::DeliverListing(uint64_t ticket, const std::vector<TCatalog
         if (FLoaded.empty() || replace) {
             setUpdatesEnabled(false);
             FLoaded = items;
+            FLoadedNeedsDates = -1;
             Resort();
             setUpdatesEnabled(true);
         }
@@ -320,16 +334,18 @@ void TFrameCatalogDG::DeliverListing(uint64_t ticket, const std::vector<TCatalog
 }
 
 void TFrameCatalogDG::DeliverOrderedListing(uint64_t ticket, std::vector<TCatalogItem*> items, TOrderedList&& ordered,
-                                            const TViewOrder& order, int stage) {
+                                            const TViewOrder& order, int stage, int needsDates) {
     if (ticket != FTicket) return;
     if (!(order == CurrentOrder())) {
         // the order changed while the lister sorted: sorted again
         DeliverListing(ticket, items, stage, true);
+        FLoadedNeedsDates = needsDates;
         return;
     }
     CancelSort();
     setUpdatesEnabled(false);
     FLoaded = std::move(items);
+    FLoadedNeedsDates = needsDates;
     ApplyOrdered(std::move(ordered), order);
     setUpdatesEnabled(true);
     if (stage >= 2) {
@@ -352,6 +368,7 @@ void TFrameCatalogDG::SetItems(const std::vector<TCatalogItem*>& items) {
     FListing = false;
     FListShownPending = false;
     FLoaded = items;
+    FLoadedNeedsDates = -1;
     Resort();
 }
 
@@ -364,6 +381,13 @@ TViewOrder TFrameCatalogDG::CurrentOrder() const {
     o.Filtering = FFiltering;
     if (FFiltering) o.Filter = FFilter;
     return o;
+}
+
+bool TFrameCatalogDG::LoadedNeedsShootingDates() const {
+    // the lister's "no" holds; its "yes" is looked at again, as the dates may have been read
+    // since (the look ends at the first date still unread)
+    if (FLoadedNeedsDates == 0) return false;
+    return NeedsShootingDates(FLoaded);
 }
 
 int TFrameCatalogDG::SortsOnWorker() const { return FSorter ? FSorter->SortsDone() : 0; }
@@ -478,7 +502,13 @@ void TFrameCatalogDG::Relayout(bool keepView) {
     };
     build(fullW);
     bool bar = FRowTop.back() > clientH;
-    if (bar) build(fullW - barW);
+    if (bar) {
+        // the scroll bar takes its width; the cells are laid out again only when that costs a
+        // column (a list of 100,000 photos is laid out once)
+        const TGridColumns narrow = ComputeGridColumns(fullW - barW, FGeom.ColumnWidth);
+        if (narrow.Count == FCols.Count) FCols = narrow;
+        else build(fullW - barW);
+    }
     setVerticalScrollBarPolicy(bar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     FTitleWidth.assign(FRowBand.size(), 0);
     FInfoPictures.clear();
@@ -1277,12 +1307,19 @@ void TFrameCatalogDG::DrawInfo(QPainter& p, TCatalogItem* item, const QRect& box
     QFontMetrics fm(font());
     QStringList lines = InfoText(item).split(QLatin1Char('\n'));
     QRect inner = box.adjusted(2, 2, -2, -2);
+    // each line is measured once (laying out text is most of a box's cost); only a line that
+    // does not fit is laid out again to be cut short
     bool wide = false;
-    for (const QString& l : lines) wide |= fm.horizontalAdvance(l.trimmed()) > inner.width();
+    for (QString& l : lines) {
+        l = l.trimmed();
+        if (fm.horizontalAdvance(l) > inner.width()) {
+            wide = true;
+            l = fm.elidedText(l, Qt::ElideRight, inner.width());
+        }
+    }
     int y = inner.top();
     for (const QString& l : lines) {
-        QString t = fm.elidedText(l.trimmed(), Qt::ElideRight, inner.width());
-        p.drawText(QRect(inner.left(), y, inner.width(), fm.height()), (wide ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter, t);
+        p.drawText(QRect(inner.left(), y, inner.width(), fm.height()), (wide ? Qt::AlignLeft : Qt::AlignHCenter) | Qt::AlignVCenter, l);
         y += fm.height();
     }
 }

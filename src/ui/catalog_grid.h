@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -108,8 +109,9 @@ public:
     bool IsListing() const { return FListing; }
     // a listing put in order on the lister's thread with `order`: taken as it is when the grid's
     // order is still the same, else sorted again
+    // needsDates: whether a photo of items has its shooting date still to be read (-1: not known)
     void DeliverOrderedListing(uint64_t ticket, std::vector<TCatalogItem*> items, TOrderedList&& ordered,
-                               const TViewOrder& order, int stage);
+                               const TViewOrder& order, int stage, int needsDates = -1);
     // fills the grid from a list directly (no folder listing)
     void SetItems(const std::vector<TCatalogItem*>& items);
 
@@ -165,6 +167,11 @@ public:
 
     // lists
     const std::vector<TCatalogItem*>& Loaded() const { return FLoaded; }
+    // Whether a loaded photo has its shooting date still to be read from its file. The lister
+    // finds it out on its own thread; dates are only ever read, never unread, so its "no" holds
+    // until the next list (the UI thread does not look at 100,000 photos for it) and only its
+    // "yes" is looked at again.
+    bool LoadedNeedsShootingDates() const;
     const std::vector<TCatalogItem*>& Sorted() const { return FOrdered.Items; }
     const std::vector<TCatalogItem*>& Cells() const { return FCells; }
     const std::vector<TCatalogItem*>& Selection() const { return FSelection; }
@@ -322,6 +329,7 @@ protected:
     // lists
     TCustomFolder* FFolder = nullptr;
     std::vector<TCatalogItem*> FLoaded, FCells;
+    int FLoadedNeedsDates = -1;  // as the lister found it for FLoaded; -1: not known
     TOrderedList FOrdered;  // the shown list in order (Sorted())
     TViewOrder FShownOrder;
     std::vector<uint32_t> FCellOfSorted;  // cell of each item of FOrdered
@@ -424,6 +432,7 @@ protected:
     int FFullRepaints = 0;
     bool FInRelayout = false;
     bool FRegistered = false;
+    std::thread FMimeReader;  // the first grid of the program reads the MIME database meanwhile
 };
 
 }  // namespace fv

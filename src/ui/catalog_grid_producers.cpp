@@ -9,6 +9,7 @@
 #include "library/album.h"
 #include "library/calendar.h"
 #include "library/catalog_item.h"
+#include "library/catalog_list_dates.h"
 #include "library/folder.h"
 #include "library/listup_thread.h"
 #include "ui/catalog_grid.h"
@@ -87,10 +88,13 @@ void TFrameCatalogDG::StartListingThread(TCustomFolder* folder, uint64_t ticket)
             auto items = std::make_shared<std::vector<TCatalogItem*>>(list.begin(), list.end());
             auto ordered = std::make_shared<TOrderedList>();
             OrderItems(*items, order, *ordered);
+            // whether the shooting dates are to be read: a look at every photo, here rather than
+            // on the UI thread once the list is shown
+            const int needsDates = NeedsShootingDates(*items) ? 1 : 0;
             QMetaObject::invokeMethod(
                 this,
-                [this, ticket, items, ordered, order] {
-                    DeliverOrderedListing(ticket, std::move(*items), std::move(*ordered), order, 2);
+                [this, ticket, items, ordered, order, needsDates] {
+                    DeliverOrderedListing(ticket, std::move(*items), std::move(*ordered), order, 2, needsDates);
                 },
                 Qt::QueuedConnection);
         },

@@ -81,7 +81,7 @@ void TFolvaneMain2::ReadShootingDatesIfNeeded() {
     const bool byDate = FCatalog->SortType() == stShootingDate || FCatalog->IsGrouping();
     if (FDateReader && (FDateFolder != folder || !byDate)) FDateReader->Terminate();  // the poll lets it go
     if (FDateReader || !folder || !byDate || FCatalog->IsListing() || FClosing) return;
-    if (!NeedsShootingDates(FCatalog->Loaded())) return;
+    if (!FCatalog->LoadedNeedsShootingDates()) return;
     FDateReader = std::make_unique<TShootingDateReader>(FCatalog->Loaded());
     FDateFolder = folder;
     if (TThreadMaster* m = CorvaThreadMaster()) m->RegisterThread(FDateReader.get());
