@@ -493,6 +493,36 @@ TEST_F(GridFixture, ResizingKeepsTheFocusedPhotoOnItsScreenRow) {
     EXPECT_GE(grid->CellRect(196).bottom(), grid->viewport()->height() - grid->Geometry().RowHeight);
 }
 
+TEST_F(GridFixture, TheScrollBarsWidthComesOffTheColumnsWhetherOrNotItCostsAColumn) {
+    // a long list needs the bar; at some widths the bar's width costs a column, at others only
+    // a pixel of some columns: either way the columns fill the viewport beside the bar exactly
+    auto v = Photos(200);
+    grid->SetItems(v);
+    const int bar = grid->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int colW = grid->Geometry().ColumnWidth;
+    int lost = 0, kept = 0;
+    for (int w = 3 * colW - 5; w <= 3 * colW + bar + 5; ++w) {
+        SCOPED_TRACE(w);
+        grid->resize(w, 500);
+        const TGridColumns& c = grid->Columns();
+        ASSERT_EQ(grid->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        EXPECT_EQ(c.Count, ComputeGridColumns(w - bar, colW).Count);
+        EXPECT_EQ(c.Left(c.Count - 1) + c.WidthOf(c.Count - 1), grid->viewport()->width());
+        EXPECT_EQ(grid->Cells().size(), 200u);
+        EXPECT_EQ(grid->RowCount(), (200 + c.Count - 1) / c.Count);
+        EXPECT_EQ(grid->CellOf(v[199]), 199);
+        (ComputeGridColumns(w, colW).Count == c.Count ? kept : lost)++;
+    }
+    EXPECT_GT(kept, 0);
+    EXPECT_GT(lost, 0);
+    // a list that fits shows no bar and uses the whole width
+    grid->SetItems({v[0], v[1]});
+    grid->resize(3 * colW + 3, 500);
+    EXPECT_EQ(grid->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(grid->Columns().Count, 3);
+    EXPECT_EQ(grid->Columns().Left(2) + grid->Columns().WidthOf(2), grid->viewport()->width());
+}
+
 TEST_F(GridFixture, ChangeEventsAreBatchedOrPaintedAtOnce) {
     auto v = Photos(30);
     grid->SetItems(v);

@@ -9,6 +9,7 @@
 #include "image/cache_image_maker.h"
 #include "image/catalog_image_cache.h"
 #include "library/catalog_item.h"
+#include "library/catalog_list_dates.h"
 #include "ui/catalog_view.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
@@ -48,6 +49,15 @@ TEST(GridProducers, AColdFolderIsListedByTheThreadAndItsThumbnailsAreMade) {
     ASSERT_NE(view.ThumbnailMaker(), nullptr);
     std::vector<int> stages;
     view.OnListingState = [&](int s) { stages.push_back(s); };
+    // whether dates are to be read is found out by the lister; it may say yes to dates read
+    // since, never no to dates unread
+    int listed = 0;
+    bool saidNo = false, unread = false;
+    view.OnListLoaded = [&](TCustomFolder*, int) {
+        ++listed;
+        saidNo = !view.LoadedNeedsShootingDates();
+        unread = NeedsShootingDates(view.Loaded());
+    };
     EXPECT_EQ(dir.Folder()->GetItemCount(), 0);
     view.SetFolder(dir.Folder());
     // the list comes from the thread, not from the folder's memory
@@ -55,6 +65,8 @@ TEST(GridProducers, AColdFolderIsListedByTheThreadAndItsThumbnailsAreMade) {
     ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 7; }, 20000)) << view.Sorted().size();
     EXPECT_EQ(stages.front(), 0);
     EXPECT_EQ(stages.back(), 2);
+    EXPECT_EQ(listed, 1);
+    EXPECT_FALSE(saidNo && unread);
     TCatalogItem* broken = dir.Folder()->FindItem("broken.jpg");
     ASSERT_NE(broken, nullptr);
     // every decodable photo gets a picture made, stored at the grid's size and shown
