@@ -8,6 +8,7 @@
 #include "metadata/raw_preview.h"
 #include "image/transform.h"
 #include "library/catalog_item.h"
+#include "platform/stream.h"
 #include "platform/ui_dispatch.h"
 
 namespace fv {
@@ -117,30 +118,26 @@ bool ViewJpegKind(int kind, const std::string& fileName) {
     return kind == ikJpeg || kind == ikDcfThumb || (kind == ikRaw && RawKind(fileName) == rkRAF);
 }
 
-// The JPEG data of a viewer's photo (RAF files: their embedded JPEG) and the DCT scale it is
-// decoded at.
-struct TViewJpeg {
-    TMemoryStream File;
-    const uint8_t* Data = nullptr;
-    size_t Size = 0;
-    int Eighths = 8;
-};
-
-void ReadViewJpeg(TViewJpeg& j, const std::string& fileName, int reduce, const TViewDecodeWant& want,
-                  const std::function<bool()>& cancelled) {
-    LoadFileToMemory(fileName, j.File);
-    if (cancelled && cancelled()) throw EImageAbort("cancelled");
-    FindJpegStart(j.File);
-    const auto& data = j.File.Data();
-    const auto pos = static_cast<size_t>(std::max<int64_t>(j.File.Position(), 0));
-    if (pos >= data.size()) throw EJpegError("Not a JPEG file");
-    j.Data = data.data() + pos;
-    j.Size = data.size() - pos;
-    const TJpegHeader h = ReadJpegHeader(j.Data, j.Size);
+// The DCT scale a viewer's JPEG is decoded at, from its header at the stream's position (RAF
+// files: their embedded JPEG), which is kept.
+int ViewJpegEighths(TStream& s, int reduce, const TViewDecodeWant& want) {
+    FindJpegStart(s);
+    if (s.Position() >= s.Size()) throw EJpegError("Not a JPEG file");
+    const TJpegHeader h = ReadJpegHeaderStream(s);
     int minW = 0, minH = 0;
     if (want) want(h.Width, h.Height, minW, minH);
-    j.Eighths = minW > 0 || minH > 0 ? ViewDecodeEighths(h.Width, h.Height, minW, minH) : 8 / ReduceDenominator(reduce);
+    return minW > 0 || minH > 0 ? ViewDecodeEighths(h.Width, h.Height, minW, minH) : 8 / ReduceDenominator(reduce);
 }
+
+// A photo read a chunk at a time, each read under ImageLoadLock as a whole-file load is.
+class TLockedFileStream : public TFileStream {
+public:
+    explicit TLockedFileStream(const std::string& path) : TFileStream(path, fmOpenRead) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        std::lock_guard<std::recursive_mutex> guard(ImageLoadLock());
+        return TFileStream::Read(buffer, count);
+    }
+};
 
 bool QuarterTurned(int orientation) { return orientation >= 5 && orientation <= 8; }
 
@@ -153,20 +150,25 @@ void LoadViewImage(TBitmap& bitmap, int kind, const std::string& fileName, int r
         if (eighths) *eighths = 8 / ReduceDenominator(reduce);
         return;
     }
-    TViewJpeg j;
-    ReadViewJpeg(j, fileName, reduce, want, cancelled);
-    DecodeJpegEighths(j.Data, j.Size, bitmap, j.Eighths, cancelled);
-    if (eighths) *eighths = j.Eighths;
+    TMemoryStream file;
+    LoadFileToMemory(fileName, file);
+    if (cancelled && cancelled()) throw EImageAbort("cancelled");
+    const int e = ViewJpegEighths(file, reduce, want);
+    const auto pos = static_cast<size_t>(file.Position());
+    DecodeJpegEighths(file.Data().data() + pos, file.Data().size() - pos, bitmap, e, cancelled);
+    if (eighths) *eighths = e;
 }
 
 bool LoadViewImageFitted(TBitmap& fitted, int kind, const std::string& fileName, int reduce, int orientation,
                          const TViewDecodeWant& want, const TViewFitSize& fit, int kernel,
                          const std::function<bool()>& cancelled, TViewFittedFacts* facts) {
     if (!ViewJpegKind(kind, fileName)) return false;
-    TViewJpeg j;
-    ReadViewJpeg(j, fileName, reduce, want, cancelled);
+    // the file is read as the rows are decoded, never whole
+    TLockedFileStream file(fileName);
+    const int e = ViewJpegEighths(file, reduce, want);
+    if (cancelled && cancelled()) throw EImageAbort("cancelled");
     TJpegRowReader reader;
-    reader.Open(j.Data, j.Size, static_cast<unsigned>(std::clamp(j.Eighths, 1, 8)), 8, cancelled);
+    reader.Open(file, static_cast<unsigned>(std::clamp(e, 1, 8)), 8, cancelled);
     const bool turn = QuarterTurned(orientation);
     const int w = reader.Width(), h = reader.Height();
     int fw = 0, fh = 0;
@@ -196,7 +198,7 @@ bool LoadViewImageFitted(TBitmap& fitted, int kind, const std::string& fileName,
     OrientPicture32(out, orientation);
     fitted.Swap(out);
     if (facts) {
-        facts->Eighths = j.Eighths;
+        facts->Eighths = e;
         facts->DecodedWidth = turn ? h : w;
         facts->DecodedHeight = turn ? w : h;
     }

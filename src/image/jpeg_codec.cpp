@@ -152,9 +152,57 @@ TJpegHeader ReadJpegHeader(const uint8_t* data, size_t size) {
     return h;
 }
 
+namespace {
+
+// libjpeg's input from a stream, a chunk at a time: the file never has to be in memory whole.
+struct TStreamSource {
+    jpeg_source_mgr Pub;
+    TStream* Stream = nullptr;
+    std::vector<uint8_t> Buffer;
+};
+
+void InitStreamSource(j_decompress_ptr) {}
+void TermStreamSource(j_decompress_ptr) {}
+
+boolean FillFromStream(j_decompress_ptr cinfo) {
+    auto* src = reinterpret_cast<TStreamSource*>(cinfo->src);
+    int64_t got = -1;
+    bool failed = false;
+    try {
+        got = src->Stream->Read(src->Buffer.data(), static_cast<int64_t>(src->Buffer.size()));
+    } catch (...) {
+        failed = true;  // nothing may be thrown through libjpeg: its own error instead
+    }
+    if (failed) ERREXIT(cinfo, JERR_FILE_READ);
+    if (got <= 0) {
+        // the file ends before the picture does: libjpeg finishes it as if it ended here
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->Buffer[0] = 0xFF;
+        src->Buffer[1] = JPEG_EOI;
+        got = 2;
+    }
+    src->Pub.next_input_byte = src->Buffer.data();
+    src->Pub.bytes_in_buffer = static_cast<size_t>(got);
+    return TRUE;
+}
+
+void SkipInStream(j_decompress_ptr cinfo, long count) {
+    auto* src = reinterpret_cast<TStreamSource*>(cinfo->src);
+    if (count <= 0) return;
+    while (static_cast<size_t>(count) > src->Pub.bytes_in_buffer) {
+        count -= static_cast<long>(src->Pub.bytes_in_buffer);
+        FillFromStream(cinfo);
+    }
+    src->Pub.next_input_byte += count;
+    src->Pub.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+}  // namespace
+
 // The decompressor behind a row reader. Every method that calls libjpeg sets its own jump
 // point, and nothing with a destructor lives between it and the libjpeg calls.
 struct TJpegRowReader::TState {
+    TStreamSource Source;
     TDecompressor D;
     TCancelCheck Cancelled;
     std::vector<uint8_t> CmykRow;
@@ -173,9 +221,31 @@ TJpegRowReader::~TJpegRowReader() = default;
 void TJpegRowReader::Open(const uint8_t* data, size_t size, unsigned scaleNum, unsigned scaleDenom,
                           TCancelCheck cancelled) {
     if (data == nullptr || size < 4) throw EJpegError("Not a JPEG file");
+    Begin(data, size, nullptr, scaleNum, scaleDenom, std::move(cancelled));
+}
+
+void TJpegRowReader::Open(TStream& stream, unsigned scaleNum, unsigned scaleDenom, TCancelCheck cancelled) {
+    const int64_t left = stream.Size() - stream.Position();
+    if (left < 4) throw EJpegError("Not a JPEG file");
+    Begin(nullptr, static_cast<size_t>(left), &stream, scaleNum, scaleDenom, std::move(cancelled));
+}
+
+void TJpegRowReader::Begin(const uint8_t* data, size_t size, TStream* stream, unsigned scaleNum, unsigned scaleDenom,
+                           TCancelCheck cancelled) {
     if (FState->D.Created) FState = std::make_unique<TState>();
     TState& st = *FState;
     st.Cancelled = std::move(cancelled);
+    if (stream) {
+        st.Source.Stream = stream;
+        st.Source.Buffer.resize(64 * 1024);
+        st.Source.Pub.init_source = InitStreamSource;
+        st.Source.Pub.fill_input_buffer = FillFromStream;
+        st.Source.Pub.skip_input_data = SkipInStream;
+        st.Source.Pub.resync_to_restart = jpeg_resync_to_restart;
+        st.Source.Pub.term_source = TermStreamSource;
+        st.Source.Pub.next_input_byte = nullptr;
+        st.Source.Pub.bytes_in_buffer = 0;
+    }
     jpeg_decompress_struct& info = st.D.Info;
     if (setjmp(st.D.Err.Jump)) Fail();
     jpeg_create_decompress(&info);
@@ -184,7 +254,10 @@ void TJpegRowReader::Open(const uint8_t* data, size_t size, unsigned scaleNum, u
     st.D.Progress.Pub.progress_monitor = ProgressMonitor;
     st.D.Progress.Cancelled = &st.Cancelled;
     info.progress = &st.D.Progress.Pub;
-    jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
+    if (stream)
+        info.src = &st.Source.Pub;
+    else
+        jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
     OpenChecked(size, scaleNum, scaleDenom);
     if (setjmp(st.D.Err.Jump)) Fail();

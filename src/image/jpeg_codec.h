@@ -57,6 +57,9 @@ public:
     // scaleNum / scaleDenom of the full size (n/8, or 1/1, 1/2, 1/4, 1/8); data stays the
     // caller's and must outlive the reader
     void Open(const uint8_t* data, size_t size, unsigned scaleNum, unsigned scaleDenom, TCancelCheck cancelled = {});
+    // the same read from the stream's position on, 64 KiB at a time (the stream must outlive
+    // the reader; its errors come back as EJpegError)
+    void Open(TStream& stream, unsigned scaleNum, unsigned scaleDenom, TCancelCheck cancelled = {});
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
     // the next row ReadRows gives
@@ -68,6 +71,8 @@ public:
 private:
     struct TState;
     [[noreturn]] void Fail();
+    void Begin(const uint8_t* data, size_t size, TStream* stream, unsigned scaleNum, unsigned scaleDenom,
+               TCancelCheck cancelled);
     void OpenChecked(size_t size, unsigned scaleNum, unsigned scaleDenom);
     int ReadSome(uint8_t* const* rows, int count);
     std::unique_ptr<TState> FState;

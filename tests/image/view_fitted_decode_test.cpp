@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -181,6 +182,55 @@ TEST_F(ViewFittedDecode, BadFilesGiveTheirErrorAndStopsAreSilent) {
                  EImageAbort);
     auto none = [](int, int, int& fw, int& fh) { fw = fh = 0; };
     EXPECT_THROW(LoadViewImageFitted(out, ikJpeg, cut, 0, 1, {}, none, fkSinc, {}), EImageAbort);
+}
+
+// a file that fails part-way through (a disk error, a volume gone)
+class TFailingStream : public TMemoryStream {
+public:
+    TFailingStream(std::vector<uint8_t> bytes, int64_t failAt) : TMemoryStream(std::move(bytes)), FFailAt(failAt) {}
+    int64_t Read(void* buffer, int64_t count) override {
+        if (Position() + count > FFailAt) throw EReadError("the disk went away");
+        return TMemoryStream::Read(buffer, count);
+    }
+
+private:
+    int64_t FFailAt;
+};
+
+TEST_F(ViewFittedDecode, AStreamReadAChunkAtATimeGivesTheSameRowsAndItsErrorsAsJpegErrors) {
+    const std::vector<uint8_t> bytes = EncodeJpeg(Scene(700, 300), 90);
+    TBitmap whole;
+    DecodeJpegEighths(bytes.data(), bytes.size(), whole, 5);
+    // from a stream, rows in uneven strips: the same rows as the whole decode
+    TMemoryStream ms(bytes);
+    TJpegRowReader reader;
+    reader.Open(ms, 5, 8);
+    ASSERT_EQ(reader.Width(), whole.Width());
+    ASSERT_EQ(reader.Height(), whole.Height());
+    std::vector<uint8_t> row(static_cast<size_t>(whole.Width()) * 3 * 7);
+    while (reader.NextRow() < reader.Height()) {
+        const int y = reader.NextRow();
+        uint8_t* rows[7];
+        for (int k = 0; k < 7; ++k) rows[k] = row.data() + static_cast<size_t>(k) * whole.Width() * 3;
+        reader.ReadRows(rows, 7);
+        for (int k = 0; k < 7 && y + k < whole.Height(); ++k)
+            ASSERT_EQ(std::memcmp(rows[k], whole.ScanLine(y + k), static_cast<size_t>(whole.Width()) * 3), 0) << y + k;
+    }
+    // a read that fails in the header or in the middle of the picture is a JPEG error, never
+    // something thrown through the decoder
+    for (int64_t at : {int64_t(100), static_cast<int64_t>(bytes.size() / 2)}) {
+        TFailingStream bad(bytes, at);
+        TJpegRowReader r;
+        EXPECT_THROW(
+            {
+                r.Open(bad, 8, 8);
+                std::vector<uint8_t> one(static_cast<size_t>(r.Width()) * 3);
+                uint8_t* p = one.data();
+                while (r.NextRow() < r.Height()) r.ReadRows(&p, 1);
+            },
+            EJpegError)
+            << at;
+    }
 }
 
 TEST(ViewPicture32, TurnsAndFilteredPicturesMatchTheir24BitForms) {
