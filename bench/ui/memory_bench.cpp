@@ -9,6 +9,7 @@
 #include <QTest>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -174,22 +175,33 @@ int main(int argc, char** argv) {
         it->SetShootingDate(EncodeDateTime(2024, 3, 1) + i / 1440.0);
         shots.push_back(it);
     }
+    std::printf("before the viewer: %.1f MB resident, peak %.1f MB\n", StatusMb("VmRSS"), PeakMb());
     view.SetItems(shots);
     view.SetFocusedItem(shots.front());
     view.OpenViewer();
     TFrameView* viewer = view.Viewer();
     WaitUntil([&] { return !viewer->IsLoading(); }, 20000);
+    std::printf("first photo shown: %.1f MB resident, peak %.1f MB; grid pictures %.1f MB\n", StatusMb("VmRSS"),
+                PeakMb(), view.ThumbnailBytes() / 1048576.0);
     t.restart();
     // the heap at the highest resident figure seen between photos, and the most freed memory
     // the allocator kept in its arenas
     THeap atTop = HeapNow();
     double mostKept = atTop.FreeKept;
+    double peakSeen = PeakMb();
     for (int i = 1; i < 200; ++i) {
         view.ShowNext();
         WaitUntil([&] { return !viewer->IsLoading(); }, 20000);
         QTest::qWait(5);
         const THeap h = HeapNow();
         if (h.Resident > atTop.Resident) atTop = h;
+        if (PeakMb() > peakSeen + 0.5) {
+            // where the peak moved: the photo, what was resident after it, the viewer cache
+            peakSeen = PeakMb();
+            if (std::getenv("FV_BENCH_TRACE"))
+                std::printf("  peak %.1f MB at photo %d (resident %.1f MB, cache %.1f MB)\n", peakSeen, i,
+                            h.Resident, viewer->PictureCache().Bytes() / 1048576.0);
+        }
         mostKept = std::max(mostKept, h.FreeKept);
     }
     std::printf("viewer: 200 photos in %.1f s; %.1f MB resident, peak %.1f MB\n", t.elapsed() / 1000.0,

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <climits>
+#include <initializer_list>
 #include <filesystem>
 #include <map>
 
@@ -204,21 +205,37 @@ TEST(ViewPictureCache, EvictsByDistanceThenByAgeAndNeverKeepsAPictureLargerThanT
     EXPECT_LE(cache.Bytes(), cache.Budget());
 }
 
-TEST(ViewPictureCache, TheFramesOnScreenCountAndThePictureOnScreenNeverGoes) {
-    App();
-    TViewPictureCache cache;
-    const int64_t screen = 100 * 100 * 4;  // one 100 x 100 32-bit picture
-    cache.SetBudget(3 * screen);
-    int items[4];
-    std::map<const void*, int> dist{{&items[0], 0}, {&items[1], 1}, {&items[2], 1}, {&items[3], 2}};
-    auto distance = [&](const void* it) { return dist.count(it) ? dist[it] : INT_MAX; };
-    auto entry = [&](int i) {
+// A cache of three 100 x 100 32-bit pictures and photos at the given steps from the shown one.
+struct TCacheWorld {
+    static constexpr int64_t kScreen = 100 * 100 * 4;
+    TViewPictureCache Cache;
+    int Items[5] = {};
+    std::map<const void*, int> Dist;
+    explicit TCacheWorld(std::initializer_list<int> steps) {
+        App();
+        Cache.SetBudget(3 * kScreen);
+        int i = 0;
+        for (int s : steps) Dist[&Items[i++]] = s;
+    }
+    TViewPictureCache::TDistance Distance() {
+        return [this](const void* it) { return Dist.count(it) ? Dist[it] : INT_MAX; };
+    }
+    TViewCacheEntry Entry(int i) {
         TViewCacheEntry e;
         e.Key.Path = "p" + std::to_string(i);
-        e.Item = &items[i];
+        e.Item = &Items[i];
         e.Picture = QImage(100, 100, QImage::Format_RGB32);
         return e;
-    };
+    }
+};
+
+TEST(ViewPictureCache, TheFramesOnScreenCountAndThePictureOnScreenNeverGoes) {
+    TCacheWorld w{0, 1, 1, 2};
+    TViewPictureCache& cache = w.Cache;
+    const int64_t screen = TCacheWorld::kScreen;  // one 100 x 100 32-bit picture
+    auto& items = w.Items;
+    const auto distance = w.Distance();
+    auto entry = [&w](int i) { return w.Entry(i); };
     // the photo before stays on screen while the next one decodes: it is counted beside the
     // cache, with its decoded frame (a 24-bit 100 x 100): one more picture fits
     QImage old(100, 100, QImage::Format_RGB32);
@@ -263,20 +280,12 @@ TEST(ViewPictureCache, TheFramesOnScreenCountAndThePictureOnScreenNeverGoes) {
 }
 
 TEST(ViewPictureCache, RoomForAPictureIsMadeBeforeItIsMadeAndOnlyFromFartherOnes) {
-    App();
-    TViewPictureCache cache;
-    const int64_t screen = 100 * 100 * 4;
-    cache.SetBudget(3 * screen);
-    int items[5];
-    std::map<const void*, int> dist{{&items[0], 0}, {&items[1], 1}, {&items[2], 2}, {&items[3], 3}};
-    auto distance = [&](const void* it) { return dist.count(it) ? dist[it] : INT_MAX; };
-    auto entry = [&](int i) {
-        TViewCacheEntry e;
-        e.Key.Path = "p" + std::to_string(i);
-        e.Item = &items[i];
-        e.Picture = QImage(100, 100, QImage::Format_RGB32);
-        return e;
-    };
+    TCacheWorld w{0, 1, 2, 3};  // the fifth photo has no known distance
+    TViewPictureCache& cache = w.Cache;
+    const int64_t screen = TCacheWorld::kScreen;
+    auto& items = w.Items;
+    const auto distance = w.Distance();
+    auto entry = [&w](int i) { return w.Entry(i); };
     // flipping on: the photo shown (0) and the two behind it (1, 2) fill the budget
     TViewCacheEntry shown = entry(0);
     const QImage onScreen = shown.Picture;
