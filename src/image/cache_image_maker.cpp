@@ -223,7 +223,7 @@ void TCacheImageWorker::Raise(const std::string& label, const std::exception& e)
 
 void TCacheImageWorker::Execute() {
     SetCurrentThreadName("CacheImageWorker");
-    LowerCurrentThreadPriority(2);
+    LowerCurrentThreadPriority(kBackgroundNice);
     const TEventHandle queue = OpenQueueEvent();
     while (!Terminated()) {
         if (!queue->WaitFor(50)) continue;

@@ -457,6 +457,7 @@ public:
 protected:
     void Execute() override {
         SetCurrentThreadName("TCalendarWatcher");
+        LowerCurrentThreadPriority(kBackgroundNice);
         std::vector<TCalendarMaster::TRequest> requests;
         std::vector<TCalendarMaster::TEvent> events;
         while (!Terminated()) {

@@ -1,4 +1,5 @@
 #include "library/catalog_list_dates.h"
+#include "platform/os_thread.h"
 
 #include "core/log.h"
 #include "library/catalog_item.h"
@@ -25,6 +26,7 @@ TShootingDateReader::~TShootingDateReader() { TerminateAndWait(); }
 
 void TShootingDateReader::Execute() {
     SetThreadName();
+    LowerCurrentThreadPriority(kBackgroundNice);
     try {
         for (TCatalogItem* item : FItems) {
             if (Terminated()) break;

@@ -1,4 +1,5 @@
 #include "library/catalog_list_sorter.h"
+#include "platform/os_thread.h"
 
 #include <chrono>
 
@@ -20,6 +21,8 @@ void TViewSorter::Cancel() {
 }
 
 void TViewSorter::Execute() {
+    SetCurrentThreadName("TViewSorter");
+    LowerCurrentThreadPriority(kBackgroundNice);
     while (!Terminated()) {
         std::optional<TJob> job;
         {

@@ -1,4 +1,5 @@
 #include "library/listup_thread.h"
+#include "platform/os_thread.h"
 
 #include <utility>
 #include <vector>
@@ -39,6 +40,7 @@ void TListupItemsThreadEx::Report(uint8_t stage) {
 
 void TListupItemsThreadEx::Execute() {
     SetThreadName();
+    LowerCurrentThreadPriority(kBackgroundNice);
     try {
         Report(lsStarted);
         ListTarget();

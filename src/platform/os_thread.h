@@ -9,6 +9,11 @@ namespace fv {
 void SetCurrentThreadName(const std::string& name);
 std::string GetCurrentThreadName();
 // Lowers the calling thread's scheduling priority by the nice increment (1..19).
+// kBackgroundNice: the increment of the workers behind the interface (listing, sorting, reading
+// pictures and dates, filing the calendar, making thumbnails). When one of them and the UI thread
+// want the same core, the UI thread gets most of it, so that a paint is not stretched by the
+// program's own background work; when the UI thread is idle they run at full speed.
+constexpr int kBackgroundNice = 5;
 bool LowerCurrentThreadPriority(int increment);
 int GetCurrentThreadNice();
 

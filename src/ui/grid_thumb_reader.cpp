@@ -1,4 +1,5 @@
 #include "ui/grid_thumb_reader.h"
+#include "platform/os_thread.h"
 
 #include "image/bitmap.h"
 #include "image/catalog_image_cache.h"
@@ -34,6 +35,8 @@ void TGridThumbReader::Cancel() {
 }
 
 void TGridThumbReader::Execute() {
+    SetCurrentThreadName("TGridThumbReader");
+    LowerCurrentThreadPriority(kBackgroundNice);
     while (!Terminated()) {
         std::vector<TCatalogItem*> batch;
         int size;

@@ -9,6 +9,7 @@
 
 #include "library/catalog_list.h"
 #include "library/catalog_list_sorter.h"
+#include "platform/os_thread.h"
 #include "library/folder.h"
 
 using namespace fv;
@@ -274,9 +275,11 @@ TEST_F(Items, SorterResultsCarryTheirRequest) {
     for (int i = 0; i < 3000; ++i) v.push_back(Make("p" + std::to_string((i * 7919) % 3000) + ".jpg", i, 3000 - i));
     std::mutex lock;
     std::vector<std::pair<uint64_t, TOrderedList>> results;
+    int sorterNice = -100;
     TViewSorter sorter([&](uint64_t generation, TOrderedList&& list) {
         std::lock_guard<std::mutex> g(lock);
         results.emplace_back(generation, std::move(list));
+        sorterNice = GetCurrentThreadNice();
     });
     sorter.Start();
     TViewOrder byName, byDate;
@@ -294,6 +297,8 @@ TEST_F(Items, SorterResultsCarryTheirRequest) {
     EXPECT_EQ(results.back().first, 20u);
     EXPECT_LT(results.size(), 20u);  // requests not started were replaced
     EXPECT_EQ(sorter.SortsDone(), static_cast<int>(results.size()));
+    // it sorts behind the interface: at a lower priority than the thread that asks
+    EXPECT_EQ(sorterNice, std::min(19, GetCurrentThreadNice() + kBackgroundNice));
     for (auto& [generation, list] : results) {
         TOrderedList expected;
         OrderItems(v, generation % 2 ? byName : byDate, expected);

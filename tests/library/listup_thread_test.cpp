@@ -9,6 +9,7 @@
 #include "library/ext_items.h"
 #include "library/folder.h"
 #include "library/listup_thread.h"
+#include "platform/os_thread.h"
 #include "library_test_util.h"
 #include "platform/ui_dispatch.h"
 
@@ -69,6 +70,18 @@ struct Listup : TempDirTest {
 };
 
 }  // namespace
+
+TEST_F(Listup, TheListingRunsBehindTheInterfaceAtALowerPriority) {
+    WriteFile(dir / "a.jpg", "x");
+    int nice = -100;
+    // unsynchronised reports run on the listing thread itself
+    auto reports = Run(top, 0, false, false, [&](TListupItemsThreadEx*, uint8_t stage) {
+        if (stage != lsStarted) nice = GetCurrentThreadNice();
+    });
+    ASSERT_FALSE(reports.empty());
+    EXPECT_FALSE(reports.back().OnUiThread);
+    EXPECT_EQ(nice, std::min(19, GetCurrentThreadNice() + kBackgroundNice));
+}
 
 TEST_F(Listup, DiskFolderByDepthCodeWithReportsOnTheUiThread) {
     WriteFile(dir / "a.jpg", "x");
