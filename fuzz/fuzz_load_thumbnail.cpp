@@ -53,11 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (SmallEnough(ms)) {
                 // from memory, or from a stream a chunk at a time
                 TJpegRowReader reader;
-                TMemoryStream whole(std::vector<uint8_t>(data, data + size));
-                if ((size & 2) != 0)
+                TBytesStream whole(data, size);
+                if ((size & 2) != 0) {
+                    ReadJpegHeaderStream(whole);  // libjpeg reading the stream, which is kept where it was
+                    if (whole.Position() != 0) __builtin_trap();
                     reader.Open(whole, 1 + static_cast<unsigned>(size % 8), 8);
-                else
+                } else {
                     reader.Open(data, size, 1 + static_cast<unsigned>(size % 8), 8);
+                }
                 std::vector<uint8_t> strip(static_cast<size_t>(reader.Width()) * 3 * 16 + 16);
                 auto source = [&](int first, int count, const uint8_t** rows) {
                     uint8_t* r[16];

@@ -197,6 +197,18 @@ void SkipInStream(j_decompress_ptr cinfo, long count) {
     src->Pub.bytes_in_buffer -= static_cast<size_t>(count);
 }
 
+void UseStream(TStreamSource& src, TStream& stream) {
+    src.Stream = &stream;
+    src.Buffer.resize(64 * 1024);
+    src.Pub.init_source = InitStreamSource;
+    src.Pub.fill_input_buffer = FillFromStream;
+    src.Pub.skip_input_data = SkipInStream;
+    src.Pub.resync_to_restart = jpeg_resync_to_restart;
+    src.Pub.term_source = TermStreamSource;
+    src.Pub.next_input_byte = nullptr;
+    src.Pub.bytes_in_buffer = 0;
+}
+
 }  // namespace
 
 // The decompressor behind a row reader. Every method that calls libjpeg sets its own jump
@@ -235,17 +247,7 @@ void TJpegRowReader::Begin(const uint8_t* data, size_t size, TStream* stream, un
     if (FState->D.Created) FState = std::make_unique<TState>();
     TState& st = *FState;
     st.Cancelled = std::move(cancelled);
-    if (stream) {
-        st.Source.Stream = stream;
-        st.Source.Buffer.resize(64 * 1024);
-        st.Source.Pub.init_source = InitStreamSource;
-        st.Source.Pub.fill_input_buffer = FillFromStream;
-        st.Source.Pub.skip_input_data = SkipInStream;
-        st.Source.Pub.resync_to_restart = jpeg_resync_to_restart;
-        st.Source.Pub.term_source = TermStreamSource;
-        st.Source.Pub.next_input_byte = nullptr;
-        st.Source.Pub.bytes_in_buffer = 0;
-    }
+    if (stream) UseStream(st.Source, *stream);
     jpeg_decompress_struct& info = st.D.Info;
     if (setjmp(st.D.Err.Jump)) Fail();
     jpeg_create_decompress(&info);
@@ -363,6 +365,24 @@ int JpegEighthsSide(int side, int eighths) {
     return static_cast<int>((static_cast<int64_t>(side) * eighths + 7) / 8);
 }
 
+namespace {
+
+// libjpeg reads the header from the stream as far as it goes: its segments may be of any length
+TJpegHeader ReadHeaderFrom(TStream& stream) {
+    TDecompressor d;
+    TStreamSource src;
+    UseStream(src, stream);
+    if (setjmp(d.Err.Jump)) throw EJpegError(d.Err.Message);
+    jpeg_create_decompress(&d.Info);
+    d.Created = true;
+    d.Info.src = &src.Pub;
+    jpeg_read_header(&d.Info, TRUE);
+    return {static_cast<int>(d.Info.image_width), static_cast<int>(d.Info.image_height), d.Info.num_components,
+            d.Info.progressive_mode != 0};
+}
+
+}  // namespace
+
 TJpegHeader ReadJpegHeaderStream(TStream& stream) {
     const int64_t pos = stream.Position();
     if (auto* ms = dynamic_cast<TMemoryStream*>(&stream)) {
@@ -370,11 +390,16 @@ TJpegHeader ReadJpegHeaderStream(TStream& stream) {
         if (pos < 0 || pos >= static_cast<int64_t>(v.size())) throw EJpegError("Not a JPEG file");
         return ReadJpegHeader(v.data() + pos, v.size() - static_cast<size_t>(pos));
     }
-    // the header is near the start; 1 MiB covers any sane set of tables and segments
-    std::vector<uint8_t> buf(static_cast<size_t>(std::clamp<int64_t>(stream.Size() - pos, 0, 1 << 20)));
-    const int64_t got = stream.Read(buf.data(), static_cast<int64_t>(buf.size()));
+    if (stream.Size() - pos < 4) throw EJpegError("Not a JPEG file");
+    TJpegHeader h;
+    try {
+        h = ReadHeaderFrom(stream);
+    } catch (...) {
+        stream.Seek(pos, soBeginning);
+        throw;
+    }
     stream.Seek(pos, soBeginning);
-    return ReadJpegHeader(buf.data(), static_cast<size_t>(std::max<int64_t>(got, 0)));
+    return h;
 }
 
 void DecodeJpegStream(TStream& stream, TBitmap& bmp, int scaleDenom, const TProgressEvent& progress) {

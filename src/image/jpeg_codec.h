@@ -80,7 +80,8 @@ private:
 };
 // The side libjpeg gives at eighths/8 (rounded up).
 int JpegEighthsSide(int side, int eighths);
-// The same from the stream position (which is kept).
+// The same from the stream position (which is kept); a file stream is read by libjpeg as far as
+// the header goes.
 TJpegHeader ReadJpegHeaderStream(TStream& stream);
 // The scaled size libjpeg will produce for a picture of width x height at 1/scaleDenom.
 int JpegScaledSide(int side, int scaleDenom);

@@ -233,6 +233,28 @@ TEST_F(ViewFittedDecode, AStreamReadAChunkAtATimeGivesTheSameRowsAndItsErrorsAsJ
     }
 }
 
+TEST_F(ViewFittedDecode, AHeaderOfManySegmentsIsReadFromTheFileAsFarAsItGoes) {
+    // 24 application segments of 60,000 bytes (1.4 MB, as large colour profiles or maker data
+    // can be) before the picture's own tables
+    const std::vector<uint8_t> plain = EncodeJpeg(Scene(320, 200), 90);
+    std::vector<uint8_t> bytes(plain.begin(), plain.begin() + 2);
+    for (int k = 0; k < 24; ++k) {
+        const int len = 60000;
+        bytes.insert(bytes.end(), {0xFF, 0xE2, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len & 0xFF)});
+        bytes.insert(bytes.end(), len - 2, static_cast<uint8_t>(k));
+    }
+    bytes.insert(bytes.end(), plain.begin() + 2, plain.end());
+    const std::string file = Write("segments.jpg", bytes);
+    TFileStream fs(file, TFileStream::fmOpenRead);
+    fs.Seek(0, soBeginning);
+    const TJpegHeader h = ReadJpegHeaderStream(fs);
+    EXPECT_EQ(h.Width, 320);
+    EXPECT_EQ(h.Height, 200);
+    EXPECT_EQ(fs.Position(), 0);  // kept
+    const TBothWays b = BothWays(file, 1, 160, 100);
+    EXPECT_EQ(Compare(b.Old, b.Straight).Max, 0);
+}
+
 TEST(ViewPicture32, TurnsAndFilteredPicturesMatchTheir24BitForms) {
     // every orientation of an odd-sized picture, as ApplyOrientation turns the 24-bit one
     const TBitmap noise = Noise(37, 23, 5);
