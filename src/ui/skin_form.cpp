@@ -69,6 +69,8 @@ private:
 
 TSkinForm::TSkinForm(QWidget* parent) : QMainWindow(parent) {
     setObjectName("TSkinForm");
+    // the band, buttons, tabs and footer texts are drawn meanwhile (once a program)
+    FPictureMaker = PrepareSkinPictures(devicePixelRatioF());
     FSurface = new TSkinSurface(this);
     setCentralWidget(FSurface);
     FClient = new QWidget(FSurface);
@@ -84,7 +86,9 @@ TSkinForm::TSkinForm(QWidget* parent) : QMainWindow(parent) {
     Layout();
 }
 
-TSkinForm::~TSkinForm() = default;
+TSkinForm::~TSkinForm() {
+    if (FPictureMaker.joinable()) FPictureMaker.join();
+}
 
 QWidget* TSkinForm::Surface() const { return FSurface; }
 

@@ -6,6 +6,7 @@
 // its widgets into ClientArea(), which always sits inside the padding, so nothing painted is ever
 // covered.
 #include <QMainWindow>
+#include <thread>
 #include <QPixmap>
 #include <QRect>
 #include <array>
@@ -102,6 +103,7 @@ private:
     std::array<uint8_t, seCount> FStates{};
     QRect FTitleBand, FGradient, FFooter;
     QPixmap FBand;
+    std::thread FPictureMaker;  // the skin's pictures drawn ahead of the first paint
     int FInnerBottom = 0;  // B of the layout: the client height minus the saved bottom padding
 };
 

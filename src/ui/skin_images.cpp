@@ -5,7 +5,10 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <mutex>
+#include <set>
 
+#include "platform/os_thread.h"
 #include "ui/ui_fonts.h"
 
 namespace fv {
@@ -283,23 +286,85 @@ QSize SkinPictureSize(const QString& name) {
     return {};
 }
 
+namespace {
+
+void DrawPicture(QPainter& p, const QString& name, QSize size) {
+    const QString prefix = PrefixOf(name);
+    if (name == "WB_UP") DrawBandTile(p, size);
+    else if (name == "COPYR" || name == "PWRDLOGO") DrawFooterText(p, name, size);
+    else if (prefix == "NET" || prefix == "LIB" || prefix == "BGM") DrawTab(p, prefix, StateOf(name), size);
+    else DrawButton(p, prefix, StateOf(name), size);
+}
+
+QString KeyOf(const QString& name, qreal dpr) { return name + QLatin1Char('@') + QString::number(dpr); }
+
+// pictures drawn by PrepareSkinPictures, not taken by SkinPicture yet
+std::mutex gPreparedLock;
+QHash<QString, QImage> gPrepared;
+std::set<qreal> gPreparedRatios;
+
+}  // namespace
+
+QImage DrawSkinPicture(const QString& name, qreal dpr, int dotsPerMeter) {
+    const QSize size = SkinPictureSize(name);
+    if (size.isEmpty()) return {};
+    if (dpr <= 0) dpr = 1.0;
+    QImage img(size * dpr, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.setDotsPerMeterX(dotsPerMeter);
+    img.setDotsPerMeterY(dotsPerMeter);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    DrawPicture(p, name, size);
+    return img;
+}
+
+std::thread PrepareSkinPictures(qreal dpr) {
+    if (dpr <= 0) dpr = 1.0;
+    {
+        std::lock_guard<std::mutex> g(gPreparedLock);
+        if (!gPreparedRatios.insert(dpr).second) return {};
+    }
+    const int dpm = QImage(1, 1, QImage::Format_ARGB32_Premultiplied).dotsPerMeterX();
+    return std::thread([dpr, dpm] {
+        SetCurrentThreadName("SkinPictures");
+        LowerCurrentThreadPriority(kBackgroundNice);
+        // the footer's texts first: the first paint draws them before the band and the tabs
+        std::vector<QString> names{QStringLiteral("COPYR"), QStringLiteral("PWRDLOGO")};
+        for (const QString& name : SkinPictureNames())
+            if (name != names[0] && name != names[1]) names.push_back(name);
+        for (const QString& name : names) {
+            QImage img = DrawSkinPicture(name, dpr, dpm);
+            if (img.isNull()) continue;
+            std::lock_guard<std::mutex> g(gPreparedLock);
+            gPrepared.insert(KeyOf(name, dpr), std::move(img));
+        }
+    });
+}
+
 QPixmap SkinPicture(const QString& name, qreal dpr) {
     const QSize size = SkinPictureSize(name);
     if (size.isEmpty()) return {};
     if (dpr <= 0) dpr = 1.0;
     static QHash<QString, QPixmap> cache;
-    const QString key = name + QLatin1Char('@') + QString::number(dpr);
+    const QString key = KeyOf(name, dpr);
     auto it = cache.find(key);
     if (it != cache.end()) return *it;
 
-    QPixmap pm = NewPixmap(size, dpr);
+    QPixmap pm;
     {
+        std::lock_guard<std::mutex> g(gPreparedLock);
+        auto ready = gPrepared.find(key);
+        if (ready != gPrepared.end()) {
+            pm = QPixmap::fromImage(*ready);
+            gPrepared.erase(ready);
+        }
+    }
+    if (pm.isNull()) {
+        // not drawn ahead (yet): drawn here
+        pm = NewPixmap(size, dpr);
         QPainter p(&pm);
-        const QString prefix = PrefixOf(name);
-        if (name == "WB_UP") DrawBandTile(p, size);
-        else if (name == "COPYR" || name == "PWRDLOGO") DrawFooterText(p, name, size);
-        else if (prefix == "NET" || prefix == "LIB" || prefix == "BGM") DrawTab(p, prefix, StateOf(name), size);
-        else DrawButton(p, prefix, StateOf(name), size);
+        DrawPicture(p, name, size);
     }
     cache.insert(key, pm);
     return pm;

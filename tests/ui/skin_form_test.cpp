@@ -1,6 +1,8 @@
 // The skinned frame in a real (offscreen) Qt event loop: layout, painting, mouse and tabs.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <QMouseEvent>
 #include <QTest>
 #include <vector>
@@ -110,6 +112,28 @@ TEST(SkinFormPictures, StatePriorityDecidesThePictureAndDisabledTabsAreNotDrawn)
     }
     EXPECT_TRUE(SkinPicture("HELP_D").isNull());
     EXPECT_TRUE(SkinPicture("NET_D").isNull());
+}
+
+TEST(SkinPictures, PicturesDrawnAheadOnAnotherThreadAreTheOnesDrawnHere) {
+    fv::test::App();
+    // a ratio no window uses: nothing of it is drawn or kept yet
+    const qreal ratio = 1.5;
+    std::thread maker = PrepareSkinPictures(ratio);
+    ASSERT_TRUE(maker.joinable());
+    EXPECT_FALSE(PrepareSkinPictures(ratio).joinable());  // once a ratio
+    maker.join();
+    const int dpm = QImage(1, 1, QImage::Format_ARGB32_Premultiplied).dotsPerMeterX();
+    for (const QString& name : SkinPictureNames()) {
+        SCOPED_TRACE(name.toStdString());
+        // taken from what the thread drew, then kept
+        const QImage taken = SkinPicture(name, ratio).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage here = DrawSkinPicture(name, ratio, dpm);
+        ASSERT_FALSE(here.isNull());
+        EXPECT_EQ(taken.size(), SkinPictureSize(name) * ratio);
+        EXPECT_EQ(taken.devicePixelRatio(), ratio);
+        EXPECT_TRUE(taken == here) << "pixels differ";
+    }
+    EXPECT_TRUE(DrawSkinPicture("HELP_D", ratio, dpm).isNull());
 }
 
 TEST(SkinFormMouse, ReleaseAnywhereActsAndPressesOnlyHitEnabledElementsInTheBand) {
