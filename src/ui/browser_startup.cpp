@@ -26,6 +26,7 @@
 #include "ui/screenshot.h"
 #include "ui/splash_form.h"
 #include "ui/stall_watch.h"
+#include "ui/ui_fonts.h"
 
 namespace fv {
 namespace {
@@ -76,6 +77,9 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         ScheduleScreenshot(900, "splash.png", gSplash);
     };
     h.RunMainWindow = [] {
+        // the window's fonts are opened while the splash shows, before the stall watch starts and the
+        // window is built (the stall probe takes the same path, in a turn of its own)
+        for (int i = 0; i < kUiFontsToOpen; ++i) OpenUiFont(i);
         // FOLVANE_STALL_LOG_MS=n: UI-thread stalls over n ms go to the log with what was running
         // (from here on, so that building the window counts as the first one)
         StartStallWatchFromEnvironment();

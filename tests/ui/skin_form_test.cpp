@@ -3,12 +3,15 @@
 
 #include <thread>
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QTest>
 #include <vector>
 
 #include "ui/skin_form.h"
 #include "ui/skin_images.h"
+#include "ui/ui_fonts.h"
 #include "ui_test_app.h"
 
 using namespace fv;
@@ -134,6 +137,27 @@ TEST(SkinPictures, PicturesDrawnAheadOnAnotherThreadAreTheOnesDrawnHere) {
         EXPECT_TRUE(taken == here) << "pixels differ";
     }
     EXPECT_TRUE(DrawSkinPicture("HELP_D", ratio, dpm).isNull());
+}
+
+TEST(UiFonts, TheFontsOpenedAheadAreTheOnesTheWindowDrawsItsLatinAndJapaneseTextIn) {
+    test::App();
+    QStringList families;
+    for (int i = 0; i < kUiFontsToOpen; ++i) {
+        const QStringList one = OpenUiFont(i);
+        // a Latin and a Japanese line in each font
+        EXPECT_GE(one.size(), 2) << i;
+        families << one;
+    }
+    EXPECT_TRUE(OpenUiFont(kUiFontsToOpen).isEmpty());
+    for (const QString& f : families) EXPECT_FALSE(f.isEmpty());
+    // the faces the window resolves its fonts to are among those opened
+    EXPECT_TRUE(families.contains(QFontInfo(QApplication::font()).family())) << families.join(u',').toStdString();
+    EXPECT_TRUE(families.contains(QFontInfo(UiFont(9)).family())) << families.join(u',').toStdString();
+    // the Japanese line went to a face that has its glyphs, as the day bands and the trees draw it
+    const QString cjk = QFontInfo(UiFont(9)).family();
+    EXPECT_TRUE(cjk.contains(QStringLiteral("CJK"))) << cjk.toStdString();
+    QFontMetrics fm(UiFont(9));
+    for (QChar c : QString::fromUtf8("年月日曜枚")) EXPECT_TRUE(fm.inFont(c)) << int(c.unicode());
 }
 
 TEST(SkinFormMouse, ReleaseAnywhereActsAndPressesOnlyHitEnabledElementsInTheBand) {
