@@ -772,8 +772,8 @@ void TFrameCatalogDG::SetImageCache(TCatalogImageCacheMaster* cache) {
             // the reader ends before the grid does, so the grid is there to take the call
             QMetaObject::invokeMethod(
                 this,
-                [this, pics = std::move(pics), size, missing = std::move(missing)] {
-                    ThumbnailsArrived(pics, size);
+                [this, pics = std::move(pics), size, missing = std::move(missing)]() mutable {
+                    ThumbnailsArrived(std::move(pics), size);
                     for (TCatalogItem* it : missing) FThumbAsked.erase(it);
                 },
                 Qt::QueuedConnection);
@@ -847,7 +847,7 @@ void TFrameCatalogDG::RequestThumbnails(bool scrolledUp) {
     }
 }
 
-void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem*, QImage>>& pics, int size) {
+void TFrameCatalogDG::ThumbnailsArrived(std::vector<std::pair<TCatalogItem*, QImage>> pics, int size) {
     if (size != DeviceThumbSize()) {
         for (const auto& [item, img] : pics) FThumbAsked.erase(item);
         return;
@@ -862,9 +862,10 @@ void TFrameCatalogDG::ThumbnailsArrived(const std::vector<std::pair<TCatalogItem
     const size_t cols = static_cast<size_t>(std::max(1, FCols.Count));
     const size_t first = std::min(FCells.size(), static_cast<size_t>(TopRow()) * cols);
     const size_t last = std::min(FCells.size(), first + static_cast<size_t>(VisibleRowCount() + 1) * cols);
-    for (const auto& [item, img] : pics) {
+    for (auto& [item, img] : pics) {
         FThumbAsked.erase(item);
-        QImage picture = img;
+        // moved, not shared: the ratio set on a shared picture would copy its pixels
+        QImage picture = std::move(img);
         picture.setDevicePixelRatio(ratio);
         FThumbBytes += static_cast<size_t>(picture.sizeInBytes());
         auto found = FThumbs.find(item);

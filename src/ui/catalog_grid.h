@@ -317,7 +317,7 @@ protected:
     int InfoLineHeights() const;
     QString InfoText(TCatalogItem* item) const;
     QString DateLine(TCatalogItem* item, bool twoLines) const;
-    void ThumbnailsArrived(const std::vector<std::pair<TCatalogItem*, QImage>>& pics, int size);
+    void ThumbnailsArrived(std::vector<std::pair<TCatalogItem*, QImage>> pics, int size);
     bool RunFileWork(const std::function<void()>& work);
     void DeleteOrTrash(const std::vector<TCatalogItem*>& items, bool trash);
     void RemoveFromAlbum(const std::vector<TCatalogItem*>& items);
