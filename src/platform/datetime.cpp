@@ -1,5 +1,6 @@
 #include "platform/datetime.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -102,7 +103,14 @@ double LocalDateTimeToUnix(TDateTime value) {
     return static_cast<double>(t) + p.MilliSecond / 1000.0;
 }
 
+namespace {
+std::atomic<double> gFixedNow{0};
+}  // namespace
+
+void SetNowForTesting(TDateTime fixed) { gFixedNow.store(fixed); }
+
 TDateTime Now() {
+    if (const double fixed = gFixedNow.load(); fixed != 0) return fixed;
     auto now = std::chrono::system_clock::now();
     double secs = std::chrono::duration<double>(now.time_since_epoch()).count();
     return UnixToLocalDateTime(secs);

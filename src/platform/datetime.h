@@ -28,8 +28,10 @@ TDateTimeParts DecodeDateTime(TDateTime value);
 bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
 
-// The current local time.
+// The current local time: the program's one clock. Tests fix it with SetNowForTesting (0 lets the
+// real clock run again); nothing else reads the wall clock for a date the user sees.
 TDateTime Now();
+void SetNowForTesting(TDateTime fixed);
 // Unix time (UTC seconds, with fraction) <-> local date-time value.
 TDateTime UnixToLocalDateTime(double unixSeconds);
 double LocalDateTimeToUnix(TDateTime value);

@@ -30,10 +30,11 @@ QColor ColumnColour(int col, const QPalette& pal) {
 TCalendarGrid::TCalendarGrid(QWidget* parent) : QWidget(parent) {
     setObjectName("CalendarGrid1");
     setFocusPolicy(Qt::StrongFocus);
-    const QDate today = QDate::currentDate();
-    FYear = today.year();
-    FMonth = today.month();
-    FDay = today.day();
+    // the grid opens on today; the clock is the program's one clock, which tests set
+    const TDateTimeParts today = DecodeDateTime(Now());
+    FYear = today.Year;
+    FMonth = today.Month;
+    FDay = today.Day;
 }
 
 int TCalendarGrid::Offset() const {
@@ -99,6 +100,13 @@ void TCalendarGrid::SetDate(int year, int month, int day) {
     Changed();
 }
 
+void TCalendarGrid::ChooseDay(int day) {
+    if (day < 1 || day > DaysInMonth(FYear, FMonth)) return;
+    // a day the user picks is always a choice, also the day already marked: the catalog goes back to it
+    if (day == FDay) Changed();
+    else SetDate(FYear, FMonth, day);
+}
+
 void TCalendarGrid::RepaintDay(int day) {
     int col, row;
     if (CellOfDay(day, col, row)) update(CellRect(col, row));
@@ -150,7 +158,7 @@ void TCalendarGrid::mousePressEvent(QMouseEvent* e) {
     int col, row;
     if (!CellAt(e->position().toPoint(), col, row)) return;
     const int day = DayAt(col, row);
-    if (day != 0) SetDay(day);  // empty cells and the weekday row cannot be chosen
+    if (day != 0) ChooseDay(day);  // empty cells and the weekday row cannot be chosen
 }
 
 void TCalendarGrid::keyPressEvent(QKeyEvent* e) {
@@ -167,6 +175,9 @@ void TCalendarGrid::keyPressEvent(QKeyEvent* e) {
         case Qt::Key_Down: day += 7; break;
         case Qt::Key_Home: day = 1; break;
         case Qt::Key_End: day = last; break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space: ChooseDay(FDay); return;
         default: QWidget::keyPressEvent(e); return;
     }
     if (day >= 1 && day <= last) SetDay(day);

@@ -21,6 +21,9 @@ public:
     void SetMonth(int month);
     void SetDay(int day);
     void SetDate(int year, int month, int day);
+    // the user's choice of a day of the shown month (click, Enter, Space): raises changed() even when
+    // the day is the one already chosen
+    void ChooseDay(int day);
 
     bool ReadOnly() const { return FReadOnly; }
     void SetReadOnly(bool on) { FReadOnly = on; }

@@ -102,6 +102,16 @@ TEST(TargetCalendarFrame, TreeCountsGridAndChoices) {
     EXPECT_EQ(chosen.count(), 1);
     ASSERT_EQ(dated.count(), 1);
     EXPECT_DOUBLE_EQ(dated.at(0).at(0).toDouble(), EncodeDateTime(2026, 12, 10));
+    // the same day clicked again (the catalog was scrolled away) scrolls back to it, and so do Enter
+    // and Space on the chosen day
+    QTest::mouseClick(grid, Qt::LeftButton, Qt::NoModifier, grid->CellRect(col, row).center());
+    ASSERT_EQ(dated.count(), 2);
+    EXPECT_DOUBLE_EQ(dated.at(1).at(0).toDouble(), EncodeDateTime(2026, 12, 10));
+    QTest::keyClick(grid, Qt::Key_Return);
+    QTest::keyClick(grid, Qt::Key_Space);
+    EXPECT_EQ(dated.count(), 4);
+    EXPECT_EQ(chosen.count(), 1);
+    dated.clear();
 
     // the month buttons skip the months without photos, both ways, and stop at the ends
     EXPECT_TRUE(frame.GoPreviousMonth());

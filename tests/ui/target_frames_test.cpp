@@ -87,6 +87,29 @@ TEST(CalendarGridSelection, ClicksAndSettersMoveTheDateAndRaiseOneChange) {
     EXPECT_EQ(g.Day(), 25);
 }
 
+TEST(CalendarGridSelection, OpensOnTodayAndAClickOnTheChosenDayIsStillAChoice) {
+    test::App();
+    SetNowForTesting(EncodeDateTime(2026, 12, 10, 23, 59, 50));
+    TCalendarGrid g;
+    SetNowForTesting(0);
+    g.resize(7 * 30, 7 * 20);
+    EXPECT_EQ(g.Year(), 2026);
+    EXPECT_EQ(g.Month(), 12);
+    EXPECT_EQ(g.Day(), 10);
+    QSignalSpy spy(&g, &TCalendarGrid::changed);
+    int col = 0, row = 0;
+    ASSERT_TRUE(g.CellOfDay(10, col, row));
+    QTest::mouseClick(&g, Qt::LeftButton, Qt::NoModifier, g.CellRect(col, row).center());
+    EXPECT_EQ(spy.count(), 1);
+    QTest::keyClick(&g, Qt::Key_Enter);
+    EXPECT_EQ(spy.count(), 2);
+    EXPECT_EQ(g.Day(), 10);
+    // setting the date it already holds stays silent
+    g.SetDate(2026, 12, 10);
+    g.SetDay(10);
+    EXPECT_EQ(spy.count(), 2);
+}
+
 TEST(CalendarGridPaint, WeekendColumnsPhotoDaysAndTheCountBar) {
     test::App();
     TCalendarGrid g;
