@@ -12,7 +12,7 @@ endif
 # the thread and folder suites that run under ThreadSanitizer
 TSAN_TESTS ?= ^(Thread|LiveFolders|DirWatch|FolderThreads|FolderUpdateMaster|DiskFolder|TreeList|Relay|History|Calendar|Listup|CatalogUpdater|CacheImage|CacheWorkLock|MakerTest|Items)
 
-.PHONY: all deps bench-deps configure build run test bench fuzz fuzz-smoke sanitize tsan clean
+.PHONY: all deps bench-deps configure build run test test-clocks bench fuzz fuzz-smoke sanitize tsan clean
 
 all: build
 
@@ -63,6 +63,18 @@ fuzz-smoke: deps
 
 fuzz: deps
 	bash fuzz/run.sh $(FUZZ_SECONDS)
+
+# every test again on moved clocks and in the zones farthest from UTC: a test that passes only on
+# today's date or in this machine's zone fails here. The wall clock runs on from the given date, the
+# monotonic clock and the files' own times stay real.
+CLOCKS ?= 2026-12-08 23:59:50|2027-01-01 00:00:05|2028-02-29 12:00:00
+ZONES ?= Pacific/Kiritimati America/Adak
+test-clocks: build
+	@cd $(BUILD) && echo '$(CLOCKS)' | tr '|' '\n' | while read -r c; do echo "=== clock $$c"; \
+	  NO_FAKE_STAT=1 FAKETIME_DONT_FAKE_MONOTONIC=1 QT_QPA_PLATFORM=offscreen faketime -f "@$$c" \
+	  ctest --output-on-failure -j $(JOBS) </dev/null || exit 1; done
+	@cd $(BUILD) && for z in $(ZONES); do echo "=== zone $$z"; \
+	  TZ=$$z QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) || exit 1; done
 
 clean:
 	rm -rf $(BUILD) build-release build-asan build-tsan build-fuzz

@@ -14,6 +14,8 @@ PACKAGES=(
   libgl-dev libxkbcommon-dev fonts-noto-cjk xvfb xauth
   # tests and the stand-in service
   libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev openssl curl
+  # moved clocks and far zones for make test-clocks
+  faketime tzdata
   # a slow disk served by the UI tests themselves (FUSE)
   libfuse3-dev fuse3
   # fuzzing and sanitizers
