@@ -1,8 +1,12 @@
 #include "core/data_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "core/file_functions.h"
 #include "core/log.h"
@@ -248,6 +252,64 @@ void SaveDataFile(const std::string& path, const std::function<uint32_t(TStream&
     InstallFileWithBackup(temp, path, backup);
 }
 
+namespace {
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+std::string NameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// the names in a folder that start with `prefix`, sorted
+std::vector<std::string> NamesStartingWith(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> names;
+    ListDirectory(
+        folder, [&](std::string_view name, bool) { return name.size() > prefix.size() && name.starts_with(prefix); },
+        [&](std::string_view name, const TFileFacts&) { names.emplace_back(name); });
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+std::string SetDamagedDataFileAside(const std::string& path) {
+    TDateTimeParts t = DecodeDateTime(Now());
+    std::string stamp = Format("%04d%02d%02d-%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+    // within one second the names go on after the highest taken, so that they still sort by age
+    const std::string base = path + ".damaged-" + stamp;
+    std::string aside = base;
+    for (int n = 2; n < 100 && (FileExists(aside) || FileExists(base + Format("-%02d", n))); ++n)
+        aside = base + Format("-%02d", n);
+    if (!RenameNoReplace(path, aside)) {
+        WriteLog(Format("%s を %s に移せませんでした。( %s )", path.c_str(), aside.c_str(), std::strerror(errno)));
+        return std::string();
+    }
+    WriteLog(Format("読み込めなかった %s を %s として残しました。", path.c_str(), aside.c_str()));
+    // only the newest few are kept (the stamps sort by time)
+    const std::string folder = FolderOf(path);
+    std::vector<std::string> kept = NamesStartingWith(folder, NameOf(path) + ".damaged-");
+    for (size_t i = 0; i + kDamagedDataFilesKept < kept.size(); ++i) RemoveFile(folder + "/" + kept[i]);
+    return aside;
+}
+
+void RemoveSaveLeftovers(const std::string& dataFolder) {
+    const std::string folder = ExcludeTrailingPathDelimiters(dataFolder);
+    for (const std::string& name : NamesStartingWith(folder, ".")) {
+        size_t at = name.rfind(".saving-");
+        if (at == std::string::npos || at == 0) continue;
+        const std::string digits = name.substr(at + 8);
+        if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+        long pid = std::strtol(digits.c_str(), nullptr, 10);
+        if (pid <= 0 || pid == ThisProcessId()) continue;
+        // a save of a live process (also one of another user, which kill may not signal) stays
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        if (RemoveFile(folder + "/" + name)) WriteLog(Format("中断された保存の残り %s を削除しました。", name.c_str()));
+    }
+}
+
 TDataFileSource LoadDataFileWithBackup(const std::string& path, const std::function<void(TStream& file)>& load,
                                        const std::function<void()>& reset) {
     if (!FileExists(path)) return TDataFileSource::None;
@@ -269,6 +331,9 @@ TDataFileSource LoadDataFileWithBackup(const std::string& path, const std::funct
             TBytesStream s(bytes.Data.get(), bytes.Size);
             load(s);
             WriteLog(Format("%s の代わりにバックアップ %s を読み込みました。", path.c_str(), backup.c_str()));
+            // the damaged file goes aside under its own name, so that the next save does not
+            // rotate it into the ".bak" in place of the good copy
+            SetDamagedDataFileAside(path);
             return TDataFileSource::Backup;
         } catch (const Exception& e) {
             WriteLog(Format("バックアップ %s も読み込めませんでした。( %s : %s )", backup.c_str(), e.ClassName(),

@@ -2,6 +2,7 @@
 // The library's data files ("CorvaData.tdb", "CorvaGroup.tdb", "CorvaHistory.tdb"): their common
 // 24-byte header, a save that never leaves a damaged file behind, a load that falls back to the
 // backup when the main file cannot be read, and the lock that gives one process the data folder.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,10 +51,21 @@ enum class TDataFileSource { None, Main, Backup };
 // Loads a data file that exists: `load` gets the whole file as a stream (it reads the header
 // itself). When the main file cannot be read (wrong marker or any load error), `reset` empties
 // what the first attempt filled in, the ".bak" is loaded instead and that is logged. When the
+// backup loads, the main file is set aside (SetDamagedDataFileAside). When the
 // backup cannot be read either, what the main file gave is loaded again (a failed load keeps
 // whatever it read) and the main file's error is raised. None when the file does not exist.
 TDataFileSource LoadDataFileWithBackup(const std::string& path, const std::function<void(TStream& file)>& load,
                                        const std::function<void()>& reset);
+
+// A main file that could not be read while its ".bak" could is renamed to
+// "<path>.damaged-yyyymmdd-hhnnss" (the newest kDamagedDataFilesKept of them stay). Returns the
+// new name, empty when the rename failed (logged).
+constexpr size_t kDamagedDataFilesKept = 3;
+std::string SetDamagedDataFileAside(const std::string& path);
+
+// Removes the temporary files of saves whose process has ended (".<name>.saving-<pid>"); those of
+// live processes stay. Called under the data-folder lock.
+void RemoveSaveLeftovers(const std::string& dataFolder);
 
 // The data folder belongs to one process at a time (the browser or one fvb), so that nobody
 // saves over a library another process is working on.

@@ -83,6 +83,7 @@ std::unique_ptr<TCorvaEngineBody> gBody;
 std::string gDataFolder;
 bool gExists = false;
 bool gSavesLibrary = true;
+std::string gLoadProblem;
 
 template <class E, class F>
 void Step(const char* layout, F&& fn) {
@@ -112,6 +113,8 @@ void CreateStep() {
             if (!lock->TryAcquire()) RaiseEngineRefusal(DataFolderInUseText(ExcludeTrailingPathDelimiters(folder)));
             gDataLock = std::move(lock);
             gDataFolder = ExcludeTrailingPathDelimiters(folder);
+            // saves of processes that were killed left their temporary files behind
+            RemoveSaveLeftovers(gDataFolder);
         });
         if (gBody) gBody->Create(*gConfig);
     });
@@ -179,6 +182,7 @@ void FreeStep() {
     gConfig.reset();
     gDataLock.reset();
     gDataFolder.clear();
+    gLoadProblem.clear();
     gExists = false;
     if (last) std::rethrow_exception(last);
 }
@@ -211,8 +215,14 @@ void InitCorvaEngine() {
     }
     try {
         LoadStep();
-    } catch (const ECorvaEngineError&) {
-        // logged already; the library starts with what could be read
+    } catch (const ECorvaEngineError& e) {
+        // logged already; the library starts with what could be read, and the files that could
+        // not be read are left as they are (the body does not save over them)
+        std::lock_guard g(gEngineLock);
+        gLoadProblem = Format(
+            "ライブラリのデータを読み込めませんでした。読み込めたものだけで起動します。\r\n"
+            "読み込めなかったファイルは上書きせずにそのまま残します。\r\n\r\nデータフォルダ: %s\r\n\r\n%s",
+            gDataFolder.c_str(), e.Message().c_str());
     }
     try {
         StartStep();
@@ -250,6 +260,10 @@ bool CorvaEngineExists() {
 }
 
 TFolvaneConfigItem* CorvaConfig() { return gConfig.get(); }
+std::string CorvaLibraryLoadProblem() {
+    std::lock_guard g(gEngineLock);
+    return gLoadProblem;
+}
 std::string CorvaDataFolder() {
     std::lock_guard g(gEngineLock);
     return gDataFolder;

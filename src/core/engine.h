@@ -78,6 +78,9 @@ bool CorvaEngineExists();
 // engine objects; null outside InitCorvaEngine .. FinalCorvaEngine
 TFolvaneConfigItem* CorvaConfig();
 TThreadMaster* CorvaThreadMaster();
+// Empty when the library loaded fully; otherwise the text that tells the user which data could not
+// be read and where the files are (those files are not saved over by this run).
+std::string CorvaLibraryLoadProblem();
 // the data folder of the running engine (without trailing delimiter), empty without engine
 std::string CorvaDataFolder();
 

@@ -71,7 +71,9 @@ public:
         // nothing is loaded unless the folder data file exists: the others refer to its items
         if (!FileExists(FDataFile)) return;
         TKeepGoing keep;
+        FFolderFileUnread = FAlbumFileUnread = FHistoryFileUnread = false;
         keep([&] {
+            FFolderFileUnread = true;
             RunLabelled<ECorvaEngineLoadDataError>(kEngineLoadFailed, "CorvaFolders", [&] {
                 LoadDataFileWithBackup(
                     FDataFile,
@@ -81,9 +83,11 @@ public:
                     },
                     [&] { FFolders = std::make_unique<TFolderTreeList>(); });
             });
+            FFolderFileUnread = false;
         });
         keep([&] {
             if (!FileExists(FAlbumFile)) return;
+            FAlbumFileUnread = true;
             RunLabelled<ECorvaEngineLoadDataError>(kEngineLoadFailed, "CorvaAlbums", [&] {
                 LoadDataFileWithBackup(
                     FAlbumFile,
@@ -94,6 +98,7 @@ public:
                     },
                     [&] { FAlbums = std::make_unique<TAlbumList>(); });
             });
+            FAlbumFileUnread = false;
         });
         keep([&] {
             // the index turns the stored item numbers back into items
@@ -105,6 +110,7 @@ public:
         });
         keep([&] {
             if (!FileExists(FHistoryFile)) return;
+            FHistoryFileUnread = true;
             RunLabelled<ECorvaEngineLoadDataError>(kEngineLoadFailed, "CorvaHistorys", [&] {
                 LoadDataFileWithBackup(
                     FHistoryFile,
@@ -122,6 +128,7 @@ public:
                     },
                     [&] { FHistory->Clear(); });
             });
+            FHistoryFileUnread = false;
         });
         keep.Finish();
     }
@@ -156,6 +163,13 @@ public:
     }
 
     void Save(TFolvaneConfigItem&) override {
+        // A file that neither it nor its ".bak" could be read is not saved over: what this run
+        // holds of it is partial at best. Without the folder data nothing is saved, as the
+        // others store its item numbers.
+        if (FFolderFileUnread) {
+            WriteLog(Format("%s を読み込めなかったため、ライブラリを保存しません。", FDataFile.c_str()));
+            return;
+        }
         TKeepGoing keep;
         // the folders first: the albums store the item numbers this save assigns
         keep([&] {
@@ -171,7 +185,7 @@ public:
         });
         keep([&] {
             RunLabelled<ECorvaEngineError>(kEngineSaveFailed, "CorvaAlbums", [&] {
-                if (!FAlbums) return;
+                if (!FAlbums || FAlbumFileUnread) return;
                 // search results and work trays are not kept between runs; their roots are
                 FAlbums->DeleteAlbumEx(FAlbums->GetRootAlbum(atFileInfoSearch), atUnknown);
                 FAlbums->DeleteAlbumEx(FAlbums->GetRootAlbum(atTray), atUnknown);
@@ -186,7 +200,7 @@ public:
         });
         keep([&] {
             RunLabelled<ECorvaEngineError>(kEngineSaveFailed, "CorvaHistorys", [&] {
-                if (!FHistory) return;
+                if (!FHistory || FHistoryFileUnread) return;
                 FHistory->RemoveFolder(nullptr);
                 SaveDataFile(FHistoryFile, [&](TStream& s) {
                     FHistory->SaveToStream(s);
@@ -227,6 +241,8 @@ public:
     }
 
     std::unique_ptr<TFolderTreeList> FFolders;
+    // the data files whose load failed (main file and ".bak"): this run does not save over them
+    bool FFolderFileUnread = false, FAlbumFileUnread = false, FHistoryFileUnread = false;
     std::unique_ptr<TAlbumList> FAlbums;
     TCalendarRoot* FCalendar = nullptr;
     std::unique_ptr<THistoryList> FHistory;

@@ -1,6 +1,7 @@
 #include "ui/browser_startup.h"
 
 #include <QDir>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 
 #include "core/config.h"
+#include "core/engine.h"
 #include "core/log.h"
 #include "image/image_facts_provider.h"
 #include "library/image_facts.h"
@@ -98,6 +100,15 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         // the splash stays above the new main window also where no window manager keeps it there
         if (gSplash) gSplash->raise();
         ScheduleScreenshot(4500, "main.png", &main);
+        // a library that was read only in part is said so, not shown as if nothing happened
+        // (the box does not hold the window's loop: a quit or a signal still ends the program)
+        std::string problem = CorvaLibraryLoadProblem();
+        if (!problem.empty()) {
+            auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
+                                        Lines(problem), QMessageBox::Ok, &main);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
         if (int ms = EnvMs("FOLVANE_TEST_QUIT_AFTER_MS")) QTimer::singleShot(ms, &main, &QWidget::close);
         if (gTerminationRequested) QTimer::singleShot(0, &main, &QWidget::close);
         QApplication::exec();

@@ -12,6 +12,7 @@
 
 #include "core/data_file.h"
 #include "core/log.h"
+#include "platform/datetime.h"
 #include "temp_dir.h"
 
 using namespace fv;
@@ -241,6 +242,7 @@ TEST_F(DataFile, UnreadableMainFileFallsBackToBakAndLogsIt) {
         EXPECT_EQ(got, "+good");  // the first attempt's leftovers were reset
     }
     // both damaged: the main file's error, with what it could give (here nothing)
+    std::ofstream(File(), std::ios::binary | std::ios::trunc) << "";
     std::ofstream((dir / "CorvaData.bak").string(), std::ios::binary | std::ios::trunc) << "junk";
     got.clear();
     EXPECT_THROW(LoadDataFileWithBackup(File(), load, reset), Exception);
@@ -248,6 +250,80 @@ TEST_F(DataFile, UnreadableMainFileFallsBackToBakAndLogsIt) {
     std::string log = ReadFileText(CorvaLogFileName());
     EXPECT_NE(log.find("の代わりにバックアップ"), std::string::npos);
     EXPECT_NE(log.find("データファイルのマーカが異常です。"), std::string::npos);
+}
+
+std::vector<std::string> NamesIn(const fs::path& folder, const std::string& part) {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(folder))
+        if (e.path().filename().string().find(part) != std::string::npos) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A main file that the ".bak" stood in for is set aside under its own name: the next save makes a
+// new main file and keeps the good ".bak" instead of rotating the damaged file into it. Both
+// unreadable: both stay where they are.
+TEST_F(DataFile, ADamagedMainFileIsSetAsideAndTheGoodBakSurvivesTheNextSaves) {
+    std::string got;
+    auto load = [&](TStream& s) { got = LoadText(s); };
+    SaveDataFile(File(), [](TStream& s) { return WriteText(s, "good", 0); });
+    SaveDataFile(File(), [](TStream& s) { return WriteText(s, "newer", 0); });
+    SetNowForTesting(EncodeDateTime(2024, 5, 6, 7, 8, 9));
+    for (int damage = 0; damage < 5; ++damage) {
+        std::ofstream(File(), std::ios::binary | std::ios::trunc) << "damaged " << damage;
+        ASSERT_EQ(LoadDataFileWithBackup(File(), load, {}), TDataFileSource::Backup);
+        EXPECT_EQ(got, "good");
+        EXPECT_FALSE(fs::exists(File()));
+        // the run goes on and saves what it has: the good copy stays the ".bak"
+        SaveDataFile(File(), [](TStream& s) { return WriteText(s, "good", 0); });
+        TMemoryStream bak;
+        bak.LoadFromFile((dir / "CorvaData.bak").string());
+        EXPECT_EQ(LoadText(bak), "good");
+        ASSERT_EQ(LoadDataFileWithBackup(File(), load, {}), TDataFileSource::Main);
+    }
+    // the newest few damaged files are kept, the first ones went
+    std::vector<std::string> aside = NamesIn(dir, ".damaged-");
+    ASSERT_EQ(aside.size(), kDamagedDataFilesKept);
+    EXPECT_EQ(aside[0], "CorvaData.tdb.damaged-20240506-070809-03");
+    EXPECT_EQ(ReadFileText((dir / aside.back()).string()), "damaged 4");
+
+    std::ofstream(File(), std::ios::binary | std::ios::trunc) << "damaged";
+    std::ofstream((dir / "CorvaData.bak").string(), std::ios::binary | std::ios::trunc) << "junk";
+    EXPECT_THROW(LoadDataFileWithBackup(File(), load, {}), Exception);
+    EXPECT_EQ(ReadFileText(File()), "damaged");
+    EXPECT_EQ(ReadFileText((dir / "CorvaData.bak").string()), "junk");
+    SetNowForTesting(0);
+}
+
+// The temporary files of killed saves go at the next start; those of live processes stay.
+TEST_F(DataFile, LeftoversOfSavesWhoseProcessIsGoneAreRemoved) {
+    pid_t gone = ::fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    pid_t alive = ::fork();
+    ASSERT_GE(alive, 0);
+    if (alive == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    auto make = [&](const std::string& name) { std::ofstream((dir / name).string()) << "partial"; };
+    make(Format(".CorvaData.tdb.saving-%d", static_cast<int>(gone)));
+    make(Format(".CorvaHistory.tdb.saving-%d", static_cast<int>(gone)));
+    make(Format(".CorvaData.tdb.saving-%d", static_cast<int>(alive)));
+    make(Format(".CorvaData.tdb.saving-%d", static_cast<int>(::getpid())));
+    make(".CorvaData.tdb.saving-x1");
+    make("CorvaData.tdb.saving-1x");
+    RemoveSaveLeftovers(dir.string() + "/");
+    ::kill(alive, SIGKILL);
+    ::waitpid(alive, nullptr, 0);
+    std::vector<std::string> left = NamesIn(dir, ".saving-");
+    std::vector<std::string> want = {".CorvaData.tdb.saving-x1",
+                                     Format(".CorvaData.tdb.saving-%d", static_cast<int>(alive)),
+                                     Format(".CorvaData.tdb.saving-%d", static_cast<int>(::getpid())),
+                                     "CorvaData.tdb.saving-1x"};
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(left, want);
 }
 
 // A process killed at any moment of a save leaves a main file that loads completely: the one

@@ -107,6 +107,57 @@ TEST_F(FvbLibrary, DataFilesKeepBackupsAndADamagedMainFileFallsBackToIt) {
     EXPECT_TRUE(Has(out, "ixus.jpg")) << out;
 }
 
+// After a damaged main file the ".bak" stands in and survives the saves that follow; with both
+// unreadable fvb says so, exits with 4 and leaves both files as they are.
+TEST_F(FvbLibrary, ADamagedLibraryNeverCostsItsBackupAndAnUnreadableOneIsNotSavedOver) {
+    std::string out;
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    ASSERT_EQ(Run("scan " + Path("photos/2004"), out), 0);
+    ASSERT_TRUE(fs::exists(Data() / "CorvaData.bak"));
+    auto bytes = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string good = bytes(Data() / "CorvaData.bak");
+
+    std::ofstream(Data() / "CorvaData.tdb", std::ios::binary | std::ios::trunc) << "damaged once";
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    ASSERT_EQ(Run("ls " + Path("photos"), out), 0);
+    EXPECT_TRUE(Has(out, "Canon_40D.jpg")) << out;
+    std::ofstream(Data() / "CorvaData.tdb", std::ios::binary | std::ios::trunc) << "damaged twice";
+    ASSERT_EQ(Run("scan " + Path("photos"), out), 0);
+    ASSERT_EQ(Run("ls " + Path("photos"), out), 0);
+    EXPECT_TRUE(Has(out, "Canon_40D.jpg")) << out;
+    int aside = 0;
+    for (auto& e : fs::directory_iterator(Data()))
+        if (e.path().filename().string().starts_with("CorvaData.tdb.damaged-")) {
+            ++aside;
+            EXPECT_TRUE(bytes(e.path()).starts_with("damaged")) << e.path();
+        }
+    EXPECT_EQ(aside, 2);
+    EXPECT_EQ(bytes(Data() / "CorvaData.bak"), good);  // never replaced by a damaged file
+
+    std::ofstream(Data() / "CorvaData.tdb", std::ios::binary | std::ios::trunc) << "unreadable";
+    std::ofstream(Data() / "CorvaData.bak", std::ios::binary | std::ios::trunc) << "unreadable too";
+    const std::string history = bytes(Data() / "CorvaHistory.tdb");
+    std::string cmd = "XDG_DATA_HOME='" + Path("data") + "' XDG_CONFIG_HOME='" + Path("config") + "' " + fvb +
+                      " scan " + Path("photos") + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    std::string err;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) err.append(buf, n);
+    int status = pclose(p);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4) << err;
+    EXPECT_TRUE(Has(err, "could not be read completely")) << err;
+    EXPECT_TRUE(Has(err, Data().string())) << err;
+    EXPECT_EQ(bytes(Data() / "CorvaData.tdb"), "unreadable");
+    EXPECT_EQ(bytes(Data() / "CorvaData.bak"), "unreadable too");
+    EXPECT_EQ(bytes(Data() / "CorvaHistory.tdb"), history);
+    EXPECT_EQ(Run("ls " + Path("photos"), out), 4);
+    EXPECT_EQ(bytes(Data() / "CorvaData.tdb"), "unreadable");
+}
+
 TEST_F(FvbLibrary, ASecondProcessOnTheLibraryRefusesAndChangesNothing) {
     std::string out;
     ASSERT_EQ(Run("scan " + Path("photos"), out), 0);

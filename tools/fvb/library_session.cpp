@@ -50,6 +50,17 @@ bool TLibrarySession::Open() {
         return false;
     }
     FOpen = true;
+    std::string problem = CorvaLibraryLoadProblem();
+    if (!problem.empty()) {
+        // nothing is done on a library that was read only in part; the files stay as they are
+        std::fprintf(stderr,
+                     "fvb: the library in %s could not be read completely; nothing was done and the\n"
+                     "     data files were left as they are (see the log):\n%s\n",
+                     folder.c_str(), TerminalText(problem).c_str());
+        Close(false);
+        FailStatus = 4;
+        return false;
+    }
     return true;
 }
 

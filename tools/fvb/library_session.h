@@ -8,7 +8,8 @@
 namespace fv::fvb {
 
 // Opens the log and the engine with the library body; refuses (exit status 3) with a clear
-// message while another process (the browser, another fvb) holds the data folder.
+// message while another process (the browser, another fvb) holds the data folder, and (exit
+// status 4) when the library could not be read completely.
 class TLibrarySession {
 public:
     TLibrarySession() = default;
