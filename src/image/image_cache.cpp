@@ -326,36 +326,64 @@ bool TImageCacheMaster::WriteCacheImage(uint32_t item, TMemoryStream* jpegStream
 
 bool TImageCacheMaster::ReadCacheBytes(uint32_t item, TMemoryStream& dest, int32_t& value) {
     try {
-        if (item == 0) RaiseError(kInvalidParameter);
         TImgCacheRecord rec;
-        std::shared_ptr<TJpegCacheStream> seg;
-        uint64_t generation = 0;
-        {
-            // the generation is read while the record is known to be current: a rotation
-            // drops the record before it empties the segment
-            std::shared_lock g(FLock);
-            bool found;
-            const size_t at = Search(item, found);
-            if (!found) return false;
-            rec = FRecords[at];
-            seg = Segment(rec.Segment);
-            if (seg) generation = seg->Generation();
-        }
-        value = rec.Value;
-        if (!seg) return false;
-        return seg->ReadCache(dest, rec.Offset, &generation);
+        return ReadRecordBytes(item, dest, value, rec);
     } catch (const std::exception& e) {
         Reraise("ReadCacheImage", e);
     }
+}
+
+bool TImageCacheMaster::ReadRecordBytes(uint32_t item, TMemoryStream& dest, int32_t& value, TImgCacheRecord& rec) {
+    if (item == 0) RaiseError(kInvalidParameter);
+    std::shared_ptr<TJpegCacheStream> seg;
+    uint64_t generation = 0;
+    {
+        // the generation is read while the record is known to be current: a rotation
+        // drops the record before it empties the segment
+        std::shared_lock g(FLock);
+        bool found;
+        const size_t at = Search(item, found);
+        if (!found) return false;
+        rec = FRecords[at];
+        seg = Segment(rec.Segment);
+        if (seg) generation = seg->Generation();
+    }
+    value = rec.Value;
+    if (!seg) return false;
+    if (seg->ReadCache(dest, rec.Offset, &generation)) return true;
+    // the segment still holds what the record was written into, yet no whole record is there:
+    // the picture is lost, and the item is no longer cached (a rotation dropped it itself)
+    if (seg->Generation() == generation) DropDamagedRecord(item, rec);
+    return false;
+}
+
+void TImageCacheMaster::DropDamagedRecord(uint32_t item, const TImgCacheRecord& rec) {
+    {
+        std::unique_lock g(FLock);
+        bool found;
+        const size_t at = Search(item, found);
+        // a picture written again meanwhile stays
+        if (!found || !(FRecords[at] == rec)) return;
+        FRecords.erase(FRecords.begin() + static_cast<ptrdiff_t>(at));
+    }
+    ItemsDropped({item});
 }
 
 bool TImageCacheMaster::ReadCacheImage(uint32_t item, TBitmap* bitmap, int32_t& value) {
     try {
         if (item == 0 || !bitmap) RaiseError(kInvalidParameter);
         TMemoryStream ms;
-        if (!ReadCacheBytes(item, ms, value)) return false;
-        DecodeJpeg(ms.Data().data(), ms.Data().size(), *bitmap, 1);
-        return !bitmap->Empty();
+        TImgCacheRecord rec;
+        if (!ReadRecordBytes(item, ms, value, rec)) return false;
+        try {
+            DecodeJpeg(ms.Data().data(), ms.Data().size(), *bitmap, 1);
+        } catch (const std::exception&) {
+            bitmap->Clear();
+        }
+        if (!bitmap->Empty()) return true;
+        // stored bytes that do not decode are no picture: the item is made again
+        DropDamagedRecord(item, rec);
+        return false;
     } catch (const std::exception& e) {
         Reraise("ReadCacheImage", e);
     }

@@ -138,6 +138,8 @@ public:
     virtual void ItemsDropped(const std::vector<uint32_t>& items) { (void)items; }
     virtual void Initialize(uint8_t mode, const std::string& folder, bool useFiles, int64_t maxSize);
 
+    // A record whose picture cannot be read (its segment not emptied since) or decoded is dropped
+    // and reported through ItemsDropped: the item is no longer cached.
     bool ReadCacheImage(uint32_t item, TBitmap* bitmap, int32_t& value);
     bool WriteCacheImage(uint32_t item, const TBitmap* bitmap, int32_t value);
     bool WriteCacheImage(uint32_t item, TMemoryStream* jpegStream, int32_t value);
@@ -179,6 +181,11 @@ protected:
 private:
     std::shared_ptr<TJpegCacheStream> Segment(int index);
     bool Append(uint32_t item, int32_t value, const uint8_t* jpeg, size_t size);
+    // the bytes of the item's record (rec: the record they were read for)
+    bool ReadRecordBytes(uint32_t item, TMemoryStream& dest, int32_t& value, TImgCacheRecord& rec);
+    // drops a record whose picture cannot be read or decoded (unless the item was written again)
+    // and reports the item as dropped
+    void DropDamagedRecord(uint32_t item, const TImgCacheRecord& rec);
     // the position of the item, or where it belongs (found = false)
     size_t Search(uint32_t item, bool& found) const;
 

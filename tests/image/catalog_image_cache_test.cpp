@@ -181,6 +181,63 @@ TEST_F(CatalogCache, DeletingOneSegmentLosesExactlyItsPictures) {
     for (int i = 0; i < 12; ++i) EXPECT_EQ(catalog[i]->GetCachedSize(), segmentOf[i] == 1 ? 0 : 120) << i;
 }
 
+// A picture whose stored bytes were damaged (its record header intact) or whose record header
+// was overwritten is no longer "cached": the read drops its record and the item's size, so that
+// the next run makes it again instead of finding it cached for ever. The others still read.
+TEST_F(CatalogCache, APictureThatCannotBeReadIsNoLongerCached) {
+    MakeCatalog(3);
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        for (int i = 0; i < 3; ++i) {
+            TBitmap b = PictureOf(i);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 160));
+        }
+        c.SaveCacheData(catalog);
+    }
+    TImgCacheRecord rec[3];
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(c.GetImgCacheRecord(catalog[i]->RuntimeId(), rec[i]));
+        c.SaveCacheData(catalog);
+    }
+    {
+        TFileStream seg(CacheSegmentFileName(folder, rec[0].Segment), TFileStream::fmOpenReadWrite);
+        // item 0: the JPEG bytes past the record header; item 2: the record's marker
+        seg.Seek(rec[0].Offset + 8, soBeginning);
+        const int64_t length = seg.ReadI64();
+        ASSERT_GT(length, 0);
+        std::vector<uint8_t> junk(static_cast<size_t>(length), 0x5A);
+        seg.Seek(rec[0].Offset + kCacheRecordHeaderSize, soBeginning);
+        seg.WriteBuffer(junk.data(), static_cast<int64_t>(junk.size()));
+        seg.Seek(rec[2].Offset, soBeginning);
+        seg.WriteU32(0x12345678u);
+    }
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+    c.LoadCacheData(catalog);
+    EXPECT_EQ(catalog[0]->GetCachedSize(), 160);  // the header still looks whole
+    for (int i = 0; i < 3; ++i) {
+        TBitmap b;
+        int32_t size = 0;
+        EXPECT_EQ(c.GetCatalogImage(catalog[i], &b, size), i == 1) << i;
+        EXPECT_EQ(catalog[i]->GetCachedSize(), i == 1 ? 160 : 0) << i;
+        EXPECT_EQ(c.CachedSizeOf(catalog[i]), i == 1 ? 160 : 0) << i;
+        TImgCacheRecord r;
+        EXPECT_EQ(c.GetImgCacheRecord(catalog[i]->RuntimeId(), r), i == 1) << i;
+    }
+    // made again, it reads
+    TBitmap again = PictureOf(0);
+    ASSERT_TRUE(c.AddCatalogImage(catalog[0], &again, 160));
+    TBitmap b;
+    int32_t size = 0;
+    ASSERT_TRUE(c.GetCatalogImage(catalog[0], &b, size));
+    EXPECT_EQ(IndexOfColour(b), 0);
+}
+
 // Orientation and corrections are applied on every read; the stored picture never changes.
 TEST_F(CatalogCache, OrientationAndCorrectionsApplyOnRead) {
     MakeCatalog(1);
