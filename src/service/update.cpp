@@ -60,6 +60,8 @@ bool HttpDownload(const std::string& url, const std::string& path, int64_t maxBy
         // an installer never follows a redirect: the origin checked is the origin fetched
         client.SetFollowRedirects(false);
         client.SetReceiveBufferBytes(512 << 10);
+        // the installer may be large, but it must keep coming at a fair average rate
+        client.SetDeadline(kInstallerDeadlineMs, kInstallerMinBytesPerSecond);
         int status = client.Download(url, path);
         if (status == 200) return true;
         error = Format("HTTP %d %s", status, client.ResponseText().c_str());
@@ -202,6 +204,7 @@ std::string FetchUpdateMessage(const TUpdateEnvironment& env, const std::string&
         client.SetFollowRedirects(false);
         client.SetConnectTimeoutMs(5000);
         client.SetLowSpeedLimit(1, 8);
+        client.SetDeadline(10000);
         TMemoryStream page;
         if (client.Get(messageUrl, page) != 200) return {};
         return std::string(page.Data().begin(), page.Data().end());

@@ -33,6 +33,9 @@ void ClearUpdateInfo();
 constexpr const char* kUpdaterFileName = "FVBUpdater.exe";
 constexpr const char* kUpdateLogFileName = "update.log";
 constexpr int64_t kMaxInstallerBytes = 512ll << 20;
+// the installer download ends by this long plus the time its bytes take at the minimum rate
+constexpr int kInstallerDeadlineMs = 30000;
+constexpr int64_t kInstallerMinBytesPerSecond = 64 << 10;
 
 // "scheme://host:port" in lower case with the scheme's port filled in; empty for a URL that is not
 // http or https or has no host (user information in the authority is refused too).
