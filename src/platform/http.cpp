@@ -2,7 +2,10 @@
 
 #include <curl/curl.h>
 #include <dlfcn.h>
+#include <strings.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -95,7 +98,34 @@ struct TSlistDeleter {
     void operator()(curl_slist* l) const { Curl().slist_free_all(l); }
 };
 
+// set once by CancelAll (a signal handler may be the caller): every transfer ends, none starts
+std::atomic<bool> gAllCancelled{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// "https://Host:443/a" -> "https://host:443"; the port is spelled out, so that the default and
+// an explicit one compare equal. Empty when the URL has no scheme.
+std::string OriginOf(const std::string& url) {
+    size_t colon = url.find("://");
+    if (colon == std::string::npos) return std::string();
+    std::string scheme = url.substr(0, colon);
+    for (char& ch : scheme) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    size_t start = colon + 3;
+    size_t end = url.find_first_of("/?#", start);
+    std::string authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    size_t at = authority.rfind('@');
+    if (at != std::string::npos) authority.erase(0, at + 1);
+    for (char& ch : authority) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    size_t bracket = authority.rfind(']');
+    size_t portColon = authority.rfind(':');
+    bool hasPort = portColon != std::string::npos && (bracket == std::string::npos || portColon > bracket);
+    if (!hasPort) authority += scheme == "https" ? ":443" : scheme == "http" ? ":80" : "";
+    return scheme + "://" + authority;
+}
+
 }  // namespace
+
+void THttpClient::CancelAll() { gAllCancelled.store(true); }
+bool THttpClient::AllCancelled() { return gAllCancelled.load(); }
 
 void THttpForm::AddField(const std::string& name, const std::string& value) {
     THttpFormPart p;
@@ -146,9 +176,13 @@ struct THttpClient::TTransfer {
     THttpClient* Client = nullptr;
     TStream* Answer = nullptr;
     int64_t Received = 0;
+    bool DiscardRedirectBody = false;  // the body of a redirect that is followed by hand
+    bool SawLocation = false;
     bool TooLarge = false;
     bool Cancelled = false;
     bool Stalled = false;
+    bool PastDeadline = false;
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
     // the last time bytes moved either way: a peer that stops answering fails the call
     curl_off_t LastUp = -1, LastDown = -1;
     std::chrono::steady_clock::time_point LastMove = std::chrono::steady_clock::now();
@@ -162,6 +196,39 @@ THttpClient::THttpClient() = default;
 THttpClient::~THttpClient() = default;
 
 int THttpClient::Perform(const std::string& url, TTransfer& t) {
+    if (FCrossOriginRedirects || !FFollowRedirects) {
+        std::string ignored;
+        return PerformOnce(url, t, ignored);
+    }
+    // redirects are followed here, one at a time, so that each target is checked before the
+    // request (a form with the session in it) goes there
+    const std::string origin = OriginOf(url);
+    std::string current = url;
+    for (int hop = 0;; ++hop) {
+        std::string next;
+        int status = PerformOnce(current, t, next);
+        if (next.empty() || status < 300 || status > 399) return status;
+        if (next.compare(0, 7, "http://") != 0 && next.compare(0, 8, "https://") != 0)
+            throw EHttpUnknownProtocol("A redirect to another protocol was refused");
+        if (OriginOf(next) != origin)
+            throw EHttpRedirectRefused(Format("A redirect to another origin was refused ( %s )", OriginOf(next).c_str()));
+        if (hop >= 5) throw EHttpProtocolError("Too many redirects");
+        current = next;
+    }
+}
+
+int THttpClient::PerformOnce(const std::string& url, TTransfer& t, std::string& redirect) {
+    redirect.clear();
+    if (gAllCancelled.load()) throw EHttpCancelled("The transfer was cancelled");
+    t.Received = 0;
+    t.TooLarge = t.Cancelled = t.Stalled = t.PastDeadline = false;
+    t.LastUp = t.LastDown = -1;
+    t.LastMove = t.Start = std::chrono::steady_clock::now();
+    t.StatusCode = -1;
+    t.StatusText.clear();
+    t.SawLocation = false;
+    const bool manualRedirects = FFollowRedirects && !FCrossOriginRedirects;
+    t.DiscardRedirectBody = manualRedirects;
     FLastUrl = url;
     FResponseCode = -1;
     FResponseText.clear();
@@ -175,6 +242,7 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
     auto write = +[](char* data, size_t size, size_t n, void* user) -> size_t {
         auto* tr = static_cast<TTransfer*>(user);
         size_t bytes = size * n;
+        if (tr->DiscardRedirectBody && tr->SawLocation && tr->StatusCode >= 300 && tr->StatusCode <= 399) return bytes;
         if (tr->Client->FMaxAnswerBytes > 0 &&
             tr->Received + static_cast<int64_t>(bytes) > tr->Client->FMaxAnswerBytes) {
             tr->TooLarge = true;
@@ -188,7 +256,9 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
         auto* tr = static_cast<TTransfer*>(user);
         size_t bytes = size * n;
         // "HTTP/1.1 404 Not Found": every status line (redirects too), the last one counts
+        if (bytes > 9 && strncasecmp(data, "location:", 9) == 0) tr->SawLocation = true;
         if (bytes > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+            tr->SawLocation = false;
             std::string line(data, bytes);
             while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
             size_t sp = line.find(' ');
@@ -216,7 +286,18 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
             tr->Stalled = true;
             return 1;
         }
-        if (tr->Client->FCancelled.load()) {
+        if (tr->Client->FDeadlineMs > 0) {
+            // the deadline grows only with the bytes that moved, at the minimum average rate: a
+            // peer that trickles (or announces a size it never sends) gains nothing by it
+            int64_t moved = std::max<int64_t>(dlNow, 0) + std::max<int64_t>(ulNow, 0);
+            int64_t rate = tr->Client->FMinAverageBytesPerSecond;
+            int64_t allowedMs = tr->Client->FDeadlineMs + (rate > 0 ? moved / rate * 1000 + moved % rate * 1000 / rate : 0);
+            if (now - tr->Start > std::chrono::milliseconds(allowedMs)) {
+                tr->PastDeadline = true;
+                return 1;
+            }
+        }
+        if (tr->Client->FCancelled.load() || gAllCancelled.load()) {
             tr->Cancelled = true;
             return 1;
         }
@@ -241,7 +322,7 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
     // only http and https, also where a redirect leads
     curl.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl.easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl.easy_setopt(c, CURLOPT_FOLLOWLOCATION, FFollowRedirects ? 1L : 0L);
+    curl.easy_setopt(c, CURLOPT_FOLLOWLOCATION, FFollowRedirects && !manualRedirects ? 1L : 0L);
     curl.easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
     if (FReceiveBufferBytes > 0) curl.easy_setopt(c, CURLOPT_BUFFERSIZE, static_cast<long>(FReceiveBufferBytes));
     // a dead or silent service fails the call in bounded time
@@ -267,6 +348,10 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
         long code = 0;
         curl.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &code);
         FResponseCode = static_cast<int>(code);
+        if (manualRedirects && code >= 300 && code <= 399) {
+            char* next = nullptr;
+            if (curl.easy_getinfo(c, CURLINFO_REDIRECT_URL, &next) == CURLE_OK && next) redirect = next;
+        }
         return FResponseCode;
     }
     std::string detail = errbuf[0] ? std::string(errbuf) : std::string(curl.easy_strerror(rc));
@@ -278,6 +363,7 @@ int THttpClient::Perform(const std::string& url, TTransfer& t) {
         case CURLE_ABORTED_BY_CALLBACK:
             if (t.Stalled)
                 throw EHttpSocketError(Format("No data moved for %d seconds", FLowSpeedSeconds));
+            if (t.PastDeadline) throw EHttpDeadline("The call did not end by its deadline");
             throw EHttpCancelled("The transfer was cancelled");
         case CURLE_UNSUPPORTED_PROTOCOL:
             // curl reports an answer without a status line ("HTTP/0.9") under the same code

@@ -5,8 +5,8 @@
 // socket failure from a refused protocol or a malformed answer.
 //
 // Every transfer is bounded: a connect time-out, a low-speed limit (a service that accepts the
-// connection and then stays silent fails the call), a cap on the answer size, and Cancel() from
-// any other thread. Only http and https are spoken, also on redirects; TLS peer and host checks
+// connection and then stays silent fails the call), an overall deadline (one that trickles its
+// answer fails it too), a cap on the answer size, and Cancel() from any other thread. Only http and https are spoken, also on redirects; TLS peer and host checks
 // are always on. A test CA file can be given through the environment (FV_HTTP_CA_FILE).
 #include <atomic>
 #include <cstdint>
@@ -29,6 +29,10 @@ FV_DECLARE_EXCEPTION(EHttpUnknownProtocol, EHttpError);
 FV_DECLARE_EXCEPTION(EHttpProtocolError, EHttpError);
 // Cancel() stopped the transfer
 FV_DECLARE_EXCEPTION(EHttpCancelled, EHttpError);
+// the call ran past its overall deadline
+FV_DECLARE_EXCEPTION(EHttpDeadline, EHttpSocketError);
+// a redirect led to another scheme or origin
+FV_DECLARE_EXCEPTION(EHttpRedirectRefused, EHttpProtocolError);
 // the answer grew past the size cap
 FV_DECLARE_EXCEPTION(EHttpAnswerTooLarge, EHttpError);
 
@@ -67,6 +71,10 @@ public:
     static constexpr int kDefaultLowSpeedSeconds = 15;   // ... over this long, or no byte at all for this long,
                                                          // ends the transfer
     static constexpr int64_t kDefaultMaxAnswerBytes = 64ll << 20;
+    // every call ends by its deadline, however slowly bytes keep coming: this long, plus the
+    // time the bytes moved so far (both ways) take at the minimum average rate
+    static constexpr int kDefaultDeadlineMs = 30000;
+    static constexpr int64_t kDefaultMinAverageBytesPerSecond = 16 << 10;
 
     THttpClient();
     ~THttpClient();
@@ -80,6 +88,14 @@ public:
         FLowSpeedSeconds = seconds;
     }
     void SetMaxAnswerBytes(int64_t bytes) { FMaxAnswerBytes = bytes; }
+    // overall deadline of a call (0 = none) and the minimum average rate that stretches it
+    void SetDeadline(int ms, int64_t minAverageBytesPerSecond = kDefaultMinAverageBytesPerSecond) {
+        FDeadlineMs = ms;
+        FMinAverageBytesPerSecond = minAverageBytesPerSecond;
+    }
+    // off (the default), a redirect is followed only to the same scheme, host and port: a form
+    // is never re-sent elsewhere, nor in clear after https
+    void SetAllowCrossOriginRedirects(bool allow) { FCrossOriginRedirects = allow; }
     // CA bundle for the peer check; empty = FV_HTTP_CA_FILE when set, else the system bundle
     void SetCaFile(const std::string& path) { FCaFile = path; }
     // redirects are followed (http and https only) unless turned off; off, a redirect is the answer
@@ -101,6 +117,11 @@ public:
     void Cancel() { FCancelled.store(true); }
     void ResetCancel() { FCancelled.store(false); }
 
+    // Ends every running transfer of the process and refuses new ones (EHttpCancelled); safe to
+    // call from a signal handler. For the program's end on SIGTERM or SIGINT.
+    static void CancelAll();
+    static bool AllCancelled();
+
     // status and reason phrase of the last answer; -1 and empty when none arrived
     int ResponseCode() const { return FResponseCode; }
     const std::string& ResponseText() const { return FResponseText; }
@@ -110,6 +131,7 @@ public:
 private:
     struct TTransfer;
     int Perform(const std::string& url, TTransfer& t);
+    int PerformOnce(const std::string& url, TTransfer& t, std::string& redirect);
 
     std::string FUserAgent;
     std::string FCaFile;
@@ -119,6 +141,9 @@ private:
     bool FFollowRedirects = true;
     int FReceiveBufferBytes = 0;
     int64_t FMaxAnswerBytes = kDefaultMaxAnswerBytes;
+    int FDeadlineMs = kDefaultDeadlineMs;
+    int64_t FMinAverageBytesPerSecond = kDefaultMinAverageBytesPerSecond;
+    bool FCrossOriginRedirects = false;
     THttpProgress FProgress;
     std::atomic<bool> FCancelled{false};
     int FResponseCode = -1;

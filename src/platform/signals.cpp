@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/http.h"
+
 namespace fv {
 namespace {
 int gPipe[2] = {-1, -1};
 
 void OnSignal(int sig) {
     int saved = errno;
+    // a transfer that holds the UI thread (or the exit's log-out) must not hold the end up
+    THttpClient::CancelAll();
     unsigned char b = static_cast<unsigned char>(sig);
     if (gPipe[1] >= 0 && ::write(gPipe[1], &b, 1) < 0) {
     }

@@ -3,7 +3,7 @@
 // the main window the way the user would and every owed teardown still runs.
 namespace fv {
 
-// Installs the handlers once; returns the read end (a byte arrives per signal), -1 on failure.
+// Installs the handlers once; a signal also ends every HTTP transfer (THttpClient::CancelAll); returns the read end (a byte arrives per signal), -1 on failure.
 int InstallTerminationPipe();
 // Reads what is pending on the pipe; true when a termination signal arrived.
 bool DrainTerminationPipe();

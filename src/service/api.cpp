@@ -1,5 +1,6 @@
 #include "service/api.h"
 
+#include <cctype>
 #include <pugixml.hpp>
 
 #include <filesystem>
@@ -106,8 +107,15 @@ bool ExchangeXml(const char* label, const std::string& url, const THttpForm& for
     return true;
 }
 
+bool IsHtmlRoot(const char* name) {
+    std::string n(name);
+    for (char& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return n == "html";
+}
+
 // Loads the answer and decides by its root: an "error" document fills the result and gives no
-// node; the expected root gives itself; anything else cannot be used.
+// node; the expected root gives itself; anything else cannot be used. Without an expected root
+// (calls whose answer is a result only) any root is the service's yes, except an HTML page's.
 pugi::xml_node LoadAnswer(const char* stepLabel, const std::string& bytes, const char* root, pugi::xml_document& doc,
                           TFVApiResult& r) {
     try {
@@ -124,7 +132,7 @@ pugi::xml_node LoadAnswer(const char* stepLabel, const std::string& bytes, const
             return pugi::xml_node();
         }
         // a stray page must not count as the service's yes
-        if (std::string(top.name()) != root)
+        if (root ? std::string(top.name()) != root : IsHtmlRoot(top.name()))
             throw EFolvaneApiError(Format("Unexpected response root ( %s )", top.name()));
         r.Success = true;
         r.Code = top.name();
@@ -379,7 +387,7 @@ void ReadRestItemsAnswer(const std::string& bytes, std::vector<TFolvaneRestItem>
 
 void ReadDirectoryAnswerRoot(const std::string& bytes, TFVApiResult& r) {
     pugi::xml_document doc;
-    LoadAnswer("GetApiResultFromStream", bytes, "getDirectoryResources_response", doc, r);
+    LoadAnswer("GetApiResultFromStream", bytes, nullptr, doc, r);
 }
 
 // ---- the calls ----
@@ -553,7 +561,7 @@ void FVApi_UploadBack(const std::string& longSessionId, const std::string& resUu
         if (thumbId >= 0) form.AddField("thumbid", ToDecimal(thumbId));
         if (!orgFileName.empty()) form.AddField("orgfilename", orgFileName);
         form.AddFile("data", filePath, FileNameOf(filePath), ContentTypeOfFileName(filePath));
-        ResultOnlyCall(label, base + "uploadBack.php", form, "uploadBack_response", r, client);
+        ResultOnlyCall(label, base + "uploadBack.php", form, nullptr, r, client);
     });
 }
 
@@ -583,7 +591,7 @@ void FVApi_UploadFailBack(const std::string& longSessionId, const std::string& r
         THttpForm form;
         form.AddField("longsessionid", longSessionId);
         form.AddField("resuuid", resUuid);
-        ResultOnlyCall(label, base + "uploadFailBack.php", form, "uploadFailBack_response", r, client);
+        ResultOnlyCall(label, base + "uploadFailBack.php", form, nullptr, r, client);
     });
 }
 
@@ -596,7 +604,7 @@ void FVApi_FinishedUploadBack(const std::string& longSessionId, bool isComplete,
         THttpForm form;
         form.AddField("longsessionid", longSessionId);
         form.AddField("iscomplete", isComplete ? "true" : "false");
-        ResultOnlyCall(label, base + "finishedUploadBack.php", form, "finishedUploadBack_response", r, client);
+        ResultOnlyCall(label, base + "finishedUploadBack.php", form, nullptr, r, client);
     });
 }
 
@@ -610,7 +618,7 @@ void FVApi_SaveLog(const std::string& logUrl, const std::string& longSessionId, 
         THttpForm form;
         form.AddField("longsessionid", longSessionId);
         form.AddField("logdata", logData);
-        ResultOnlyCall(label, logUrl, form, "saveLog_response", r, client);
+        ResultOnlyCall(label, logUrl, form, nullptr, r, client);
     });
 }
 
@@ -622,7 +630,7 @@ void FVApi_LogOut(TFVApiResult& r, THttpClient* client) {
         if (base.empty()) Fail(label, "Url = nil");
         THttpForm form;
         form.AddField("sessionid", session);
-        ResultOnlyCall(label, base + "logout.php", form, "logout_response", r, client);
+        ResultOnlyCall(label, base + "logout.php", form, nullptr, r, client);
     });
 }
 
@@ -701,7 +709,7 @@ void EyeFi_Upload(const std::string& folvaneId, int32_t photoIndex, const std::s
         form.AddField("folvaneid", folvaneId);
         form.AddField("photoindex", ToDecimal(photoIndex));
         form.AddField("resid", resId);
-        ResultOnlyCall(label, base + "upload.php", form, "upload_response", r, client);
+        ResultOnlyCall(label, base + "upload.php", form, nullptr, r, client);
     });
 }
 

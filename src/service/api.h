@@ -139,6 +139,7 @@ void EyeFi_Upload(const std::string& folvaneId, int32_t photoIndex, const std::s
 // ---- answer readers (also what the fuzz targets drive) ----
 // Each takes the answer bytes of a 200 exchange and fills the result and the call's output.
 // They raise EFolvaneApiError for answers that cannot be used; the calls classify that as EE0100.
+// root: the answer's expected root; nullptr takes any root but "error" and an HTML page's
 void ReadResultAnswer(const std::string& bytes, const char* root, TFVApiResult& r);
 void ReadAlbumsAnswer(const std::string& bytes, std::vector<TFolvaneAlbum>& albums, TFVApiResult& r);
 void ReadUploadInfoAnswer(const std::string& bytes, TFolvaneUploadInfoItem& info, TFVApiResult& r);
@@ -146,7 +147,7 @@ void ReadUploadInfoAnswer(const std::string& bytes, TFolvaneUploadInfoItem& info
 void ReadNextPageAnswer(const std::string& bytes, const char* root, std::string& nextPageUrl, TFVApiResult& r);
 void ReadResourceIdAnswer(const std::string& bytes, const char* root, std::string& resUuid, TFVApiResult& r);
 void ReadRestItemsAnswer(const std::string& bytes, std::vector<TFolvaneRestItem>& items, TFVApiResult& r);
-// the card directory: success only for its own root or an error document
+// the card directory: any root but an HTML page's is the answer; an error document fills the result
 void ReadDirectoryAnswerRoot(const std::string& bytes, TFVApiResult& r);
 
 // Identifiers from the service become folder and file names: one path component, no "/", no

@@ -18,6 +18,7 @@
 #include "service/api.h"
 #include "service/file_encryption.h"
 #include "service/start_params.h"
+#include "service/update.h"
 
 namespace fv {
 namespace {
@@ -91,6 +92,7 @@ TAppInfoEnvironment DefaultAppInfoEnvironment() {
     env.DataFolder = TFolvaneConfigItem().GetDataFolder();
     env.KeyText = AppInfoKeyText(GetComputerNameStr(), GetUserNameStr());
     env.AppInfoUrl = [] { return FVApiParams().AppInfoUrl(); };
+    env.TestMode = ServiceTestMode();
     env.Fetch = FetchAppInfoFromService;
     env.VersionChanged = [] { return TFolvaneConfigItem().IsVersionChanged(); };
     env.StoreSuccessedVersion = [] {
@@ -248,6 +250,15 @@ bool TKSGetAppInfoItem::LoadInfoDataFromInternet(const std::string& longSessionI
         if (!FEnv.Fetch) {
             FLastError = "exception";
             FLastErrorCode = "EE1000";
+            return false;
+        }
+        // a document that came in clear could have been written by anyone on the way: it is
+        // neither asked for nor kept as the local copy
+        std::string url = FEnv.AppInfoUrl ? FEnv.AppInfoUrl() : std::string();
+        if (PlainHttpRefused(url, FEnv.TestMode)) {
+            WriteLog("LoadInfoDataFromInternet : a plain-http URL is refused.");
+            FLastError = ResultKindName(fvrkSocketError);
+            FLastErrorCode = "ES0002";
             return false;
         }
         TMemoryStream m;

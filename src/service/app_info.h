@@ -58,6 +58,8 @@ struct TAppInfoEnvironment {
     std::string DataFolder;     // the local copy lies in it
     std::string KeyText;        // the local copy's key
     std::function<std::string()> AppInfoUrl;  // the start parameters' application-information URL
+    // the stand-in's test mode: a plain-http URL to a loopback host is fetched; otherwise only https
+    bool TestMode = false;
     TAppInfoFetch Fetch;                      // empty: the service cannot be asked
     std::function<bool()> VersionChanged;     // "SuccessedVersion" present and not the running version
     std::function<void()> StoreSuccessedVersion;

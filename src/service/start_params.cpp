@@ -356,6 +356,7 @@ void InstallStartParamsHooks(TStartupHooks& hooks) {
         THttpClient client;
         client.SetConnectTimeoutMs(5000);
         client.SetLowSpeedLimit(1, 5);
+        client.SetDeadline(5000);
         TFVApiResult r;
         FVApi_LogOut(r, &client);
     };

@@ -35,12 +35,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-bool IsLoopbackOrigin(const std::string& origin) {
-    size_t host = origin.find("://");
-    if (host == std::string::npos) return false;
-    std::string h = origin.substr(host + 3);
-    return h.rfind("127.0.0.1:", 0) == 0 || h.rfind("localhost:", 0) == 0 || h.rfind("[::1]:", 0) == 0;
-}
 
 bool IsSha256Hex(const std::string& s) {
     return s.size() == 64 && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
@@ -60,6 +54,8 @@ bool HttpDownload(const std::string& url, const std::string& path, int64_t maxBy
         // an installer never follows a redirect: the origin checked is the origin fetched
         client.SetFollowRedirects(false);
         client.SetReceiveBufferBytes(512 << 10);
+        // the installer may be large, but it must keep coming at a fair average rate
+        client.SetDeadline(kInstallerDeadlineMs, kInstallerMinBytesPerSecond);
         int status = client.Download(url, path);
         if (status == 200) return true;
         error = Format("HTTP %d %s", status, client.ResponseText().c_str());
@@ -134,8 +130,28 @@ std::string UrlOrigin(const std::string& url) {
     return scheme + "://" + Lower(host) + ":" + std::to_string(p);
 }
 
+bool IsLoopbackOrigin(const std::string& origin) {
+    size_t host = origin.find("://");
+    if (host == std::string::npos) return false;
+    std::string h = origin.substr(host + 3);
+    return h.rfind("127.0.0.1:", 0) == 0 || h.rfind("localhost:", 0) == 0 || h.rfind("[::1]:", 0) == 0;
+}
+
+bool ServiceTestMode() {
+    const char* test = std::getenv("FV_SERVICE_TEST_MODE");
+    return test && std::strcmp(test, "1") == 0;
+}
+
+bool PlainHttpRefused(const std::string& url, bool testMode) {
+    if (Lower(url.substr(0, 7)) != "http://") return false;
+    return !(testMode && IsLoopbackOrigin(UrlOrigin(url)));
+}
+
 std::vector<std::string> TrustedServiceOrigins() {
     std::vector<std::string> out(std::begin(kBuiltInOrigins), std::end(kBuiltInOrigins));
+    // a start parameter names the application-information URL: outside the stand-in's test mode
+    // nothing it led to is trusted as an installer source
+    if (!ServiceTestMode()) return out;
     try {
         TFolvaneConfigItem config;
         TRegistry reg(config.GetRegistryFileName());
@@ -152,10 +168,8 @@ std::vector<std::string> TrustedServiceOrigins() {
 void RecordServiceOrigin(const std::string& appInfoUrl) {
     std::string origin = UrlOrigin(appInfoUrl);
     if (origin.empty()) return;
-    const char* test = std::getenv("FV_SERVICE_TEST_MODE");
-    bool testMode = test && std::strcmp(test, "1") == 0;
-    // a plain-http answer could have come from anyone on the way
-    if (origin.rfind("https://", 0) != 0 && !(testMode && IsLoopbackOrigin(origin))) return;
+    // only the stand-in (test mode, loopback) is recorded; the service's own origins are built in
+    if (!ServiceTestMode() || !IsLoopbackOrigin(origin)) return;
     try {
         TFolvaneConfigItem config;
         TRegistry reg(config.GetRegistryFileName());
@@ -172,8 +186,7 @@ TUpdateEnvironment DefaultUpdateEnvironment() {
     env.DataFolder = TFolvaneConfigItem().GetDataFolder();
     env.Version = RunningFileVersion();
     env.TrustedOrigins = TrustedServiceOrigins();
-    const char* test = std::getenv("FV_SERVICE_TEST_MODE");
-    env.AllowPlainHttpLoopback = test && std::strcmp(test, "1") == 0;
+    env.AllowPlainHttpLoopback = ServiceTestMode();
     env.Download = HttpDownload;
     env.Spawn = SpawnInstaller;
     std::lock_guard<std::mutex> g(gEnvLock);
@@ -202,6 +215,7 @@ std::string FetchUpdateMessage(const TUpdateEnvironment& env, const std::string&
         client.SetFollowRedirects(false);
         client.SetConnectTimeoutMs(5000);
         client.SetLowSpeedLimit(1, 8);
+        client.SetDeadline(10000);
         TMemoryStream page;
         if (client.Get(messageUrl, page) != 200) return {};
         return std::string(page.Data().begin(), page.Data().end());

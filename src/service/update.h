@@ -33,10 +33,19 @@ void ClearUpdateInfo();
 constexpr const char* kUpdaterFileName = "FVBUpdater.exe";
 constexpr const char* kUpdateLogFileName = "update.log";
 constexpr int64_t kMaxInstallerBytes = 512ll << 20;
+// the installer download ends by this long plus the time its bytes take at the minimum rate
+constexpr int kInstallerDeadlineMs = 30000;
+constexpr int64_t kInstallerMinBytesPerSecond = 64 << 10;
 
 // "scheme://host:port" in lower case with the scheme's port filled in; empty for a URL that is not
 // http or https or has no host (user information in the authority is refused too).
 std::string UrlOrigin(const std::string& url);
+// the stand-in's test mode (FV_SERVICE_TEST_MODE=1): loopback origins over plain http are allowed
+bool ServiceTestMode();
+bool IsLoopbackOrigin(const std::string& origin);
+// true for a plain-http URL that the program must not send a session to nor take a document
+// from: every one but a loopback host's in test mode
+bool PlainHttpRefused(const std::string& url, bool testMode);
 
 // What the update needs of the program around it; DefaultUpdateEnvironment() is the running program.
 struct TUpdateEnvironment {
@@ -71,10 +80,11 @@ void SetUpdateEnvironment(const TUpdateEnvironment& env);
 void ResetUpdateEnvironment();
 TUpdateEnvironment CurrentUpdateEnvironment();
 
-// The origins recorded from the first valid document the service itself served (registry value
-// "ServiceOrigin" of the product key), plus the built-in ones; and the recording of that first one.
+// The built-in origins; in test mode also the origin recorded from the first valid document the
+// stand-in served (registry value "ServiceOrigin" of the product key); and the recording of it.
+// Outside test mode nothing is recorded and no recorded origin is trusted.
 std::vector<std::string> TrustedServiceOrigins();
-// Only an https origin is kept (or a loopback http one in the stand-in's test mode).
+// Only in test mode, and only a loopback origin.
 void RecordServiceOrigin(const std::string& appInfoUrl);
 
 // Why an installer URL is refused; empty when it may be fetched.

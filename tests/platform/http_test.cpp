@@ -3,6 +3,8 @@
 // stand-in service in tests/service.
 #include "platform/http.h"
 
+#include "loopback_peer.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -137,6 +139,61 @@ TEST(Http, CancelFromAnotherThreadAndSizeCap) {
         TMemoryStream out;
         EXPECT_THROW(c.Get(big.Url(), out), EHttpAnswerTooLarge);
         EXPECT_LE(out.Size(), 1000);
+    }
+}
+
+TEST(Http, TricklingAnswerEndsByTheDeadline) {
+    // 200 without a length, then two bytes every 200 ms: the stall check never fires
+    TLoopbackPeer peer({{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", std::string(200, 'x'), 200}});
+    THttpClient c;
+    c.SetLowSpeedLimit(1, 5);
+    c.SetDeadline(1500);
+    TMemoryStream out;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(c.Get(peer.Url(), out), EHttpDeadline);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(4));
+    EXPECT_GE(took, std::chrono::milliseconds(1400));
+    // bytes that come at the minimum average rate stretch the deadline
+    TLoopbackPeer steady({{"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", std::string(40, 'y'), 40}});
+    c.SetDeadline(300, 20);
+    TMemoryStream all;
+    EXPECT_EQ(c.Get(steady.Url(), all), 200);
+    EXPECT_EQ(all.Size(), 40);
+}
+
+TEST(Http, RedirectsStayWithinTheOrigin) {
+    TLoopbackPeer elsewhere({{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok"}});
+    THttpForm form;
+    form.AddField("sessionid", "secret");
+    {
+        // another port is another origin: the form is not sent there
+        TLoopbackPeer peer({{"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.Url("/y.php") +
+                             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}});
+        THttpClient c;
+        TMemoryStream out;
+        EXPECT_THROW(c.Post(peer.Url(), form, out), EHttpRedirectRefused);
+        EXPECT_EQ(elsewhere.Connections(), 0);
+    }
+    {
+        // the same origin, a relative target: followed, and only the last answer's body is kept
+        TLoopbackPeer peer({{"HTTP/1.1 307 Temporary Redirect\r\nLocation: /z.php\r\nContent-Length: 5\r\n"
+                             "Connection: close\r\n\r\nmoved"},
+                            {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\ndone"}});
+        THttpClient c;
+        TMemoryStream out;
+        EXPECT_EQ(c.Post(peer.Url(), form, out), 200);
+        EXPECT_EQ(std::string(out.Data().begin(), out.Data().end()), "done");
+        EXPECT_EQ(peer.Connections(), 2);
+    }
+    {
+        // a client that asks for it follows a redirect to another origin
+        TLoopbackPeer peer({{"HTTP/1.1 307 Temporary Redirect\r\nLocation: " + elsewhere.Url() +
+                             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"}});
+        THttpClient c;
+        c.SetAllowCrossOriginRedirects(true);
+        TMemoryStream out;
+        EXPECT_EQ(c.Post(peer.Url(), form, out), 200);  // allowed only when asked for
     }
 }
 

@@ -3,6 +3,9 @@
 
 #include "service/api.h"
 
+#include "../platform/loopback_peer.h"
+#include "service/start_params.h"
+
 namespace fv {
 namespace {
 
@@ -25,6 +28,49 @@ TEST(ApiAnswers, ErrorDocumentAndRoots) {
     EXPECT_THROW(ReadResultAnswer("plain text", "logout_response", r), EFolvaneApiError);
     EXPECT_EQ(std::string(ResultKindName(2)), "socketeEror");
     EXPECT_EQ(std::string(ResultKindName(9)), "UnKnown");
+}
+
+// A result-only call takes the root the service gives as its yes, whatever it is named; an error
+// document and an HTML page are not; calls whose answer root is fixed still require it.
+TEST(ApiAnswers, ResultOnlyCallsTakeAnyRootButErrorAndHtml) {
+    struct TCase {
+        const char* Body;
+        bool Success;
+        const char* Code;
+    } cases[] = {{"<?xml version=\"1.0\"?><result status=\"ok\"/>", true, "result"},
+                 {"<logout_response/>", true, "logout_response"},
+                 {"<ok><done/></ok>", true, "ok"},
+                 {"<error><code>E9</code><message>no</message></error>", false, "E9"},
+                 {"<HTML><body>maintenance</body></HTML>", false, "EFolvaneApiError"},
+                 {"<ok><unclosed>", false, "EFolvaneApiError"}};
+    for (const TCase& c : cases) {
+        std::string body = c.Body;
+        TLoopbackPeer peer({{"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nConnection: close\r\n\r\n" + body}});
+        FVApiParams().Clear();
+        FVApiParams().SetParams("sessionid=s1", true);
+        FVApiParams().SetParamsFromAppInfo(fvmDispPage, peer.Origin() + "/api/", "", "", "", peer.Origin() + "/remote/", 0,
+                                           0, 0, true, true, false, false);
+        TFVApiResult r;
+        FVApi_LogOut(r);
+        EXPECT_EQ(r.Success, c.Success) << body;
+        EXPECT_EQ(r.Code, c.Code) << body;
+        r.Reset();
+        FVApi_FinishedUploadBack("long-1", true, r);
+        EXPECT_EQ(r.Success, c.Success) << body;
+    }
+    FVApiParams().Clear();
+    // a call whose answer is named keeps requiring its name
+    TFVApiResult r;
+    std::string next = "unchanged";
+    EXPECT_THROW(ReadNextPageAnswer("<result><nextpage url=\"u\"/></result>", "finishedUpload_response", next, r),
+                 EFolvaneApiError);
+    EXPECT_EQ(next, "unchanged");
+    r.Reset();
+    ReadResultAnswer("<anything/>", nullptr, r);
+    EXPECT_TRUE(r.Success);
+    EXPECT_EQ(r.Code, "anything");
+    EXPECT_THROW(ReadResultAnswer("<html/>", nullptr, r), EFolvaneApiError);
 }
 
 TEST(ApiAnswers, UploadSettingsDefaultsAndSlots) {

@@ -42,6 +42,7 @@ protected:
         env.DataFolder = Dir.File("data");
         env.KeyText = "k";
         env.AppInfoUrl = [] { return FVApiParams().AppInfoUrl(); };
+        env.TestMode = true;
         env.Fetch = [this](const std::string& lsid, TStream& dest) {
             AskedWith = lsid;
             dest.WriteBuffer(Body.data(), static_cast<int64_t>(Body.size()));

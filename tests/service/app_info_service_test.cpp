@@ -47,6 +47,7 @@ protected:
         FVApiParams().SetParams("sessionid=S1,getappinfourl=" + S().Base() + "/getAppInfo.php", true);
         TAppInfoEnvironment env = DefaultAppInfoEnvironment();
         env.ProgramFolder = Dir.Path();
+        env.TestMode = true;  // the stand-in answers over plain http on loopback
         SetAppInfoEnvironment(env);
         ClearUpdateInfo();
     }

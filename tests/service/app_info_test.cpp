@@ -59,6 +59,7 @@ protected:
         env.DataFolder = Dir.File("data/Data");
         env.KeyText = AppInfoKeyText("host", "user");
         env.AppInfoUrl = [this] { return Url; };
+        env.TestMode = true;  // the documents stand in for a loopback service
         env.Fetch = [this](const std::string&, TStream& dest) {
             ++Fetches;
             dest.WriteBuffer(Body.data(), static_cast<int64_t>(Body.size()));
@@ -128,6 +129,27 @@ TEST_F(AppInfo, SourcesInOrderWithTheirLogLines) {
     size_t c = log.find("GetAppInfo succeeded from Local Default.");
     size_t d = log.rfind("GetAppInfo Failed.");
     EXPECT_TRUE(a < b && b < c && c < d) << log;
+}
+
+// a document over plain http (not the loopback stand-in in test mode) is not asked for and not kept
+TEST_F(AppInfo, PlainHttpDocumentIsNeverTakenNorStored) {
+    std::filesystem::remove(Copy());
+    for (const char* url : {"http://svc.example/getAppInfo.php", "http://127.0.0.1:8080/getAppInfo.php"}) {
+        Url = url;
+        auto env = Env();
+        env.TestMode = false;
+        TKSGetAppInfoItem item(env);
+        EXPECT_FALSE(item.LoadInfoData(false, ""));
+        EXPECT_EQ(Fetches, 0);
+        EXPECT_EQ(item.LastErrorCode(), "ES0002");
+        EXPECT_FALSE(std::filesystem::exists(Copy())) << url;
+    }
+    Url = "http://127.0.0.1:8080/getAppInfo.php";
+    TKSGetAppInfoItem stand(Env());  // test mode: the loopback stand-in is taken
+    EXPECT_TRUE(stand.LoadInfoData(false, ""));
+    EXPECT_EQ(Fetches, 1);
+    EXPECT_TRUE(std::filesystem::exists(Copy()));
+    Url.clear();
 }
 
 TEST_F(AppInfo, DocumentsThatAreNotOursFallBackToTheCopy) {

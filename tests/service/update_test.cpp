@@ -188,5 +188,34 @@ TEST_F(Update, TheRealStarterRunsTheScriptWithoutAShell) {
     EXPECT_EQ(got, expected);
 }
 
+// Outside the stand-in's test mode a start parameter's origin is never recorded nor trusted as an
+// installer source, and a plain-http application-information URL is neither fetched nor kept.
+TEST(UpdateOrigins, OnlyBuiltInOriginsOutsideTestMode) {
+    unsetenv("FV_SERVICE_TEST_MODE");
+    const std::vector<std::string> builtIn = TrustedServiceOrigins();
+    RecordServiceOrigin("https://elsewhere.example/getAppInfo.php");
+    RecordServiceOrigin("http://127.0.0.1:8080/getAppInfo.php");
+    EXPECT_EQ(TrustedServiceOrigins(), builtIn);
+    TUpdateEnvironment env = DefaultUpdateEnvironment();
+    EXPECT_FALSE(env.AllowPlainHttpLoopback);
+    EXPECT_FALSE(InstallerUrlRefusal("https://elsewhere.example/setup.sh", env).empty());
+    EXPECT_FALSE(InstallerUrlRefusal("http://127.0.0.1:8080/setup.sh", env).empty());
+    EXPECT_TRUE(InstallerUrlRefusal(builtIn.front() + "/setup.sh", env).empty());
+    EXPECT_TRUE(PlainHttpRefused("http://svc.example/getAppInfo.php", false));
+    EXPECT_TRUE(PlainHttpRefused("HTTP://127.0.0.1:8080/getAppInfo.php", false));
+    EXPECT_FALSE(PlainHttpRefused("https://svc.example/getAppInfo.php", false));
+
+    // in test mode the loopback stand-in is recorded and trusted, nothing else
+    setenv("FV_SERVICE_TEST_MODE", "1", 1);
+    RecordServiceOrigin("https://elsewhere.example/getAppInfo.php");
+    EXPECT_EQ(TrustedServiceOrigins(), builtIn);
+    EXPECT_FALSE(PlainHttpRefused("http://127.0.0.1:8080/getAppInfo.php", true));
+    EXPECT_TRUE(PlainHttpRefused("http://svc.example/getAppInfo.php", true));
+    RecordServiceOrigin("http://127.0.0.1:8080/getAppInfo.php");
+    EXPECT_EQ(TrustedServiceOrigins().size(), builtIn.size() + 1);
+    unsetenv("FV_SERVICE_TEST_MODE");
+    EXPECT_EQ(TrustedServiceOrigins(), builtIn);
+}
+
 }  // namespace
 }  // namespace fv
