@@ -1,11 +1,13 @@
 #include "core/log.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <vector>
+#include <sys/stat.h>
 
 #include "platform/collate.h"
 #include "platform/datetime.h"
@@ -64,6 +66,39 @@ std::string EntryBlock(const std::string& message) {
 
 }  // namespace
 
+std::string MaskSessionId(const std::string& sessionId) {
+    // enough of a prefix to match lines of one session, never the whole secret
+    const size_t keep = sessionId.size() > 8 ? 4 : sessionId.size() / 2;
+    if (sessionId.empty()) return std::string();
+    return sessionId.substr(0, keep) + "***";
+}
+
+std::string MaskLoggedParams(const std::string& text) {
+    static constexpr std::string_view kKey = "sessionid=";
+    std::string out;
+    size_t from = 0;
+    for (size_t i = 0; i + kKey.size() <= text.size(); ++i) {
+        bool match = true;
+        for (size_t k = 0; k < kKey.size() && match; ++k)
+            match = std::tolower(static_cast<unsigned char>(text[i + k])) == kKey[k];
+        if (!match) continue;
+        size_t start = i + kKey.size();
+        size_t end = start;
+        // the value ends where the item, the quoted parameter, the query pair or the word ends
+        while (end < text.size() && !std::strchr(",\"&; \t\r\n)", text[end])) ++end;
+        std::string value = text.substr(start, end - start);
+        // a line that shows the masked value already keeps it
+        bool masked = value.size() >= 3 && value.compare(value.size() - 3, 3, "***") == 0;
+        out.append(text, from, start - from);
+        out += masked ? value : MaskSessionId(value);
+        from = end;
+        i = end - 1;
+    }
+    if (from == 0) return text;
+    out.append(text, from, std::string::npos);
+    return out;
+}
+
 void SetLogCommandLine(const std::string& commandLine) {
     std::lock_guard<std::mutex> g(gLogLock);
     gCommandLine = commandLine;
@@ -99,15 +134,18 @@ void OpenCorvaLog(const std::string& logFolder) {
     std::string folder = logFolder;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     std::string path = folder + "/" + FormatDateCompact(Now()) + ".log";
+    // the log carries service addresses and start parameters: nobody else reads it
+    ::chmod(folder.c_str(), 0700);
     TAppendFile file;
-    if (!file.Open(path)) throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
+    if (!file.Open(path, 0600)) throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), std::strerror(errno)));
+    ::chmod(path.c_str(), 0600);  // a file left by an older run
     std::string banner = kCrLf;
     banner += kCrLf;
     banner += std::string(60, '/') + kCrLf;
     banner += FormatTimestamp(Now()) + kCrLf;
     banner += "START";
     banner += kCrLf;
-    banner += (gCommandLineSet ? gCommandLine : ProcCommandLine()) + kCrLf;
+    banner += MaskLoggedParams(gCommandLineSet ? gCommandLine : ProcCommandLine()) + kCrLf;
     WriteAll(file, banner);  // a failing banner closes the file again
     std::swap(gLogFile, file);
     gLogFileName = path;
@@ -140,7 +178,7 @@ std::string CorvaLogFileName() {
 
 void WriteLog(const std::string& message) {
     if (message.empty()) return;
-    std::string block = EntryBlock(message);  // formatted outside the lock
+    std::string block = EntryBlock(MaskLoggedParams(message));  // formatted outside the lock
     std::lock_guard<std::mutex> g(gLogLock);
     if (!gLogFile.IsOpen()) return;
     try {

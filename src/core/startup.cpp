@@ -177,7 +177,10 @@ int RunStartupStages(const std::vector<TStartupStage>& stages, const TStartupHoo
 int RunFolvaneBrowser(const std::vector<std::string>& params, const std::function<TStartupHooks()>& firstInstance) {
     TSingleInstanceLock mutex(kInstanceMutexName);
     switch (mutex.Acquire()) {
-        case TSingleInstanceLock::irFailed: return 0;  // ends at once and silently
+        case TSingleInstanceLock::irFailed:
+            // nothing is started over a lock or a folder that is not ours; the user learns why
+            std::fprintf(stderr, "FolvaneBrowser cannot start: %s\n", mutex.Error().c_str());
+            return 1;
         case TSingleInstanceLock::irAlreadyExists: ForwardToRunningInstance(params); return 0;
         case TSingleInstanceLock::irCreated: break;
     }

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -576,6 +577,25 @@ std::string IsoLocalNow() {
 
 }  // namespace
 
+std::string TrashEntryName(const std::string& name, int n) {
+    // the info file adds ".trashinfo", and both names must stay within one file name's length
+    constexpr size_t kInfoSuffix = sizeof(".trashinfo") - 1;
+    constexpr size_t kLimit = NAME_MAX - kInfoSuffix;
+    std::string suffix = n == 1 ? std::string() : Format(".%d", n);
+    if (name.size() + suffix.size() <= kLimit) return name + suffix;
+    // too long: the stem is cut (never inside a UTF-8 character), a short extension is kept
+    std::string stem = name, ext;
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= 16) {
+        stem = name.substr(0, dot);
+        ext = name.substr(dot);
+    }
+    size_t room = kLimit - suffix.size() - ext.size();
+    size_t cut = std::min(room, stem.size());
+    while (cut > 0 && cut < stem.size() && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    return stem.substr(0, cut) + suffix + ext;
+}
+
 std::string MoveToTrash(const std::string& path) {
     std::string abs = AbsoluteKeepLast(path);
     struct stat st;
@@ -594,7 +614,7 @@ std::string MoveToTrash(const std::string& path) {
     // the info file claims the name first (exclusive create), so two programs never collide
     std::string name = BaseName(abs);
     for (int n = 1; n < 100000; ++n) {
-        std::string candidate = n == 1 ? name : Format("%s.%d", name.c_str(), n);
+        std::string candidate = TrashEntryName(name, n);
         std::string info = trash.Folder + "/info/" + candidate + ".trashinfo";
         std::string inTrash = trash.Folder + "/files/" + candidate;
         int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

@@ -56,6 +56,9 @@ void MoveIntoFolder(const std::string& source, const std::string& targetFolder, 
 // before moving the file, and removes it again when the move fails. Returns the path of the file
 // inside the trash's "files" folder. Raises EFileOpError when no trash can take the path.
 std::string MoveToTrash(const std::string& path);
+// The name of the n-th try (1 = the name itself, then ".2", ".3", ...) for a file in the trash,
+// shortened when needed so that it and its ".trashinfo" stay within one file name's length.
+std::string TrashEntryName(const std::string& name, int n);
 // the home trash folder ($XDG_DATA_HOME/Trash, default ~/.local/share/Trash)
 std::string HomeTrashFolder();
 // "%"-escaping of a path for the trash info file (RFC 2396 style, "/" kept)

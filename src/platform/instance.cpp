@@ -1,6 +1,7 @@
 #include "platform/instance.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -24,13 +25,31 @@ constexpr uint32_t kKindActivate = 1;
 constexpr uint32_t kKindCopyData = 2;
 constexpr uint32_t kMaxByteCount = 65536;
 
-std::string RuntimeBase(const std::string& name, const char* ext) {
-    const char* rt = std::getenv("XDG_RUNTIME_DIR");
-    struct stat st {};
-    if (rt && *rt == '/' && ::stat(rt, &st) == 0 && S_ISDIR(st.st_mode)) return std::string(rt) + "/" + name + ext;
-    return Format("/tmp/%s-%u%s", name.c_str(), static_cast<unsigned>(::getuid()), ext);
+// Without a runtime folder of the session, the lock and the socket live in a folder of our own
+// under the shared temporary folder; another user's folder, a link or a wider mode there is refused.
+std::string FallbackFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp && *tmp == '/' ? tmp : "/tmp";
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return Format("%s/folvane-%u", base.c_str(), static_cast<unsigned>(::geteuid()));
 }
 
+bool UseSessionRuntimeDir(std::string& dir) {
+    const char* rt = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st {};
+    if (rt && *rt == '/' && ::stat(rt, &st) == 0 && S_ISDIR(st.st_mode)) {
+        dir = rt;
+        return true;
+    }
+    dir = FallbackFolder();
+    return false;
+}
+
+std::string RuntimeBase(const std::string& name, const char* ext) {
+    std::string dir;
+    UseSessionRuntimeDir(dir);
+    return dir + "/" + name + ext;
+}
 // appends a little-endian field to a message
 void AppendU32(std::vector<char>& out, uint32_t v) {
     uint8_t b[4];
@@ -68,32 +87,93 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
     return true;
 }
 
+// with its own limit, so that a peer sending a byte now and then cannot hold the line for long
+bool IoAllBy(int fd, char* buf, size_t len, bool writing, std::chrono::steady_clock::time_point deadline) {
+    size_t done = 0;
+    while (done < len) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd p{fd, static_cast<short>(writing ? POLLOUT : POLLIN), 0};
+        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) continue;  // the deadline is checked at the top
+        ssize_t n = writing ? ::send(fd, buf + done, len - done, MSG_NOSIGNAL | MSG_DONTWAIT)
+                            : ::recv(fd, buf + done, len - done, MSG_DONTWAIT);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ECONNRESET;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// the user id of the process at the other end of a connected Unix socket
+bool PeerIsUs(int fd) {
+    ucred cred {};
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) return false;
+    return cred.uid == ::geteuid();
+}
+
 }  // namespace
+
+std::string CheckInstanceFolder() {
+    std::string dir;
+    if (UseSessionRuntimeDir(dir)) return std::string();
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return Format("Cannot make the private folder \"%s\": %s", dir.c_str(), std::strerror(errno));
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0)
+        return Format("Cannot check the private folder \"%s\": %s", dir.c_str(), std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return Format("\"%s\" is not a folder of our own (a link or a file is in its place); remove it and start again",
+                      dir.c_str());
+    if (st.st_uid != ::geteuid())
+        return Format("The folder \"%s\" belongs to another user (uid %u); remove it and start again", dir.c_str(),
+                      static_cast<unsigned>(st.st_uid));
+    if ((st.st_mode & 077) != 0)
+        return Format("The folder \"%s\" is open to other users (mode %03o); it must be 0700", dir.c_str(),
+                      static_cast<unsigned>(st.st_mode & 0777));
+    return std::string();
+}
 
 std::string InstanceLockPath(const std::string& name) { return RuntimeBase(name, ".lock"); }
 
 std::string InstanceSocketPath(const std::string& name) {
     std::string p = RuntimeBase(name, ".sock");
     sockaddr_un a;
-    if (!FillAddress(p, a)) p = Format("/tmp/%s-%u.sock", name.c_str(), static_cast<unsigned>(::getuid()));
+    if (!FillAddress(p, a)) p = FallbackFolder() + "/" + name + ".sock";
     return p;
 }
 
 TSingleInstanceLock::TResult TSingleInstanceLock::Acquire() {
     if (FFd >= 0) return irCreated;
+    FError = CheckInstanceFolder();
+    if (!FError.empty()) return irFailed;
     std::string path = InstanceLockPath(FName);
     // in a shared folder (/tmp) another user may have put a link or a file of their own there first
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-    if (fd < 0) return irFailed;
+    if (fd < 0) {
+        FError = Format("Cannot open the lock \"%s\": %s", path.c_str(), std::strerror(errno));
+        return irFailed;
+    }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
+        FError = Format("The lock \"%s\" is not a file of our own", path.c_str());
         return irFailed;
     }
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR) continue;
         int err = errno;
         ::close(fd);
+        if (err != EWOULDBLOCK) FError = Format("Cannot lock \"%s\": %s", path.c_str(), std::strerror(err));
         return err == EWOULDBLOCK ? irAlreadyExists : irFailed;
     }
     FFd = fd;
@@ -141,6 +221,8 @@ TSendResult SendToRunningInstance(const std::string& socketPath, bool sendData, 
     answer = 0;
     sockaddr_un addr;
     if (!FillAddress(socketPath, addr)) throw EForwardError(Format("socket path too long: %s", socketPath.c_str()));
+    std::string folderError = CheckInstanceFolder();
+    if (!folderError.empty()) throw EForwardError(folderError);
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw EForwardError(Format("socket: %s", std::strerror(errno)));
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
@@ -148,6 +230,11 @@ TSendResult SendToRunningInstance(const std::string& socketPath, bool sendData, 
         ::close(fd);
         if (err == ENOENT || err == ECONNREFUSED) return TSendResult::NoReceiver;
         throw EForwardError(Format("connect: %s", std::strerror(err)));
+    }
+    // the parameters go only to a process of our own user
+    if (!PeerIsUs(fd)) {
+        ::close(fd);
+        throw EForwardError(Format("\"%s\" is held by another user's process; nothing was sent", socketPath.c_str()));
     }
     std::vector<char> msg;
     AppendU32(msg, sendData ? kKindCopyData : kKindActivate);
@@ -169,6 +256,8 @@ TSendResult SendToRunningInstance(const std::string& socketPath, bool sendData, 
 
 void TForwardServer::Start(const std::string& socketPath, THandler handler) {
     Stop();
+    std::string folderError = CheckInstanceFolder();
+    if (!folderError.empty()) throw EForwardError(folderError);
     sockaddr_un addr;
     if (!FillAddress(socketPath, addr)) throw EForwardError(Format("socket path too long: %s", socketPath.c_str()));
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -229,7 +318,7 @@ void TForwardServer::Run() {
         if (p[0].revents & POLLIN) {
             int client = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
             if (client >= 0) {
-                Serve(client);
+                if (PeerIsUs(client)) Serve(client);
                 ::close(client);
             }
         }
@@ -237,21 +326,23 @@ void TForwardServer::Run() {
 }
 
 void TForwardServer::Serve(int client) {
-    constexpr int kTimeout = 5000;
+    // one deadline for the whole message: the next start waits behind this one at most that long
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FDeadlineMs);
+    auto read = [&](void* buf, size_t len) { return IoAllBy(client, static_cast<char*>(buf), len, false, deadline); };
     unsigned char head[4];
-    if (!IoAll(client, reinterpret_cast<char*>(head), 4, false, kTimeout)) return;
+    if (!read(head, 4)) return;
     TForwardMessage m;
     uint32_t kind = GetU32(head);
     if (kind != kKindActivate && kind != kKindCopyData) return;
     if (kind == kKindCopyData) {
         unsigned char fields[8];
-        if (!IoAll(client, reinterpret_cast<char*>(fields), 8, false, kTimeout)) return;
+        if (!read(fields, 8)) return;
         m.HasData = true;
         m.Tag = GetU32(fields);
         m.ByteCount = GetU32(fields + 4);
         if (m.ByteCount > kMaxByteCount) return;  // not ours; nothing is allocated for it
         std::vector<char> data(m.ByteCount);
-        if (m.ByteCount && !IoAll(client, data.data(), data.size(), false, kTimeout)) return;
+        if (m.ByteCount && !read(data.data(), data.size())) return;
         // NUL-terminated, but never read past the bytes that came
         if (!data.empty()) m.Text.assign(data.data(), ::strnlen(data.data(), data.size()));
     }
@@ -263,7 +354,7 @@ void TForwardServer::Serve(int client) {
     }
     std::vector<char> reply;
     AppendU32(reply, answer);
-    IoAll(client, reply.data(), reply.size(), true, kTimeout);
+    IoAllBy(client, reply.data(), reply.size(), true, std::chrono::steady_clock::now() + std::chrono::milliseconds(FDeadlineMs));
 }
 
 }  // namespace fv

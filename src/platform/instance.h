@@ -17,9 +17,13 @@ FV_DECLARE_EXCEPTION(EForwardError, Exception);
 
 constexpr size_t kCopyDataSize = 1024;
 
-// $XDG_RUNTIME_DIR/<name>.lock (falls back to /tmp/<name>-<uid>.lock) and the socket beside it.
+// $XDG_RUNTIME_DIR/<name>.lock and the socket beside it. Without XDG_RUNTIME_DIR both live in
+// the private folder "$TMPDIR/folvane-<uid>" (TMPDIR defaults to /tmp).
 std::string InstanceLockPath(const std::string& name);
 std::string InstanceSocketPath(const std::string& name);
+// Makes the private folder when it is used and missing (0700) and checks it with lstat: a real
+// folder, ours, closed to others. Empty when it can be used, else the message that says why not.
+std::string CheckInstanceFolder();
 
 class TSingleInstanceLock {
 public:
@@ -32,9 +36,12 @@ public:
     TResult Acquire();
     void Release();
     bool Held() const { return FFd >= 0; }
+    // after irFailed: what went wrong, for the user
+    const std::string& Error() const { return FError; }
 
 private:
     std::string FName;
+    std::string FError;
     int FFd = -1;
 };
 
@@ -55,13 +62,15 @@ struct TForwardMessage {
 };
 
 enum class TSendResult { NoReceiver, Sent };
-// Connects to the running instance: NoReceiver when nobody listens (still starting). With
+// Connects to the running instance: NoReceiver when nobody listens (still starting). A socket held
+// by another user's process is never sent anything (EForwardError). With
 // sendData the buffer goes along; answer receives the 32-bit reply. Transport failures raise EForwardError.
 TSendResult SendToRunningInstance(const std::string& socketPath, bool sendData, const std::vector<char>& buffer,
                                   uint32_t& answer, int timeoutMs = 10000);
 
-// The listening side: a thread accepting one message per connection. The handler's result is
-// the answer sent back; a handler exception answers 0.
+// The listening side: a thread accepting one message per connection, from processes of our own
+// user only. Each message has one overall deadline. The handler's result is the answer sent back;
+// a handler exception answers 0.
 class TForwardServer {
 public:
     using THandler = std::function<uint32_t(const TForwardMessage&)>;
@@ -73,12 +82,15 @@ public:
     void Start(const std::string& socketPath, THandler handler);
     void Stop();
     bool Running() const { return FThread.joinable(); }
+    // the time one message (request and answer) may take in all; set before Start
+    void SetMessageDeadlineMs(int ms) { FDeadlineMs = ms; }
 
 private:
     void Run();
     void Serve(int client);
     std::string FPath;
     THandler FHandler;
+    int FDeadlineMs = 3000;
     int FListen = -1;
     int FWake[2] = {-1, -1};
     std::thread FThread;

@@ -128,13 +128,6 @@ std::vector<std::string> SplitCommaText(const std::string& text) {
     return items;
 }
 
-std::string MaskSessionId(const std::string& sessionId) {
-    // enough of a prefix to match lines of one session, never the whole secret
-    const size_t keep = sessionId.size() > 8 ? 4 : sessionId.size() / 2;
-    if (sessionId.empty()) return std::string();
-    return sessionId.substr(0, keep) + "***";
-}
-
 void TFVApiParams::ApplyDefaults() {
     F.Mode = fvmNotBoot;
     F.DispTab = true;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/log.h"      // MaskSessionId
 #include "core/startup.h"  // EFolvaneApiParamsError and its subclasses
 
 namespace fv {
@@ -147,8 +148,6 @@ std::string CommandLineToCSV(const std::vector<std::string>& params);
 // An unterminated quotation runs to the end of the text.
 std::vector<std::string> SplitCommaText(const std::string& text);
 
-// The session id as log lines show it: a short prefix, the rest masked.
-std::string MaskSessionId(const std::string& sessionId);
 
 // Puts the store into the start-up stages: the "Initial", "CmdLine" and "AppInfo" log lines, the
 // parse of the first start's parameters, and the service log-out owed once the application

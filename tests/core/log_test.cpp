@@ -77,3 +77,32 @@ TEST_F(LogFolder, MissingFolderOpensNothing) {
     OpenCorvaLog((dir / "absent").string());
     EXPECT_FALSE(IsCorvaLogOpen());
 }
+
+TEST_F(LogFolder, SessionIdsNeverReachTheLogInClearAndOnlyWeReadIt) {
+    const std::string secret = "S3cr3tSessionValue42";
+    SetLogCommandLine("/usr/bin/folvane-browser \"Mode=boot,SessionId=" + secret + ",FolvaneId=7\"");
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    std::string path = (dir / (FormatDateCompact(Now()) + ".log")).string();
+    std::ofstream(path) << "";  // an older run's file, world-readable
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+    OpenCorvaLog(dir.string());
+    // forwarded parameters, in any case, quoted, in a URL query, and a line already masked
+    WriteLogText("TFolvaneMain2.WMCopyData", "\"mode=close\",\"SESSIONID=" + secret + "\"");
+    WriteLogText("Url", "https://example.test/p?a=1&sessionid=" + secret + "&b=2");
+    WriteLog("Params( Mode=boot : SessionID=" + MaskSessionId(secret) + " : AppInfoUrl= )");
+    CloseCorvaLog();
+    std::string s = ReadFileText(path);
+    EXPECT_EQ(s.find(secret), std::string::npos) << s;
+    EXPECT_NE(s.find("\"Mode=boot,SessionId=S3cr***,FolvaneId=7\"\r\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("\"SESSIONID=S3cr***\"\r\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("&sessionid=S3cr***&b=2\r\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("SessionID=S3cr*** : AppInfoUrl="), std::string::npos) << s;
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    EXPECT_EQ(MaskLoggedParams("no secrets here"), "no secrets here");
+    EXPECT_EQ(MaskLoggedParams("SessionId="), "SessionId=");
+    EXPECT_EQ(MaskLoggedParams("a,sessionid=abcd"), "a,sessionid=ab***");
+}

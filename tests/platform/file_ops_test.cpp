@@ -248,6 +248,36 @@ TEST_F(FileOps, TrashWritesTheInfoFileAndKeepsNamesApart) {
     EXPECT_THROW(MoveToTrash((dir / "src/none").string()), EFileOpError);
 }
 
+TEST_F(FileOps, TrashTakesNamesOfTheLongestLength) {
+    // 255 bytes: "あ" (3 bytes) 82 times, then "xxxxx.jpg"; the info file name would be 265 bytes
+    std::string name;
+    for (int i = 0; i < 82; ++i) name += "\xE3\x81\x82";
+    name += "xxxxx.jpg";
+    ASSERT_EQ(name.size(), 255u);
+    Write(dir / "src" / name, "1");
+    std::string t1 = MoveToTrash((dir / "src" / name).string());
+    Write(dir / "src" / name, "2");
+    std::string t2 = MoveToTrash((dir / "src" / name).string());
+    ASSERT_NE(t1, t2);
+    EXPECT_EQ(Read(t1), "1");
+    EXPECT_EQ(Read(t2), "2");
+    fs::path trash = dir / "share/Trash";
+    for (const std::string& t : {t1, t2}) {
+        std::string base = fs::path(t).filename().string();
+        EXPECT_LE(base.size() + 10, 255u) << base;
+        EXPECT_EQ(base.substr(base.size() - 4), ".jpg");
+        // cut between characters, never inside one
+        size_t stem = base.find('.');
+        EXPECT_EQ(stem % 3, 0u) << base;
+        EXPECT_EQ(base.compare(0, stem, name, 0, stem), 0);
+        std::string info = Read(trash / "info" / (base + ".trashinfo"));
+        // the info file keeps the full original path
+        EXPECT_NE(info.find("Path=" + TrashEscapePath((dir / "src" / name).string()) + "\n"), std::string::npos);
+    }
+    EXPECT_EQ(TrashEntryName("a.jpg", 3), "a.jpg.3");
+    EXPECT_LE(TrashEntryName(std::string(255, 'x'), 12345).size(), 245u);
+}
+
 TEST_F(FileOps, TrashOnAnotherVolumeUsesItsOwnTrashFolder) {
     TinyFs card(dir / "card", "1m");
     if (!card.mounted) GTEST_SKIP() << "cannot mount a tmpfs here";

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -238,4 +239,200 @@ TEST_F(RuntimeDir, SocketIsBornOwnerOnly) {
     EXPECT_TRUE(created);
     EXPECT_FALSE(changed);
     server.Stop();
+}
+
+namespace {
+// no XDG_RUNTIME_DIR, and a temporary folder of the test's own as TMPDIR (world-writable, like /tmp)
+struct NoRuntimeDir : ::testing::Test {
+    std::string tmp, privateDir;
+    std::string savedRt, savedTmp;
+    bool hadRt = false, hadTmp = false;
+    void SetUp() override {
+        char tmpl[] = "/tmp/fv-nort-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        tmp = tmpl;
+        ::chmod(tmp.c_str(), 01777);
+        if (const char* v = std::getenv("XDG_RUNTIME_DIR")) hadRt = true, savedRt = v;
+        if (const char* v = std::getenv("TMPDIR")) hadTmp = true, savedTmp = v;
+        ::unsetenv("XDG_RUNTIME_DIR");
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        privateDir = tmp + "/folvane-" + std::to_string(::geteuid());
+    }
+    void TearDown() override {
+        if (hadRt) ::setenv("XDG_RUNTIME_DIR", savedRt.c_str(), 1);
+        if (hadTmp)
+            ::setenv("TMPDIR", savedTmp.c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+        std::string cmd = "rm -rf '" + tmp + "'";
+        if (std::system(cmd.c_str()) != 0) {
+        }
+    }
+    // a raw connection to a socket path
+    static int Connect(const std::string& path) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }
+};
+}  // namespace
+
+TEST_F(NoRuntimeDir, LockAndSocketLiveInAPrivateFolderAndAHostileOneIsRefused) {
+    EXPECT_EQ(InstanceLockPath("fv-test-priv"), privateDir + "/fv-test-priv.lock");
+    EXPECT_EQ(InstanceSocketPath("fv-test-priv"), privateDir + "/fv-test-priv.sock");
+
+    // planted as a link to a folder the other user controls
+    std::string other = tmp + "/elsewhere";
+    ASSERT_EQ(::mkdir(other.c_str(), 0777), 0);
+    ASSERT_EQ(::symlink(other.c_str(), privateDir.c_str()), 0);
+    {
+        TSingleInstanceLock lock("fv-test-priv");
+        EXPECT_EQ(lock.Acquire(), TSingleInstanceLock::irFailed);
+        EXPECT_NE(lock.Error().find("link"), std::string::npos) << lock.Error();
+        struct stat st {};
+        EXPECT_NE(::lstat((other + "/fv-test-priv.lock").c_str(), &st), 0) << "the lock went through the link";
+        TForwardServer server;
+        EXPECT_THROW(server.Start(InstanceSocketPath("fv-test-priv"), [](const TForwardMessage&) { return 1u; }),
+                     EForwardError);
+        uint32_t answer = 0;
+        EXPECT_THROW(SendToRunningInstance(InstanceSocketPath("fv-test-priv"), false, {}, answer), EForwardError);
+    }
+    ::unlink(privateDir.c_str());
+
+    // a folder open to others, even when it is ours
+    ASSERT_EQ(::mkdir(privateDir.c_str(), 0700), 0);
+    ::chmod(privateDir.c_str(), 0777);
+    {
+        TSingleInstanceLock lock("fv-test-priv");
+        EXPECT_EQ(lock.Acquire(), TSingleInstanceLock::irFailed);
+        EXPECT_NE(lock.Error().find("0700"), std::string::npos) << lock.Error();
+    }
+    if (::geteuid() == 0) {  // another user's folder; only root can make one here
+        ::chmod(privateDir.c_str(), 0700);
+        ASSERT_EQ(::chown(privateDir.c_str(), 65534, 65534), 0);
+        TSingleInstanceLock lock("fv-test-priv");
+        EXPECT_EQ(lock.Acquire(), TSingleInstanceLock::irFailed);
+        EXPECT_NE(lock.Error().find("another user"), std::string::npos) << lock.Error();
+    }
+    ::rmdir(privateDir.c_str());
+
+    // missing: made owner-only, and then used
+    TSingleInstanceLock lock("fv-test-priv");
+    EXPECT_EQ(lock.Acquire(), TSingleInstanceLock::irCreated) << lock.Error();
+    struct stat st {};
+    ASSERT_EQ(::lstat(privateDir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    TSingleInstanceLock second("fv-test-priv");
+    EXPECT_EQ(second.Acquire(), TSingleInstanceLock::irAlreadyExists);
+}
+
+TEST_F(NoRuntimeDir, AClientTricklingItsMessageCannotHoldUpTheNextStart) {
+    std::string path = InstanceSocketPath("fv-test-slow");
+    std::atomic<int> served{0};
+    TForwardServer server;
+    server.SetMessageDeadlineMs(400);
+    server.Start(path, [&](const TForwardMessage&) { return static_cast<uint32_t>(++served); });
+    // a byte every 50 ms: under the old per-byte time-out this held the server for a minute
+    int slow = Connect(path);
+    ASSERT_GE(slow, 0);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> cut{false};
+    std::thread trickle([&] {
+        unsigned char msg[12 + 1024] = {2, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0};
+        for (size_t i = 0; i < sizeof msg && !stop; ++i) {
+            if (send(slow, msg + i, 1, MSG_NOSIGNAL) != 1) {
+                cut = true;
+                return;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    std::this_thread::sleep_for(100ms);  // the trickle has begun and holds the server's turn
+    auto begin = std::chrono::steady_clock::now();
+    uint32_t answer = 0;
+    EXPECT_EQ(SendToRunningInstance(path, true, MakeCopyDataBuffer("next"), answer, 3000), TSendResult::Sent);
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_EQ(answer, 1u);
+    EXPECT_LT(took, 2000ms);
+    // the trickling client was dropped: its next bytes find the connection closed
+    for (int i = 0; i < 40 && !cut; ++i) std::this_thread::sleep_for(50ms);
+    stop = true;
+    trickle.join();
+    close(slow);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(served, 1);
+}
+
+TEST_F(NoRuntimeDir, NeitherEndTalksToAnotherUsersProcess) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user id (runs as root)";
+    std::string shared = tmp + "/shared";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+    ::chmod(shared.c_str(), 0777);
+
+    // another user listens first: our start sends it nothing
+    std::string theirs = shared + "/theirs.sock";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        int l = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::strncpy(a.sun_path, theirs.c_str(), sizeof a.sun_path - 1);
+        if (bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(l, 1) != 0) ::_exit(4);
+        char c = 1;
+        if (::write(ready[1], &c, 1) != 1) ::_exit(5);
+        pollfd p{l, POLLIN, 0};
+        if (::poll(&p, 1, 3000) <= 0) ::_exit(0);
+        int c2 = accept(l, nullptr, nullptr);
+        pollfd q{c2, POLLIN, 0};
+        char buf[64];
+        ::_exit(::poll(&q, 1, 1000) > 0 && recv(c2, buf, sizeof buf, 0) > 0 ? 1 : 0);  // 1: it got our bytes
+    }
+    ::close(ready[1]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    uint32_t answer = 0;
+    EXPECT_THROW(SendToRunningInstance(theirs, true, MakeCopyDataBuffer("SessionId=secret"), answer, 1000),
+                 EForwardError);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "another user's listener received the parameters";
+
+    // another user connects to ours: the handler never sees the message
+    std::string ours = shared + "/ours.sock";
+    std::atomic<int> served{0};
+    TForwardServer server;
+    server.Start(ours, [&](const TForwardMessage&) { return static_cast<uint32_t>(++served); });
+    ::chmod(ours.c_str(), 0666);  // as if the mode did not keep them out
+    pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+        int fd = Connect(ours);
+        if (fd < 0) ::_exit(4);
+        unsigned char msg[4] = {1, 0, 0, 0};
+        send(fd, msg, 4, MSG_NOSIGNAL);
+        pollfd q{fd, POLLIN, 0};
+        char reply[4];
+        ::_exit(::poll(&q, 1, 2000) > 0 && recv(fd, reply, 4, 0) == 4 ? 1 : 0);  // 1: it was answered
+    }
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(served, 0);
+    uint32_t mine = 0;
+    EXPECT_EQ(SendToRunningInstance(ours, false, {}, mine), TSendResult::Sent);
+    EXPECT_EQ(mine, 1u);
 }
