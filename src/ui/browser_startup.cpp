@@ -31,6 +31,10 @@
 #include "ui/stall_watch.h"
 #include "ui/ui_fonts.h"
 
+// the icons are compiled into the UI library; a static library's resources are linked only
+// when something names them
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+
 namespace fv {
 namespace {
 
@@ -76,6 +80,7 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         QApplication::setApplicationVersion(QString::fromStdString(RunningFileVersion()));
         // the dock groups the window with its desktop entry and shows the entry's icon
         QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrona.FolvaneBrowser"));
+        InitIconResources();
         QIcon icon;
         for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
         QApplication::setWindowIcon(icon);
