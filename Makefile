@@ -1,5 +1,6 @@
 # make run   : install missing packages, configure, build, start the browser
 # make test  : the same set-up, then every test through CTest
+# make package : the Debian packages (dpkg-buildpackage -us -uc -b) into dist/
 # make bench : Release build of the benchmarks, then run them (BENCH=regex picks some)
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -12,7 +13,7 @@ endif
 # the thread and folder suites that run under ThreadSanitizer
 TSAN_TESTS ?= ^(Thread|LiveFolders|DirWatch|FolderThreads|FolderUpdateMaster|DiskFolder|TreeList|Relay|History|Calendar|Listup|CatalogUpdater|CacheImage|CacheWorkLock|MakerTest|Items)
 
-.PHONY: all deps bench-deps configure build run test test-clocks bench fuzz fuzz-smoke sanitize tsan clean
+.PHONY: package all deps bench-deps configure build run test test-clocks bench fuzz fuzz-smoke sanitize tsan clean
 
 all: build
 
@@ -78,3 +79,15 @@ test-clocks: build
 
 clean:
 	rm -rf $(BUILD) build-release build-asan build-tsan build-fuzz
+
+# The Debian packages, built the Debian way (debian/), left in dist/ with their .changes and
+# .buildinfo. The compiler cache is the user's own even though debhelper gives the build a
+# home of its own.
+DIST ?= dist
+package: deps
+	CCACHE_DIR="$$(ccache -k cache_dir 2>/dev/null || echo $$HOME/.cache/ccache)" CCACHE_BASEDIR="$(CURDIR)" \
+	  DEB_BUILD_OPTIONS="parallel=$(JOBS) $(DEB_BUILD_OPTIONS)" dpkg-buildpackage -us -uc -b
+	mkdir -p $(DIST)
+	mv -f ../folvane-browser_*.deb ../fvb_*.deb ../folvane-browser-dbgsym_*.deb ../fvb-dbgsym_*.deb \
+	  ../folvane-browser_*.buildinfo ../folvane-browser_*.changes $(DIST)/ 2>/dev/null || true
+	ls -l $(DIST)

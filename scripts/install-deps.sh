@@ -18,6 +18,8 @@ PACKAGES=(
   faketime tzdata
   # a slow disk served by the UI tests themselves (FUSE)
   libfuse3-dev fuse3
+  # the Debian packages and their checks (make package, the last stage of .ci/run)
+  debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream xdg-utils librsvg2-bin man-db
   # fuzzing and sanitizers
   clang-14 libclang-rt-14-dev
 )

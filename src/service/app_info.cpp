@@ -89,6 +89,10 @@ TAppInfoEnvironment DefaultAppInfoEnvironment() {
     std::string self = GetModuleFileName();
     size_t slash = self.find_last_of('/');
     env.ProgramFolder = slash == std::string::npos ? std::string(".") : self.substr(0, slash);
+    // an installed program finds its pages under share/ beside bin/; the build tree keeps them beside it
+    std::string installed = env.ProgramFolder + "/../share/folvane-browser";
+    if (!DirectoryExists(env.ProgramFolder + "/docroot") && DirectoryExists(installed + "/docroot"))
+        env.ProgramFolder = ExcludeTrailingPathDelimiters(ExpandRelativePath(env.ProgramFolder, "../share/folvane-browser"));
     env.DataFolder = TFolvaneConfigItem().GetDataFolder();
     env.KeyText = AppInfoKeyText(GetComputerNameStr(), GetUserNameStr());
     env.AppInfoUrl = [] { return FVApiParams().AppInfoUrl(); };

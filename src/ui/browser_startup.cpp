@@ -1,6 +1,7 @@
 #include "ui/browser_startup.h"
 
 #include <QDir>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 #include "core/config.h"
 #include "core/engine.h"
@@ -17,6 +19,7 @@
 #include "library/image_facts.h"
 #include "image/engine_image_cache.h"
 #include "platform/instance.h"
+#include "platform/launch_args.h"
 #include "platform/signals.h"
 #include "service/app_info_check.h"
 #include "service/start_params.h"
@@ -30,10 +33,16 @@
 #include "ui/stall_watch.h"
 #include "ui/ui_fonts.h"
 
+// the icons are compiled into the UI library; a static library's resources are linked only
+// when something names them
+static void InitIconResources() { Q_INIT_RESOURCE(icons); }
+
 namespace fv {
 namespace {
 
 TFolvaneMain2* gMainWindow = nullptr;
+// the photos and folders of the command line, and what could not be opened
+TLaunchArgs gLaunch;
 QPointer<TSplashForm> gSplash;
 bool gTerminationRequested = false;
 
@@ -71,6 +80,12 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
     h.InitApplication = [] {
         QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
         QApplication::setApplicationVersion(QString::fromStdString(RunningFileVersion()));
+        // the dock groups the window with its desktop entry and shows the entry's icon
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrona.FolvaneBrowser"));
+        InitIconResources();
+        QIcon icon;
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addFile(QStringLiteral(":/icons/%1.png").arg(size));
+        QApplication::setWindowIcon(icon);
         // the main window owns the program's life, not whichever window closed last
         QApplication::setQuitOnLastWindowClosed(false);
     };
@@ -96,6 +111,7 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
         }
         if (QScreen* screen = QGuiApplication::primaryScreen())
             main.move(screen->availableGeometry().center() - main.rect().center());
+        main.SetStartPaths(gLaunch.Paths, gLaunch.Problems);
         main.show();
         // the splash stays above the new main window also where no window manager keeps it there
         if (gSplash) gSplash->raise();
@@ -125,7 +141,16 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
 }
 
 int RunBrowserMain(int argc, char** argv) {
-    std::vector<std::string> params(argv + 1, argv + argc);
+    std::string cwd;
+    if (char* here = ::getcwd(nullptr, 0)) {
+        cwd = here;
+        std::free(here);
+    }
+    gLaunch = SplitLaunchArgs(std::vector<std::string>(argv + 1, argv + argc), cwd.empty() ? "/" : cwd);
+    for (const std::string& line : gLaunch.Problems) std::fprintf(stderr, "folvane-browser: %s\n", line.c_str());
+    // the paths go on absolute: a running instance opens them from its own folder
+    std::vector<std::string> params = gLaunch.Params;
+    params.insert(params.end(), gLaunch.Paths.begin(), gLaunch.Paths.end());
     // catalog items learn sizes, orientations and shooting dates through the image pipeline
     SetImageFactsProvider(MakeImageFactsProvider());
     // the library (folders, albums, calendar, history) and the thumbnail cache join the engine's steps

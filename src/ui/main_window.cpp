@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -31,9 +33,11 @@
 #include "library/catalog_list_dates.h"
 #include "library/catalog_item.h"
 #include "library/custom_folder.h"
+#include "library/folder_tree_list.h"
 #include "library/history_list.h"
 #include "library/library_engine.h"
 #include "platform/instance.h"
+#include "platform/launch_args.h"
 #include "platform/stall_activity.h"
 #include "service/start_params.h"
 #include "ui/cache_size_form.h"
@@ -268,6 +272,14 @@ void TFolvaneMain2::ProcessLibraryCommand(const std::string& text) {
         WriteLogText("TFolvaneMain2.ProcessCommandQueue", "Ignored ( " + text + " )");
         return;
     }
+    // photos and folders a second start was given (its paths arrive absolute)
+    {
+        std::vector<std::string> items;
+        for (const std::string& item : SplitCommaText(text))
+            if (item.starts_with('/')) items.push_back(item);
+        TLaunchArgs launch = SplitLaunchArgs(items, "/");
+        if (!launch.Paths.empty()) OpenPaths(launch.Paths);
+    }
     // the mode item of the comma-separated key=value list
     int mode = -1;
     for (std::string item : SplitCommaText(text)) {
@@ -368,6 +380,15 @@ void TFolvaneMain2::FormShow() {
     }
     SetActiveTab(1);
     SetupActions();
+    if (!FStartProblems.empty()) {
+        QString text = QStringLiteral("次の項目を開けませんでした。\n\n");
+        for (const std::string& line : FStartProblems) text += QString::fromStdString(line) + '\n';
+        FStartProblems.clear();
+        // once the window is up; the program starts as usual
+        QTimer::singleShot(0, this, [this, text] {
+            if (FDialogs.Warning) FDialogs.Warning(text);
+        });
+    }
     // the column gets its width once the window has its first layout
     QTimer::singleShot(0, this, [this] { ApplyTargetPanelWidth(); });
     FIdleTimer.start();
@@ -494,6 +515,50 @@ void TFolvaneMain2::ShowFolder(TCustomFolder* folder) {
         case 3: Action("AcShowCalendar")->setChecked(true); break;
         default: break;
     }
+}
+
+void TFolvaneMain2::SetStartPaths(std::vector<std::string> paths, std::vector<std::string> problems) {
+    FStartPaths = std::move(paths);
+    FStartProblems = std::move(problems);
+}
+
+void TFolvaneMain2::OpenPaths(const std::vector<std::string>& paths) {
+    if (paths.empty()) return;
+    TFolderTreeList* folders = CorvaFolders();
+    if (!folders) return;
+    const std::string& path = paths.back();
+    bool isDir = QFileInfo(QString::fromStdString(path)).isDir();
+    std::string dir = path;
+    if (!isDir) {
+        size_t slash = path.find_last_of('/');
+        dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    }
+    TCustomFolder* folder = folders->FindOrCreateFolderByPath(dir);
+    if (!folder) return;
+    if (FCatalog->IsViewerOpen()) ShowViewer(false);
+    ShowFolder(folder);
+    int token = ++FOpenPathToken;
+    if (isDir) return;
+    // the folder is listed off the UI thread: the photo is looked for until it is there (ten seconds)
+    auto tries = std::make_shared<int>(0);
+    auto timer = new QTimer(this);
+    timer->setInterval(50);
+    connect(timer, &QTimer::timeout, this, [this, timer, tries, token, path] {
+        if (token != FOpenPathToken || ++*tries > 200) {
+            timer->stop();
+            timer->deleteLater();
+            return;
+        }
+        for (TCatalogItem* item : FCatalog->Loaded()) {
+            if (item->GetFullPath() != path) continue;
+            timer->stop();
+            timer->deleteLater();
+            FCatalog->SetFocusedItem(item);
+            ShowViewer(true);
+            return;
+        }
+    });
+    timer->start();
 }
 
 void TFolvaneMain2::ShowViewer(bool show) {
@@ -657,6 +722,16 @@ void TFolvaneMain2::FirstIdle() {
         double last = 0;
         if (TFolvaneConfigItem* c = CorvaConfig()) last = c->GetLastViewDate();
         if (last > 0) FPendingViewDate = std::floor(last);
+    }
+    if (!FStartPaths.empty()) {
+        // the command line's folder or photo takes the place of the last one shown
+        std::vector<std::string> paths = std::move(FStartPaths);
+        FStartPaths.clear();
+        FHistoryOn = true;
+        OpenPaths(paths);
+        SetActiveTab(1);
+        SetupActions();
+        return;
     }
     if (start) ShowFolder(start);
     FHistoryOn = true;

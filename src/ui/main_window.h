@@ -99,6 +99,12 @@ public:
     // the commands
     void ShowFolder(TCustomFolder* folder);
     void ShowViewer(bool show);
+    // photos and folders from the command line or a second start: a folder is shown in the grid,
+    // a photo in the viewer with its folder behind it; the last one given wins
+    void OpenPaths(const std::vector<std::string>& paths);
+    // what the first start was given: the problems are shown once the window is ready, the paths
+    // are opened at the first idle instead of the last folder shown
+    void SetStartPaths(std::vector<std::string> paths, std::vector<std::string> problems);
     void SetToolMode(int mode);
     void JumpHistory(bool forward);
     void ShowUpdate();
@@ -224,6 +230,8 @@ private:
     TFrameTargetsEx* FTargets = nullptr;
     std::map<QString, QAction*> FActions;
     TMainDialogs FDialogs;
+    std::vector<std::string> FStartPaths, FStartProblems;
+    int FOpenPathToken = 0;
 
     // state
     bool FReady = false;

@@ -199,6 +199,9 @@ TEST_F(FvbLibrary, ThumbsOfALibraryFolderGoIntoTheBrowsersCache) {
     ASSERT_EQ(Run("thumbs " + Path("photos") + " --size 96 --threads 1", out), 0) << out;
     EXPECT_TRUE(Has(out, "thumbs: 4 photos")) << out;
     EXPECT_TRUE(Has(out, "cache of the library")) << out;
+    // into a pipe the results come without any progress line
+    EXPECT_FALSE(Has(out, "thumbs: 4/4")) << out;
+    EXPECT_FALSE(Has(out, "\r")) << out;
     EXPECT_FALSE(Has(out, "already cached; ")) << out;
     EXPECT_FALSE(fs::exists(Data() / "FvbThumbs"));
     EXPECT_TRUE(fs::exists(Data() / "Cache.tdb"));

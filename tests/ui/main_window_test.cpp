@@ -986,3 +986,38 @@ TEST_F(EngineWindowTest, ARegisteredFolderIsFiledByAWorkerWhileTheAbortPanelShow
     EXPECT_NE(LogText().find("Register ( " + Lib("reg") + " )"), std::string::npos);
     w.close();
 }
+
+TEST_F(EngineWindowTest, PathsFromTheCommandLineAndASecondStartShowTheFolderOrThePhotoInTheViewer) {
+    fs::copy(fv::test::TestPhotoDir(), Lib("my photos"), fs::copy_options::recursive);
+    fs::create_directories(Lib("other"));
+    Start();
+    {
+        TFolvaneMain2 w;
+        w.resize(1024, 768);
+        // the first start's folder is shown once the window is ready; a missing path is only reported
+        std::vector<QString> warnings;
+        w.Dialogs().Warning = [&](const QString& t) { warnings.push_back(t); };
+        w.SetStartPaths({Lib("my photos")}, {"/nowhere: not found"});
+        w.show();
+        w.IdleStep();
+        ASSERT_TRUE(WaitUntil([&] { return w.ShownFolder() == GetFolderFromPath(Lib("my photos")); }, 5000));
+        ASSERT_TRUE(WaitUntil([&] { return !warnings.empty(); }, 5000));
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_TRUE(warnings[0].contains("/nowhere"));
+        EXPECT_FALSE(w.IsViewerShown());
+
+        // a photo: its folder behind it and the photo itself in the viewer
+        const std::string photo = Lib("my photos") + "/Canon_40D.jpg";
+        w.OpenPaths({photo});
+        ASSERT_TRUE(WaitUntil([&] { return w.IsViewerShown(); }, 10000));
+        ASSERT_NE(w.CatalogView()->FocusedItem(), nullptr);
+        EXPECT_EQ(w.CatalogView()->FocusedItem()->GetFullPath(), photo);
+
+        // a second start's paths arrive in the forwarded text: the folder replaces the viewer
+        w.ReceiveForwarded("\"mode=x\",\"" + Lib("other") + "\"", true);
+        ASSERT_TRUE(WaitUntil([&] { return w.ShownFolder() == GetFolderFromPath(Lib("other")); }, 5000));
+        EXPECT_FALSE(w.IsViewerShown());
+        w.close();
+    }
+    Stop();
+}

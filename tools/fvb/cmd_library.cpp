@@ -12,6 +12,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "../common/progress_line.h"
 #include "commands.h"
 #include "core/file_functions.h"
 #include "core/log.h"
@@ -36,30 +37,6 @@ namespace fv::fvb {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// a line that rewrites itself on a terminal, at most ten times a second; nothing otherwise
-class TProgressLine {
-public:
-    TProgressLine() : FTty(IsTerminalErrorOutput()) {}
-    void Show(const std::string& text) {
-        if (!FTty) return;
-        auto now = Clock::now();
-        if (now - FLast < std::chrono::milliseconds(100)) return;
-        FLast = now;
-        std::string line = text.size() > 100 ? text.substr(0, 97) + "..." : text;
-        std::fprintf(stderr, "\r\033[K%s", line.c_str());
-        FShown = true;
-    }
-    void Done() {
-        if (FShown) std::fprintf(stderr, "\r\033[K");
-        FShown = false;
-    }
-
-private:
-    bool FTty;
-    bool FShown = false;
-    Clock::time_point FLast{};
-};
 
 struct TScanSummary {
     int Folders = 0;
@@ -292,7 +269,8 @@ int CmdScan(const TArgs& args) {
     if (!session.Open()) return session.FailStatus;
     TFolderTreeList* tree = CorvaFolders();
     TScanSummary sum;
-    TProgressLine progress;
+    // the progress line goes to a terminal only, and never beside JSON
+    TProgressLine progress(!json && IsTerminalErrorOutput());
     auto start = Clock::now();
     for (const std::string& d : dirs) {
         std::string path = ExcludeTrailingPathDelimiters(ExpandRelativePath(std::filesystem::current_path().string(), d));

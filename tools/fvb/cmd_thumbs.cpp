@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/progress_line.h"
 #include "commands.h"
 #include "core/config.h"
 #include "image/cache_image_maker.h"
@@ -120,34 +121,6 @@ void SaveCatalogOrder(const std::string& file, const std::vector<TListed>& liste
     fs::rename(temp, file);
 }
 
-class TProgressLine {
-public:
-    TProgressLine(int total) : FTotal(total), FTerminal(IsTerminalOutput()), FStart(std::chrono::steady_clock::now()) {}
-    void Show(int done, bool final = false) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!final && now - FLast < std::chrono::milliseconds(FTerminal ? 100 : 2000)) return;
-        FLast = now;
-        const int percent = FTotal > 0 ? done * 100 / FTotal : 100;
-        if (FTerminal) {
-            const int width = std::clamp(TerminalColumns() - 30, 10, 50);
-            const int filled = FTotal > 0 ? done * width / FTotal : width;
-            std::printf("\r[%s%s] %3d%% %d/%d", std::string(static_cast<size_t>(filled), '#').c_str(),
-                        std::string(static_cast<size_t>(width - filled), '-').c_str(), percent, done, FTotal);
-            if (final) std::printf("\n");
-        } else if (final || percent != FLastPercent) {
-            std::printf("thumbs: %d/%d (%d%%)\n", done, FTotal, percent);
-            FLastPercent = percent;
-        }
-        std::fflush(stdout);
-    }
-
-private:
-    int FTotal;
-    bool FTerminal;
-    std::chrono::steady_clock::time_point FStart, FLast{};
-    int FLastPercent = -1;
-};
-
 // Makes the thumbnails of `listed` into `cache` and exports them when asked; the exit status.
 int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& listed, const fs::path& root, int size,
                int threads, const std::string& exportDir, const std::string& cacheName,
@@ -173,7 +146,8 @@ int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& list
     std::vector<TCatalogItem*> request;
     for (const auto& l : listed) request.push_back(l.Item);
     std::printf("thumbs: %zu photos in %s, size %d, cache %s\n", listed.size(), root.c_str(), size, cacheName.c_str());
-    TProgressLine progress(static_cast<int>(listed.size()));
+    TProgressLine progress;
+    const int count = static_cast<int>(listed.size());
     maker.Start();
     if (!request.empty()) {
         maker.Request(request, size, true);
@@ -183,10 +157,10 @@ int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& list
                 queue->WaitAndProcess(50);
             else
                 UiDispatcher().ProcessPending();
-            progress.Show(done.load());
+            progress.ShowCount("thumbs", done.load(), count);
         }
     }
-    progress.Show(done.load(), true);
+    progress.Done();
     maker.TerminateAndWait();
 
     for (const auto& f : failures) std::printf("fvb thumbs: %s: no thumbnail (the picture cannot be read)\n", f.c_str());

@@ -9,6 +9,7 @@
 #include "image/engine_image_cache.h"
 #include "image/image_facts_provider.h"
 #include "library/image_facts.h"
+#include "version_info.h"
 
 namespace {
 
@@ -42,6 +43,10 @@ int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         Usage();
         return argc < 2 ? 2 : 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("fvb %s\n", FV_VERSION_STRING);
+        return 0;
     }
     fv::SetImageFactsProvider(fv::MakeImageFactsProvider());
     // the library commands use the browser's library, thumbnail cache included
