@@ -1,9 +1,11 @@
 # Helpers shared by the build files.
+include(${CMAKE_CURRENT_LIST_DIR}/layers.cmake)
 set(FV_LAYERS "")
 
-# fv_add_layer(name DEPS other...) : src/<name>/*.cpp as the object library fv_<name>
+# fv_add_layer(name) : src/<name>/*.cpp as the object library fv_<name>, linked with the layers the
+# graph gives it
 function(fv_add_layer name)
-  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  fv_layer_closure(A_DEPS ${name})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${name}/*.cpp)
   if(NOT srcs)
     return()
@@ -16,13 +18,14 @@ function(fv_add_layer name)
     endif()
   endforeach()
   set(FV_LAYERS ${FV_LAYERS} ${name} PARENT_SCOPE)
-  set(FV_LAYER_DEPS_${name} ${A_DEPS} CACHE INTERNAL "")
 endfunction()
 
-# fv_add_test_suite(name DEPS layers...) : tests/<name>/*.cpp as the test program <name>_tests.
-# Object libraries only hand their objects to direct consumers, so every layer is linked by name.
+# fv_add_test_suite(name) : tests/<name>/*.cpp as the test program <name>_tests, linked with the
+# layer and all it may use. Object libraries only hand their objects to direct consumers, so every
+# layer is linked by name.
 function(fv_add_test_suite name)
-  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  fv_layer_closure(A_DEPS ${name})
+  list(PREPEND A_DEPS ${name})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${name}/*.cpp)
   if(NOT srcs)
     return()
@@ -40,10 +43,13 @@ function(fv_add_test_suite name)
   gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
-# fv_add_fuzz_target(name DEPS layers...) : fuzz/fuzz_<name>.cpp as the libFuzzer program fuzz_<name>,
-# linked against the same object libraries as the program, so the targets never drift from the code.
+# fv_add_fuzz_target(name LAYER layer) : fuzz/fuzz_<name>.cpp as the libFuzzer program fuzz_<name>,
+# linked against the layer's object libraries as the graph gives them, so the targets never drift
+# from the code.
 function(fv_add_fuzz_target name)
-  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "LAYER" "" ${ARGN})
+  fv_layer_closure(A_DEPS ${A_LAYER})
+  list(PREPEND A_DEPS ${A_LAYER})
   add_executable(fuzz_${name} ${CMAKE_SOURCE_DIR}/fuzz/fuzz_${name}.cpp)
   target_include_directories(fuzz_${name} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
   foreach(d ${A_DEPS})

@@ -24,7 +24,7 @@
 #include "../../tests/image/exif_test_jpeg.h"
 #include "image/bitmap.h"
 #include "image/catalog_image_cache.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "image/resample.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"

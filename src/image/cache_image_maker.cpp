@@ -8,7 +8,7 @@
 #include "core/log.h"
 #include "image/cache_work_lock.h"
 #include "image/catalog_image_cache.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "image/effects.h"
 #include "image/image_decode.h"
 #include "library/catalog_item.h"

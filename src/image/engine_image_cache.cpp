@@ -6,7 +6,7 @@
 #include "core/config.h"
 #include "core/file_functions.h"
 #include "image/catalog_image_cache.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "library/engine_folder_ops.h"
 
 namespace fv {

@@ -149,6 +149,35 @@ bool ReadPlaceableWmfHeader(const uint8_t* d, size_t size, TPlaceableWmfHeader& 
     return x == h.Checksum;
 }
 
+namespace {
+
+// A metafile read whole: a WMF's placeable box (in its own units) and units per inch, or an EMF's
+// header frame; false for a WMF without a valid placeable header.
+struct TMetafileFacts {
+    bool Wmf = false;
+    double BoxWidth = 0, BoxHeight = 0, UnitsPerInch = 96.0;
+    TEmfFacts Emf;
+};
+
+bool ReadMetafileFacts(const std::string& fileName, TMetafileFacts& m) {
+    TMemoryStream ms;
+    LoadFileToMemory(fileName, ms);
+    const auto& d = ms.Data();
+    if (UpperFileExt(fileName) != ".WMF") {
+        m.Emf = ReadEmfFacts(d);
+        return true;
+    }
+    m.Wmf = true;
+    TPlaceableWmfHeader h;
+    if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) return false;
+    m.BoxWidth = h.Right - h.Left;
+    m.BoxHeight = h.Bottom - h.Top;
+    m.UnitsPerInch = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
+    return true;
+}
+
+}  // namespace
+
 void ReduceBitmap(TBitmap& bmp, int reduce) {
     if (reduce <= 0 || bmp.Empty()) return;
     const float s = ReduceFactor(reduce);
@@ -185,22 +214,17 @@ void GetImageInfo(const std::string& fileName, int kind, TImageInfoRec& info) {
             return;
         }
         case ikMetafile: {
-            TMemoryStream ms;
-            LoadFileToMemory(fileName, ms);
-            const auto& d = ms.Data();
-            if (UpperFileExt(fileName) == ".WMF") {
-                TPlaceableWmfHeader h;
-                if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageAbort("");
-                const double upi = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
+            TMetafileFacts m;
+            if (!ReadMetafileFacts(fileName, m)) throw EImageAbort("");
+            if (m.Wmf) {
                 // an inverted box gives unknown sides, never negative ones
-                info.Width = std::max(0, static_cast<int32_t>(std::trunc((h.Right - h.Left) * kScreenPixelsPerInch / upi + 0.5)));
-                info.Height = std::max(0, static_cast<int32_t>(std::trunc((h.Bottom - h.Top) * kScreenPixelsPerInch / upi + 0.5)));
+                info.Width = std::max(0, static_cast<int32_t>(std::trunc(m.BoxWidth * kScreenPixelsPerInch / m.UnitsPerInch + 0.5)));
+                info.Height = std::max(0, static_cast<int32_t>(std::trunc(m.BoxHeight * kScreenPixelsPerInch / m.UnitsPerInch + 0.5)));
                 info.PixelFormat = pf24bit;
             } else {
-                const TEmfFacts f = ReadEmfFacts(d);
-                info.Width = f.Width;
-                info.Height = f.Height;
-                info.PixelFormat = f.HasPalette ? pf8bit : pf24bit;
+                info.Width = m.Emf.Width;
+                info.Height = m.Emf.Height;
+                info.PixelFormat = m.Emf.HasPalette ? pf8bit : pf24bit;
             }
             return;
         }
@@ -231,20 +255,15 @@ void LoadImage(TBitmap& bmp, int kind, const std::string& fileName, const TProgr
             return;
         }
         case ikMetafile: {
-            TMemoryStream ms;
-            LoadFileToMemory(fileName, ms);
-            const auto& d = ms.Data();
-            if (UpperFileExt(fileName) == ".WMF") {
-                TPlaceableWmfHeader h;
-                if (!ReadPlaceableWmfHeader(d.data(), d.size(), h)) throw EImageLoadError(kUnsupportedWmf);
+            TMetafileFacts m;
+            if (!ReadMetafileFacts(fileName, m)) throw EImageLoadError(kUnsupportedWmf);
+            if (m.Wmf) {
                 const double s = ReduceFactor(reduce);
-                const double upi = h.UnitsPerInch == 0 ? 96.0 : h.UnitsPerInch;
-                const int w = static_cast<int>(std::trunc((h.Right - h.Left) * kScreenPixelsPerInch * s / upi));
-                const int hh = static_cast<int>(std::trunc((h.Bottom - h.Top) * kScreenPixelsPerInch * s / upi));
+                const int w = static_cast<int>(std::trunc(m.BoxWidth * kScreenPixelsPerInch * s / m.UnitsPerInch));
+                const int hh = static_cast<int>(std::trunc(m.BoxHeight * kScreenPixelsPerInch * s / m.UnitsPerInch));
                 BlankPicture(bmp, w, hh);
             } else {
-                const TEmfFacts f = ReadEmfFacts(d);
-                BlankPicture(bmp, f.Width, f.Height);
+                BlankPicture(bmp, m.Emf.Width, m.Emf.Height);
                 ReduceBitmap(bmp, reduce);
             }
             return;

@@ -1,7 +1,6 @@
 #pragma once
-// The viewer's loader thread: decodes the photo shown large at the reduce level that fits the
-// window, turned the way the user turned it, without blocking the window. A newer request
-// replaces an older one; Cancel drops the job in flight.
+// The viewer's decodes: the photo shown large at the reduce level that fits the window, turned
+// the way the user turned it (the viewer's loader thread runs them).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,8 +12,6 @@
 #include "platform/sync.h"
 
 namespace fv {
-
-class TCatalogItem;
 
 // The viewer's decode: the picture of a file at the smallest size that still covers the box it
 // will be shown in. `want` is told the picture's full size (as stored, not turned) and answers
@@ -46,41 +43,5 @@ void OrientPicture32(TBitmap& bitmap, int orientation);
 // The coarsest eighth scale (1..8) at which a width x height picture is at least minWidth x
 // minHeight (8 when even the full size is smaller).
 int ViewDecodeEighths(int width, int height, int minWidth, int minHeight);
-
-FV_DECLARE_EXCEPTION(EImageLoaderError, Exception);
-
-// job states the loader reports (through the thread base's report procedure)
-enum : uint8_t { ilWorking = 1, ilDone = 2, ilCancelled = 3, ilFailed = 4 };
-
-// On the user-interface thread: the item and its picture (empty when loading failed).
-using TImageLoaderResult = std::function<void(TCatalogItem* item, TBitmap& bitmap)>;
-
-class TImageLoader : public TCorvaThreadBase {
-public:
-    explicit TImageLoader(TImageLoaderResult onResult);
-    ~TImageLoader() override;
-    std::string ClassName() const override { return "TImageLoader"; }
-    int GetThreadKind() const override { return tkImageLoader; }
-
-    // skip: only report, load nothing (the viewer shows something it already has)
-    void Post(TCatalogItem* item, int reduce, bool skip = false);
-    void Cancel();
-    void SetResultCallback(TImageLoaderResult onResult);
-    // the state of the last job (ilWorking .. ilFailed, 0 before the first)
-    uint8_t JobState() const { return FJobState.load(); }
-
-protected:
-    void Execute() override;
-
-private:
-    bool Cancelled();
-    std::mutex FLock;
-    TEventHandle FWork, FCancel;
-    bool FSkip = false;
-    TCatalogItem* FItem = nullptr;
-    int FReduce = 0;
-    TImageLoaderResult FOnResult;
-    std::atomic<uint8_t> FJobState{0};
-};
 
 }  // namespace fv

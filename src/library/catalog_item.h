@@ -118,11 +118,6 @@ public:
     virtual bool IsRemoteItem() const { return false; }
     virtual std::string GetFileName() const;
     virtual bool GetExifTextLines(const std::vector<std::string>& formatArgs, std::vector<std::string>& lines);
-    virtual int RemoteHook1() { return 0; }
-    virtual int RemoteHook2() { return 0; }
-    virtual int RemoteHook3() { return 0; }
-    virtual int RemoteHook4(intptr_t) { return 0; }
-    virtual int RemoteHook5(intptr_t) { return 0; }
     virtual int LoadRemoteImage(TStream& stream, int size, int kind);
     virtual void LoadFromStream(TStream& stream);
     virtual void SaveToStream(TStream& stream);

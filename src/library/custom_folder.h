@@ -32,6 +32,7 @@ enum : int {
 };
 
 // Categories: 1 folders, 2 albums, 3 calendar, 0 anything else.
+enum : int { fcOther = 0, fcDiskFolder = 1, fcAlbum = 2, fcCalendar = 3 };
 int FolderCategory(int folderKind);
 
 // Event codes handed to DoUpdated.

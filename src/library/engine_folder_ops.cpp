@@ -352,7 +352,7 @@ bool CorvaGetFolderPathWithOutRoot(TCustomFolder* folder, std::string& path) {
     return Utility("CorvaGetFolderPathWithOutRoot", [&] {
         if (!folder) RaiseAlbumUtils("SourceFolder = nil");
         // disk folders are joined with the path delimiter, albums and calendar nodes with a backslash
-        const char* delim = folder->GetCategory() == 1 ? "/" : "\\";
+        const char* delim = folder->GetCategory() == fcDiskFolder ? "/" : "\\";
         path = folder->GetCaption();
         for (TCustomFolder* p = folder->GetParent(); p && p->GetParent(); p = p->GetParent()) path = p->GetCaption() + delim + path;
         return true;

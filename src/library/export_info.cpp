@@ -7,7 +7,7 @@
 
 #include "core/log.h"
 #include "library/catalog_list.h"
-#include "library/dir_scan.h"
+#include "platform/file_sys.h"
 #include "platform/codepage.h"
 #include "platform/stream.h"
 
@@ -80,8 +80,8 @@ void LoadInfoDataXml(const TItemList& newItems, const std::string& folderPath) {
     std::string folder = folderPath;
     while (!folder.empty() && folder.back() == '/') folder.pop_back();
     std::string path = folder + "/" + kInfoDataFileName;
-    TDirEntryFacts facts;
-    if (!StatPath(path, facts) || !facts.IsFile) return;
+    TFileFacts facts;
+    if (!ReadFileFacts(path, facts) || !facts.IsFile) return;
     if (facts.Size > kMaxInfoFileSize) {
         WriteLogText("LoadInfoDataXml", Format("%s : %lld bytes, not read", path.c_str(), static_cast<long long>(facts.Size)));
         return;

@@ -4,7 +4,7 @@
 #include <unordered_map>
 
 #include "core/log.h"
-#include "library/dir_scan.h"
+#include "platform/file_sys.h"
 #include "library/export_info.h"
 #include "platform/collate.h"
 
@@ -530,8 +530,8 @@ void TFolder::CheckExists(bool recursive, bool checkItems) {
     std::string path = GetFullName();
     bool match = false;
     try {
-        TDirEntryFacts facts;
-        bool exists = StatPath(path, facts) && facts.IsDirectory;
+        TFileFacts facts;
+        bool exists = ReadFileFacts(path, facts) && facts.IsDirectory;
         if (exists) {
             TDriveInfoRec info;
             if (fv::GetDriveInfo(path, info) && info.DriveType != DRIVE_NO_ROOT_DIR) {
@@ -553,8 +553,8 @@ void TFolder::CheckExists(bool recursive, bool checkItems) {
         for (TCatalogItem* it : items) {
             bool missing = true;
             if (match) {
-                TDirEntryFacts f;
-                missing = !StatPath(JoinFolderPath(folder, it->GetFileName()), f) || f.IsDirectory;
+                TFileFacts f;
+                missing = !ReadFileFacts(JoinFolderPath(folder, it->GetFileName()), f) || f.IsDirectory;
             }
             it->SetMissing(missing);
         }
@@ -586,13 +586,13 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
 
     std::vector<TItemEntry> created;
     TItemList newItems;
-    TDirScanResult result = TDirScanResult::Failed;
+    TDirListResult result = TDirListResult::Failed;
     try {
         TExtItem ext;
-        result = ScanDirectory(
+        result = ListDirectory(
             path,
             [&](std::string_view name, bool) { return registry.FindItem(ExtractFileExtView(name), ext); },
-            [&](std::string_view name, const TDirEntryFacts& facts) {
+            [&](std::string_view name, const TFileFacts& facts) {
                 if (!facts.IsFile) return;
                 TSearchRec rec;
                 rec.Name.assign(name);
@@ -615,7 +615,7 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
             });
     } catch (const std::exception& e) {
         WriteLogFailed("TFolder.EnumFiles", e);
-        result = TDirScanResult::Failed;
+        result = TDirListResult::Failed;
     }
 
     // new items join the sorted list in one merge
@@ -640,7 +640,7 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
         }
     }
 
-    if (result == TDirScanResult::Failed) {
+    if (result == TDirListResult::Failed) {
         // The folder exists but could not be read to the end (no permission, I/O error,
         // a medium pulled out): what was not seen stays missing and the folder goes
         // offline, so that the user's marks, comments and ratings are not thrown away.
@@ -670,9 +670,9 @@ void TFolder::ScanSubFolders(TFolderList* out) {
     GetSubFolders(rest);
     std::vector<std::string> names;
     try {
-        ScanDirectory(
+        ListDirectory(
             GetFullName(), [](std::string_view, bool maybeDir) { return maybeDir; },
-            [&](std::string_view name, const TDirEntryFacts& facts) {
+            [&](std::string_view name, const TFileFacts& facts) {
                 if (facts.IsDirectory) names.emplace_back(name);
             });
     } catch (const std::exception& e) {

@@ -124,7 +124,7 @@ public:
                         THistoryList kept;
                         kept.LoadAndResolve(s, resolver);
                         for (const THistoryItem& e : kept.Entries())
-                            if (e.Folder && e.Folder->GetCategory() == 3) e.Folder->SetKeep(true);
+                            if (e.Folder && e.Folder->GetCategory() == fcCalendar) e.Folder->SetKeep(true);
                     },
                     [&] { FHistory->Clear(); });
             });

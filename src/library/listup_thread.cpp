@@ -9,16 +9,9 @@
 #include "library/calendar.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
+#include "library/item_ops.h"
 
 namespace fv {
-
-bool IsItemGone(const TCatalogItem* item) {
-    if (!item) return true;
-    TFolder* owner = item->GetOwner();
-    if (!owner || owner->IsOffline()) return true;
-    uint8_t state = item->GetState();
-    return state == isMissing || state == isDeleted;
-}
 
 TListupItemsThreadEx::TListupItemsThreadEx() = default;
 

@@ -30,18 +30,7 @@ class TListupItemsThreadEx;
 using TListupReportProc = std::function<void(void* context, TListupItemsThreadEx* thread, TItemList& list,
                                              uint8_t stage, int newCount)>;
 
-// An item is gone when it has no owner, its owner is offline, or it is missing or deleted.
-bool IsItemGone(const TCatalogItem* item);
-
-class TListupItemsThreadBase : public TCorvaThreadBase {
-public:
-    TListupItemsThreadBase() = default;
-    int GetThreadKind() const override { return tkListupItemsThread; }
-};
-
-class TListupItemsThread : public TListupItemsThreadBase {};
-
-class TListupItemsThreadEx : public TListupItemsThread {
+class TListupItemsThreadEx : public TCorvaThreadBase {
 public:
     // depth code 3: every level below the target
     static constexpr int kUnlimitedLevels = 65535;
@@ -49,6 +38,7 @@ public:
     TListupItemsThreadEx();
     ~TListupItemsThreadEx() override;
     std::string ClassName() const override { return "TListupItemsThreadEx"; }
+    int GetThreadKind() const override { return tkListupItemsThread; }
 
     // settings, before Start
     void SetTarget(TCustomFolder* target) { FTarget = target; }

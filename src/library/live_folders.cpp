@@ -6,7 +6,7 @@
 #include "core/log.h"
 #include "core/threads.h"
 #include "library/catalog_item.h"
-#include "library/dir_scan.h"
+#include "platform/file_sys.h"
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
 #include "library/listup_thread.h"
@@ -547,8 +547,8 @@ void TLiveFolders::CheckSettling(TClock::time_point now) {
                 if (now - s.Last >= settle) looks.push_back({f, name, s});
     }
     for (TLook& l : looks) {
-        TDirEntryFacts facts;
-        bool there = StatPath(JoinFolderPath(l.Folder->GetFullName(), l.Name), facts);
+        TFileFacts facts;
+        bool there = ReadFileFacts(JoinFolderPath(l.Folder->GetFullName(), l.Name), facts);
         int64_t mtime = facts.MTimeSec * 1000000000LL + facts.MTimeNsec;
         std::lock_guard g(FLock);
         auto f = FSettling.find(l.Folder);

@@ -83,7 +83,7 @@ bool TExifItem::LoadFromStream(TStream& stream, bool readMakerNote) {
         int64_t base = stream.Position();
         uint8_t h[2];
         stream.ReadBuffer(h, 2);
-        if (!((h[0] == 'M' && h[1] == 'M') || (h[0] == 'I' && h[1] == 'I'))) return false;
+        if (ByteOrderMarkOf(h) == TByteOrderMark::None) return false;
         stream.Seek(base, soBeginning);
         uint32_t ifd0 = r.Open();
         BaseOffset = static_cast<int32_t>(base);

@@ -121,13 +121,9 @@ TRawIfdInfo PentaxNote(TStream& s, int64_t base, int64_t note) {
     SeekInside(s, note + 4, size);
     uint8_t bom[2];
     s.ReadBuffer(bom, 2);
-    bool big;
-    if (bom[0] == 'M' && bom[1] == 'M')
-        big = true;
-    else if (bom[0] == 'I' && bom[1] == 'I')
-        big = false;
-    else
-        return info;
+    const TByteOrderMark mark = ByteOrderMarkOf(bom);
+    if (mark == TByteOrderMark::None) return info;
+    const bool big = mark == TByteOrderMark::Big;
     TRawTiff w(s, big, base);
     w.Walk(note + 6, [&](const TIfdEntry& e) {
         if (e.Tag == 0x0002) {
@@ -349,13 +345,9 @@ void ReadRawPreviews(TStream& s, int mainStrategy, int copyStrategy, TTiffInfoRe
         const int64_t base = s.Position();
         uint8_t h[8];
         s.ReadBuffer(h, 8);
-        bool big;
-        if (h[0] == 'M' && h[1] == 'M')
-            big = true;
-        else if (h[0] == 'I' && h[1] == 'I')
-            big = false;
-        else
-            return;
+        const TByteOrderMark mark = ByteOrderMarkOf(h);
+        if (mark == TByteOrderMark::None) return;
+        const bool big = mark == TByteOrderMark::Big;
         TTiffReader hr(s);
         hr.SetBigEndian(big);
         const uint32_t ifd0Off = hr.U32(h + 4);
@@ -408,7 +400,7 @@ void ReadCiffPreview(TStream& s, bool copyWanted, TTiffInfoRec& rec) {
         s.ReadBuffer(h, 14);
         if (std::memcmp(h + 6, "HEAPCCDR", 8) != 0) return;
         TTiffReader r(s);
-        r.SetBigEndian(h[0] == 'M' && h[1] == 'M');
+        r.SetBigEndian(ByteOrderMarkOf(h) == TByteOrderMark::Big);
         const int64_t headerLength = r.U32(h + 2);
         s.Seek(size - 4, soBeginning);
         const int64_t dirOffset = r.ReadU32();

@@ -23,7 +23,7 @@ uint32_t TTiffReader::Open() {
     FSize = -1;
     uint8_t h[8];
     FStream.ReadBuffer(h, 8);
-    FBigEndian = h[0] == 'M' && h[1] == 'M';
+    FBigEndian = ByteOrderMarkOf(h) == TByteOrderMark::Big;
     return U32(h + 4);
 }
 
@@ -297,7 +297,7 @@ bool FindTiffHeader(TStream& stream) {
     int64_t start = stream.Position();
     int64_t n = stream.Read(buf, sizeof buf);
     for (int64_t i = 0; i + 1 < n && i <= 253; ++i) {
-        if ((buf[i] == 'I' && buf[i + 1] == 'I') || (buf[i] == 'M' && buf[i + 1] == 'M')) {
+        if (ByteOrderMarkOf(buf + i) != TByteOrderMark::None) {
             stream.Seek(start + i, soBeginning);
             return true;
         }

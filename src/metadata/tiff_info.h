@@ -54,6 +54,15 @@ struct TIfdWalkResult {
     bool Refused = false;    // the count was at or above the caller's limit: nothing visited
 };
 
+// The byte order two bytes name, as a TIFF header starts: "MM" big-endian, "II" little-endian.
+enum class TByteOrderMark : uint8_t { None, Little, Big };
+inline TByteOrderMark ByteOrderMarkOf(const void* bytes) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    if (p[0] == 'M' && p[1] == 'M') return TByteOrderMark::Big;
+    if (p[0] == 'I' && p[1] == 'I') return TByteOrderMark::Little;
+    return TByteOrderMark::None;
+}
+
 // Reads a TIFF structure whose header starts at the stream position given to Open().
 // All offsets are relative to that base; every offset and count is checked against the
 // stream size before anything is read or allocated.

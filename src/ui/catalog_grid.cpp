@@ -30,17 +30,19 @@
 #include <thread>
 
 #include "core/startup.h"
+#include "library/album.h"
 #include "library/ext_items.h"
 #include "library/listup_thread.h"
 #include "image/cache_image_maker.h"
 #include "image/catalog_image_cache.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "image/transform.h"
 #include "library/catalog_item.h"
 #include "platform/os_thread.h"
 #include "library/catalog_list_dates.h"
 #include "library/catalog_list_sorter.h"
 #include "library/folder.h"
+#include "library/item_ops.h"
 #include "platform/stall_activity.h"
 #include "ui/common_images.h"
 #include "ui/grid_thumb_reader.h"
@@ -170,14 +172,6 @@ QString ChooseFolderDialog(QWidget* parent, const QString& prompt, const QString
     return QFileDialog::getExistingDirectory(parent, prompt, start);
 }
 
-bool IsErrorItem(const TCatalogItem* item) {
-    if (!item) return true;
-    TFolder* owner = item->GetOwner();
-    if (!owner || owner->IsOffline()) return true;
-    uint8_t s = item->GetState();
-    return s == isMissing || s == isDeleted;
-}
-
 std::string TrayStateText(int state) {
     static const char* const texts[] = {"追加予定", "追加待ち", "追加準備中", "追加準備済み", "追加中", "追加済み", "エラー"};
     return state >= 0 && state <= 6 ? texts[state] : "不明";
@@ -278,8 +272,8 @@ TFrameCatalogDG::~TFrameCatalogDG() {
 void TFrameCatalogDG::SetFolder(TCustomFolder* folder) {
     if (folder == FFolder && folder) return;
     FFolder = folder;
-    bool calendar = folder && folder->GetCategory() == 3;
-    int albumType = folder && folder->GetCategory() == 2 ? folder->GetAlbumType() : -1;
+    bool calendar = folder && folder->GetCategory() == fcCalendar;
+    int albumType = folder && folder->GetCategory() == fcAlbum ? folder->GetAlbumType() : -1;
     FGrouping = (calendar || FAlwaysGroup) && albumType != 6 && albumType != 7;
     StartListing();
     if (OnFolderShown) OnFolderShown(folder);
@@ -377,7 +371,7 @@ TViewOrder TFrameCatalogDG::CurrentOrder() const {
     o.SortType = FSortType;
     o.Ascending = FAscending;
     o.GroupByDay = FGrouping;
-    o.GroupByNumber = FFolder && FFolder->GetCategory() == 2 && FFolder->GetAlbumType() == 7;
+    o.GroupByNumber = FFolder && FFolder->GetCategory() == fcAlbum && FFolder->GetAlbumType() == atMirabelo;
     o.Filtering = FFiltering;
     if (FFiltering) o.Filter = FFilter;
     return o;
@@ -653,7 +647,7 @@ std::vector<TCatalogItem*> TFrameCatalogDG::ItemList(int kind, bool withoutError
             case glkDeleteReserved: take = it->HasFlag(ifDeleteReservation); break;
             default: take = true; break;
         }
-        if (take && !(withoutErrors && IsErrorItem(it))) out.push_back(it);
+        if (take && !(withoutErrors && IsItemGone(it))) out.push_back(it);
     }
     return out;
 }
@@ -681,8 +675,8 @@ void TFrameCatalogDG::SetAscending(bool on) {
 void TFrameCatalogDG::SetAlwaysGroup(bool on) {
     if (on == FAlwaysGroup) return;
     FAlwaysGroup = on;
-    bool calendar = FFolder && FFolder->GetCategory() == 3;
-    int albumType = FFolder && FFolder->GetCategory() == 2 ? FFolder->GetAlbumType() : -1;
+    bool calendar = FFolder && FFolder->GetCategory() == fcCalendar;
+    int albumType = FFolder && FFolder->GetCategory() == fcAlbum ? FFolder->GetAlbumType() : -1;
     FGrouping = (calendar || FAlwaysGroup) && albumType != 6 && albumType != 7;
     Resort();
 }
@@ -1005,10 +999,10 @@ void TFrameCatalogDG::DrawBand(QPainter& p, int row, const QRect& rowRect) {
     int icon = -1;
     if (FFolder) {
         int cat = FFolder->GetCategory();
-        if (cat == 1) icon = ciDiskFolder;
-        else if (cat == 3) icon = ciCalendar;
-        else if (cat == 2 && FFolder->GetAlbumType() == 8) icon = ciTag;
-        else if (cat == 2 && FFolder->GetAlbumType() == 7) icon = ciSiblingAlbum;
+        if (cat == fcDiskFolder) icon = ciDiskFolder;
+        else if (cat == fcCalendar) icon = ciCalendar;
+        else if (cat == fcAlbum && FFolder->GetAlbumType() == atTags) icon = ciTag;
+        else if (cat == fcAlbum && FFolder->GetAlbumType() == atMirabelo) icon = ciSiblingAlbum;
     }
     if (icon >= 0) DrawIcon(p, band.left() + 4, band.top() + 4, icon, 16);
     QString text = BandText(row);
@@ -1065,16 +1059,16 @@ void TFrameCatalogDG::DrawCell(QPainter& p, int cell, const QRect& r, bool rowBa
         p.fillRect(body, palette().color(QPalette::Window));
         return;
     }
-    bool error = IsErrorItem(item);
+    bool error = IsItemGone(item);
     bool selected = IsSelected(item);
-    int albumType = FFolder && FFolder->GetCategory() == 2 ? FFolder->GetAlbumType() : -1;
+    int albumType = FFolder && FFolder->GetCategory() == fcAlbum ? FFolder->GetAlbumType() : -1;
     QColor bg;
     bool hasTray = false;
     QColor tray = TrayStateColour(item->GetTrayByte(), hasTray);
     if (FFavouriteHighlight && item->IsMarked()) bg = kFavouriteHighlight;
     else if (selected) bg = hasFocus() ? palette().color(QPalette::Highlight) : kSelectionInactive;
     else if (hasTray) bg = tray;
-    else if (albumType == 6) bg = kTrayAlbumCell;
+    else if (albumType == atTray) bg = kTrayAlbumCell;
     else bg = palette().color(QPalette::Button);
     const QPalette& pal = palette();
 

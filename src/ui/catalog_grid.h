@@ -51,9 +51,7 @@ enum : int {
 // info line bits
 enum : int { gilFileName = 1, gilSecondLine = 2, gilFileSize = 4, gilDate = 8, gilTrayState = 16 };
 
-// An item is left out of every operation and drawn red when it has no folder, its folder is
-// off line, or it is missing or deleted.
-bool IsErrorItem(const TCatalogItem* item);
+// A gone item (IsItemGone) is left out of every operation and drawn red.
 std::string TrayStateText(int state);
 
 // the default boxes

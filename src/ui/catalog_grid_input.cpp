@@ -8,6 +8,7 @@
 #include <QToolTip>
 #include <QUrl>
 
+#include "library/album.h"
 #include "library/catalog_item.h"
 #include "platform/file_sys.h"
 #include "ui/catalog_grid.h"
@@ -379,15 +380,15 @@ void TFrameCatalogDG::mouseReleaseEvent(QMouseEvent* e) {
         QString title;
         int titleKind;
         int cat = FFolder ? FFolder->GetCategory() : 0;
-        int albumType = cat == 2 ? FFolder->GetAlbumType() : -1;
-        if (cat == 3 || (cat == 1 && FAlwaysGroup)) {
+        int albumType = cat == fcAlbum ? FFolder->GetAlbumType() : -1;
+        if (cat == fcCalendar || (cat == fcDiskFolder && FAlwaysGroup)) {
             TDateTimeParts d = DecodeDateTime(list.front()->GetShootingDate());
             title = QStringLiteral("%1-%2-%3").arg(d.Year, 4, 10, QLatin1Char('0')).arg(d.Month, 2, 10, QLatin1Char('0')).arg(d.Day, 2, 10, QLatin1Char('0'));
             titleKind = 1;
-        } else if (albumType == 7) {
+        } else if (albumType == atMirabelo) {
             title = QString::fromStdString(FFolder->GetCaption());
             titleKind = 3;
-        } else if (cat == 2) {
+        } else if (cat == fcAlbum) {
             title = QString::fromStdString(FFolder->GetCaption());
             titleKind = 4;
         } else {

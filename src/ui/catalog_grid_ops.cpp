@@ -11,28 +11,20 @@
 #include <thread>
 
 #include "image/cache_image_maker.h"
-#include "image/catalog_updater.h"
+#include "library/album.h"
+#include "library/catalog_updater.h"
 #include "image/engine_image_cache.h"
 #include "library/listup_thread.h"
 #include "library/catalog_item.h"
 #include "library/catalog_list_sorter.h"
 #include "library/engine_item_ops.h"
 #include "library/folder.h"
+#include "library/item_ops.h"
 #include "platform/file_ops.h"
 #include "ui/catalog_grid.h"
 #include "ui/grid_thumb_reader.h"
 
 namespace fv {
-
-namespace {
-
-// the change reaches every view through the catalog updater, or this grid alone without one
-void Notify(TFrameCatalogDG* grid, TCatalogItem* item, int code, bool registered) {
-    if (registered && CatalogUpdaterRunning()) RaiseCatalogUpdateEvent(item, static_cast<uint8_t>(code));
-    else grid->CatalogItemChanged(item, code);
-}
-
-}  // namespace
 
 void TFrameCatalogDG::Start() {
     // the engine's cache, when it came up after this grid was made
@@ -88,10 +80,14 @@ void TFrameCatalogDG::Operation(int scope, int code) {
         viewport()->update();
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool album = FFolder && FFolder->GetCategory() == 2;
-    auto each = [&](auto fn, int change) {
-        for (TCatalogItem* it : list)
-            if (fn(it)) Notify(this, it, change, FRegistered);
+    bool album = FFolder && FFolder->GetCategory() == fcAlbum;
+    // the operations raise their events; a grid that does not hear them takes the changes itself
+    auto heard = [&](const TItemVector& changed, int change) {
+        if (FRegistered && CatalogUpdaterRunning()) return;
+        for (TCatalogItem* it : changed) CatalogItemChanged(it, change);
+    };
+    auto markChange = [code](int off, int on) {
+        return code == on ? TMarkChange::On : code == off ? TMarkChange::Off : TMarkChange::Toggle;
     };
     switch (code) {
         case gopCopy:
@@ -111,49 +107,33 @@ void TFrameCatalogDG::Operation(int scope, int code) {
             DeleteOrTrash(list, album);
             QApplication::setOverrideCursor(Qt::WaitCursor);
             break;
-        case gopOrientationReset: each([](TCatalogItem* it) { return it->GetOrientation() != 1 && it->SetOrientation(1); }, cuOrientation); break;
-        case gopRotateLeft: each([](TCatalogItem* it) { it->RotateLeft(); return true; }, cuOrientation); break;
-        case gopRotateRight: each([](TCatalogItem* it) { it->RotateRight(); return true; }, cuOrientation); break;
-        case gopFlipVertical: each([](TCatalogItem* it) { it->FlipVertical(); return true; }, cuOrientation); break;
-        case gopMirror: each([](TCatalogItem* it) { it->FlipHorizontal(); return true; }, cuOrientation); break;
-        case gopFavouriteOff:
-        case gopFavouriteOn:
-        case gopFavouriteToggle: {
-            // only items whose flag changes are touched
-            bool toggle = code == gopFavouriteToggle, on = code == gopFavouriteOn;
-            each([&](TCatalogItem* it) {
-                bool want = toggle ? !it->IsMarked() : on;
-                if (want == it->IsMarked()) return false;
-                it->SetMarked(want);
-                return true;
-            }, cuFavourite);
+        case gopOrientationReset:
+        case gopRotateLeft:
+        case gopRotateRight:
+        case gopFlipVertical:
+        case gopMirror: {
+            static constexpr TTurn kTurns[] = {TTurn::Reset, TTurn::Left, TTurn::Right, TTurn::FlipVertical, TTurn::Mirror};
+            heard(TurnItems(list, kTurns[code - gopOrientationReset]), cuOrientation);
             break;
         }
-        case gopStarSet: each([](TCatalogItem* it) { return it->GetRating() != 1 && it->SetRating(1); }, cuRating); break;
+        case gopFavouriteOff:
+        case gopFavouriteOn:
+        case gopFavouriteToggle: heard(SetFavourite(list, markChange(gopFavouriteOff, gopFavouriteOn)), cuFavourite); break;
+        case gopStarSet: heard(SetItemRating(list, 1), cuRating); break;
         case gopStarClear:
-        case gopStarReset: each([](TCatalogItem* it) { return it->GetRating() != 0 && it->SetRating(0); }, cuRating); break;
+        case gopStarReset: heard(SetItemRating(list, 0), cuRating); break;
         case gopDeleteReserveOn:
         case gopDeleteReserveOff:
         case gopDeleteReserveToggle:
-            each([&](TCatalogItem* it) {
-                bool cur = it->HasFlag(ifDeleteReservation);
-                bool want = code == gopDeleteReserveToggle ? !cur : code == gopDeleteReserveOn;
-                if (want == cur) return false;
-                it->SetFlag(ifDeleteReservation, want);
-                return true;
-            }, cuDeleteReservation);
+            heard(SetDeleteReservation(list, markChange(gopDeleteReserveOff, gopDeleteReserveOn)), cuDeleteReservation);
             break;
         case gopPrintPlus:
         case gopPrintMinus:
-        case gopPrintReset:
-            each([&](TCatalogItem* it) {
-                int n = it->GetPrintReservation();
-                int want = code == gopPrintPlus ? std::min(8, n + 1) : code == gopPrintMinus ? std::max(0, n - 1) : 0;
-                if (want == n) return false;
-                it->SetPrintReservation(static_cast<uint8_t>(want));
-                return true;
-            }, cuPrintReservation);
+        case gopPrintReset: {
+            TPrintChange change = code == gopPrintPlus ? TPrintChange::Plus : code == gopPrintMinus ? TPrintChange::Minus : TPrintChange::Reset;
+            heard(ChangePrintReservation(list, change), cuPrintReservation);
             break;
+        }
         default: break;
     }
     QApplication::restoreOverrideCursor();
@@ -193,19 +173,9 @@ void TFrameCatalogDG::DeleteOrTrash(const std::vector<TCatalogItem*>& items, boo
     });
     // every photo whose file is gone leaves the library; its folder is counted again
     std::vector<TCatalogItem*> removed;
-    std::unordered_set<TFolder*> folders;
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (!gone[i]) continue;
-        TCatalogItem* it = items[i];
-        it->SetState(isDeleted);
-        if (TFolder* owner = it->GetOwner()) {
-            folders.insert(owner);
-            owner->RemoveItem(it);
-        }
-        removed.push_back(it);
-        if (FRegistered && CatalogUpdaterRunning()) RaiseCatalogUpdateEvent(it, cuDeleted);
-    }
-    for (TFolder* f : folders) f->UpdateCounts(true);
+    for (size_t i = 0; i < items.size(); ++i)
+        if (gone[i]) removed.push_back(items[i]);
+    DropDeletedItems(removed);
     RemoveItems(removed);
     if (!failed.empty() && FDialogs.Error) {
         QString text = (trash ? QStringLiteral("ゴミ箱へ移せなかったファイルがあります。\r\n\r\n")
@@ -217,7 +187,7 @@ void TFrameCatalogDG::DeleteOrTrash(const std::vector<TCatalogItem*>& items, boo
 
 void TFrameCatalogDG::RemoveFromAlbum(const std::vector<TCatalogItem*>& items) {
     if (!FFolder) return;
-    if (FFolder->GetAlbumType() != 6) {
+    if (FFolder->GetAlbumType() != atTray) {
         QString text = QStringLiteral("写真を%1タグから外します。\r\n\r\nこの処理では、タグが外されるだけで\r\nファイル自体は削除されません。\r\n\r\nよろしいですか？")
                            .arg(QString::fromStdString(FFolder->GetCaption()));
         if (!FDialogs.Ask || !FDialogs.Ask(QString::fromUtf8("FolvaneBrowser"), text)) return;
@@ -252,12 +222,12 @@ void TFrameCatalogDG::CopyOrMove(const std::vector<TCatalogItem*>& items, bool m
     }
     if (move) {
         // moved photos leave a disk folder's grid; albums and calendar days keep them
-        bool disk = FFolder && FFolder->GetCategory() == 1;
+        bool disk = FFolder && FFolder->GetCategory() == fcDiskFolder;
         std::vector<TCatalogItem*> gone;
         for (TCatalogItem* it : items) {
             TFolder* owner = it->GetOwner();
             bool away = disk && owner && static_cast<TCustomFolder*>(owner) != FFolder && !owner->IsChildOf(FFolder);
-            if (IsErrorItem(it) || away) gone.push_back(it);
+            if (IsItemGone(it) || away) gone.push_back(it);
         }
         RemoveItems(gone);
     }
@@ -287,7 +257,8 @@ void TFrameCatalogDG::ShowPropertySheet() {
 void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
     if (!item || !IsLoaded(item)) return;
     switch (code) {
-        case 0: case 1: case 2: case 3: case 5: case 10: case 11: case 17:
+        case cuChanged: case cuRenamed: case cuDeleted: case cuCopiedOrMoved: case cuLeftFolder: case cuShootingDate:
+        case cuFileDate: case cuPictureRewritten:
             FPendingChanges.emplace_back(item, code);
             FChangeTimer.start();  // (re)started: a burst is handled once
             break;
@@ -321,23 +292,23 @@ void TFrameCatalogDG::OnChangeTimer() {
     for (auto [item, code] : queue) {
         // a photo whose date was read since the list was put in order (the thumbnail maker reads
         // the camera data of the photos it decodes) goes to its day: the list is put in order again
-        if (code != 2 && !resort && DateMoved(item)) resort = true;
+        if (code != cuDeleted && !resort && DateMoved(item)) resort = true;
         switch (code) {
-            case 1: if (FSortType == stFileName) resort = true; else repaint.push_back(item); break;
-            case 2: remove.push_back(item); break;
-            case 3:
-                if (FFolder && FFolder->GetCategory() == 1 && static_cast<TCustomFolder*>(item->GetOwner()) != FFolder) remove.push_back(item);
+            case cuRenamed: if (FSortType == stFileName) resort = true; else repaint.push_back(item); break;
+            case cuDeleted: remove.push_back(item); break;
+            case cuCopiedOrMoved:
+                if (FFolder && FFolder->GetCategory() == fcDiskFolder && static_cast<TCustomFolder*>(item->GetOwner()) != FFolder) remove.push_back(item);
                 else repaint.push_back(item);
                 break;
-            case 5: {
+            case cuLeftFolder: {
                 TFolder* owner = item->GetOwner();
                 bool inside = owner && FFolder && (static_cast<TCustomFolder*>(owner) == FFolder || owner->IsChildOf(FFolder));
                 if (!inside) remove.push_back(item);
                 break;
             }
-            case 10: if (FGrouping || FSortType == stShootingDate) resort = true; else repaint.push_back(item); break;
-            case 11: if (FSortType == stFileTime) resort = true; else repaint.push_back(item); break;
-            case 17: {
+            case cuShootingDate: if (FGrouping || FSortType == stShootingDate) resort = true; else repaint.push_back(item); break;
+            case cuFileDate: if (FSortType == stFileTime) resort = true; else repaint.push_back(item); break;
+            case cuPictureRewritten: {
                 ForgetThumbnail(item);
                 if (FThumbRequest) FThumbRequest({item}, DeviceThumbSize());
                 repaint.push_back(item);

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "image/cache_image_maker.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "image/engine_image_cache.h"
 #include "library/album.h"
 #include "library/calendar.h"
@@ -68,10 +68,10 @@ void TFrameCatalogDG::StartListingThread(TCustomFolder* folder, uint64_t ticket)
     auto t = std::make_unique<TListupItemsThreadEx>();
     t->SetTarget(folder);
     int category = folder->GetCategory();
-    bool sibling = category == 2 && folder->GetAlbumType() == 7;
-    t->SetDepthCode(static_cast<uint8_t>(category == 2 ? 0 : category == 3 ? 3 : FListingDepth));
+    bool sibling = category == fcAlbum && folder->GetAlbumType() == atMirabelo;
+    t->SetDepthCode(static_cast<uint8_t>(category == fcAlbum ? 0 : category == fcCalendar ? 3 : FListingDepth));
     t->SetKinds(static_cast<TKindSet>(FListingOptions));
-    t->SetOrderFlag(FSortType == 3 || sibling);
+    t->SetOrderFlag(FSortType == stManual || sibling);
     // The report runs on the listing thread: the list is copied and put in the grid's order there
     // (a sort of 100,000 photos takes a good part of a second), then handed to the UI thread,
     // where a report of a thread no longer current is ignored by its ticket and a list sorted

@@ -76,15 +76,6 @@ QString DeleteQuestion(TCustomFolder* folder, bool isTag) {
     return QStringLiteral("%1を削除します。\r\n\r\n削除対象\t：%2\r\n\r\n実行してよろしいですか？").arg(what, target);
 }
 
-std::string UniqueChildName(const TAlbum* parent, const std::string& base) {
-    if (!parent || !parent->FindChild(base)) return base;
-    for (int n = 2; n < 100000; ++n) {
-        const std::string name = base + "(" + std::to_string(n) + ")";
-        if (!parent->FindChild(name)) return name;
-    }
-    return base;
-}
-
 bool DeleteFolderAsked(TCustomFolder* folder, bool isTag) {
     if (!folder) return false;
     try {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "library/custom_folder.h"
+#include "library/item_ops.h"
 
 class QAction;
 class QDropEvent;
@@ -43,8 +44,6 @@ TFolderDialogs& FolderDialogs();
 QString RefusalText(const std::exception& e);
 // "%sを削除します。..." for a tag (its name) or a folder or album (its path)
 QString DeleteQuestion(TCustomFolder* folder, bool isTag);
-// a child name not taken under the album: the base, then "base(2)", "base(3)", ...
-std::string UniqueChildName(const TAlbum* parent, const std::string& base);
 
 // asks, then deletes (a disk folder goes to the trash); true when it was deleted
 bool DeleteFolderAsked(TCustomFolder* folder, bool isTag);

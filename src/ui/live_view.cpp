@@ -4,7 +4,7 @@
 #include <QMetaObject>
 
 #include "core/log.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "library/library_engine.h"
 #include "ui/catalog_grid.h"
 #include "ui/frame_target_events.h"

@@ -23,13 +23,14 @@
 #include "core/startup.h"
 #include "core/log.h"
 #include "library/album.h"
+#include "library/item_ops.h"
 #include "library/calendar.h"
 #include "library/catalog_item.h"
 #include "library/custom_folder.h"
 #include "library/folder.h"
 #include "library/history_list.h"
 #include "library/library_engine.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "platform/stall_activity.h"
 #include "ui/catalog_view.h"
 #include "ui/common_images.h"
@@ -46,8 +47,8 @@ constexpr int kImageTrash = 16;
 constexpr int kImageRemoveTag = 194;
 constexpr int kImageDelete = 117;
 
-bool IsTagFolder(TCustomFolder* f) { return f && f->GetCategory() == 2 && f->GetAlbumType() == atTags; }
-bool IsSiblingAlbum(TCustomFolder* f) { return f && f->GetCategory() == 2 && f->GetAlbumType() == atMirabelo; }
+bool IsTagFolder(TCustomFolder* f) { return f && f->GetCategory() == fcAlbum && f->GetAlbumType() == atTags; }
+bool IsSiblingAlbum(TCustomFolder* f) { return f && f->GetCategory() == fcAlbum && f->GetAlbumType() == atMirabelo; }
 
 void SetState(QAction* a, bool enabled, bool visible) {
     if (a->isEnabled() != enabled) a->setEnabled(enabled);
@@ -185,8 +186,8 @@ void TFolvaneMain2::CreateActions() {
     connect(Action("AcImageMarkChange"), &QAction::triggered, this, [this](bool checked) {
         TCatalogItem* item = CurrentItem();
         if (!item || !FReady) return;
-        item->SetMarked(checked);
-        NotifyItemChanged(item, cuFavourite);
+        for (TCatalogItem* changed : SetFavourite({item}, checked ? TMarkChange::On : TMarkChange::Off))
+            NotifyItemChanged(changed, cuFavourite);
     });
     AddAction("AcEditSelectMark", QStringLiteral("お気に入りを選択"), {QKeySequence(Qt::CTRL | Qt::Key_M)},
               [this] { FCatalog->SelectByKind(glkFavourites); });

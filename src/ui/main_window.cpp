@@ -25,7 +25,7 @@
 #include "core/log.h"
 #include "core/startup.h"
 #include "core/threads.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "image/engine_image_cache.h"
 #include "library/album.h"
 #include "library/calendar.h"
@@ -35,6 +35,7 @@
 #include "library/custom_folder.h"
 #include "library/folder_tree_list.h"
 #include "library/history_list.h"
+#include "library/item_ops.h"
 #include "library/library_engine.h"
 #include "platform/instance.h"
 #include "platform/launch_args.h"
@@ -463,7 +464,7 @@ void TFolvaneMain2::CatalogListLoaded(TCustomFolder*, int) {
 void TFolvaneMain2::FolderChosen(TCustomFolder* folder) {
     if (!FReady || !folder) return;
     TStallActivity mark("ShowFolder");
-    if (folder->GetCategory() == 2 && folder->GetAlbumType() == atTags && folder == FCatalog->Folder()) {
+    if (folder->GetCategory() == fcAlbum && folder->GetAlbumType() == atTags && folder == FCatalog->Folder()) {
         // a tag folder is shown afresh so that the catalog reloads
         FCatalog->SetFolder(nullptr);
     }
@@ -477,10 +478,8 @@ void TFolvaneMain2::DateChosen(double day) {
 }
 
 void TFolvaneMain2::NotifyItemChanged(TCatalogItem* item, int code) {
-    if (CatalogUpdaterRunning())
-        RaiseCatalogUpdateEvent(item, static_cast<uint8_t>(code));
-    else
-        FCatalog->CatalogItemChanged(item, code);
+    // the item operations raised the event; without the updater the grid takes the change itself
+    if (!CatalogUpdaterRunning()) FCatalog->CatalogItemChanged(item, code);
 }
 
 void TFolvaneMain2::SetMarkOnly(bool on) {
@@ -497,7 +496,7 @@ void TFolvaneMain2::AutoContChanged(bool on) {
     r.Filter3 = on ? '#' : 0;
     bool any = r.Brightness || r.Contrast || r.Red || r.Green || r.Blue || r.Filter1 || r.Filter2;
     r.Enabled = (any || r.Gamma != 100 || r.Filter3 == '#') ? 1 : 0;
-    item->SetCorrection(r);
+    SetItemCorrection(item, r);
     NotifyItemChanged(item, cuCorrections);
 }
 
@@ -714,11 +713,11 @@ void TFolvaneMain2::FirstIdle() {
     if (THistoryList* h = CorvaHistorys()) start = h->GetCurrent();
     if (!start) start = calendar;
     // a disk folder that has gone since the last run falls back to the calendar
-    if (start && start->GetCategory() == 1 && !DirectoryExists(start->GetFullName())) {
+    if (start && start->GetCategory() == fcDiskFolder && !DirectoryExists(start->GetFullName())) {
         WriteLogText(std::string(kMainWindowClassName) + ".FirstIdle", "Start folder not found ( " + start->GetFullName() + " )");
         start = calendar;
     }
-    if (start && start->GetCategory() == 3) {
+    if (start && start->GetCategory() == fcCalendar) {
         double last = 0;
         if (TFolvaneConfigItem* c = CorvaConfig()) last = c->GetLastViewDate();
         if (last > 0) FPendingViewDate = std::floor(last);

@@ -11,7 +11,7 @@
 #include "exif_test_jpeg.h"
 #include "image/cache_work_lock.h"
 #include "image/catalog_image_cache.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "image/image_loader.h"
 #include "library/folder.h"
 #include "platform/ui_dispatch.h"
@@ -287,29 +287,6 @@ TEST_F(MakerTest, CancelAllStopsWorkAndNothingIsStoredAfterwards) {
     maker.Request(items, 240, true);
     WaitPumping([&] { return done.load(); }, 10);
     for (auto* item : items) EXPECT_EQ(cache.CachedSizeOf(item), 240) << item->GetFileName();
-}
-
-TEST_F(MakerTest, LoaderDeliversTheTurnedPictureOnTheUiThread) {
-    Write("turned.jpg", MakeExifJpeg(Scene(400, 300), 8, nullptr));
-    Write("broken.jpg", {1, 2, 3});
-    List();
-    items[1]->SetOrientation(8);
-    std::vector<std::pair<int, int>> got;
-    const auto ui = std::this_thread::get_id();
-    bool onUi = true;
-    TImageLoader loader([&](TCatalogItem*, TBitmap& b) {
-        onUi = onUi && std::this_thread::get_id() == ui;
-        got.emplace_back(b.Width(), b.Height());
-    });
-    loader.Start();
-    loader.Post(items[1], 1);  // turned.jpg at half size
-    WaitPumping([&] { return got.size() == 1; }, 10);
-    EXPECT_EQ(got[0], std::make_pair(150, 200));
-    loader.Post(items[0], 0);  // broken.jpg: an empty picture
-    WaitPumping([&] { return got.size() == 2; }, 10);
-    EXPECT_EQ(got[1], std::make_pair(0, 0));
-    WaitPumping([&] { return loader.JobState() == ilFailed; }, 10);
-    EXPECT_TRUE(onUi);
 }
 
 // A cache written when cells were drawn at one pixel per point (80-pixel pictures) still reads

@@ -8,6 +8,7 @@
 #include "library/catalog_item.h"
 #include "library/ext_items.h"
 #include "library/folder.h"
+#include "library/item_ops.h"
 #include "library/listup_thread.h"
 #include "platform/os_thread.h"
 #include "library_test_util.h"

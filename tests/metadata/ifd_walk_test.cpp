@@ -122,3 +122,32 @@ TEST(IfdWalk, TheQuickReaderAndTheExifReaderFollowTheSameRules) {
     ASSERT_TRUE(item.LoadFromStream(s4, false));
     EXPECT_EQ(DateTimeToExifStr(item.DateTimeOriginal), "2021:05:06 07:08:09");
 }
+
+// Every reader of a TIFF header takes its byte order from the same two bytes: "MM" big-endian,
+// "II" little-endian, anything else no header at all.
+TEST(IfdWalk, TheByteOrderMarkNamesTheOrderOfEveryReader) {
+    EXPECT_EQ(ByteOrderMarkOf("MM"), TByteOrderMark::Big);
+    EXPECT_EQ(ByteOrderMarkOf("II"), TByteOrderMark::Little);
+    EXPECT_EQ(ByteOrderMarkOf("MI"), TByteOrderMark::None);
+    EXPECT_EQ(ByteOrderMarkOf("IM"), TByteOrderMark::None);
+    EXPECT_EQ(ByteOrderMarkOf("mm"), TByteOrderMark::None);
+
+    // the reader opened on either header reads the same IFD offset
+    for (bool big : {true, false}) {
+        std::vector<uint8_t> head = big ? std::vector<uint8_t>{'M', 'M', 0, 42, 0, 0, 0, 8}
+                                        : std::vector<uint8_t>{'I', 'I', 42, 0, 8, 0, 0, 0};
+        TMemoryStream s(head);
+        TTiffReader r(s);
+        EXPECT_EQ(r.Open(), 8u);
+        EXPECT_EQ(r.BigEndian(), big);
+    }
+    // a header without a mark is not found; one after a few bytes is
+    TMemoryStream none(std::vector<uint8_t>(40, 'x'));
+    EXPECT_FALSE(FindTiffHeader(none));
+    std::vector<uint8_t> later(40, 'x');
+    later[5] = 'I';
+    later[6] = 'I';
+    TMemoryStream found(later);
+    ASSERT_TRUE(FindTiffHeader(found));
+    EXPECT_EQ(found.Position(), 5);
+}

@@ -15,7 +15,7 @@
 
 #include "image/bitmap.h"
 #include "image/catalog_image_cache.h"
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 #include "library/catalog_item.h"
 #include "ui/catalog_grid.h"
 #include "ui/catalog_view.h"

@@ -21,6 +21,7 @@
 #include "library/disk_rescan.h"
 #include "library/ext_items.h"
 #include "library/folder.h"
+#include "library/item_ops.h"
 #include "library/folder_tree_list.h"
 #include "library/library_engine.h"
 #include "library/listup_thread.h"

@@ -33,6 +33,7 @@
 #include "library/catalog_item.h"
 #include "image/engine_image_cache.h"
 #include "library/folder.h"
+#include "library/item_ops.h"
 #include "library/folder_tree_list.h"
 #include "library/library_engine.h"
 #include "library/listup_thread.h"

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "library/album.h"
 #include "library/calendar.h"
+#include "library/item_ops.h"
 #include "library/library_engine.h"
 #include "library/listup_thread.h"
 #include "library_session.h"

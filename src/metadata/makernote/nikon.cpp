@@ -100,7 +100,7 @@ void NikonOldest(const TIfdEntry& e, const TMakerNoteRec& rec, TTiffReader& r, s
 void DecodeMakerNoteNikon(TExifItem& item, TTiffReader& r, int64_t pos) {
     std::string head = ReadBytesAt(r.Stream(), pos, 18);
     // newer: "Nikon" NUL 02 xx 00 00, then "II"/"MM" 42 and the IFD offset
-    if (StartsNikon(head) && head.size() >= 18 && ((head[10] == 'I' && head[11] == 'I') || (head[10] == 'M' && head[11] == 'M'))) {
+    if (StartsNikon(head) && head.size() >= 18 && ByteOrderMarkOf(head.data() + 10) != TByteOrderMark::None) {
         TTiffReader inner(r.Stream());
         r.Stream().Seek(pos + 10, soBeginning);
         uint32_t ifd = inner.Open();

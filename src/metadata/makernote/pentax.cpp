@@ -8,7 +8,7 @@ void DecodeMakerNotePentax(TExifItem& item, TTiffReader& r, int64_t pos) {
     if (head.size() < 6 || head.compare(0, 3, "AOC") != 0) return;
     TTiffReader inner(r.Stream());
     inner.SetBase(pos);
-    inner.SetBigEndian(head[4] == 'M' && head[5] == 'M');
+    inner.SetBigEndian(ByteOrderMarkOf(head.data() + 4) == TByteOrderMark::Big);
     if (!(head[4] == 'M' || head[4] == 'I')) inner.SetBigEndian(r.BigEndian());
     WalkRawMakerNoteDirectory(item, inner, pos + 6);
 }

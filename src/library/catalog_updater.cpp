@@ -1,4 +1,4 @@
-#include "image/catalog_updater.h"
+#include "library/catalog_updater.h"
 
 #include <memory>
 #include <mutex>

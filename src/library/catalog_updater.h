@@ -33,6 +33,8 @@ enum : uint8_t {
     cuPictureRewritten = 17,
     cuUploadState = 18,
 };
+// codes a view still takes though nothing raises them: a plain change, and an item that left its folder
+enum : uint8_t { cuChanged = 0, cuLeftFolder = 5 };
 
 using TCatalogUpdateHandler = std::function<void(TCatalogItem* item, uint8_t eventType)>;
 

@@ -1,0 +1,3 @@
+// an arrow up: core may not see the library
+#include "library/catalog_item.h"
+#include "platform/exception.h"

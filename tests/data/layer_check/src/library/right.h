@@ -1,0 +1,4 @@
+// what the graph allows
+#include "core/log.h"
+#include "platform/exception.h"
+#include <vector>

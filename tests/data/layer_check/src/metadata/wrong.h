@@ -1,0 +1,2 @@
+// Qt belongs to the interface
+#include <QString>
