@@ -61,7 +61,11 @@ bool TCacheWorkLock::Acquire(const std::function<bool()>& canWork) {
         t.Held.insert(FName);
         FInTable = true;
     }
-    if (FCrossProcess) {
+    // the private runtime folder may not exist yet (fvb run before any browser start): make and
+    // check it, so that the stripe locks are shared between processes and never made
+    // through a link or in another user's folder
+    const bool folderUsable = FCrossProcess && CheckInstanceFolder().empty();
+    if (folderUsable) {
         FFileLock = std::make_unique<TResourceLock>(StripeLockBase(FName));
         while (true) {
             const auto start = std::chrono::steady_clock::now();

@@ -7,6 +7,9 @@
 #include <map>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "bitmap_test_util.h"
 #include "exif_test_jpeg.h"
 #include "image/cache_work_lock.h"
@@ -159,6 +162,38 @@ TEST(CacheWorkLock, OneWorkerPerFileAndGivesUpWhenCancelled) {
     first.reset();
     later.join();
     EXPECT_TRUE(got);
+}
+
+// Without a session runtime folder the private folder may not exist yet: the first lock makes it,
+// and the lock still keeps another process off the same file.
+TEST(CacheWorkLock, HoldsAcrossProcessesWhenThePrivateFolderIsNotMadeYet) {
+    TTempDir tmp;
+    const char* oldRt = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRt = oldRt ? oldRt : "";
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string savedTmp = oldTmp ? oldTmp : "";
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string base = tmp.File("tmp");
+    std::filesystem::create_directory(base);
+    ::setenv("TMPDIR", base.c_str(), 1);
+    {
+        TCacheWorkLock mine("/photos/held.jpg", true);
+        ASSERT_TRUE(mine.Acquire([] { return true; }));
+        EXPECT_TRUE(std::filesystem::is_directory(base + "/folvane-" + std::to_string(::geteuid())));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // a fresh process: the file is another's, so it gives up when its time is over
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+            TCacheWorkLock theirs("/photos/held.jpg", true);
+            const bool got = theirs.Acquire([&] { return std::chrono::steady_clock::now() < until; });
+            ::_exit(got ? 1 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process took a file that is being made";
+    }
+    if (oldRt) ::setenv("XDG_RUNTIME_DIR", savedRt.c_str(), 1);
+    if (oldTmp) ::setenv("TMPDIR", savedTmp.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 namespace {
