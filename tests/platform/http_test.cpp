@@ -25,15 +25,7 @@ public:
     // a silent peer holds the connection for holdMs, then lets go (Released() from then on)
     explicit TRawPeer(std::string answer, bool silent = false, int holdMs = 60000)
         : FAnswer(std::move(answer)), FSilent(silent), FHoldMs(holdMs) {
-        FFd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(FFd, 4);
-        socklen_t len = sizeof a;
-        getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
+        FFd = ListenOnLoopback(4, FPort);
         FThread = std::thread([this] {
             int c = accept(FFd, nullptr, nullptr);
             if (c < 0) return;

@@ -16,6 +16,20 @@
 
 namespace fv {
 
+// a listening socket on a free loopback port
+inline int ListenOnLoopback(int backlog, int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd, backlog);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 class TLoopbackPeer {
 public:
     struct TAnswer {
@@ -27,15 +41,7 @@ public:
     };
 
     TLoopbackPeer(std::initializer_list<TAnswer> answers) : FAnswers(answers) {
-        FFd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(FFd, 8);
-        socklen_t len = sizeof a;
-        getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
-        FPort = ntohs(a.sin_port);
+        FFd = ListenOnLoopback(8, FPort);
         FThread = std::thread([this] { Serve(); });
     }
     ~TLoopbackPeer() {
