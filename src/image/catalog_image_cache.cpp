@@ -1,6 +1,7 @@
 #include "image/catalog_image_cache.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <unordered_map>
@@ -11,6 +12,8 @@
 #include "image/resample.h"
 #include "image/transform.h"
 #include "library/catalog_item.h"
+#include "platform/byte_order.h"
+#include "platform/file_replace.h"
 #include "platform/resource_lock.h"
 
 namespace fv {
@@ -148,54 +151,80 @@ bool TCatalogImageCacheMaster::HasFailed(TCatalogItem* item, int32_t size) {
 
 // ---- the index file ----
 
-void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
-    int64_t countPos = -1;
-    int32_t count = 0;
+// FOLVANE_CACHE_SAVE_MS sets how often thumbnail work saves the index (tests use a short one)
+int CacheIndexSaveIntervalMs() {
+    const char* v = std::getenv("FOLVANE_CACHE_SAVE_MS");
+    if (!v || !*v) return kCacheIndexSaveIntervalMs;
+    char* end = nullptr;
+    const long ms = std::strtol(v, &end, 10);
+    return end && *end == 0 && ms >= 0 && ms <= 24L * 3600 * 1000 ? static_cast<int>(ms) : kCacheIndexSaveIntervalMs;
+}
+
+uint32_t CacheItemCheck(const TCatalogItem* item) {
+    if (!item) return 0;
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](const uint8_t* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
+    };
+    const std::string name = item->GetFileName();
+    mix(reinterpret_cast<const uint8_t*>(name.data()), name.size());
+    uint8_t tail[12];
+    PutU32(tail, static_cast<uint32_t>(item->GetFileSize()));
+    const double time = item->GetFileTime();
+    uint64_t bits;
+    std::memcpy(&bits, &time, sizeof bits);
+    PutU64(tail + 4, bits);
+    mix(tail, sizeof tail);
+    return h;
+}
+
+void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::function<int32_t(TCatalogItem*)>& numberOf) {
     try {
         TImgCacheRecords records;
         int32_t current = 0;
-        if (GetAllCacheRecords(records, current) == 0) return;
-        std::unordered_map<uint32_t, int32_t> index;
-        index.reserve(catalog.size());
-        for (size_t i = 0; i < catalog.size(); ++i)
-            if (catalog[i]) index.emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
+        std::array<uint64_t, kCacheSegmentCount> stamps{};
+        GetCacheSnapshot(records, current, stamps);
         std::unordered_map<uint32_t, TCatalogItem*> items;
         {
             std::lock_guard g(FItemsLock);
+            items.reserve(FItems.size());
             for (auto& [id, item] : FItems) items.emplace(id, item);
+        }
+        // the records go out in one buffer after the head, whose count is known only then
+        TMemoryStream body;
+        int32_t count = 0;
+        for (const auto& r : records) {
+            auto it = items.find(r.Item);
+            if (it == items.end() || it->second->GetState() == isDeleted) continue;
+            const int32_t number = numberOf(it->second);
+            if (number < 0) continue;  // not in the catalog: nothing could find it again
+            body.WriteI32(number);
+            body.WriteI32(r.Value);
+            body.WriteI32(r.Segment);
+            body.WriteI64(r.Offset);
+            body.WriteU32(CacheItemCheck(it->second));
+            ++count;
         }
         file.WriteBuffer(kCacheIndexSignature, 8);
         file.WriteU32(kCacheIndexVersion);
         file.WriteI32(current);
-        countPos = file.Position();
-        file.WriteI32(0);
-        // the records go out in one buffer; the count is patched afterwards
-        TMemoryStream body;
-        for (const auto& r : records) {
-            auto at = index.find(r.Item);
-            if (at == index.end()) continue;  // not in the catalog: nothing could find it again
-            auto it = items.find(r.Item);
-            if (it != items.end() && it->second->GetState() == isDeleted) continue;
-            body.WriteI32(at->second);
-            body.WriteI32(r.Value);
-            body.WriteI32(r.Segment);
-            body.WriteI64(r.Offset);
-            ++count;
-        }
-        file.WriteBuffer(body.Data().data(), static_cast<int64_t>(body.Data().size()));
-        file.Seek(countPos, soBeginning);
         file.WriteI32(count);
-        file.Seek(0, soEnd);
+        for (uint64_t stamp : stamps) file.WriteU64(stamp);
+        file.WriteBuffer(body.Data().data(), static_cast<int64_t>(body.Data().size()));
     } catch (const std::exception& e) {
-        if (countPos >= 0) {
-            try {
-                file.Seek(countPos, soBeginning);
-                file.WriteI32(count);
-            } catch (...) {
-            }
-        }
         Reraise("SaveToStream", e);
     }
+}
+
+void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
+    std::unordered_map<uint32_t, int32_t> index;
+    index.reserve(catalog.size());
+    for (size_t i = 0; i < catalog.size(); ++i)
+        if (catalog[i]) index.emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
+    SaveToStream(file, [&index](TCatalogItem* item) {
+        auto at = index.find(item->RuntimeId());
+        return at == index.end() ? -1 : at->second;
+    });
 }
 
 void TCatalogImageCacheMaster::LoadFromStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
@@ -203,13 +232,22 @@ void TCatalogImageCacheMaster::LoadFromStream(TStream& file, const std::vector<T
         char signature[8];
         file.ReadBuffer(signature, 8);
         const uint32_t version = file.ReadU32();
-        if (std::memcmp(signature, kCacheIndexSignature, 8) != 0 || version != kCacheIndexVersion)
+        if (std::memcmp(signature, kCacheIndexSignature, 8) != 0) RaiseError(kInvalidCacheData);
+        if (version == kCacheIndexOldVersion) {
+            // an index of the older layout cannot tell which segments changed since it was saved
+            WriteLog(Format("%s.LoadFromStream : an index of version %u is not read; the thumbnails are made again",
+                            ClassName(), version));
             RaiseError(kInvalidCacheData);
+        }
+        if (version != kCacheIndexVersion) RaiseError(kInvalidCacheData);
         const int32_t current = file.ReadI32();
         const int32_t n = file.ReadI32();
+        if (current < 0 || current >= kCacheSegmentCount) RaiseError(kInvalidCacheData);
+        std::array<uint64_t, kCacheSegmentCount> saved{};
+        for (auto& stamp : saved) stamp = file.ReadU64();
         // the count must agree with the bytes that follow before anything is allocated
         if (n < 0 || static_cast<int64_t>(n) * kCacheIndexRecordSize > file.Remaining()) RaiseError(kInvalidCacheData);
-        if (current < 0 || current >= kCacheSegmentCount) RaiseError(kInvalidCacheData);
+        const std::array<uint64_t, kCacheSegmentCount> stamps = SegmentStamps();
         std::vector<uint8_t> body(static_cast<size_t>(n) * kCacheIndexRecordSize);
         file.ReadBuffer(body.data(), static_cast<int64_t>(body.size()));
         TBytesStream in(body.data(), body.size());
@@ -222,9 +260,13 @@ void TCatalogImageCacheMaster::LoadFromStream(TStream& file, const std::vector<T
             r.Value = in.ReadI32();
             r.Segment = in.ReadI32();
             r.Offset = in.ReadI64();
+            const uint32_t check = in.ReadU32();
             if (index < 0 || static_cast<size_t>(index) >= catalog.size() || !catalog[index]) continue;
             if (r.Segment < 0 || r.Segment >= kCacheSegmentCount || r.Offset < 0 || r.Value <= 0) continue;
+            // a segment recycled since the save holds other pictures where this record points
+            if (saved[r.Segment] == 0 || saved[r.Segment] != stamps[r.Segment]) continue;
             TCatalogItem* item = catalog[index];
+            if (check != CacheItemCheck(item)) continue;
             r.Item = item->RuntimeId();
             records.push_back(r);
             listed.push_back(item);
@@ -247,24 +289,73 @@ void TCatalogImageCacheMaster::LoadFromStream(TStream& file, const std::vector<T
     }
 }
 
+void TCatalogImageCacheMaster::WriteIndex(const std::function<int32_t(TCatalogItem*)>& numberOf) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(GetFolder(), ec)) return;
+    const uint64_t appends = AppendCount();
+    TMemoryStream index;
+    SaveToStream(index, numberOf);
+    // every byte the index names is on the disk before the index that names it
+    FlushSegments();
+    ReplaceFileContents(IndexFileName(), index.Data().data(), index.Data().size(), 0600);
+    FSavedAppends = appends;
+    FLastSave = std::chrono::steady_clock::now();
+}
+
 void TCatalogImageCacheMaster::SaveCacheData(const std::vector<TCatalogItem*>& catalog) {
     if (GetMode() != cmFiles || !FOwnsFiles) return;
     try {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(GetFolder(), ec)) return;
-        const std::string name = IndexFileName();
-        const std::string temp = name + ".new";
-        {
-            TFileStream file(temp, TFileStream::fmCreate);
-            SaveToStream(file, catalog);
-        }
-        std::filesystem::rename(temp, name, ec);
-        if (ec) {
-            std::filesystem::remove(temp, ec);
-            throw EFCreateError(Format("Cannot create file \"%s\". %s", name.c_str(), ec.message().c_str()));
-        }
+        std::unordered_map<uint32_t, int32_t> index;
+        index.reserve(catalog.size());
+        for (size_t i = 0; i < catalog.size(); ++i)
+            if (catalog[i]) index.emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
+        std::lock_guard g(FSaveLock);
+        WriteIndex([&index](TCatalogItem* item) {
+            auto at = index.find(item->RuntimeId());
+            return at == index.end() ? -1 : at->second;
+        });
     } catch (const std::exception& e) {
         Reraise("SaveCacheData", e);
+    }
+}
+
+void TCatalogImageCacheMaster::EnableAutoSave(std::function<int32_t(TCatalogItem*)> numberOf, int intervalMs) {
+    std::lock_guard save(FSaveLock);
+    std::lock_guard g(FAutoSaveLock);
+    FAutoNumberOf = std::move(numberOf);
+    FAutoSaveIntervalMs = std::max(0, intervalMs);
+    FLastSave = std::chrono::steady_clock::now();
+    FSavedAppends = AppendCount();
+}
+
+void TCatalogImageCacheMaster::DisableAutoSave() {
+    {
+        std::lock_guard g(FAutoSaveLock);
+        FAutoNumberOf = nullptr;
+    }
+    // a save that began before is over when this returns
+    std::lock_guard wait(FSaveLock);
+}
+
+void TCatalogImageCacheMaster::AfterAdd() {
+    if (!FOwnsFiles || AppendCount() == FSavedAppends.load()) return;
+    // one save at a time; a thread that finds one under way goes on with its pictures
+    std::unique_lock save(FSaveLock, std::try_to_lock);
+    if (!save.owns_lock()) return;
+    std::function<int32_t(TCatalogItem*)> numberOf;
+    {
+        std::lock_guard g(FAutoSaveLock);
+        if (!FAutoNumberOf) return;
+        const auto due = FLastSave + std::chrono::milliseconds(FAutoSaveIntervalMs);
+        if (std::chrono::steady_clock::now() < due) return;
+        numberOf = FAutoNumberOf;
+    }
+    try {
+        WriteIndex(numberOf);
+    } catch (const std::exception& e) {
+        // the pictures stay; the index is tried again after the next interval
+        FLastSave = std::chrono::steady_clock::now();
+        WriteLogFailed(Format("%s.SaveIndex", ClassName()), e);
     }
 }
 
@@ -285,8 +376,9 @@ void TCatalogImageCacheMaster::LoadCacheData(const std::vector<TCatalogItem*>& c
         ClearAll();
         std::lock_guard g(FItemsLock);
         for (auto& [id, item] : FItems) item->SetCachedSize(0);
+        // an index that cannot be read names nothing any more
+        DeleteIndexFile();
     }
-    DeleteIndexFile();
 }
 
 // ---- pictures ----
@@ -299,6 +391,7 @@ bool TCatalogImageCacheMaster::AddCatalogStream(TCatalogItem* item, TMemoryStrea
         Remember(item);
         if (!WriteCacheImage(item->RuntimeId(), jpegStream, size)) return false;
         if (GetUseFiles()) item->SetCachedSize(size);
+        AfterAdd();
         return true;
     } catch (const std::exception& e) {
         if (IsStoreError(e)) return false;
@@ -314,6 +407,7 @@ bool TCatalogImageCacheMaster::AddCatalogImage(TCatalogItem* item, const TBitmap
         Remember(item);
         if (!WriteCacheImage(item->RuntimeId(), bitmap, size)) return false;
         if (GetUseFiles()) item->SetCachedSize(size);
+        AfterAdd();
         return true;
     } catch (const std::exception& e) {
         if (IsStoreError(e)) return false;

@@ -1,7 +1,8 @@
 #pragma once
 // The thumbnail cache of catalog items: the store of image_cache.h keyed by the items'
 // runtime identifiers, with the index file "Cache.tdb" that lets a file cache survive a
-// restart, and the drawing of an item's cached thumbnail into a grid cell. The cache holds
+// restart (and a crash: it stays valid while the run goes on, see LoadCacheData), and the
+// drawing of an item's cached thumbnail into a grid cell. The cache holds
 // pictures as the files store them; orientation and corrections are applied on every read,
 // so changing them never invalidates a cached thumbnail.
 //
@@ -9,7 +10,10 @@
 // configuration is loaded, LoadCacheData(catalog) once the catalog is loaded, SaveCacheData(catalog)
 // before shutdown, then free it. `catalog` is the list of every item, the position in it being
 // the number the index file stores; load and save must be given lists in the same order.
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,10 +30,24 @@ class TCatalogItem;
 
 FV_DECLARE_EXCEPTION(ECatalogImageCacheMasterError, EImageCacheMasterError);
 
+// "Cache.tdb": signature, version, current segment, record count, the stamp of each segment as
+// the index saw it, then per record the item's number, the edge size, segment, offset and a
+// check of the item's file (name, size and time) that keeps a number that came to name another
+// item from giving it this one's picture. Indexes of version 4097 (no stamps, no checks) are
+// dropped.
 constexpr char kCacheIndexSignature[] = "CIC_Head";
-constexpr uint32_t kCacheIndexVersion = 4097;
-constexpr int kCacheIndexHeaderSize = 20;  // signature, version, current, count
-constexpr int kCacheIndexRecordSize = 20;
+constexpr uint32_t kCacheIndexVersion = 4098;
+constexpr uint32_t kCacheIndexOldVersion = 4097;
+constexpr int kCacheIndexHeaderSize = 20 + 8 * kCacheSegmentCount;
+constexpr int kCacheIndexRecordSize = 24;
+// how often thumbnail work saves the index by default
+constexpr int kCacheIndexSaveIntervalMs = 60000;
+
+// the save interval of thumbnail work: FOLVANE_CACHE_SAVE_MS when set (tests use a short one),
+// otherwise kCacheIndexSaveIntervalMs
+int CacheIndexSaveIntervalMs();
+// the check an index record keeps of the item's file
+uint32_t CacheItemCheck(const TCatalogItem* item);
 
 struct TRect {
     int Left = 0, Top = 0, Right = 0, Bottom = 0;
@@ -55,15 +73,31 @@ public:
     // whether this process writes the segment files (file mode and the folder lock held)
     bool OwnsFiles() const { return FOwnsFiles; }
 
-    // File mode only. The new index is written beside the old one and renamed over it.
+    // File mode only. The segments are flushed to the disk, then the new index is written beside
+    // the old one, flushed and renamed over it: the index on the disk never names bytes that
+    // are not there.
     void SaveCacheData(const std::vector<TCatalogItem*>& catalog);
     // File mode only. A damaged index empties the cache and is deleted; records naming items
-    // that do not exist, or pictures that are no longer in their segment, are dropped. The
-    // index is deleted once read, so that a run that ends without saving (killed, crashed)
-    // cannot leave an index that names pictures its segments no longer hold.
+    // that do not exist or whose file is not the one they were made for, records of a segment
+    // whose stamp changed since the save (recycled by a run that ended without saving), and
+    // pictures that are no longer in their segment, are dropped. The index stays on the disk: it
+    // remains true of what it names while this run appends, so a run killed at any time loses
+    // at most the pictures made since the index was last saved.
     void LoadCacheData(const std::vector<TCatalogItem*>& catalog);
+    // `numberOf` gives the number an item has in the catalog the index is read with (< 0: none)
+    void SaveToStream(TStream& file, const std::function<int32_t(TCatalogItem*)>& numberOf);
     void SaveToStream(TStream& file, const std::vector<TCatalogItem*>& catalog);
     void LoadFromStream(TStream& file, const std::vector<TCatalogItem*>& catalog);
+
+    // While thumbnails are being made, the index is saved again after each picture added once
+    // `intervalMs` have passed since the last save, with the numbers `numberOf` gives (those of
+    // the catalog the next start reads the index with). Off until enabled; DisableAutoSave waits
+    // for a save under way and must come before the catalog is numbered anew.
+    void EnableAutoSave(std::function<int32_t(TCatalogItem*)> numberOf, int intervalMs = kCacheIndexSaveIntervalMs);
+    void DisableAutoSave();
+    // the index saved now with the auto-save's numbering when pictures were added since the last
+    // save; false when there was nothing to do or the save failed (logged)
+    bool SaveIndexIfChanged();
 
     bool AddCatalogStream(TCatalogItem* item, TMemoryStream* jpegStream, int32_t size);
     bool AddCatalogImage(TCatalogItem* item, const TBitmap* bitmap, int32_t size);
@@ -90,6 +124,8 @@ public:
 private:
     void Remember(TCatalogItem* item);
     void DeleteIndexFile();
+    void WriteIndex(const std::function<int32_t(TCatalogItem*)>& numberOf);
+    void AfterAdd();
 
     std::mutex FItemsLock;
     std::map<uint32_t, TCatalogItem*> FItems;  // runtime id -> item, for ItemsDropped
@@ -101,6 +137,13 @@ private:
     std::map<uint32_t, TFailure> FFailures;
     std::unique_ptr<TResourceLock> FFolderLock;
     bool FOwnsFiles = false;
+
+    std::mutex FSaveLock;  // one index save at a time
+    std::mutex FAutoSaveLock;
+    std::function<int32_t(TCatalogItem*)> FAutoNumberOf;
+    int FAutoSaveIntervalMs = kCacheIndexSaveIntervalMs;
+    std::chrono::steady_clock::time_point FLastSave{};
+    std::atomic<uint64_t> FSavedAppends{0};
 };
 
 // The engine's door: a cache of the configured kind (1 files in the data folder, 0 memory

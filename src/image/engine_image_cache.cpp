@@ -7,11 +7,13 @@
 #include "core/file_functions.h"
 #include "image/catalog_image_cache.h"
 #include "library/catalog_updater.h"
+#include "library/catalog_item.h"
 #include "library/engine_folder_ops.h"
 
 namespace fv {
 
 namespace {
+
 
 class TEngineImageCache : public TEngineLibraryPart {
 public:
@@ -32,8 +34,15 @@ public:
     }
     void StartAfterThreads() override {
         RunLabelled<ECorvaEngineInitializeError>(kEngineInitFailed, "InitCatalogUpdater", [] { InitializeCatalogUpdater(); });
+        // While thumbnails are made the index is saved again now and then under the item numbers
+        // of the library file as loaded (or last saved), so that a run killed at any time costs
+        // only the pictures made since. An item that has no number there yet fails the index's
+        // check of its file at the next start and is made again.
+        if (FCache) FCache->EnableAutoSave([](TCatalogItem* item) { return item->GetItemNumber(); }, CacheIndexSaveIntervalMs());
     }
     void StopAfterThreads() override {
+        // before the library's save numbers the items anew
+        if (FCache) FCache->DisableAutoSave();
         RunLabelled<ECorvaEngineError>(kEngineReleaseFailed, "FinalCatalogUpdater", [] { FinalizeCatalogUpdater(); });
     }
     void Save(const std::vector<TCatalogItem*>& catalog) override {

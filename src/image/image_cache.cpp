@@ -1,17 +1,35 @@
 #include "image/image_cache.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "image/jpeg_codec.h"
 #include "platform/byte_order.h"
+#include "platform/file_ops.h"
 
 namespace fv {
 
 namespace {
 
 const char* const kInvalidParameter = "パラメータが無効です。";
+
+// a stamp no other emptying of any segment is likely to have drawn (never 0, which means none)
+uint64_t NewStamp(uint64_t previous) {
+    static std::mutex lock;
+    static std::mt19937_64 engine = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device()};
+        return std::mt19937_64(seed);
+    }();
+    std::lock_guard g(lock);
+    uint64_t stamp;
+    do stamp = engine();
+    while (stamp == 0 || stamp == previous);
+    return stamp;
+}
 
 std::string Composed(const char* className, const char* label, const std::exception& e) {
     return Format("%s.%s : %s Raised. (%s)", className, label, ExceptionClassName(e).c_str(), e.what());
@@ -74,7 +92,7 @@ int64_t TCustomCacheStream::WriteCache(const uint8_t* data, size_t size) {
 bool TCustomCacheStream::ReadCache(TMemoryStream& dest, int64_t offset, const uint64_t* generation) {
     try {
         std::unique_lock g(FLock);
-        if (!FStream || offset < 0) return false;
+        if (!FStream || offset < FHeadSize) return false;
         if (generation && *generation != FGeneration.load()) return false;
         const int64_t size = FStream->Size();
         if (offset > size - kCacheRecordHeaderSize) return false;
@@ -101,7 +119,7 @@ bool TCustomCacheStream::ReadCache(TMemoryStream& dest, int64_t offset, const ui
 bool TCustomCacheStream::HasRecordAt(int64_t offset) {
     try {
         std::unique_lock g(FLock);
-        if (!FStream || offset < 0) return false;
+        if (!FStream || offset < FHeadSize) return false;
         const int64_t size = FStream->Size();
         if (offset > size - kCacheRecordHeaderSize) return false;
         FStream->Seek(offset, soBeginning);
@@ -121,8 +139,17 @@ int64_t TCustomCacheStream::Size() {
 
 void TCustomCacheStream::Clear() {
     std::unique_lock g(FLock);
-    if (FStream) ClearStream(*FStream);
     ++FGeneration;
+    if (FStream) ClearStream(*FStream);
+}
+
+void TCustomCacheStream::Flush() {
+    try {
+        std::unique_lock g(FLock);
+        if (FStream) FlushStream(*FStream);
+    } catch (const std::exception& e) {
+        throw ECacheStreamError(Composed(ClassName(), "Flush", e));
+    }
 }
 
 int TJpegCacheStream::GetQuality() {
@@ -169,12 +196,49 @@ void TJpegMemoryCacheStream::ClearStream(TStream& stream) {
 std::unique_ptr<TStream> TJpegFileCacheStream::CreateStream() {
     if (FFileName.empty()) throw ECacheStreamError("FileName is Empty.");
     std::error_code ec;
+    std::unique_ptr<TStream> stream;
     if (std::filesystem::exists(FFileName, ec))
-        return std::make_unique<TFileStream>(FFileName, TFileStream::fmOpenReadWrite);
-    return std::make_unique<TFileStream>(FFileName, TFileStream::fmCreate);
+        stream = std::make_unique<TFileStream>(FFileName, TFileStream::fmOpenReadWrite);
+    else
+        stream = std::make_unique<TFileStream>(FFileName, TFileStream::fmCreate);
+    uint8_t head[kCacheSegmentHeadSize];
+    stream->Seek(0, soBeginning);
+    if (stream->Size() >= kCacheSegmentHeadSize && stream->Read(head, kCacheSegmentHeadSize) == kCacheSegmentHeadSize &&
+        std::memcmp(head, kCacheSegmentSignature, 8) == 0 && GetU64(head + 8) != 0) {
+        SetHead(kCacheSegmentHeadSize, GetU64(head + 8));
+    } else {
+        stream->SetSize(0);
+        WriteHead(*stream);
+    }
+    return stream;
 }
 
-void TJpegFileCacheStream::ClearStream(TStream& stream) { stream.SetSize(0); }
+void TJpegFileCacheStream::WriteHead(TStream& stream) {
+    const uint64_t stamp = NewStamp(Stamp());
+    uint8_t head[kCacheSegmentHeadSize];
+    std::memcpy(head, kCacheSegmentSignature, 8);
+    PutU64(head + 8, stamp);
+    stream.Seek(0, soBeginning);
+    if (stream.Write(head, kCacheSegmentHeadSize) != kCacheSegmentHeadSize) {
+        stream.SetSize(0);
+        throw ECacheStreamError("WriteSize <> SourceSize");
+    }
+    // The new stamp is on the disk before the first record lands where an older index may still
+    // point: after a power cut the index finds the stamp changed, never another item's picture.
+    FlushStream(stream);
+    SetHead(kCacheSegmentHeadSize, stamp);
+}
+
+void TJpegFileCacheStream::ClearStream(TStream& stream) {
+    stream.SetSize(0);
+    WriteHead(stream);
+}
+
+void TJpegFileCacheStream::FlushStream(TStream& stream) {
+    auto* file = dynamic_cast<TFileStream*>(&stream);
+    if (file && !FlushFileToDisk(file->Handle()))
+        throw ECacheStreamError(Format("Cannot flush \"%s\". %s", FFileName.c_str(), std::strerror(errno)));
+}
 
 // ---- the master ----
 
@@ -296,6 +360,7 @@ bool TImageCacheMaster::Append(uint32_t item, int32_t value, const uint8_t* jpeg
         const int64_t offset = seg->WriteCache(jpeg, size);
         if (offset >= 0) {
             SetImgCacheRecordData(item, TImgCacheRecord{item, value, FCurrent, offset});
+            ++FAppends;
             ok = true;
         }
     }
@@ -442,6 +507,22 @@ int TImageCacheMaster::GetAllCacheRecords(TImgCacheRecords& records, int32_t& cu
     }
 }
 
+int TImageCacheMaster::GetCacheSnapshot(TImgCacheRecords& records, int32_t& current,
+                                        std::array<uint64_t, kCacheSegmentCount>& stamps) {
+    try {
+        std::lock_guard w(FWriteLock);  // rotations happen under it
+        {
+            std::shared_lock g(FLock);
+            records = FRecords;
+        }
+        current = FCurrent;
+        stamps = SegmentStamps();
+        return static_cast<int>(records.size());
+    } catch (const std::exception& e) {
+        Reraise("GetCacheSnapshot", e);
+    }
+}
+
 void TImageCacheMaster::SetAllCacheRecords(const TImgCacheRecords& records, int32_t current) {
     try {
         std::lock_guard w(FWriteLock);
@@ -505,6 +586,18 @@ std::vector<uint32_t> TImageCacheMaster::DropUnreadableRecords() {
         }
     }
     return dropped;
+}
+
+std::array<uint64_t, kCacheSegmentCount> TImageCacheMaster::SegmentStamps() {
+    std::array<uint64_t, kCacheSegmentCount> stamps{};
+    for (int i = 0; i < kCacheSegmentCount; ++i)
+        if (auto seg = Segment(i)) stamps[i] = seg->Stamp();
+    return stamps;
+}
+
+void TImageCacheMaster::FlushSegments() {
+    for (int i = 0; i < kCacheSegmentCount; ++i)
+        if (auto seg = Segment(i)) seg->Flush();
 }
 
 int64_t TImageCacheMaster::TotalSize() {

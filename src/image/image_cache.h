@@ -2,6 +2,11 @@
 // The thumbnail cache store: eight append-only segments (memory streams or "Cache-%.2d.che"
 // files) used as a ring, and TImageCacheMaster, which maps a 32-bit item key to the place of
 // its JPEG and recycles the oldest segment when the current one is full.
+//
+// A segment file starts with a 16-byte head: the signature "CIC_Seg1" and a random 64-bit stamp
+// drawn anew each time the segment is emptied. An index that recorded the stamp knows, at the
+// next start, whether the segment still holds what it named: a segment recycled since (by a run
+// that was killed before it saved its index) has another stamp, and only its records are dropped.
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -23,6 +28,8 @@ constexpr int kCacheSegmentCount = 8;
 constexpr uint32_t kCacheRecordMagic = 0x88888888u;
 constexpr int kCacheRecordHeaderSize = 16;
 constexpr int64_t kDefaultCacheMaxSize = 16777216;
+constexpr char kCacheSegmentSignature[] = "CIC_Seg1";
+constexpr int kCacheSegmentHeadSize = 16;  // signature, stamp
 constexpr int kDefaultCacheQuality = 85;
 
 // "%s/Cache-%.2d.che"
@@ -56,10 +63,23 @@ public:
     void Clear();
     // counts the times the segment was emptied
     uint64_t Generation() const { return FGeneration.load(); }
+    // the random stamp at the head of a segment file (0 for a memory segment); a new one each
+    // time the segment is emptied
+    uint64_t Stamp() const { return FStamp.load(); }
+    // where the first record goes: past the head of a segment file
+    int64_t FirstRecordOffset() const { return FHeadSize; }
+    // the segment's bytes on the disk (nothing for a memory segment); raises ECacheStreamError
+    void Flush();
 
 protected:
     virtual std::unique_ptr<TStream> CreateStream() = 0;
     virtual void ClearStream(TStream& stream) = 0;
+    virtual void FlushStream(TStream& stream) { (void)stream; }
+    // called with the segment's lock held, by CreateStream and ClearStream of a file segment
+    void SetHead(int64_t size, uint64_t stamp) {
+        FHeadSize = size;
+        FStamp = stamp;
+    }
     // the segment's lock; appends and clears take it exclusively, so do reads: the inner
     // stream has a single position shared by seek and read
     std::shared_mutex FLock;
@@ -68,6 +88,8 @@ private:
     int FIndex;
     std::unique_ptr<TStream> FStream;
     std::atomic<uint64_t> FGeneration{0};
+    std::atomic<uint64_t> FStamp{0};
+    int64_t FHeadSize = 0;
 };
 
 class TJpegCacheStream : public TCustomCacheStream {
@@ -104,10 +126,15 @@ public:
     const std::string& FileName() const { return FFileName; }
 
 protected:
+    // A file without a whole head (new, cut short, or of an older layout whose records an index
+    // can no longer vouch for) is emptied and gets a head with a fresh stamp, on the disk before
+    // any record is appended.
     std::unique_ptr<TStream> CreateStream() override;
     void ClearStream(TStream& stream) override;
+    void FlushStream(TStream& stream) override;
 
 private:
+    void WriteHead(TStream& stream);
     std::string FFileName;
 };
 
@@ -153,6 +180,10 @@ public:
     void RemoveCacheRecord(uint32_t item);
 
     int GetAllCacheRecords(TImgCacheRecords& records, int32_t& current);
+    // the records, the current segment and the segments' stamps at one moment: no segment is
+    // recycled between the copy of the records and that of the stamps
+    int GetCacheSnapshot(TImgCacheRecords& records, int32_t& current,
+                         std::array<uint64_t, kCacheSegmentCount>& stamps);
     void SetAllCacheRecords(const TImgCacheRecords& records, int32_t current);
 
     void ClearAll();
@@ -172,6 +203,12 @@ public:
     // drops the records that do not name a whole record in an existing segment (a segment file
     // deleted or cut short since the index was written); the dropped keys are returned
     std::vector<uint32_t> DropUnreadableRecords();
+    // the stamp of each segment (0 where there is none)
+    std::array<uint64_t, kCacheSegmentCount> SegmentStamps();
+    // every segment's bytes on the disk; raises ECacheStreamError when one cannot be flushed
+    void FlushSegments();
+    // counts the records appended so far (an index saved at one count needs no save until it moves)
+    uint64_t AppendCount() const { return FAppends.load(); }
 
 protected:
     // "%s.%s : %s Raised. (%s)" through RaiseError
@@ -194,6 +231,7 @@ private:
     std::shared_mutex FSegmentLock;
     std::array<std::shared_ptr<TJpegCacheStream>, kCacheSegmentCount> FSegments;
     std::mutex FWriteLock;
+    std::atomic<uint64_t> FAppends{0};
     int32_t FCurrent = 0;
     uint8_t FMode = 2;
     std::string FFolder;

@@ -10,11 +10,13 @@
 namespace fv {
 namespace {
 int gPipe[2] = {-1, -1};
+volatile sig_atomic_t gLastSignal = 0;
 
 void OnSignal(int sig) {
     int saved = errno;
     // a transfer that holds the UI thread (or the exit's log-out) must not hold the end up
     THttpClient::CancelAll();
+    gLastSignal = sig;
     unsigned char b = static_cast<unsigned char>(sig);
     if (gPipe[1] >= 0 && ::write(gPipe[1], &b, 1) < 0) {
     }
@@ -42,5 +44,7 @@ bool DrainTerminationPipe() {
     while ((n = ::read(gPipe[0], buf, sizeof buf)) > 0) any = true;
     return any;
 }
+
+int LastTerminationSignal() { return gLastSignal; }
 
 }  // namespace fv

@@ -7,5 +7,7 @@ namespace fv {
 int InstallTerminationPipe();
 // Reads what is pending on the pipe; true when a termination signal arrived.
 bool DrainTerminationPipe();
+// the last termination signal that arrived (SIGTERM or SIGINT), 0 before any
+int LastTerminationSignal();
 
 }  // namespace fv

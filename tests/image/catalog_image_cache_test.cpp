@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <sys/wait.h>
 #include <thread>
@@ -34,27 +35,72 @@ struct CatalogCache : ::testing::Test {
         return Flat(w, h, static_cast<uint8_t>(20 + 9 * index));
     }
     static int IndexOfColour(const TBitmap& b) { return (PixelAt(b, b.Width() / 2, b.Height() / 2).G - 20 + 4) / 9; }
+    static int IndexOfNoisy(const TBitmap& b) { return (PixelAt(b, b.Width() / 2, b.Height() / 2).G - 10 + 2) / 4; }
+    // about 10 KB as JPEG (noise), the grey naming the item (up to 60) in a flat middle
+    static TBitmap NoisyPictureOf(int index) {
+        TBitmap b = Noise(120, 90, static_cast<uint32_t>(index + 1));
+        const uint8_t v = static_cast<uint8_t>(10 + 4 * index);
+        for (int y = 25; y < 65; ++y)
+            for (int x = 35; x < 85; ++x) SetPixel(b, x, y, Bgr{v, v, v});
+        return b;
+    }
+    // the items as files: a name, a size and a time each
+    void NameFiles() {
+        for (size_t i = 0; i < catalog.size(); ++i) {
+            catalog[i]->SetFileName(Format("IMG_%04zu.JPG", i));
+            catalog[i]->SetFileSize(static_cast<int32_t>(100000 + i));
+            catalog[i]->SetFileTime(45000.25 + static_cast<double>(i));
+        }
+    }
+    // which items read back as their own picture (-1 absent); a wrong picture fails the test
+    std::vector<int> ReadBack(TCatalogImageCacheMaster& c, int (*indexOf)(const TBitmap&) = IndexOfColour) {
+        std::vector<int> got;
+        for (size_t i = 0; i < catalog.size(); ++i) {
+            TBitmap b;
+            int32_t size = 0;
+            if (!c.GetCatalogImage(catalog[i], &b, size)) {
+                got.push_back(-1);
+                continue;
+            }
+            EXPECT_EQ(indexOf(b), static_cast<int>(i)) << "item " << i << " shows another picture";
+            got.push_back(static_cast<int>(i));
+        }
+        return got;
+    }
 };
 
-void WriteIndex(const std::string& file, int32_t current, const std::vector<TImgCacheRecord>& records,
-                int32_t count = -1) {
-    TFileStream f(file, TFileStream::fmCreate);
+// the stamp at the head of a segment file (0 when it has none)
+uint64_t StampOf(const std::string& segment) {
+    std::error_code ec;
+    if (std::filesystem::file_size(segment, ec) < static_cast<uintmax_t>(kCacheSegmentHeadSize) || ec) return 0;
+    TFileStream f(segment, TFileStream::fmOpenRead);
+    f.Seek(8, soBeginning);
+    return f.ReadU64();
+}
+
+// An index as a save writes it: the segments' stamps as they are in `folder`, each record's
+// Item the position of its item in `catalog` (checked as that item's file)
+void WriteIndex(const std::string& folder, const std::vector<TCatalogItem*>& catalog, int32_t current,
+                const std::vector<TImgCacheRecord>& records, int32_t count = -1) {
+    TFileStream f(folder + "/Cache.tdb", TFileStream::fmCreate);
     f.WriteBuffer("CIC_Head", 8);
-    f.WriteU32(4097);
+    f.WriteU32(4098);
     f.WriteI32(current);
     f.WriteI32(count < 0 ? static_cast<int32_t>(records.size()) : count);
+    for (int i = 0; i < kCacheSegmentCount; ++i) f.WriteU64(StampOf(CacheSegmentFileName(folder, i)));
     for (const auto& r : records) {
         f.WriteI32(static_cast<int32_t>(r.Item));
         f.WriteI32(r.Value);
         f.WriteI32(r.Segment);
         f.WriteI64(r.Offset);
+        f.WriteU32(r.Item < catalog.size() ? CacheItemCheck(catalog[r.Item]) : 0);
     }
 }
 
 }  // namespace
 
 // Save at the end of a run, load at the next start: the same pictures, the items' cached sizes
-// restored; the index is consumed by the load.
+// restored; the index stays where it is (it is still true of the segments).
 TEST_F(CatalogCache, IndexSurvivesARestart) {
     MakeCatalog(10);
     {
@@ -70,12 +116,12 @@ TEST_F(CatalogCache, IndexSurvivesARestart) {
         c.SaveCacheData(catalog);
     }
     ASSERT_TRUE(std::filesystem::exists(folder + "/Cache.tdb"));
-    EXPECT_EQ(std::filesystem::file_size(folder + "/Cache.tdb"), 20u + 4 * 20u);
+    EXPECT_EQ(std::filesystem::file_size(folder + "/Cache.tdb"), 84u + 4 * 24u);
     for (auto* item : catalog) item->SetCachedSize(0);
     TCatalogImageCacheMaster c;
     c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
     c.LoadCacheData(catalog);
-    EXPECT_FALSE(std::filesystem::exists(folder + "/Cache.tdb"));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/Cache.tdb"));
     for (int i = 0; i < 10; ++i) {
         TBitmap b;
         int32_t size = 0;
@@ -105,8 +151,8 @@ TEST_F(CatalogCache, BadIndexesNeverStopTheStart) {
         }
     }
     const std::string index = folder + "/Cache.tdb";
-    WriteIndex(index, 0, {{0, 160, 0, offsets[0]}, {12, 160, 0, offsets[1]}, {2, 160, 0, offsets[2]},
-                          {1, 160, 9, offsets[1]}, {3, 160, 0, offsets[1] + 7}});
+    WriteIndex(folder, catalog, 0, {{0, 160, 0, offsets[0]}, {12, 160, 0, offsets[1]}, {2, 160, 0, offsets[2]},
+                                    {1, 160, 9, offsets[1]}, {3, 160, 0, offsets[1] + 7}});
     {
         TCatalogImageCacheMaster c;
         c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
@@ -121,7 +167,8 @@ TEST_F(CatalogCache, BadIndexesNeverStopTheStart) {
     const std::vector<std::vector<uint8_t>> damaged = {
         {},                                             // empty (what an empty cache wrote)
         {'C', 'I', 'C', '_', 'H', 'e', 'a', 'd', 1},    // truncated header
-        {'X', 'I', 'C', '_', 'H', 'e', 'a', 'd', 0x01, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {'X', 'I', 'C', '_', 'H', 'e', 'a', 'd', 0x02, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {'C', 'I', 'C', '_', 'H', 'e', 'a', 'd', 0x01, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // the older layout
     };
     for (const auto& bytes : damaged) {
         WriteBytes(index, bytes);
@@ -129,10 +176,10 @@ TEST_F(CatalogCache, BadIndexesNeverStopTheStart) {
         c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
         c.LoadCacheData(catalog);
         EXPECT_FALSE(std::filesystem::exists(index));
-        EXPECT_EQ(c.TotalSize(), 0);
+        EXPECT_EQ(c.TotalSize(), kCacheSegmentCount * kCacheSegmentHeadSize);  // emptied segments keep a head
     }
     // a count far beyond the file's bytes, and a current segment outside the ring
-    WriteIndex(index, 0, {{0, 160, 0, 0}}, 0x7fffffff);
+    WriteIndex(folder, catalog, 0, {{0, 160, 0, kCacheSegmentHeadSize}}, 0x7fffffff);
     {
         TCatalogImageCacheMaster c;
         c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
@@ -141,13 +188,112 @@ TEST_F(CatalogCache, BadIndexesNeverStopTheStart) {
         int32_t current;
         EXPECT_EQ(c.GetAllCacheRecords(all, current), 0);
     }
-    WriteIndex(index, 31, {{0, 160, 0, 0}});
+    WriteIndex(folder, catalog, 31, {{0, 160, 0, kCacheSegmentHeadSize}});
     TCatalogImageCacheMaster c;
     c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
     c.LoadCacheData(catalog);
     TImgCacheRecords all;
     int32_t current;
     EXPECT_EQ(c.GetAllCacheRecords(all, current), 0);
+}
+
+// A run that saved its index, went on making pictures until the ring came round to the first
+// segment again, and was then killed without saving: the next start keeps every picture the
+// index named in the segments that were not recycled since, never gives an item the picture
+// now stored where its record points, and leaves the index in place for the start after.
+TEST_F(CatalogCache, AKilledRunLosesOnlyWhatItMadeAfterItsLastSaveAndTheRecycledSegment) {
+    MakeCatalog(60);
+    NameFiles();
+    std::vector<int> segmentAtSave(60, -1);
+    int saved = 0, made = 0;
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, 8 * 40000);  // a few pictures a segment
+        const auto segmentOf = [&](int i) {
+            TImgCacheRecord r;
+            return c.GetImgCacheRecord(catalog[i]->RuntimeId(), r) ? r.Segment : -1;
+        };
+        // up to the last segment of the ring, then the save
+        while (made < 60 && (made == 0 || segmentOf(made - 1) < kCacheSegmentCount - 1)) {
+            TBitmap b = NoisyPictureOf(made);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[made], &b, 120));
+            ++made;
+        }
+        c.SaveCacheData(catalog);
+        saved = made;
+        for (int i = 0; i < saved; ++i) segmentAtSave[i] = segmentOf(i);
+        ASSERT_EQ(segmentAtSave[0], 0);
+        TImgCacheRecord first;
+        ASSERT_TRUE(c.GetImgCacheRecord(catalog[0]->RuntimeId(), first));
+        // on until the ring comes round to segment 0 and a picture lands where item 0's was
+        bool over = false;
+        while (made < 60 && !over) {
+            TBitmap b = NoisyPictureOf(made);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[made], &b, 120));
+            TImgCacheRecord r;
+            over = c.GetImgCacheRecord(catalog[made]->RuntimeId(), r) && r.Segment == 0 && r.Offset == first.Offset;
+            ++made;
+        }
+        ASSERT_TRUE(over);
+    }  // killed: no save
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, 8 * 40000);
+    c.LoadCacheData(catalog);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/Cache.tdb"));
+    const std::vector<int> got = ReadBack(c, IndexOfNoisy);
+    int kept = 0;
+    for (int i = 0; i < made; ++i) {
+        const bool expected = i < saved && segmentAtSave[i] != 0;
+        EXPECT_EQ(got[i] >= 0, expected) << i;
+        EXPECT_EQ(catalog[i]->GetCachedSize(), expected ? 120 : 0) << i;
+        kept += expected;
+    }
+    EXPECT_GT(kept, saved / 2);
+}
+
+// While pictures are made the index is saved again once the interval has passed; a run killed
+// then keeps what was saved. A catalog whose numbers came to name other files (an item renamed,
+// files in another order) gives no item another's picture.
+TEST_F(CatalogCache, TheIndexSavedWhileWorkingSurvivesAndChecksTheFilesItNames) {
+    MakeCatalog(6);
+    NameFiles();
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        std::map<TCatalogItem*, int32_t> numbers;
+        for (size_t i = 0; i < catalog.size(); ++i) numbers[catalog[i]] = static_cast<int32_t>(i);
+        c.EnableAutoSave([&numbers](TCatalogItem* item) { return numbers.count(item) ? numbers[item] : -1; }, 0);
+        for (int i = 0; i < 5; ++i) {
+            TBitmap b = PictureOf(i);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 160));
+        }
+        c.DisableAutoSave();
+        TBitmap b = PictureOf(5);
+        ASSERT_TRUE(c.AddCatalogImage(catalog[5], &b, 160));  // after the last save
+    }  // killed: no save at the end
+    {
+        for (auto* item : catalog) item->SetCachedSize(0);
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        EXPECT_EQ(ReadBack(c), (std::vector<int>{0, 1, 2, 3, 4, -1}));
+    }
+    // the next start reads another catalog: item 1 was renamed, items 2 and 3 changed places
+    catalog[1]->SetFileName("renamed.jpg");
+    std::swap(catalog[2], catalog[3]);
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster c;
+    c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+    c.LoadCacheData(catalog);
+    TBitmap b;
+    int32_t size = 0;
+    EXPECT_FALSE(c.GetCatalogImage(catalog[1], &b, size));
+    EXPECT_FALSE(c.GetCatalogImage(catalog[2], &b, size));
+    EXPECT_FALSE(c.GetCatalogImage(catalog[3], &b, size));
+    ASSERT_TRUE(c.GetCatalogImage(catalog[4], &b, size));
+    EXPECT_EQ(IndexOfColour(b), 4);
 }
 
 TEST_F(CatalogCache, DeletingOneSegmentLosesExactlyItsPictures) {
@@ -164,12 +310,13 @@ TEST_F(CatalogCache, DeletingOneSegmentLosesExactlyItsPictures) {
     std::vector<int> segmentOf(12);
     {
         TFileStream f(folder + "/Cache.tdb", TFileStream::fmOpenRead);
-        f.Seek(20, soBeginning);
+        f.Seek(kCacheIndexHeaderSize, soBeginning);
         for (int k = 0; k < 12; ++k) {
             const int32_t index = f.ReadI32();
             f.ReadI32();
             segmentOf[index] = f.ReadI32();
             f.ReadI64();
+            f.ReadU32();
         }
     }
     ASSERT_GE(segmentOf[11], 2);

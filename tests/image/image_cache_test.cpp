@@ -125,24 +125,27 @@ TEST(ImageCacheMaster, PartialOrForeignRecordsReadAsAbsent) {
         ASSERT_TRUE(m.WriteCacheImage(2, &b, 1));
     }
     const std::string file = CacheSegmentFileName(folder, 0);
-    ASSERT_EQ(std::filesystem::file_size(file), 2u * 516u);
+    const int64_t h = kCacheSegmentHeadSize;  // the first record follows the file's head
+    ASSERT_EQ(std::filesystem::file_size(file), h + 2u * 516u);
     TJpegFileCacheStream seg(0, file);
     seg.Open();
+    EXPECT_EQ(seg.FirstRecordOffset(), h);
     TMemoryStream out;
-    EXPECT_TRUE(seg.ReadCache(out, 0));
+    EXPECT_TRUE(seg.ReadCache(out, h));
     EXPECT_TRUE(PayloadIs(out, 1, 500));
-    EXPECT_TRUE(seg.ReadCache(out, 516));
-    EXPECT_FALSE(seg.ReadCache(out, 100));   // inside a payload: no magic
+    EXPECT_TRUE(seg.ReadCache(out, h + 516));
+    EXPECT_FALSE(seg.ReadCache(out, 0));         // the head is no record
+    EXPECT_FALSE(seg.ReadCache(out, h + 100));   // inside a payload: no magic
     EXPECT_FALSE(seg.ReadCache(out, -16));
-    EXPECT_FALSE(seg.ReadCache(out, 1032));  // at the end
+    EXPECT_FALSE(seg.ReadCache(out, h + 1032));  // at the end
     // the second record's length now runs past the end
-    std::filesystem::resize_file(file, 516 + 300);
+    std::filesystem::resize_file(file, h + 516 + 300);
     TJpegFileCacheStream cut(0, file);
     cut.Open();
-    EXPECT_TRUE(cut.ReadCache(out, 0));
-    EXPECT_FALSE(cut.ReadCache(out, 516));
-    EXPECT_FALSE(cut.HasRecordAt(516));
-    EXPECT_TRUE(cut.HasRecordAt(0));
+    EXPECT_TRUE(cut.ReadCache(out, h));
+    EXPECT_FALSE(cut.ReadCache(out, h + 516));
+    EXPECT_FALSE(cut.HasRecordAt(h + 516));
+    EXPECT_TRUE(cut.HasRecordAt(h));
 }
 
 TEST(ImageCacheMaster, FileModesAndMissingSegments) {
@@ -157,12 +160,12 @@ TEST(ImageCacheMaster, FileModesAndMissingSegments) {
         ASSERT_TRUE(files.WriteCacheImage(3, &p, 1));
     }
     for (int i = 0; i < kCacheSegmentCount; ++i) EXPECT_TRUE(std::filesystem::exists(CacheSegmentFileName(folder, i)));
-    EXPECT_EQ(std::filesystem::file_size(CacheSegmentFileName(folder, 0)), 116u);
+    EXPECT_EQ(std::filesystem::file_size(CacheSegmentFileName(folder, 0)), kCacheSegmentHeadSize + 116u);
     // reopening keeps the files' contents
     {
         TImageCacheMaster files;
         files.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
-        EXPECT_EQ(files.TotalSize(), 116);
+        EXPECT_EQ(files.TotalSize(), 8 * kCacheSegmentHeadSize + 116);
     }
     // mode 1 without files: nothing stored, reads absent, writes fail with the composed error
     {

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <csignal>
+#include <string>
 
 #include "library_test_util.h"
 
@@ -214,6 +216,13 @@ TEST_F(FvbLibrary, ThumbsOfALibraryFolderGoIntoTheBrowsersCache) {
     ASSERT_EQ(Run("thumbs " + Path("photos/2004") + " --size 96 --threads 1", out), 0) << out;
     EXPECT_TRUE(Has(out, "thumbs: 1 photos")) << out;
     EXPECT_TRUE(Has(out, "1 already cached")) << out;
+    // commands that only read the library leave the index as it is
+    ASSERT_EQ(Run("find --name Canon", out), 0) << out;
+    ASSERT_EQ(Run("ls " + Path("photos"), out), 0) << out;
+    EXPECT_TRUE(fs::exists(Data() / "Cache.tdb"));
+    ASSERT_EQ(Run("thumbs " + Path("photos") + " --size 96 --threads 1", out), 0) << out;
+    EXPECT_TRUE(Has(out, "made 0 pictures")) << out;
+    EXPECT_TRUE(Has(out, "4 already cached")) << out;
 
     // while the browser holds the library, nothing is touched
     int fd = ::open((Data() / "CorvaData.lock").c_str(), O_RDWR | O_CREAT, 0600);
@@ -228,6 +237,79 @@ TEST_F(FvbLibrary, ThumbsOfALibraryFolderGoIntoTheBrowsersCache) {
     ASSERT_EQ(Run("thumbs " + Path("other") + " --size 96 --threads 1", out), 0) << out;
     EXPECT_TRUE(Has(out, "FvbThumbs")) << out;
     EXPECT_TRUE(fs::exists(Data() / "FvbThumbs"));
+}
+
+// fvb thumbs killed with SIGKILL half-way: the index it saved while working (every 100 ms here)
+// stays valid, so the next run makes again only what came after that save, not everything.
+// SIGTERM stops the work and keeps all that was made.
+TEST_F(FvbLibrary, ThumbsKilledHalfWayKeepWhatTheLastIndexSaveNamed) {
+    // a few milliseconds each without an EXIF thumbnail: the run takes a couple of seconds
+    constexpr int kPhotos = 400;
+    fs::create_directories(dir / "many");
+    fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Reconyx_HC500_Hyperfire.jpg", dir / "photo.jpg");
+    for (int i = 0; i < kPhotos; ++i) fs::create_hard_link(dir / "photo.jpg", dir / "many" / (std::to_string(1000 + i) + ".jpg"));
+    const fs::path cache = dir / "cache";
+    const auto start = [&]() {
+        const pid_t child = fork();
+        if (child == 0) {
+            setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
+            setenv("XDG_CONFIG_HOME", Path("config").c_str(), 1);
+            setenv("FOLVANE_CACHE_SAVE_MS", "100", 1);
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            execl(fvb.c_str(), fvb.c_str(), "thumbs", Path("many").c_str(), "--size", "96", "--threads", "1",
+                  "--cache", cache.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return child;
+    };
+    // how many pictures the index on the disk names
+    const auto indexCount = [&]() -> int {
+        std::ifstream in(cache / "Cache.tdb", std::ios::binary);
+        char head[20];
+        if (!in.read(head, sizeof head)) return 0;
+        const auto byte = [&](int i) { return static_cast<int>(static_cast<unsigned char>(head[16 + i])); };
+        return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+    };
+    const auto waitForIndex = [&](int atLeast) {
+        for (int i = 0; i < 600 && indexCount() < atLeast; ++i) usleep(50 * 1000);
+        return indexCount();
+    };
+    pid_t child = start();
+    ASSERT_GT(child, 0);
+    const int named = waitForIndex(20);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(named, 20);
+    ASSERT_LT(named, kPhotos) << "the run ended before it was killed; the test needs more photos";
+
+    std::string out;
+    ASSERT_EQ(Run("thumbs " + Path("many") + " --size 96 --threads 1 --cache " + cache.string(), out), 0) << out;
+    int made = -1, cached = -1;
+    const auto at = out.find("made ");
+    ASSERT_NE(at, std::string::npos) << out;
+    std::sscanf(out.c_str() + at, "made %d pictures", &made);
+    const auto c = out.find(" already cached");
+    ASSERT_NE(c, std::string::npos) << out;
+    const auto from = out.rfind("; ", c);
+    std::sscanf(out.c_str() + from + 2, "%d", &cached);
+    EXPECT_GE(cached, named) << out;
+    EXPECT_EQ(made + cached, kPhotos) << out;
+
+    // SIGTERM: stopped, status 128 + 15, and every picture made so far is found by the next run
+    fs::remove_all(cache);
+    child = start();
+    ASSERT_GT(child, 0);
+    waitForIndex(20);
+    kill(child, SIGTERM);
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    const int atEnd = indexCount();
+    ASSERT_EQ(Run("thumbs " + Path("many") + " --size 96 --threads 1 --cache " + cache.string(), out), 0) << out;
+    EXPECT_TRUE(Has(out, std::to_string(atEnd) + " already cached")) << out;
 }
 
 // HTTP is only for "fvb api": a scan must not pay for loading libcurl and its TLS, Kerberos and

@@ -39,6 +39,7 @@
 #include "library/listup_thread.h"
 #include "library_session.h"
 #include "core/file_functions.h"
+#include "platform/signals.h"
 #include "platform/terminal.h"
 #include "platform/ui_dispatch.h"
 
@@ -135,6 +136,7 @@ int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& list
     std::vector<std::string> failures;
     std::atomic<int> done{0};
     std::atomic<bool> finished{false};
+    int stopped = 0;
     TCacheImageMaker maker(&cache, threads == 0);
     if (threads > 0) maker.SetProcessorCount(threads);
     maker.SetObserver([&](TCatalogItem* item, TCacheWorkerType worker, TCacheImageSource stored, bool failed) {
@@ -154,6 +156,11 @@ int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& list
         maker.Request(request, size, true);
         auto* queue = dynamic_cast<TQueueDispatcher*>(&UiDispatcher());
         while (!finished) {
+            if (DrainTerminationPipe()) {
+                // the pictures made so far are kept: the caller saves the index as at the end
+                stopped = LastTerminationSignal();
+                break;
+            }
             if (queue)
                 queue->WaitAndProcess(50);
             else
@@ -163,6 +170,11 @@ int MakeThumbs(TCatalogImageCacheMaster& cache, const std::vector<TListed>& list
     }
     progress.Done();
     maker.TerminateAndWait();
+    if (stopped != 0) {
+        std::printf("fvb thumbs: stopped by a signal after %d of %d photos; the thumbnails made are kept\n",
+                    done.load(), count);
+        return 128 + stopped;
+    }
 
     for (const auto& f : failures) std::printf("fvb thumbs: %s: no thumbnail (the picture cannot be read)\n", f.c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -275,6 +287,8 @@ int CmdThumbs(const TArgs& args) {
         return 2;
     }
     const auto started = std::chrono::steady_clock::now();
+    // SIGTERM and SIGINT stop the work and keep what was made (the index is saved as at the end)
+    InstallTerminationPipe();
     if (cacheDir.empty()) {
         try {
             int status = LibraryThumbs(root, size, threads, exportDir, started);
@@ -319,12 +333,28 @@ int CmdThumbs(const TArgs& args) {
         for (const auto& l : listed)
             if (cache.CachedSizeOf(l.Item) != 0) l.Item->SetFlag(ifThumbOutOfDate, false);  // Catalog.txt vouched for it
 
-        const int status = MakeThumbs(cache, listed, root, size, threads, exportDir, cacheDir, started);
-        // the order first, then the index that refers to it (a run killed in between has no index)
+        // This run's order goes out first, then an index under it, which the work saves again
+        // now and then: a run killed at any point leaves an index the next one can read (a
+        // record whose number came to name another file fails its check there).
+        std::vector<TCatalogItem*> order;
+        std::map<TCatalogItem*, int32_t> numbers;
+        for (const auto& l : listed) {
+            numbers.emplace(l.Item, static_cast<int32_t>(order.size()));
+            order.push_back(l.Item);
+        }
         if (cache.OwnsFiles()) {
             SaveCatalogOrder(catalogFile, listed);
-            std::vector<TCatalogItem*> order;
-            for (const auto& l : listed) order.push_back(l.Item);
+            cache.SaveCacheData(order);
+            cache.EnableAutoSave(
+                [&numbers](TCatalogItem* item) {
+                    auto at = numbers.find(item);
+                    return at == numbers.end() ? -1 : at->second;
+                },
+                CacheIndexSaveIntervalMs());
+        }
+        const int status = MakeThumbs(cache, listed, root, size, threads, exportDir, cacheDir, started);
+        if (cache.OwnsFiles()) {
+            cache.DisableAutoSave();
             cache.SaveCacheData(order);
         }
         return status;
