@@ -248,7 +248,7 @@ TEST_F(FvbLibrary, ThumbsKilledHalfWayKeepWhatTheLastIndexSaveNamed) {
     fs::create_directories(dir / "many");
     fs::copy_file(fs::path(FV_TESTDATA_DIR) / "photos/Reconyx_HC500_Hyperfire.jpg", dir / "photo.jpg");
     for (int i = 0; i < kPhotos; ++i) fs::create_hard_link(dir / "photo.jpg", dir / "many" / (std::to_string(1000 + i) + ".jpg"));
-    const fs::path cache = dir / "cache";
+    fs::path cache = dir / "cache";
     const auto start = [&]() {
         const pid_t child = fork();
         if (child == 0) {
@@ -257,8 +257,12 @@ TEST_F(FvbLibrary, ThumbsKilledHalfWayKeepWhatTheLastIndexSaveNamed) {
             setenv("FOLVANE_CACHE_SAVE_MS", "100", 1);
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
-            execl(fvb.c_str(), fvb.c_str(), "thumbs", Path("many").c_str(), "--size", "96", "--threads", "1",
-                  "--cache", cache.c_str(), static_cast<char*>(nullptr));
+            if (cache.parent_path() == dir)
+                execl(fvb.c_str(), fvb.c_str(), "thumbs", Path("many").c_str(), "--size", "96", "--threads", "1",
+                      "--cache", cache.c_str(), static_cast<char*>(nullptr));
+            else  // a folder of the library: the browser's own cache, through the engine
+                execl(fvb.c_str(), fvb.c_str(), "thumbs", Path("many").c_str(), "--size", "96", "--threads", "1",
+                      static_cast<char*>(nullptr));
             _exit(127);
         }
         return child;
@@ -310,6 +314,24 @@ TEST_F(FvbLibrary, ThumbsKilledHalfWayKeepWhatTheLastIndexSaveNamed) {
     const int atEnd = indexCount();
     ASSERT_EQ(Run("thumbs " + Path("many") + " --size 96 --threads 1 --cache " + cache.string(), out), 0) << out;
     EXPECT_TRUE(Has(out, std::to_string(atEnd) + " already cached")) << out;
+
+    // the same in the library's own cache, whose index is saved under the library's item numbers
+    ASSERT_EQ(Run("scan " + Path("many"), out), 0) << out;
+    cache = Data();
+    child = start();
+    ASSERT_GT(child, 0);
+    const int inLibrary = waitForIndex(20);
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GE(inLibrary, 20);
+    ASSERT_EQ(Run("thumbs " + Path("many") + " --size 96 --threads 1", out), 0) << out;
+    EXPECT_TRUE(Has(out, "cache of the library")) << out;
+    const auto libAt = out.find(" already cached");
+    ASSERT_NE(libAt, std::string::npos) << out;
+    int libCached = -1;
+    std::sscanf(out.c_str() + out.rfind("; ", libAt) + 2, "%d", &libCached);
+    EXPECT_GE(libCached, inLibrary) << out;
 }
 
 // HTTP is only for "fvb api": a scan must not pay for loading libcurl and its TLS, Kerberos and
