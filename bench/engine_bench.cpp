@@ -21,6 +21,7 @@
 #include "library/folder.h"
 #include "library/folder_tree_list.h"
 #include "library/library_engine.h"
+#include "thumbs/engine_image_cache.h"
 #include "platform/datetime.h"
 
 namespace fs = std::filesystem;
@@ -56,7 +57,7 @@ double RunTimed(const std::string& cmd) {
 
 // 2,000 folders of 50 items, each with a shooting date in the calendar; 200 albums of 250 entries
 void MakeLibrary(const fs::path& work) {
-    fv::InstallLibraryEngine();
+    fv::AssembleEngine();
     fv::InitCorvaEngine();
     std::vector<fv::TCatalogItem*> all;
     for (int f = 0; f < 2000; ++f) {
@@ -96,7 +97,7 @@ void EngineFigures(const fs::path& work) {
         std::printf("bench: engine_100k_start_ms = - ms\nbench: engine_100k_end_ms = - ms\nbench: engine_100k_peak_mb = - MB\n");
         return;
     }
-    fv::InstallLibraryEngine();
+    fv::AssembleEngine();
     auto t = Clock::now();
     double c = ProcessCpu();
     fv::InitCorvaEngine();

@@ -23,9 +23,9 @@
 #include <unistd.h>
 
 #include "../tests/image/exif_test_jpeg.h"
-#include "image/cache_image_maker.h"
-#include "image/cache_image_route.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/cache_image_maker.h"
+#include "thumbs/cache_image_route.h"
+#include "thumbs/catalog_image_cache.h"
 #include "image/resample.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "platform/stream.h"
 

@@ -19,7 +19,7 @@
 #include "image/resample.h"
 #include "platform/stream.h"
 #include "ui/catalog_view.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
 #include "platform/datetime.h"

@@ -16,8 +16,7 @@
 
 #include "../../tests/image/exif_test_jpeg.h"
 #include "core/engine.h"
-#include "image/engine_image_cache.h"
-#include "image/image_facts_provider.h"
+#include "thumbs/engine_image_cache.h"
 #include "image/resample.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
@@ -66,9 +65,7 @@ int main(int argc, char** argv) {
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
     InstallQtUiDispatcher();
-    InstallLibraryEngine();
-    InstallEngineImageCache();
-    SetImageFactsProvider(MakeImageFactsProvider());
+    AssembleEngine();
     InitCorvaEngineLog();
     InitCorvaEngine();
 

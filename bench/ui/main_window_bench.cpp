@@ -17,8 +17,8 @@
 
 #include "core/engine.h"
 #include "image/bitmap.h"
-#include "image/catalog_image_cache.h"
-#include "image/engine_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
+#include "thumbs/engine_image_cache.h"
 #include "library/album.h"
 #include "library/calendar.h"
 #include "library/catalog_item.h"
@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
     setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
     InstallQtUiDispatcher();
-    InstallLibraryEngine();
-    InstallEngineImageCache();
+    AssembleEngine();
 
     // the library, saved once
     InitCorvaEngine();
@@ -186,7 +185,7 @@ int main(int argc, char** argv) {
     std::printf("bench: browser_switch_month_ms = %.1f ms\n", switchMs);
     std::printf("bench: setup_actions_us = %.1f us\n", setupUs);
     std::printf("bench: browser_close_ms = %.1f ms\n", closeMs);
-    SetCorvaEngineBody(nullptr);
+    DisassembleEngine();
     fs::remove_all(work);
     return 0;
 }

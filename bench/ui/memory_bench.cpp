@@ -23,7 +23,7 @@
 
 #include "../../tests/image/exif_test_jpeg.h"
 #include "image/bitmap.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_updater.h"
 #include "image/resample.h"
 #include "library/catalog_item.h"

@@ -22,8 +22,7 @@
 #include "../../tests/image/exif_test_jpeg.h"
 #include "core/engine.h"
 #include "image/bitmap.h"
-#include "image/engine_image_cache.h"
-#include "image/image_facts_provider.h"
+#include "thumbs/engine_image_cache.h"
 #include "image/resample.h"
 #include "library/calendar.h"
 #include "library/catalog_item.h"
@@ -205,9 +204,7 @@ int main(int argc, char** argv) {
     setenv("XDG_DATA_HOME", (work / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (work / "config").c_str(), 1);
     InstallQtUiDispatcher();
-    SetImageFactsProvider(MakeImageFactsProvider());
-    InstallLibraryEngine();
-    InstallEngineImageCache();
+    AssembleEngine();
 
     // the library of 100,000 photos (in memory, saved once), and three new folders on disk
     QElapsedTimer prep;
@@ -333,8 +330,7 @@ int main(int argc, char** argv) {
     w->close();
     delete w;
     FinalCorvaEngine();
-    SetCorvaEngineBody(nullptr);
-    SetImageFactsProvider(nullptr);
+    DisassembleEngine();
     fs::remove_all(work);
     return 0;
 }

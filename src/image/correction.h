@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "image/bitmap.h"
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 
 namespace fv {
 

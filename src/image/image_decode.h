@@ -6,7 +6,7 @@
 #include <string>
 
 #include "image/bitmap.h"
-#include "library/ext_items.h"
+#include "metadata/item_kind.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
 

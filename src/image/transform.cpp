@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "image/resample.h"
-#include "library/orientation.h"
+#include "metadata/orientation.h"
 
 namespace fv {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "library/catalog_item.h"
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 #include "library/custom_folder.h"
 #include "platform/exception.h"
 #include "platform/stream.h"

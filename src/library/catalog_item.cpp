@@ -7,7 +7,7 @@
 #include "core/log.h"
 #include "library/folder.h"
 #include "library/item_calendar_link.h"
-#include "library/orientation.h"
+#include "metadata/orientation.h"
 #include "platform/collate.h"
 #include "platform/page_memory.h"
 

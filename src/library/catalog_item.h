@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 #include "library/custom_folder.h"
 #include "library/image_facts.h"
 #include "platform/datetime.h"

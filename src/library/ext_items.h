@@ -10,19 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "metadata/item_kind.h"
+
 namespace fv {
 
-// Item kinds; a kind set is a byte whose bit k selects kind k.
-enum TItemKind : uint8_t {
-    ikBmp = 0,
-    ikJpeg = 1,
-    ikSusie = 2,
-    ikMetafile = 3,
-    ikDcfThumb = 4,
-    ikRaw = 5,
-    ikNotImage = 6,
-    ikDevice = 7,
-};
+// a kind set is a byte whose bit k selects kind k
 using TKindSet = uint8_t;
 
 // BMP, JPEG, RAW and non-image files: the stored default of "ImageTypes" and the

@@ -15,9 +15,8 @@
 #include "core/config.h"
 #include "core/engine.h"
 #include "core/log.h"
-#include "image/image_facts_provider.h"
 #include "library/image_facts.h"
-#include "image/engine_image_cache.h"
+#include "thumbs/engine_image_cache.h"
 #include "platform/instance.h"
 #include "platform/launch_args.h"
 #include "platform/signals.h"
@@ -151,10 +150,8 @@ int RunBrowserMain(int argc, char** argv) {
     // the paths go on absolute: a running instance opens them from its own folder
     std::vector<std::string> params = gLaunch.Params;
     params.insert(params.end(), gLaunch.Paths.begin(), gLaunch.Paths.end());
-    // catalog items learn sizes, orientations and shooting dates through the image pipeline
-    SetImageFactsProvider(MakeImageFactsProvider());
-    // the library (folders, albums, calendar, history) and the thumbnail cache join the engine's steps
-    InstallEngineImageCache();
+    // the library (folders, albums, calendar, history), the thumbnail cache and the camera data
+    AssembleEngine();
     int qargc = argc;
     std::unique_ptr<QApplication> app;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -178,7 +175,7 @@ int RunBrowserMain(int argc, char** argv) {
     notifier.reset();
     SetUiDispatcher(nullptr);
     app.reset();
-    SetImageFactsProvider(nullptr);
+    DisassembleEngine();
     return rc;
 }
 

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "image/cache_image_maker.h"
+#include "thumbs/cache_image_maker.h"
 #include "library/album.h"
 #include "library/catalog_updater.h"
-#include "image/engine_image_cache.h"
+#include "thumbs/engine_image_cache.h"
 #include "library/listup_thread.h"
 #include "library/catalog_item.h"
 #include "library/catalog_list_sorter.h"

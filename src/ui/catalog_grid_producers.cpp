@@ -3,9 +3,9 @@
 #include <QMetaObject>
 #include <memory>
 
-#include "image/cache_image_maker.h"
+#include "thumbs/cache_image_maker.h"
 #include "library/catalog_updater.h"
-#include "image/engine_image_cache.h"
+#include "thumbs/engine_image_cache.h"
 #include "library/album.h"
 #include "library/calendar.h"
 #include "library/catalog_item.h"

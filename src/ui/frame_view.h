@@ -15,7 +15,7 @@
 #include <string>
 
 #include "image/bitmap.h"
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 #include "platform/file_sys.h"
 #include "ui/frame_view_cache.h"
 

@@ -16,7 +16,7 @@
 
 #include "core/threads.h"
 #include "image/bitmap.h"
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 #include "platform/file_sys.h"
 
 namespace fv {

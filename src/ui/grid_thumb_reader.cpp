@@ -2,7 +2,7 @@
 #include "platform/os_thread.h"
 
 #include "image/bitmap.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 #include "ui/frame_view_loader.h"
 
 namespace fv {

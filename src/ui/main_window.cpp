@@ -26,7 +26,7 @@
 #include "core/startup.h"
 #include "core/threads.h"
 #include "library/catalog_updater.h"
-#include "image/engine_image_cache.h"
+#include "thumbs/engine_image_cache.h"
 #include "library/album.h"
 #include "library/calendar.h"
 #include "library/calendar_register.h"

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "library/catalog_item.h"
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 #include "library/folder.h"
 #include "library/item_calendar_link.h"
-#include "library/orientation.h"
+#include "metadata/orientation.h"
 #include "library_test_util.h"
 
 using namespace fv;

@@ -15,7 +15,7 @@
 #include "library/album.h"
 #include "library/catalog_item.h"
 #include "library/catalog_updater.h"
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 #include "library/folder.h"
 #include "platform/ui_dispatch.h"
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "image/bitmap.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "ui/catalog_grid.h"
 #include "ui/common_images.h"

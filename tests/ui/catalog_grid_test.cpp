@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "image/bitmap.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_updater.h"
 #include "library/catalog_item.h"
 #include "ui/catalog_grid.h"

@@ -6,8 +6,8 @@
 #include <QStatusBar>
 #include <fstream>
 
-#include "image/cache_image_maker.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/cache_image_maker.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "library/catalog_list_dates.h"
 #include "ui/catalog_view.h"

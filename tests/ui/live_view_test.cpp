@@ -12,9 +12,9 @@
 
 #include "core/engine.h"
 #include "core/log.h"
-#include "image/catalog_image_cache.h"
-#include "image/engine_image_cache.h"
-#include "image/image_facts_provider.h"
+#include "thumbs/catalog_image_cache.h"
+#include "thumbs/engine_image_cache.h"
+#include "thumbs/image_facts_provider.h"
 #include "library/calendar.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"

@@ -13,8 +13,7 @@
 
 #include "core/engine.h"
 #include "core/log.h"
-#include "image/engine_image_cache.h"
-#include "image/image_facts_provider.h"
+#include "thumbs/engine_image_cache.h"
 #include "library/library_engine.h"
 #include "ui/frame_target_events.h"
 #include "ui/qt_ui_dispatcher.h"
@@ -38,9 +37,7 @@ struct PrivateEngineTest : ::testing::Test {
         setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
         InstallQtUiDispatcher();
-        InstallLibraryEngine();
-        InstallEngineImageCache();
-        SetImageFactsProvider(MakeImageFactsProvider());
+        AssembleEngine();
     }
     void Start() {
         InitCorvaEngineLog();
@@ -56,8 +53,7 @@ struct PrivateEngineTest : ::testing::Test {
         if (CorvaEngineExists()) FinalCorvaEngine();
         FinalCorvaEngineLog();
         CloseCorvaLog();
-        SetCorvaEngineBody(nullptr);
-        SetImageFactsProvider(nullptr);
+        DisassembleEngine();
         Restore("XDG_DATA_HOME", FHadData, FSavedData);
         Restore("XDG_CONFIG_HOME", FHadConfig, FSavedConfig);
         std::error_code ec;

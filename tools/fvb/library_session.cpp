@@ -16,7 +16,6 @@ namespace fv::fvb {
 TLibrarySession::~TLibrarySession() { Close(); }
 
 bool TLibrarySession::Open() {
-    InstallLibraryEngine();  // main adds the thumbnail cache to it
     std::string folder;
     {
         TFolvaneConfigItem config;  // only for its folder locations

@@ -6,8 +6,7 @@
 #include <string>
 
 #include "commands.h"
-#include "image/engine_image_cache.h"
-#include "image/image_facts_provider.h"
+#include "thumbs/engine_image_cache.h"
 #include "library/image_facts.h"
 #include "version_info.h"
 
@@ -48,9 +47,8 @@ int main(int argc, char** argv) {
         std::printf("fvb %s\n", FV_VERSION_STRING);
         return 0;
     }
-    fv::SetImageFactsProvider(fv::MakeImageFactsProvider());
     // the library commands use the browser's library, thumbnail cache included
-    fv::InstallEngineImageCache();
+    fv::AssembleEngine();
     fv::fvb::TArgs args(argv + 2, argv + argc);
     for (const auto& c : kCommands)
         if (std::strcmp(argv[1], c.Name) == 0) return c.Run(args);

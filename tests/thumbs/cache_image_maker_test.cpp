@@ -1,4 +1,4 @@
-#include "image/cache_image_maker.h"
+#include "thumbs/cache_image_maker.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "bitmap_test_util.h"
-#include "exif_test_jpeg.h"
-#include "image/cache_work_lock.h"
-#include "image/catalog_image_cache.h"
+#include "../image/bitmap_test_util.h"
+#include "../image/exif_test_jpeg.h"
+#include "thumbs/cache_work_lock.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_updater.h"
 #include "image/image_loader.h"
 #include "library/folder.h"

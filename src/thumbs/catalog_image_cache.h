@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_cache.h"
+#include "thumbs/image_cache.h"
 #include "platform/resource_lock.h"
 
 namespace fv {

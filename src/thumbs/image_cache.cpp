@@ -1,4 +1,4 @@
-#include "image/image_cache.h"
+#include "thumbs/image_cache.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "bitmap_test_util.h"
+#include "../image/bitmap_test_util.h"
 #include "library/catalog_item.h"
 
 using namespace fv;

@@ -1,4 +1,4 @@
-#include "image/cache_image_route.h"
+#include "thumbs/cache_image_route.h"
 
 #include <algorithm>
 

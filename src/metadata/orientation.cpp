@@ -1,4 +1,4 @@
-#include "library/orientation.h"
+#include "metadata/orientation.h"
 
 namespace fv {
 

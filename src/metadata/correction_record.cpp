@@ -1,4 +1,4 @@
-#include "library/correction_record.h"
+#include "metadata/correction_record.h"
 
 namespace fv {
 

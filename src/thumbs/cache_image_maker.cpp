@@ -1,4 +1,4 @@
-#include "image/cache_image_maker.h"
+#include "thumbs/cache_image_maker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "core/log.h"
-#include "image/cache_work_lock.h"
-#include "image/catalog_image_cache.h"
+#include "thumbs/cache_work_lock.h"
+#include "thumbs/catalog_image_cache.h"
 #include "library/catalog_updater.h"
 #include "image/effects.h"
 #include "image/image_decode.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/threads.h"
-#include "image/cache_image_route.h"
+#include "thumbs/cache_image_route.h"
 #include "platform/sync.h"
 
 namespace fv {

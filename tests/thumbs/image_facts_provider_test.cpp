@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "image/image_decode.h"
-#include "image/image_facts_provider.h"
+#include "thumbs/image_facts_provider.h"
 
 namespace fv {
 namespace {

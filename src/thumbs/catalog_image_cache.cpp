@@ -1,4 +1,4 @@
-#include "image/catalog_image_cache.h"
+#include "thumbs/catalog_image_cache.h"
 
 #include <algorithm>
 #include <cstdlib>

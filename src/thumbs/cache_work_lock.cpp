@@ -1,4 +1,4 @@
-#include "image/cache_work_lock.h"
+#include "thumbs/cache_work_lock.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,11 +1,13 @@
-#include "image/engine_image_cache.h"
+#include "thumbs/engine_image_cache.h"
 
 #include <filesystem>
 #include <memory>
 
 #include "core/config.h"
 #include "core/file_functions.h"
-#include "image/catalog_image_cache.h"
+#include "library/image_facts.h"
+#include "thumbs/catalog_image_cache.h"
+#include "thumbs/image_facts_provider.h"
 #include "library/catalog_updater.h"
 #include "library/catalog_item.h"
 #include "library/engine_folder_ops.h"
@@ -59,10 +61,16 @@ public:
 
 }  // namespace
 
-void InstallEngineImageCache() {
+void AssembleEngine() {
+    SetImageFactsProvider(MakeImageFactsProvider());
     InstallLibraryEngine();
     if (!dynamic_cast<TEngineImageCache*>(LibraryEnginePart())) SetLibraryEnginePart(std::make_unique<TEngineImageCache>());
     SetCatalogUpdateRaiser([](TCatalogItem* item, uint8_t type) { RaiseCatalogUpdateEvent(item, type); });
+}
+
+void DisassembleEngine() {
+    SetCorvaEngineBody(nullptr);
+    SetImageFactsProvider(nullptr);
 }
 
 TCatalogImageCacheMaster* CorvaImageCache() {

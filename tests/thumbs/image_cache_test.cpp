@@ -1,4 +1,4 @@
-#include "image/image_cache.h"
+#include "thumbs/image_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "bitmap_test_util.h"
+#include "../image/bitmap_test_util.h"
 #include "image/jpeg_codec.h"
 
 using namespace fv;

@@ -1,4 +1,4 @@
-#include "image/image_facts_provider.h"
+#include "thumbs/image_facts_provider.h"
 
 #include "metadata/exif_present.h"
 #include "image/image_decode.h"
