@@ -18,13 +18,13 @@
 #include "image/bitmap.h"
 #include "image/resample.h"
 #include "platform/stream.h"
-#include "ui/catalog_view.h"
+#include "ui/grid/catalog_view.h"
 #include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
 #include "platform/datetime.h"
-#include "ui/catalog_grid.h"
-#include "ui/frame_view.h"
+#include "ui/grid/catalog_grid.h"
+#include "ui/viewer/frame_view.h"
 #include "ui_bench_common.h"
 
 using namespace fv;

@@ -22,8 +22,8 @@
 #include "library/folder.h"
 #include "library/library_engine.h"
 #include "platform/stream.h"
-#include "ui/catalog_view.h"
-#include "ui/live_view.h"
+#include "ui/grid/catalog_view.h"
+#include "ui/grid/live_view.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui_bench_common.h"
 

@@ -30,8 +30,8 @@
 #include "library/folder.h"
 #include "platform/datetime.h"
 #include "platform/stream.h"
-#include "ui/catalog_view.h"
-#include "ui/frame_view.h"
+#include "ui/grid/catalog_view.h"
+#include "ui/viewer/frame_view.h"
 #include "ui_bench_common.h"
 
 using namespace fv;

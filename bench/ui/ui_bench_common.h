@@ -19,7 +19,7 @@
 #include "library/catalog_item.h"
 #include "library/folder.h"
 #include "platform/datetime.h"
-#include "ui/catalog_grid.h"
+#include "ui/grid/catalog_grid.h"
 
 namespace fv::bench {
 

@@ -16,7 +16,7 @@
 #include "image/jpeg_codec.h"
 #include "library/catalog_item.h"
 #include "library/folder.h"
-#include "ui/frame_view.h"
+#include "ui/viewer/frame_view.h"
 #include "ui_bench_common.h"
 
 using namespace fv;

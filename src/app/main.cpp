@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/browser_startup.h"
+#include "ui/main/browser_startup.h"
 #include "version_info.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <map>
 
-#include "ui/ui_fonts.h"
+#include "ui/skin/ui_fonts.h"
 
 namespace fv {
 namespace {

@@ -11,7 +11,7 @@
 #include "image/bitmap.h"
 #include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
-#include "ui/catalog_grid.h"
+#include "ui/grid/catalog_grid.h"
 #include "ui/common_images.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"

@@ -17,9 +17,9 @@
 #include "thumbs/catalog_image_cache.h"
 #include "library/catalog_updater.h"
 #include "library/catalog_item.h"
-#include "ui/catalog_grid.h"
-#include "ui/catalog_view.h"
-#include "ui/frame_view.h"
+#include "ui/grid/catalog_grid.h"
+#include "ui/grid/catalog_view.h"
+#include "ui/viewer/frame_view.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
 

@@ -10,7 +10,7 @@
 #include "thumbs/catalog_image_cache.h"
 #include "library/catalog_item.h"
 #include "library/catalog_list_dates.h"
-#include "ui/catalog_view.h"
+#include "ui/grid/catalog_view.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
 

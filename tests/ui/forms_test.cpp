@@ -11,10 +11,10 @@
 #include "core/config.h"
 #include "core/log.h"
 #include "platform/instance.h"
-#include "ui/boot_error_form.h"
-#include "ui/main_window.h"
-#include "ui/splash_form.h"
-#include "ui/system_icons.h"
+#include "ui/main/boot_error_form.h"
+#include "ui/main/main_window.h"
+#include "ui/main/splash_form.h"
+#include "ui/skin/system_icons.h"
 #include "ui_test_app.h"
 
 using namespace fv;

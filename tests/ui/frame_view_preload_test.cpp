@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <map>
 
-#include "ui/frame_view.h"
-#include "ui/frame_view_cache.h"
+#include "ui/viewer/frame_view.h"
+#include "ui/viewer/frame_view_cache.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
 

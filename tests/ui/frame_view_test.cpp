@@ -11,8 +11,8 @@
 #include "image/resample.h"
 #include "image/transform.h"
 #include "platform/stream.h"
-#include "ui/frame_view.h"
-#include "ui/frame_view_loader.h"
+#include "ui/viewer/frame_view.h"
+#include "ui/viewer/frame_view_loader.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
 

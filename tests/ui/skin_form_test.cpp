@@ -9,9 +9,9 @@
 #include <QTest>
 #include <vector>
 
-#include "ui/skin_form.h"
-#include "ui/skin_images.h"
-#include "ui/ui_fonts.h"
+#include "ui/skin/skin_form.h"
+#include "ui/skin/skin_images.h"
+#include "ui/skin/ui_fonts.h"
 #include "ui_test_app.h"
 
 using namespace fv;

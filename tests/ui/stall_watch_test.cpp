@@ -13,7 +13,7 @@
 
 #include "core/log.h"
 #include "platform/stall_activity.h"
-#include "ui/stall_watch.h"
+#include "ui/main/stall_watch.h"
 #include "ui_test_app.h"
 
 using namespace fv;

@@ -6,9 +6,9 @@
 #include <QVBoxLayout>
 
 #include "platform/datetime.h"
-#include "ui/calendar_grid.h"
+#include "ui/targets/calendar_grid.h"
 #include "ui/common_images.h"
-#include "ui/custom_frame_base.h"
+#include "ui/skin/custom_frame_base.h"
 #include "ui_test_app.h"
 
 using namespace fv;

@@ -15,7 +15,7 @@
 #include "core/log.h"
 #include "thumbs/engine_image_cache.h"
 #include "library/library_engine.h"
-#include "ui/frame_target_events.h"
+#include "ui/targets/frame_target_events.h"
 #include "ui/qt_ui_dispatcher.h"
 #include "ui_test_app.h"
 
