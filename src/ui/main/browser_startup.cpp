@@ -122,6 +122,8 @@ TStartupHooks MakeBrowserHooks(const std::vector<std::string>& params) {
             auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(kApplicationTitle),
                                         Lines(problem), QMessageBox::Ok, &main);
             box->setAttribute(Qt::WA_DeleteOnClose);
+            // wide enough for the longest sentence on one line (no word left alone on the next)
+            box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_label { min-width: 38em; }"));
             box->open();
         }
         if (int ms = EnvMs("FOLVANE_TEST_QUIT_AFTER_MS")) QTimer::singleShot(ms, &main, &QWidget::close);
