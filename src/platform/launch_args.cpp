@@ -100,12 +100,12 @@ bool IsKeyValueParam(const std::string& text) {
 bool DecodeFileUri(const std::string& uri, std::string& path, std::string& error) {
     path.clear();
     if (!IsFileUri(uri)) {
-        error = "not a file: URI";
+        error = "file: の URI ではありません (not a file: URI)";
         return false;
     }
     std::string rest = uri.substr(5);
     if (rest.find_first_of("?#") != std::string::npos) {
-        error = "a file URI carries no query or fragment";
+        error = "file: の URI に ? や # は使えません (a file URI carries no query or fragment)";
         return false;
     }
     if (rest.starts_with("//")) {
@@ -113,13 +113,13 @@ bool DecodeFileUri(const std::string& uri, std::string& path, std::string& error
         std::string host = rest.substr(2, slash == std::string::npos ? std::string::npos : slash - 2);
         bool local = host.empty() || (host.size() == 9 && StartsWithNoCase(host, "localhost"));
         if (!local) {
-            error = "the file is on another computer (" + host + ")";
+            error = "別のコンピュータ (" + host + ") のファイルです (the file is on another computer)";
             return false;
         }
         rest = slash == std::string::npos ? std::string("/") : rest.substr(slash);
     }
     if (!rest.starts_with('/')) {
-        error = "a file URI names an absolute path";
+        error = "file: の URI はルートからのパスで書きます (a file URI names an absolute path)";
         return false;
     }
     std::string out;
@@ -132,12 +132,12 @@ bool DecodeFileUri(const std::string& uri, std::string& path, std::string& error
         int hi = i + 1 < rest.size() ? HexValue(rest[i + 1]) : -1;
         int lo = i + 2 < rest.size() ? HexValue(rest[i + 2]) : -1;
         if (hi < 0 || lo < 0) {
-            error = "a broken %-escape";
+            error = "% の書き方が正しくありません (a broken %-escape)";
             return false;
         }
         char c = static_cast<char>(hi * 16 + lo);
         if (c == '\0') {
-            error = "a file name holds no NUL byte";
+            error = "ファイル名に NUL 文字は使えません (a file name holds no NUL byte)";
             return false;
         }
         out += c;
@@ -201,7 +201,7 @@ TLaunchArgs SplitLaunchArgs(const std::vector<std::string>& args, const std::str
             out.Params.push_back(arg);
         }
     }
-    if (dropped) out.Problems.push_back(std::to_string(dropped) + " more paths were left out");
+    if (dropped) out.Problems.push_back("ほかの " + std::to_string(dropped) + " 個のパスは開きませんでした (" + std::to_string(dropped) + " more paths were left out)");
     return out;
 }
 
