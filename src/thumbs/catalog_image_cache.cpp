@@ -216,15 +216,24 @@ void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::function<i
     }
 }
 
-void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
-    std::unordered_map<uint32_t, int32_t> index;
-    index.reserve(catalog.size());
+namespace {
+
+// an item's number is its position in the catalog (-1 when it is not in it)
+std::function<int32_t(TCatalogItem*)> PositionsIn(const std::vector<TCatalogItem*>& catalog) {
+    auto index = std::make_shared<std::unordered_map<uint32_t, int32_t>>();
+    index->reserve(catalog.size());
     for (size_t i = 0; i < catalog.size(); ++i)
-        if (catalog[i]) index.emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
-    SaveToStream(file, [&index](TCatalogItem* item) {
-        auto at = index.find(item->RuntimeId());
-        return at == index.end() ? -1 : at->second;
-    });
+        if (catalog[i]) index->emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
+    return [index](TCatalogItem* item) {
+        auto at = index->find(item->RuntimeId());
+        return at == index->end() ? -1 : at->second;
+    };
+}
+
+}  // namespace
+
+void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
+    SaveToStream(file, PositionsIn(catalog));
 }
 
 void TCatalogImageCacheMaster::LoadFromStream(TStream& file, const std::vector<TCatalogItem*>& catalog) {
@@ -305,15 +314,9 @@ void TCatalogImageCacheMaster::WriteIndex(const std::function<int32_t(TCatalogIt
 void TCatalogImageCacheMaster::SaveCacheData(const std::vector<TCatalogItem*>& catalog) {
     if (GetMode() != cmFiles || !FOwnsFiles) return;
     try {
-        std::unordered_map<uint32_t, int32_t> index;
-        index.reserve(catalog.size());
-        for (size_t i = 0; i < catalog.size(); ++i)
-            if (catalog[i]) index.emplace(catalog[i]->RuntimeId(), static_cast<int32_t>(i));
+        const auto numberOf = PositionsIn(catalog);
         std::lock_guard g(FSaveLock);
-        WriteIndex([&index](TCatalogItem* item) {
-            auto at = index.find(item->RuntimeId());
-            return at == index.end() ? -1 : at->second;
-        });
+        WriteIndex(numberOf);
     } catch (const std::exception& e) {
         Reraise("SaveCacheData", e);
     }
