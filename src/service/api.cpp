@@ -191,7 +191,7 @@ enum TCallAnswer : uint8_t {
     caCallerRoot,  // the same, and the document's root gives the result
 };
 
-struct TCallSpec {
+struct TCallDesc {
     const char* Label;      // the call's name in the log
     TCallSession Session;
     const char* NoSession;  // the message of a missing session; nullptr: the call quietly asks nothing
@@ -213,7 +213,7 @@ constexpr TClassify kPlain = TClassify::Plain, kKinds = TClassify::Kinds, kNotMo
 
 // Every call once. The message texts differ in letter case from call to call; the result's error
 // code depends on them, so they are written here exactly as the calls raise them.
-constexpr TCallSpec kCalls[ciCallCount] = {
+constexpr TCallDesc kCalls[ciCallCount] = {
     // label                        session   message on no session  URL            URL check
     //   script                       answer        statuses      answer limit
     {"FVApi_GetAppInfo",            csParams, "SessionId = nil",     cuAppInfo,     ucAfterSession,
@@ -252,7 +252,7 @@ constexpr TCallSpec kCalls[ciCallCount] = {
          "upload.php",                caResult,     kPlain,       kMaxXmlAnswer},
 };
 
-// What a call hands in beside its own fields: the long session or the URL the spec says are given,
+// What a call hands in beside its own fields: the long session or the URL its row says are given,
 // and the caller's stream of the answers that stay with the caller.
 struct TCallIn {
     const std::string* Session = nullptr;
@@ -263,20 +263,20 @@ struct TCallIn {
 // A call's own part: its checks after the session's and the URL's, and its fields after the session.
 class TCallStep {
 public:
-    explicit TCallStep(const TCallSpec& spec) : FSpec(spec) {}
+    explicit TCallStep(const TCallDesc& call) : FCall(call) {}
     THttpForm Form;
     bool Ask = true;  // false: there is nothing to ask, the result stays reset
 
     void Require(bool present, const char* message) const {
-        if (!present) Fail(FSpec.Label, message);
+        if (!present) Fail(FCall.Label, message);
     }
     void RequireFile(const std::string& path) const {
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) Fail(FSpec.Label, "File not Exists : " + path);
+        if (!std::filesystem::is_regular_file(path, ec)) Fail(FCall.Label, "File not Exists : " + path);
     }
 
 private:
-    const TCallSpec& FSpec;
+    const TCallDesc& FCall;
 };
 
 struct TNoReader {};
@@ -291,36 +291,36 @@ std::string UrlOf(TCallUrl from, const TCallIn& in) {
     return *in.Url;
 }
 
-// The one path of every call: the spec's session and URL checks, the call's own checks and fields,
-// the exchange, and the answer as the spec says; Guard classifies whatever is raised on the way.
+// The one path of every call: the row's session and URL checks, the call's own checks and fields,
+// the exchange, and the answer as the row says; Guard classifies whatever is raised on the way.
 template <class Fill, class Read = TNoReader>
 void RunCall(TCallId id, const TCallIn& in, TFVApiResult& r, THttpClient* client, Fill&& fill, Read&& read = Read()) {
-    const TCallSpec& spec = kCalls[id];
-    Guard(spec.Label, r, [&] {
-        std::string session = spec.Session == csParams ? FVApiParams().SessionId() : *in.Session;
-        std::string url = UrlOf(spec.Url, in);
-        if (spec.UrlCheck == ucBeforeSession && url.empty()) Fail(spec.Label, kNoUrl);
+    const TCallDesc& call = kCalls[id];
+    Guard(call.Label, r, [&] {
+        std::string session = call.Session == csParams ? FVApiParams().SessionId() : *in.Session;
+        std::string url = UrlOf(call.Url, in);
+        if (call.UrlCheck == ucBeforeSession && url.empty()) Fail(call.Label, kNoUrl);
         if (session.empty()) {
-            if (!spec.NoSession) return;  // nothing to ask without a session
-            Fail(spec.Label, spec.NoSession);
+            if (!call.NoSession) return;  // nothing to ask without a session
+            Fail(call.Label, call.NoSession);
         }
-        if (spec.UrlCheck == ucAfterSession && url.empty()) Fail(spec.Label, kNoUrl);
-        TCallStep step(spec);
-        step.Form.AddField(spec.Session == csParams ? "sessionid" : "longsessionid", session);
+        if (call.UrlCheck == ucAfterSession && url.empty()) Fail(call.Label, kNoUrl);
+        TCallStep step(call);
+        step.Form.AddField(call.Session == csParams ? "sessionid" : "longsessionid", session);
         fill(step);
         if (!step.Ask) return;
-        url += spec.Script;
-        if (spec.Answer == caCaller) {
-            if (Exchange(spec.Label, url, step.Form, *in.Answer, r, spec.Classify, spec.MaxAnswer, client)) {
+        url += call.Script;
+        if (call.Answer == caCaller) {
+            if (Exchange(call.Label, url, step.Form, *in.Answer, r, call.Classify, call.MaxAnswer, client)) {
                 r.Success = true;
                 r.Kind = fvrkSuccess;
             }
             return;
         }
-        if (spec.Answer == caCallerRoot) {
+        if (call.Answer == caCallerRoot) {
             TStream& answer = *in.Answer;
             int64_t start = answer.Position();
-            if (!Exchange(spec.Label, url, step.Form, answer, r, spec.Classify, spec.MaxAnswer, client)) return;
+            if (!Exchange(call.Label, url, step.Form, answer, r, call.Classify, call.MaxAnswer, client)) return;
             // the document stays in the stream for the caller; the result comes from its root
             std::string bytes(static_cast<size_t>(answer.Size() - start), '\0');
             answer.Seek(start, soBeginning);
@@ -330,9 +330,9 @@ void RunCall(TCallId id, const TCallIn& in, TFVApiResult& r, THttpClient* client
             return;
         }
         TMemoryStream answer;
-        if (!Exchange(spec.Label, url, step.Form, answer, r, spec.Classify, spec.MaxAnswer, client)) return;
+        if (!Exchange(call.Label, url, step.Form, answer, r, call.Classify, call.MaxAnswer, client)) return;
         std::string bytes(answer.Data().begin(), answer.Data().end());
-        if (spec.Answer == caResult) {
+        if (call.Answer == caResult) {
             ReadResultAnswer(bytes, nullptr, r);
         } else if constexpr (!std::is_same_v<std::decay_t<Read>, TNoReader>) {
             read(bytes);
