@@ -668,7 +668,7 @@ void TCatalogItem::Invalidate() {
 }
 
 void TCatalogItem::UpdateFromSearchRec(const TSearchRec& rec) {
-    // 100 ns ticks, as the file-time helpers count them, so both give the same value
+    // cut to whole 100 ns ticks, the resolution file times are compared in
     TDateTime t = UnixToLocalDateTime(static_cast<double>(rec.MTimeSec) + static_cast<double>(rec.MTimeNsec / 100) / 1e7);
     Guard g(FLock);
     if (t != FRec.FileTime || static_cast<int64_t>(FRec.FileSize) != rec.Size) InvalidateLocked();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/percent_encoding.h"
 
 namespace fv {
 
@@ -481,21 +482,7 @@ std::string HomeTrashFolder() {
     return base + "/Trash";
 }
 
-std::string TrashEscapePath(const std::string& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-            c == '.' || c == '~' || c == '/' || c == '!' || c == '*' || c == '\'' || c == '(' || c == ')') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
+std::string TrashEscapePath(const std::string& path) { return PercentEncode(path, "/!*'()"); }
 
 namespace {
 

@@ -61,7 +61,7 @@ std::string MoveToTrash(const std::string& path);
 std::string TrashEntryName(const std::string& name, int n);
 // the home trash folder ($XDG_DATA_HOME/Trash, default ~/.local/share/Trash)
 std::string HomeTrashFolder();
-// "%"-escaping of a path for the trash info file (RFC 2396 style, "/" kept)
+// "%"-escaping of a path for the trash info file (RFC 2396 style: "/" and !*'() are kept too)
 std::string TrashEscapePath(const std::string& path);
 
 }  // namespace fv

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <type_traits>
 
 #include "core/log.h"
 #include "service/start_params.h"
@@ -17,6 +18,8 @@ constexpr const char* kUserAgent = "Folvane Browser";
 // XML answers are small; the card reads carry pictures
 constexpr int64_t kMaxXmlAnswer = 4ll << 20;
 constexpr int64_t kMaxPictureAnswer = 256ll << 20;
+// the precondition message of a missing URL, the same in every call
+constexpr const char* kNoUrl = "Url = nil";
 
 // How an exchange reports statuses and transport failures.
 enum class TClassify {
@@ -46,7 +49,7 @@ void Guard(const char* label, TFVApiResult& r, Body&& body) {
         r.Message = e.Message();
         r.Kind = fvrkException;
         // the two precondition messages are compared exactly, letter case included
-        r.ErrorCode = e.Message() == "SessionId = nil" ? "EE0001" : e.Message() == "Url = nil" ? "EE0002" : "EE0100";
+        r.ErrorCode = e.Message() == "SessionId = nil" ? "EE0001" : e.Message() == kNoUrl ? "EE0002" : "EE0100";
         WriteLogFailed(label, e);
     } catch (const std::exception& e) {
         r.Success = false;
@@ -97,14 +100,6 @@ bool Exchange(const char* label, const std::string& url, const THttpForm& form, 
         r.ErrorCode = "ER1000";
     }
     return false;
-}
-
-bool ExchangeXml(const char* label, const std::string& url, const THttpForm& form, std::string& bytes,
-                 TFVApiResult& r, THttpClient* client) {
-    TMemoryStream answer;
-    if (!Exchange(label, url, form, answer, r, TClassify::Plain, kMaxXmlAnswer, client)) return false;
-    bytes.assign(answer.Data().begin(), answer.Data().end());
-    return true;
 }
 
 bool IsHtmlRoot(const char* name) {
@@ -162,12 +157,190 @@ std::string FileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// one of the calls that answer with a result document only
-void ResultOnlyCall(const char* label, const std::string& url, const THttpForm& form, const char* root,
-                    TFVApiResult& r, THttpClient* client) {
-    std::string bytes;
-    if (ExchangeXml(label, url, form, bytes, r, client)) ReadResultAnswer(bytes, root, r);
+// A list answer: the root's first child must be the list, and `take` reads each entry of it into
+// `found` (or leaves one out). The output grows only once every entry has been read, so an entry
+// that raises leaves it as it was.
+template <class T, class Take>
+void ReadListAnswer(const char* stepLabel, const std::string& bytes, const char* root, const char* listName,
+                    const char* entryName, std::vector<T>& out, TFVApiResult& r, Take&& take) {
+    pugi::xml_document doc;
+    pugi::xml_node top = LoadAnswer(stepLabel, bytes, root, doc, r);
+    if (!top) return;
+    pugi::xml_node list = top.first_child();
+    if (std::string(list.name()) != listName) return;
+    std::vector<T> found;
+    for (pugi::xml_node n = list.child(entryName); n; n = n.next_sibling(entryName)) take(n, found);
+    out.insert(out.end(), found.begin(), found.end());
 }
+
+// ---- the call table ----
+
+// Where a call's session comes from: the start parameters' session, sent as "sessionid", or the
+// long session the caller hands in, sent as "longsessionid".
+enum TCallSession : uint8_t { csParams, csGiven };
+// Where its URL comes from: the start parameters' service base, application-information URL or
+// card-service base, or the URL the caller hands in.
+enum TCallUrl : uint8_t { cuBase, cuAppInfo, cuRemotePhoto, cuGiven };
+// Whether an empty URL raises "Url = nil", and whether before or after the session's check.
+enum TCallUrlCheck : uint8_t { ucNone, ucAfterSession, ucBeforeSession };
+// What becomes of a 200 answer.
+enum TCallAnswer : uint8_t {
+    caReader,      // the call's own reader takes the document
+    caResult,      // a result document only: any root but "error" and an HTML page's is the yes
+    caCaller,      // the bytes stay in the caller's stream; the exchange itself is the success
+    caCallerRoot,  // the same, and the document's root gives the result
+};
+
+struct TCallDesc {
+    const char* Label;      // the call's name in the log
+    TCallSession Session;
+    const char* NoSession;  // the message of a missing session; nullptr: the call quietly asks nothing
+    TCallUrl Url;
+    TCallUrlCheck UrlCheck;
+    const char* Script;     // appended to the URL
+    TCallAnswer Answer;
+    TClassify Classify;
+    int64_t MaxAnswer;
+};
+
+enum TCallId : uint8_t {
+    ciGetAppInfo, ciCheckFolvane, ciStartUpload, ciFinishedUpload, ciUploadEx, ciUploadBodyIcon, ciUploadBgm,
+    ciUploadBack, ciGetRestUploadBack, ciUploadFailBack, ciFinishedUploadBack, ciSaveLog, ciLogOut,
+    ciGetDirectoryResources, ciLoadThumbnail, ciLoadResource, ciEyeFiUpload, ciCallCount
+};
+
+constexpr TClassify kPlain = TClassify::Plain, kKinds = TClassify::Kinds, kNotModified = TClassify::KindsNotModified;
+
+// Every call once. The message texts differ in letter case from call to call; the result's error
+// code depends on them, so they are written here exactly as the calls raise them.
+constexpr TCallDesc kCalls[ciCallCount] = {
+    // label                        session   message on no session  URL            URL check
+    //   script                       answer        statuses      answer limit
+    {"FVApi_GetAppInfo",            csParams, "SessionId = nil",     cuAppInfo,     ucAfterSession,
+         "",                          caCaller,     kKinds,       kMaxXmlAnswer},
+    {"FVApi_CheckFolvane",          csParams, "SessionID = nil",     cuBase,        ucAfterSession,
+         "checkFolvane.php",          caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_StartUpload",           csParams, "SessionId = nil",     cuBase,        ucAfterSession,
+         "startUpload.php",           caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_FinishedUpload",        csParams, "SessionID = nil",     cuBase,        ucAfterSession,
+         "finishedUpload.php",        caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_UploadEx",              csParams, "SessionID = nil",     cuBase,        ucAfterSession,
+         "upload.php",                caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_UploadBodyIcon",        csParams, "SessionId = nil",     cuBase,        ucNone,
+         "uploadBodyicon.php",        caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_UploadBgm",             csParams, "SessionID = nil",     cuBase,        ucAfterSession,
+         "uploadBgm.php",             caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_UploadBack",            csGiven,  "LongSessionId = nil", cuBase,        ucAfterSession,
+         "uploadBack.php",            caResult,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_GetRestUploadBack",     csGiven,  "LongSessionId = nil", cuBase,        ucNone,
+         "getRestUploadBack.php",     caReader,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_UploadFailBack",        csGiven,  "LongSessionId = nil", cuBase,        ucNone,
+         "uploadFailBack.php",        caResult,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_FinishedUploadBack",    csGiven,  "LongSessionId = nil", cuBase,        ucNone,
+         "finishedUploadBack.php",    caResult,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_SaveLog",               csGiven,  "LongSessionID = nil", cuGiven,       ucBeforeSession,
+         "",                          caResult,     kPlain,       kMaxXmlAnswer},
+    {"FVApi_LogOut",                csParams, "SessionID = nil",     cuBase,        ucAfterSession,
+         "logout.php",                caResult,     kPlain,       kMaxXmlAnswer},
+    {"EyeFi_GetDirectoryResources", csParams, nullptr,               cuRemotePhoto, ucBeforeSession,
+         "getDirectoryResources.php", caCallerRoot, kNotModified, kMaxXmlAnswer},
+    {"EyeFi_loadThumbnail",         csParams, nullptr,               cuRemotePhoto, ucBeforeSession,
+         "loadThumbnail.php",         caCaller,     kKinds,       kMaxPictureAnswer},
+    {"EyeFi_loadResource",          csParams, nullptr,               cuRemotePhoto, ucBeforeSession,
+         "loadResource.php",          caCaller,     kNotModified, kMaxPictureAnswer},
+    {"EyeFi_Upload",                csParams, "SessionId = nil",     cuRemotePhoto, ucAfterSession,
+         "upload.php",                caResult,     kPlain,       kMaxXmlAnswer},
+};
+
+// What a call hands in beside its own fields: the long session or the URL its row says are given,
+// and the caller's stream of the answers that stay with the caller.
+struct TCallIn {
+    const std::string* Session = nullptr;
+    const std::string* Url = nullptr;
+    TStream* Answer = nullptr;
+};
+
+// A call's own part: its checks after the session's and the URL's, and its fields after the session.
+class TCallStep {
+public:
+    explicit TCallStep(const TCallDesc& call) : FCall(call) {}
+    THttpForm Form;
+    bool Ask = true;  // false: there is nothing to ask, the result stays reset
+
+    void Require(bool present, const char* message) const {
+        if (!present) Fail(FCall.Label, message);
+    }
+    void RequireFile(const std::string& path) const {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) Fail(FCall.Label, "File not Exists : " + path);
+    }
+
+private:
+    const TCallDesc& FCall;
+};
+
+struct TNoReader {};
+
+std::string UrlOf(TCallUrl from, const TCallIn& in) {
+    switch (from) {
+        case cuBase: return FVApiParams().BaseUrl();
+        case cuAppInfo: return FVApiParams().AppInfoUrl();
+        case cuRemotePhoto: return FVApiParams().RemotePhotoUrl();
+        case cuGiven: break;
+    }
+    return *in.Url;
+}
+
+// The one path of every call: the row's session and URL checks, the call's own checks and fields,
+// the exchange, and the answer as the row says; Guard classifies whatever is raised on the way.
+template <class Fill, class Read = TNoReader>
+void RunCall(TCallId id, const TCallIn& in, TFVApiResult& r, THttpClient* client, Fill&& fill, Read&& read = Read()) {
+    const TCallDesc& call = kCalls[id];
+    Guard(call.Label, r, [&] {
+        std::string session = call.Session == csParams ? FVApiParams().SessionId() : *in.Session;
+        std::string url = UrlOf(call.Url, in);
+        if (call.UrlCheck == ucBeforeSession && url.empty()) Fail(call.Label, kNoUrl);
+        if (session.empty()) {
+            if (!call.NoSession) return;  // nothing to ask without a session
+            Fail(call.Label, call.NoSession);
+        }
+        if (call.UrlCheck == ucAfterSession && url.empty()) Fail(call.Label, kNoUrl);
+        TCallStep step(call);
+        step.Form.AddField(call.Session == csParams ? "sessionid" : "longsessionid", session);
+        fill(step);
+        if (!step.Ask) return;
+        url += call.Script;
+        if (call.Answer == caCaller) {
+            if (Exchange(call.Label, url, step.Form, *in.Answer, r, call.Classify, call.MaxAnswer, client)) {
+                r.Success = true;
+                r.Kind = fvrkSuccess;
+            }
+            return;
+        }
+        if (call.Answer == caCallerRoot) {
+            TStream& answer = *in.Answer;
+            int64_t start = answer.Position();
+            if (!Exchange(call.Label, url, step.Form, answer, r, call.Classify, call.MaxAnswer, client)) return;
+            // the document stays in the stream for the caller; the result comes from its root
+            std::string bytes(static_cast<size_t>(answer.Size() - start), '\0');
+            answer.Seek(start, soBeginning);
+            answer.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+            answer.Seek(start, soBeginning);
+            ReadDirectoryAnswerRoot(bytes, r);
+            return;
+        }
+        TMemoryStream answer;
+        if (!Exchange(call.Label, url, step.Form, answer, r, call.Classify, call.MaxAnswer, client)) return;
+        std::string bytes(answer.Data().begin(), answer.Data().end());
+        if (call.Answer == caResult) {
+            ReadResultAnswer(bytes, nullptr, r);
+        } else if constexpr (!std::is_same_v<std::decay_t<Read>, TNoReader>) {
+            read(bytes);
+        }
+    });
+}
+
+void NoFields(TCallStep&) {}
 
 }  // namespace
 
@@ -196,11 +369,7 @@ std::string GetFolvaneSourceTypeString(int sourceType) {
         case fvastFolder: return "folder";
         case fvastMirabelo: return "mirabelo";
         case fvastTag: return "tag";
-        default: {
-            EFolvaneApiError e(Format("UnKnown FolvaneApiSourceType. (fvast = %d)", sourceType));
-            WriteLogException("GetFolvaneSourceTypeString", e);
-            throw e;
-        }
+        default: Fail("GetFolvaneSourceTypeString", Format("UnKnown FolvaneApiSourceType. (fvast = %d)", sourceType));
     }
 }
 
@@ -209,11 +378,7 @@ std::string GetFolvaneCreateModeString(int createMode) {
         case fvcmDefault: return "default";
         case fvcmDirectAlbum: return "direct_album";
         case fvcmDirectSlideshow: return "direct_slideshow";
-        default: {
-            EFolvaneApiError e(Format("UnKnown FolvaneCreateMode. (fvcm = %d)", createMode));
-            WriteLogException("GetFolvaneCreateModeString", e);
-            throw e;
-        }
+        default: Fail("GetFolvaneCreateModeString", Format("UnKnown FolvaneCreateMode. (fvcm = %d)", createMode));
     }
 }
 
@@ -295,22 +460,12 @@ void ReadResultAnswer(const std::string& bytes, const char* root, TFVApiResult& 
 }
 
 void ReadAlbumsAnswer(const std::string& bytes, std::vector<TFolvaneAlbum>& albums, TFVApiResult& r) {
-    pugi::xml_document doc;
-    pugi::xml_node top = LoadAnswer("GetAlbumsFromStream", bytes, "checkFolvane_response", doc, r);
-    if (!top) return;
-    pugi::xml_node list = top.first_child();
-    if (std::string(list.name()) != "folvanes") return;
-    std::vector<TFolvaneAlbum> found;
-    for (pugi::xml_node f = list.child("folvane"); f; f = f.next_sibling("folvane")) {
-        pugi::xml_attribute id = f.attribute("folvaneid");
-        if (!id) continue;  // the id is required
-        TFolvaneAlbum a;
-        a.FolvaneId = SafeId("folvaneid", id.value());
-        a.Title = Attr(f, "title");
-        a.PreviewUrl = Attr(f, "previewurl");
-        found.push_back(std::move(a));
-    }
-    albums.insert(albums.end(), found.begin(), found.end());
+    ReadListAnswer("GetAlbumsFromStream", bytes, "checkFolvane_response", "folvanes", "folvane", albums, r,
+                   [](const pugi::xml_node& f, std::vector<TFolvaneAlbum>& found) {
+                       pugi::xml_attribute id = f.attribute("folvaneid");
+                       if (!id) return;  // the id is required
+                       found.push_back({SafeId("folvaneid", id.value()), Attr(f, "title"), Attr(f, "previewurl")});
+                   });
 }
 
 void ReadUploadInfoAnswer(const std::string& bytes, TFolvaneUploadInfoItem& info, TFVApiResult& r) {
@@ -371,18 +526,12 @@ void ReadResourceIdAnswer(const std::string& bytes, const char* root, std::strin
 }
 
 void ReadRestItemsAnswer(const std::string& bytes, std::vector<TFolvaneRestItem>& items, TFVApiResult& r) {
-    pugi::xml_document doc;
-    pugi::xml_node top = LoadAnswer("GetRestResItems", bytes, "getRestUploadBack_response", doc, r);
-    if (!top) return;
-    pugi::xml_node list = top.first_child();
-    if (std::string(list.name()) != "resources") return;
-    std::vector<TFolvaneRestItem> found;
-    for (pugi::xml_node n = list.child("resource"); n; n = n.next_sibling("resource")) {
-        pugi::xml_attribute res = n.attribute("resuuid"), host = n.attribute("hostname");
-        if (!res || !host) continue;
-        found.emplace_back(SafeId("hostname", host.value()), SafeId("resuuid", res.value()));
-    }
-    items.insert(items.end(), found.begin(), found.end());
+    ReadListAnswer("GetRestResItems", bytes, "getRestUploadBack_response", "resources", "resource", items, r,
+                   [](const pugi::xml_node& n, std::vector<TFolvaneRestItem>& found) {
+                       pugi::xml_attribute res = n.attribute("resuuid"), host = n.attribute("hostname");
+                       if (!res || !host) return;
+                       found.emplace_back(SafeId("hostname", host.value()), SafeId("resuuid", res.value()));
+                   });
 }
 
 void ReadDirectoryAnswerRoot(const std::string& bytes, TFVApiResult& r) {
@@ -393,323 +542,193 @@ void ReadDirectoryAnswerRoot(const std::string& bytes, TFVApiResult& r) {
 // ---- the calls ----
 
 void FVApi_GetAppInfo(const std::string& logLongSessionId, TStream& answer, TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_GetAppInfo";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), url = FVApiParams().AppInfoUrl();
-        if (session.empty()) Fail(label, "SessionId = nil");
-        if (url.empty()) Fail(label, "Url = nil");
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("loglongsessionid", logLongSessionId);
-        if (Exchange(label, url, form, answer, r, TClassify::Kinds, kMaxXmlAnswer, client)) {
-            r.Success = true;
-            r.Kind = fvrkSuccess;
-        }
-    });
+    RunCall(ciGetAppInfo, {.Answer = &answer}, r, client,
+            [&](TCallStep& c) { c.Form.AddField("loglongsessionid", logLongSessionId); });
 }
 
 void FVApi_CheckFolvane(const std::string& folvaneIdList, std::vector<TFolvaneAlbum>* albums, TFVApiResult& r,
                         THttpClient* client) {
-    const char* label = "FVApi_CheckFolvane";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionID = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (!albums) Fail(label, "Albums = nil");
-        if (folvaneIdList.empty()) return;  // nothing to ask
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("folvaneidary", folvaneIdList);
-        std::string bytes;
-        if (ExchangeXml(label, base + "checkFolvane.php", form, bytes, r, client)) ReadAlbumsAnswer(bytes, *albums, r);
-    });
+    RunCall(
+        ciCheckFolvane, {}, r, client,
+        [&](TCallStep& c) {
+            c.Require(albums, "Albums = nil");
+            c.Ask = !folvaneIdList.empty();  // an empty list asks nothing
+            c.Form.AddField("folvaneidary", folvaneIdList);
+        },
+        [&](const std::string& bytes) { ReadAlbumsAnswer(bytes, *albums, r); });
 }
 
 void FVApi_StartUpload(TFolvaneUploadInfoItem* info, TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_StartUpload";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionId = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (!info) Fail(label, "UploadInfo = nil");
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("folvaneid", info->FolvaneId());
-        form.AddField("backtest", "true");
-        std::string bytes;
-        if (ExchangeXml(label, base + "startUpload.php", form, bytes, r, client)) ReadUploadInfoAnswer(bytes, *info, r);
-    });
+    RunCall(
+        ciStartUpload, {}, r, client,
+        [&](TCallStep& c) {
+            c.Require(info, "UploadInfo = nil");
+            c.Form.AddField("folvaneid", info->FolvaneId());
+            c.Form.AddField("backtest", "true");
+        },
+        [&](const std::string& bytes) { ReadUploadInfoAnswer(bytes, *info, r); });
 }
 
 void FVApi_FinishedUpload(const std::string& folvaneId, const std::string& directName, const std::string& tabName,
                           bool isComplete, int createMode, int sourceType, std::string& nextPageUrl, TFVApiResult& r,
                           THttpClient* client) {
-    const char* label = "FVApi_FinishedUpload";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionID = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (folvaneId.empty()) Fail(label, "FolvaneID = nil");
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("folvaneid", folvaneId);
-        form.AddField("iscomplete", isComplete ? "true" : "false");
-        form.AddField("tabname", tabName);
-        form.AddField("createmode", GetFolvaneCreateModeString(createMode));
-        if (createMode != fvcmDefault) {
-            form.AddField("direct_type", GetFolvaneSourceTypeString(sourceType));
-            if (sourceType == fvastCalendar)
-                form.AddField("direct_photoday", directName);
-            else if (sourceType >= fvastFolder && sourceType <= fvastTag)
-                form.AddField("direct_name", directName);
-        }
-        std::string bytes;
-        if (ExchangeXml(label, base + "finishedUpload.php", form, bytes, r, client))
-            ReadNextPageAnswer(bytes, "finishedUpload_response", nextPageUrl, r);
-    });
+    RunCall(
+        ciFinishedUpload, {}, r, client,
+        [&](TCallStep& c) {
+            c.Require(!folvaneId.empty(), "FolvaneID = nil");
+            c.Form.AddField("folvaneid", folvaneId);
+            c.Form.AddField("iscomplete", isComplete ? "true" : "false");
+            c.Form.AddField("tabname", tabName);
+            c.Form.AddField("createmode", GetFolvaneCreateModeString(createMode));
+            if (createMode != fvcmDefault) {
+                c.Form.AddField("direct_type", GetFolvaneSourceTypeString(sourceType));
+                if (sourceType == fvastCalendar)
+                    c.Form.AddField("direct_photoday", directName);
+                else if (sourceType >= fvastFolder && sourceType <= fvastTag)
+                    c.Form.AddField("direct_name", directName);
+            }
+        },
+        [&](const std::string& bytes) { ReadNextPageAnswer(bytes, "finishedUpload_response", nextPageUrl, r); });
 }
 
 void FVApi_UploadEx(const std::string& folvaneId, const std::string& filePath, const std::string& comment,
                     const std::vector<std::string>& tags, const std::string& orgFileName, bool cover,
                     int32_t orgHeight, int32_t orgWidth, int32_t thumbId, int32_t photoIndex, std::string& resUuid,
                     TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_UploadEx";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionID = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (folvaneId.empty()) Fail(label, "FolvaneID = nil");
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(filePath, ec)) Fail(label, "File not Exists : " + filePath);
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("folvaneid", folvaneId);
-        form.AddField("editmode", cover ? "jacket" : "contents");
-        form.AddField("photoindex", ToDecimal(photoIndex));
-        form.AddField("resuuid", resUuid);
-        form.AddField("comment", comment);
-        if (thumbId >= 0) {
-            form.AddField("thumbid", ToDecimal(thumbId));
-            form.AddField("orgwidth", ToDecimal(orgWidth));
-            form.AddField("orgheight", ToDecimal(orgHeight));
-        }
-        for (size_t i = 0; i < tags.size(); ++i) form.AddField(Format("phototag%d", static_cast<int>(i)), tags[i]);
-        form.AddField("orgfilename", orgFileName);
-        form.AddFile("data", filePath, FileNameOf(filePath), ContentTypeOfFileName(filePath));
-        std::string bytes;
-        if (ExchangeXml(label, base + "upload.php", form, bytes, r, client))
-            ReadResourceIdAnswer(bytes, "upload_response", resUuid, r);
-    });
+    RunCall(
+        ciUploadEx, {}, r, client,
+        [&](TCallStep& c) {
+            c.Require(!folvaneId.empty(), "FolvaneID = nil");
+            c.RequireFile(filePath);
+            c.Form.AddField("folvaneid", folvaneId);
+            c.Form.AddField("editmode", cover ? "jacket" : "contents");
+            c.Form.AddField("photoindex", ToDecimal(photoIndex));
+            c.Form.AddField("resuuid", resUuid);
+            c.Form.AddField("comment", comment);
+            if (thumbId >= 0) {
+                c.Form.AddField("thumbid", ToDecimal(thumbId));
+                c.Form.AddField("orgwidth", ToDecimal(orgWidth));
+                c.Form.AddField("orgheight", ToDecimal(orgHeight));
+            }
+            for (size_t i = 0; i < tags.size(); ++i)
+                c.Form.AddField(Format("phototag%d", static_cast<int>(i)), tags[i]);
+            c.Form.AddField("orgfilename", orgFileName);
+            c.Form.AddFile("data", filePath, FileNameOf(filePath), ContentTypeOfFileName(filePath));
+        },
+        [&](const std::string& bytes) { ReadResourceIdAnswer(bytes, "upload_response", resUuid, r); });
 }
 
 void FVApi_UploadBodyIcon(const std::string& fileName, const std::string* iconBytes, std::string& nextPageUrl,
                           TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_UploadBodyIcon";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionId = nil");
-        if (!iconBytes) Fail(label, "IconStream = nil");
-        if (iconBytes->empty()) Fail(label, "IconStream is Empty");
-        // the file name goes in UTF-8; libcurl builds the boundary, so no data can break the body
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddData("data", *iconBytes, FileNameOf(fileName), ContentTypeOfFileName(fileName));
-        std::string bytes;
-        if (ExchangeXml(label, base + "uploadBodyicon.php", form, bytes, r, client))
-            ReadNextPageAnswer(bytes, "uploadBodyicon_response", nextPageUrl, r);
-    });
+    RunCall(
+        ciUploadBodyIcon, {}, r, client,
+        [&](TCallStep& c) {
+            c.Require(iconBytes, "IconStream = nil");
+            c.Require(!iconBytes->empty(), "IconStream is Empty");
+            // the file name goes in UTF-8; libcurl builds the boundary, so no data can break the body
+            c.Form.AddData("data", *iconBytes, FileNameOf(fileName), ContentTypeOfFileName(fileName));
+        },
+        [&](const std::string& bytes) { ReadNextPageAnswer(bytes, "uploadBodyicon_response", nextPageUrl, r); });
 }
 
 void FVApi_UploadBgm(const std::string& folvaneId, const std::string& fileName, const std::string& title,
                      const std::string* bgmBytes, TBgmUploadForm which, std::string& output, TFVApiResult& r,
                      THttpClient* client) {
-    const char* label = "FVApi_UploadBgm";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionID = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (folvaneId.empty()) Fail(label, "FolvaneID = nil");
-        if (!bgmBytes) Fail(label, "BgmStream = nil");
-        if (bgmBytes->empty()) Fail(label, "BgmStream is Empty");
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("folvaneid", folvaneId);
-        if (which == TBgmUploadForm::ResourceId || !title.empty()) form.AddField("title", title);
-        form.AddData("data", *bgmBytes, FileNameOf(fileName), ContentTypeOfFileName(fileName));
-        std::string bytes;
-        if (!ExchangeXml(label, base + "uploadBgm.php", form, bytes, r, client)) return;
-        if (which == TBgmUploadForm::ResourceId)
-            ReadResourceIdAnswer(bytes, "uploadBgm_response", output, r);
-        else
-            ReadNextPageAnswer(bytes, "uploadBgm_response", output, r);
-    });
+    RunCall(
+        ciUploadBgm, {}, r, client,
+        [&](TCallStep& c) {
+            c.Require(!folvaneId.empty(), "FolvaneID = nil");
+            c.Require(bgmBytes, "BgmStream = nil");
+            c.Require(!bgmBytes->empty(), "BgmStream is Empty");
+            c.Form.AddField("folvaneid", folvaneId);
+            if (which == TBgmUploadForm::ResourceId || !title.empty()) c.Form.AddField("title", title);
+            c.Form.AddData("data", *bgmBytes, FileNameOf(fileName), ContentTypeOfFileName(fileName));
+        },
+        [&](const std::string& bytes) {
+            if (which == TBgmUploadForm::ResourceId)
+                ReadResourceIdAnswer(bytes, "uploadBgm_response", output, r);
+            else
+                ReadNextPageAnswer(bytes, "uploadBgm_response", output, r);
+        });
 }
 
 void FVApi_UploadBack(const std::string& longSessionId, const std::string& resUuid, const std::string& filePath,
                       int32_t thumbId, const std::string& orgFileName, TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_UploadBack";
-    Guard(label, r, [&] {
-        std::string base = FVApiParams().BaseUrl();
-        if (longSessionId.empty()) Fail(label, "LongSessionId = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (resUuid.empty()) Fail(label, "ResUuid = nil");
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(filePath, ec)) Fail(label, "File not Exists : " + filePath);
-        THttpForm form;
-        form.AddField("longsessionid", longSessionId);
-        form.AddField("resuuid", resUuid);
-        if (thumbId >= 0) form.AddField("thumbid", ToDecimal(thumbId));
-        if (!orgFileName.empty()) form.AddField("orgfilename", orgFileName);
-        form.AddFile("data", filePath, FileNameOf(filePath), ContentTypeOfFileName(filePath));
-        ResultOnlyCall(label, base + "uploadBack.php", form, nullptr, r, client);
+    RunCall(ciUploadBack, {.Session = &longSessionId}, r, client, [&](TCallStep& c) {
+        c.Require(!resUuid.empty(), "ResUuid = nil");
+        c.RequireFile(filePath);
+        c.Form.AddField("resuuid", resUuid);
+        if (thumbId >= 0) c.Form.AddField("thumbid", ToDecimal(thumbId));
+        if (!orgFileName.empty()) c.Form.AddField("orgfilename", orgFileName);
+        c.Form.AddFile("data", filePath, FileNameOf(filePath), ContentTypeOfFileName(filePath));
     });
 }
 
 void FVApi_GetRestUploadBack(const std::string& longSessionId, std::vector<TFolvaneRestItem>* items,
                              TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_GetRestUploadBack";
-    Guard(label, r, [&] {
-        if (items) items->clear();
-        std::string base = FVApiParams().BaseUrl();
-        if (longSessionId.empty()) Fail(label, "LongSessionId = nil");
-        if (!items) Fail(label, "RestItems = nil");
-        THttpForm form;
-        form.AddField("longsessionid", longSessionId);
-        std::string bytes;
-        if (ExchangeXml(label, base + "getRestUploadBack.php", form, bytes, r, client))
-            ReadRestItemsAnswer(bytes, *items, r);
-    });
+    if (items) items->clear();
+    RunCall(
+        ciGetRestUploadBack, {.Session = &longSessionId}, r, client,
+        [&](TCallStep& c) { c.Require(items, "RestItems = nil"); },
+        [&](const std::string& bytes) { ReadRestItemsAnswer(bytes, *items, r); });
 }
 
 void FVApi_UploadFailBack(const std::string& longSessionId, const std::string& resUuid, TFVApiResult& r,
                           THttpClient* client) {
-    const char* label = "FVApi_UploadFailBack";
-    Guard(label, r, [&] {
-        std::string base = FVApiParams().BaseUrl();
-        if (longSessionId.empty()) Fail(label, "LongSessionId = nil");
-        if (resUuid.empty()) Fail(label, "ResUuid = nil");
-        THttpForm form;
-        form.AddField("longsessionid", longSessionId);
-        form.AddField("resuuid", resUuid);
-        ResultOnlyCall(label, base + "uploadFailBack.php", form, nullptr, r, client);
+    RunCall(ciUploadFailBack, {.Session = &longSessionId}, r, client, [&](TCallStep& c) {
+        c.Require(!resUuid.empty(), "ResUuid = nil");
+        c.Form.AddField("resuuid", resUuid);
     });
 }
 
 void FVApi_FinishedUploadBack(const std::string& longSessionId, bool isComplete, TFVApiResult& r,
                               THttpClient* client) {
-    const char* label = "FVApi_FinishedUploadBack";
-    Guard(label, r, [&] {
-        std::string base = FVApiParams().BaseUrl();
-        if (longSessionId.empty()) Fail(label, "LongSessionId = nil");
-        THttpForm form;
-        form.AddField("longsessionid", longSessionId);
-        form.AddField("iscomplete", isComplete ? "true" : "false");
-        ResultOnlyCall(label, base + "finishedUploadBack.php", form, nullptr, r, client);
-    });
+    RunCall(ciFinishedUploadBack, {.Session = &longSessionId}, r, client,
+            [&](TCallStep& c) { c.Form.AddField("iscomplete", isComplete ? "true" : "false"); });
 }
 
 void FVApi_SaveLog(const std::string& logUrl, const std::string& longSessionId, const std::string& logData,
                    TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_SaveLog";
-    Guard(label, r, [&] {
-        if (logUrl.empty()) Fail(label, "Url = nil");
-        if (longSessionId.empty()) Fail(label, "LongSessionID = nil");
-        if (logData.empty()) Fail(label, "Data = nil");
-        THttpForm form;
-        form.AddField("longsessionid", longSessionId);
-        form.AddField("logdata", logData);
-        ResultOnlyCall(label, logUrl, form, nullptr, r, client);
+    RunCall(ciSaveLog, {.Session = &longSessionId, .Url = &logUrl}, r, client, [&](TCallStep& c) {
+        c.Require(!logData.empty(), "Data = nil");
+        c.Form.AddField("logdata", logData);
     });
 }
 
-void FVApi_LogOut(TFVApiResult& r, THttpClient* client) {
-    const char* label = "FVApi_LogOut";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().BaseUrl();
-        if (session.empty()) Fail(label, "SessionID = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        THttpForm form;
-        form.AddField("sessionid", session);
-        ResultOnlyCall(label, base + "logout.php", form, nullptr, r, client);
-    });
-}
+void FVApi_LogOut(TFVApiResult& r, THttpClient* client) { RunCall(ciLogOut, {}, r, client, NoFields); }
 
 void EyeFi_GetDirectoryResources(const std::string& dirId, int32_t revision, TStream& answer, TFVApiResult& r,
                                  THttpClient* client) {
-    const char* label = "EyeFi_GetDirectoryResources";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().RemotePhotoUrl();
-        if (base.empty()) Fail(label, "Url = nil");
-        if (session.empty()) return;  // nothing to ask without a session
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("dirid", dirId);
-        form.AddField("revision", ToDecimal(revision));
-        int64_t start = answer.Position();
-        if (!Exchange(label, base + "getDirectoryResources.php", form, answer, r, TClassify::KindsNotModified,
-                      kMaxXmlAnswer, client))
-            return;
-        // the document stays in the stream for the card folder; the result comes from its root
-        std::string bytes(static_cast<size_t>(answer.Size() - start), '\0');
-        answer.Seek(start, soBeginning);
-        answer.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-        answer.Seek(start, soBeginning);
-        ReadDirectoryAnswerRoot(bytes, r);
+    RunCall(ciGetDirectoryResources, {.Answer = &answer}, r, client, [&](TCallStep& c) {
+        c.Form.AddField("dirid", dirId);
+        c.Form.AddField("revision", ToDecimal(revision));
     });
 }
 
 void EyeFi_loadThumbnail(const std::string& resId, int32_t width, int32_t height, TStream& answer, TFVApiResult& r,
                          THttpClient* client) {
-    const char* label = "EyeFi_loadThumbnail";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().RemotePhotoUrl();
-        if (base.empty()) Fail(label, "Url = nil");
-        if (session.empty()) return;
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("resid", resId);
-        form.AddField("width", ToDecimal(width));
-        form.AddField("height", ToDecimal(height));
-        if (Exchange(label, base + "loadThumbnail.php", form, answer, r, TClassify::Kinds, kMaxPictureAnswer, client)) {
-            r.Success = true;
-            r.Kind = fvrkSuccess;
-        }
+    RunCall(ciLoadThumbnail, {.Answer = &answer}, r, client, [&](TCallStep& c) {
+        c.Form.AddField("resid", resId);
+        c.Form.AddField("width", ToDecimal(width));
+        c.Form.AddField("height", ToDecimal(height));
     });
 }
 
 void EyeFi_loadResource(const std::string& resId, int32_t revision, TStream& answer, TFVApiResult& r,
                         THttpClient* client) {
-    const char* label = "EyeFi_loadResource";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().RemotePhotoUrl();
-        if (base.empty()) Fail(label, "Url = nil");
-        if (session.empty()) return;
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("resid", resId);
-        if (revision > 0) form.AddField("revision", ToDecimal(revision));
-        if (Exchange(label, base + "loadResource.php", form, answer, r, TClassify::KindsNotModified,
-                     kMaxPictureAnswer, client)) {
-            r.Success = true;
-            r.Kind = fvrkSuccess;
-        }
+    RunCall(ciLoadResource, {.Answer = &answer}, r, client, [&](TCallStep& c) {
+        c.Form.AddField("resid", resId);
+        if (revision > 0) c.Form.AddField("revision", ToDecimal(revision));
     });
 }
 
 void EyeFi_Upload(const std::string& folvaneId, int32_t photoIndex, const std::string& resId, TFVApiResult& r,
                   THttpClient* client) {
-    const char* label = "EyeFi_Upload";
-    Guard(label, r, [&] {
-        std::string session = FVApiParams().SessionId(), base = FVApiParams().RemotePhotoUrl();
-        if (session.empty()) Fail(label, "SessionId = nil");
-        if (base.empty()) Fail(label, "Url = nil");
-        if (folvaneId.empty()) Fail(label, "FolvaneID = nil");
-        THttpForm form;
-        form.AddField("sessionid", session);
-        form.AddField("folvaneid", folvaneId);
-        form.AddField("photoindex", ToDecimal(photoIndex));
-        form.AddField("resid", resId);
-        ResultOnlyCall(label, base + "upload.php", form, nullptr, r, client);
+    RunCall(ciEyeFiUpload, {}, r, client, [&](TCallStep& c) {
+        c.Require(!folvaneId.empty(), "FolvaneID = nil");
+        c.Form.AddField("folvaneid", folvaneId);
+        c.Form.AddField("photoindex", ToDecimal(photoIndex));
+        c.Form.AddField("resid", resId);
     });
 }
 

@@ -14,6 +14,7 @@
 #include "platform/file_replace.h"
 #include "platform/http.h"
 #include "platform/net.h"
+#include "platform/percent_encoding.h"
 #include "platform/registry.h"
 #include "service/api.h"
 #include "service/file_encryption.h"
@@ -131,21 +132,6 @@ void ResetAppInfoEnvironment() {
     std::lock_guard<std::mutex> g(gEnvLock);
     delete gEnv;
     gEnv = nullptr;
-}
-
-std::string UrlEncodeQueryValue(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
 }
 
 std::string FileUrlOfPath(const std::string& path) {
@@ -482,7 +468,7 @@ std::string TKSGetAppInfoItem::GetErrorPageUrl(const std::string& type, const st
     if (path.empty()) path = DocrootPath(kDefaultErrorPage);
     bool changed = FEnv.VersionChanged && FEnv.VersionChanged();
     return Format("%s?value=%s&code=%s&justafterupdate=%s", FileUrlOfPath(path).c_str(),
-                  UrlEncodeQueryValue(type).c_str(), UrlEncodeQueryValue(code).c_str(), changed ? "true" : "false");
+                  PercentEncode(type).c_str(), PercentEncode(code).c_str(), changed ? "true" : "false");
 }
 
 std::string TKSGetAppInfoItem::GetOfflineAnnounceUrl() {

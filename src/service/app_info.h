@@ -74,8 +74,6 @@ void ResetAppInfoEnvironment();
 // a name that cannot be read counts as "Unknown".
 std::string AppInfoKeyText(const std::string& computerName, const std::string& userName);
 
-// Percent-encoding of a query value (everything but unreserved characters).
-std::string UrlEncodeQueryValue(const std::string& text);
 // "file://" URL of an absolute local path.
 std::string FileUrlOfPath(const std::string& path);
 

@@ -17,12 +17,22 @@
 #include "library/folder.h"
 #include "library_test_util.h"
 #include "platform/collate.h"
+#include "platform/datetime.h"
+#include "platform/file_sys.h"
 
 using namespace fv;
 using fvtest::WriteFile;
 namespace fs = std::filesystem;
 
 namespace {
+
+// in whole 100 ns ticks
+TDateTime LocalModificationTime(const std::string& path) {
+    int64_t sec = 0;
+    int32_t nsec = 0;
+    EXPECT_EQ(ReadModificationTime(path, sec, nsec), TFileTimeResult::Ok);
+    return UnixToLocalDateTime(static_cast<double>(sec) + static_cast<double>(nsec / 100) / 1e7);
+}
 
 struct DiskFolder : fvtest::TempDirTest {
     void SetUp() override {
@@ -87,8 +97,8 @@ TEST_F(DiskFolder, EnumeratesRegisteredFilesInNameOrder) {
     EXPECT_TRUE(b->HasFlag(ifViewable));
     EXPECT_EQ(b->GetOwner(), &f);
     EXPECT_EQ(b->GetFullPath(), Path("b.JPG"));
-    // the same local time the file helpers read for the path
-    EXPECT_EQ(b->GetFileTime(), GetFileUpdateDateTime(Path("b.JPG")));
+    // the file's modification time in local time
+    EXPECT_EQ(b->GetFileTime(), LocalModificationTime(Path("b.JPG")));
     EXPECT_EQ(f.FindItem("b.jpg"), nullptr);  // lookups are exact
     TCatalogItem* song = f.FindItem("song.mp3");
     ASSERT_NE(song, nullptr);
