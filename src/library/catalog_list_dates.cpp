@@ -33,8 +33,9 @@ void TShootingDateReader::Execute() {
             if (!DateUnread(item)) continue;
             const TDateTime before = item->GetShootingDate();
             item->ReadImageInfo();
-            // without camera data the file's date stands in, as the thumbnail maker has it
-            if (item->GetCameraState() == cdNone) item->SetShootingDate(item->GetFileTime());
+            // without camera data the file's date stands in, as the thumbnail maker has it; a file
+            // time not known yet never takes a date's place (the photo would leave the calendar)
+            if (item->GetCameraState() == cdNone && item->GetFileTime() > 0) item->SetShootingDate(item->GetFileTime());
             ++FRead;
             if (item->GetShootingDate() != before) ++FChanged;
         }

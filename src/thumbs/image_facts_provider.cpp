@@ -3,6 +3,7 @@
 #include "metadata/exif_present.h"
 #include "image/image_decode.h"
 #include "metadata/raw_preview.h"
+#include "platform/stream.h"
 
 namespace fv {
 
@@ -12,6 +13,12 @@ class TPipelineImageFacts : public TImageFactsProvider {
 public:
     bool ReadImageFacts(const std::string& path, uint8_t kind, TImageFacts& out) override {
         try {
+            // A picture file that cannot be opened (gone, its drive unplugged) states nothing: the
+            // header readers below take it for a file without camera data, and its photo would lose
+            // the shooting date it is filed under in the calendar. Other kinds are not read at all.
+            if (kind < ikNotImage) {
+                TFileStream probe(path, TFileStream::fmOpenRead);
+            }
             TImageInfoRec info;
             GetImageInfo(path, kind, info);
             out.PixelFormat = info.PixelFormat;

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "core/engine.h"
 #include "library/calendar.h"
 #include "library/calendar_register.h"
 #include "library/catalog_item.h"
+#include "library/catalog_list_dates.h"
 #include "library/folder.h"
 #include "library/image_facts.h"
 #include "library/library_engine.h"
@@ -20,10 +22,12 @@ using namespace fvtest;
 
 namespace {
 
-// picture facts by file name: a date for the names it knows, "no camera data" for the others
+// picture facts by file name: a date for the names it knows, nothing for the files it cannot
+// open, "no camera data" for the others
 class TDatesByName : public TImageFactsProvider {
 public:
     std::map<std::string, TDateTime> Dates;
+    std::set<std::string> Unopenable;
     std::atomic<int> Reads{0}, ReadsOnCaller{0};
     std::thread::id Caller = std::this_thread::get_id();
     int DelayMs = 0;
@@ -31,6 +35,7 @@ public:
         ++Reads;
         if (std::this_thread::get_id() == Caller) ++ReadsOnCaller;
         if (DelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
+        if (Unopenable.count(fs::path(path).filename().string())) return false;
         out.Width = 640;
         out.Height = 480;
         auto it = Dates.find(fs::path(path).filename().string());
@@ -154,4 +159,44 @@ TEST_F(CalendarRegister, ALinkBackUpTheTreeIsWalkedOnceAndAnEndRequestStopsTheWo
     EXPECT_EQ(trip->FindItem("slow199.jpg") != nullptr, true);
     EXPECT_LT(facts->Reads.load(), 205 + 100);
     EXPECT_EQ(trip->FindItem("slow199.jpg")->GetCameraState(), cdNotRead);
+}
+
+TEST_F(CalendarRegister, DatesReadForAListedFolderMoveAPhotoOnlyWhereItsFileSaysSo) {
+    // photos filed on one day whose camera data is not read yet
+    const TDateTime filed = D(2021, 6, 5);
+    auto add = [&](const std::string& name, TDateTime fileTime) {
+        TCatalogItem* it = top->FindOrCreateItem(name, nullptr);
+        it->SetKind(ikJpeg);
+        it->SetState(isPresent);
+        it->SetFileTime(fileTime);
+        it->SetShootingDate(filed);
+        it->SetInCalendar(true);
+        return it;
+    };
+    facts->Dates["camera.jpg"] = D(2024, 5, 1);
+    facts->Unopenable = {"away.jpg"};
+    TCatalogItem* camera = add("camera.jpg", D(2020, 1, 1));
+    TCatalogItem* timed = add("timed.jpg", D(2021, 7, 1));
+    TCatalogItem* untimed = add("untimed.jpg", 0);
+    TCatalogItem* away = add("away.jpg", D(2021, 7, 1));
+    ASSERT_TRUE(WaitUntil([&] { return OnDay(filed) == 4; }));
+
+    TShootingDateReader reader({camera, timed, untimed, away});
+    reader.Start();
+    reader.WaitFor();
+    EXPECT_EQ(reader.FilesRead(), 4);
+    EXPECT_EQ(reader.DatesChanged(), 2);
+    EXPECT_EQ(camera->GetShootingDate(), D(2024, 5, 1));
+    // without camera data the file time stands in, but only a known one
+    EXPECT_EQ(timed->GetShootingDate(), D(2021, 7, 1));
+    EXPECT_EQ(untimed->GetShootingDate(), filed);
+    EXPECT_EQ(untimed->GetCameraState(), cdNone);
+    // a file that could not be opened told nothing: the date stays and is looked for again
+    EXPECT_EQ(away->GetShootingDate(), filed);
+    EXPECT_EQ(away->GetCameraState(), cdNotRead);
+    // the calendar carries its moves in order: once the two moved ones are on their days, the
+    // day they left holds the others
+    ASSERT_TRUE(WaitUntil([&] { return OnDay(D(2024, 5, 1)) == 1 && OnDay(D(2021, 7, 1)) == 1; }));
+    EXPECT_EQ(OnDay(filed), 2u);
+    EXPECT_TRUE(untimed->IsInCalendar());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <atomic>
 #include <QElapsedTimer>
 #include <QImage>
 #include <thread>
@@ -230,6 +231,64 @@ TEST_F(LiveViewTest, APhotoCopiedIntoARegisteredFolderJoinsTheCalendarOnItsDay) 
     fs::copy_file(Sample("Nikon_D70.jpg"), root / "lib/elsewhere/shown.jpg");
     ASSERT_TRUE(WaitUntil([&] { return shown.View.Sorted().size() == 1; }));
     EXPECT_FALSE(shown.Folder->FindItem("shown.jpg")->IsInCalendar());
+}
+
+namespace {
+
+// counts the calendar's "items changed" events, as every view gets them
+struct TDayEvents {
+    std::atomic<int> Seen{0};
+    void On(TCustomFolder*, int code, intptr_t) {
+        if (code == feItemsChanged) ++Seen;
+    }
+    TFolderUpdateEvent Event() { return MakeFolderUpdateEvent<TDayEvents, &TDayEvents::On>(this); }
+};
+
+}  // namespace
+
+TEST_F(LiveViewTest, APhotoWhoseDateMovesToAnotherMonthLeavesTheShownMonth) {
+    TLibraryEvents::Install();
+    TDayEvents filed;
+    TLibraryEvents::Calendar().Add(&filed, "TDayEvents", filed.Event());
+    fs::create_directories(root / "lib/trip");
+    TFolder* folder = GetFolderFromPath((root / "lib/trip").string());
+    auto add = [&](const std::string& name, TDateTime shot) {
+        TCatalogItem* it = folder->FindOrCreateItem(name, nullptr);
+        it->SetKind(ikJpeg);
+        it->SetSize(640, 480);
+        it->SetState(isPresent);
+        it->SetCameraState(cdRead);
+        it->SetShootingDate(shot);
+        it->SetInCalendar(true);
+        return it;
+    };
+    TCatalogItem* stays = add("stays.jpg", EncodeDateTime(2023, 8, 3, 10, 0, 0));
+    TCatalogItem* moves = add("moves.jpg", EncodeDateTime(2023, 8, 4, 10, 0, 0));
+    // both filed, and their days' events handed out before the grid follows the calendar
+    ASSERT_TRUE(WaitUntil([&] { return filed.Seen.load() == 2; }));
+    TCalendar* month = CorvaCalendars()->FindOrCreateNode(false, moves->GetShootingDate())->GetParentNode();
+    ASSERT_EQ(month->GetFolderKind(), fkCalendarMonth);
+    ASSERT_EQ(month->GetTotalItemCount(), 2);
+    TLibraryEvents::Calendar().Remove(&filed, filed.Event());
+
+    TFrameCatalogView view;
+    view.SetDialogs({});
+    view.resize(640, 480);
+    view.show();
+    view.Start();
+    TLiveView live(&view);
+    live.Start(Quick());
+    view.SetFolder(month);
+    live.FolderShown(month);
+    ASSERT_TRUE(WaitUntil([&] { return view.Sorted().size() == 2 && !view.IsListing(); }));
+    const int relists = live.Relists();
+    // its date read again lies in another month: the calendar moves it, and the month it left lists again
+    moves->SetShootingDate(EncodeDateTime(2024, 2, 10, 10, 0, 0));
+    EXPECT_TRUE(WaitUntil([&] { return live.Relists() > relists && !view.IsListing(); }));
+    EXPECT_FALSE(Shows(view, moves));
+    EXPECT_TRUE(Shows(view, stays));
+    live.Stop();
+    view.Stop();
 }
 
 #ifdef FV_HAVE_FUSE3

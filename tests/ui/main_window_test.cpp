@@ -15,9 +15,13 @@
 #include <QSplitter>
 #include <QStyle>
 #include <QToolBar>
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "core/config.h"
 #include "core/engine.h"
@@ -936,6 +940,109 @@ TEST_F(EngineWindowTest, ANewFolderSortedByDateHasItsDatesReadOffTheUiThreadAndI
     EXPECT_FALSE(w.ReadingShootingDates());
     EXPECT_EQ(grid->Sorted().front()->GetFileName(), "039.jpg");
     EXPECT_EQ(facts->Reads.load(), reads);
+    w.close();
+}
+
+namespace {
+
+// picture facts through the real pipeline; a worker that asks waits at a gate until the test
+// opens it (the interface thread never waits)
+class TGatedFacts : public TThreadNotingFacts {
+public:
+    bool ReadImageFacts(const std::string& path, uint8_t kind, TImageFacts& out) override {
+        if (std::this_thread::get_id() != Ui) {
+            std::unique_lock<std::mutex> g(FLock);
+            ++FWaiting;
+            FOpened.wait(g, [this] { return FOpen; });
+        }
+        return TThreadNotingFacts::ReadImageFacts(path, kind, out);
+    }
+    int Waiting() {
+        std::lock_guard<std::mutex> g(FLock);
+        return FWaiting;
+    }
+    void Open() {
+        {
+            std::lock_guard<std::mutex> g(FLock);
+            FOpen = true;
+        }
+        FOpened.notify_all();
+    }
+
+private:
+    std::mutex FLock;
+    std::condition_variable FOpened;
+    bool FOpen = false;
+    int FWaiting = 0;
+};
+
+}  // namespace
+
+TEST_F(EngineWindowTest, AMonthWhosePhotosAreAwayKeepsThemInTheGridAfterTheirDatesWereLookedFor) {
+    auto facts = std::make_shared<TGatedFacts>();
+    SetImageFactsProvider(facts);
+    fs::create_directories(Lib("away"));
+    Start();
+    // August 2023 in the calendar; the files are not there (moved off, their drive unplugged), their
+    // camera data was never read, and the files' last known times lie in another month
+    TFolder* folder = GetFolderFromPath(Lib("away"));
+    auto add = [&](const std::string& name, TDateTime shot, uint8_t cameraState) {
+        TCatalogItem* it = folder->FindOrCreateItem(name, nullptr);
+        it->SetKind(ikJpeg);
+        it->SetSize(4000, 3000);
+        it->SetState(isPresent);
+        it->SetCameraState(cameraState);
+        it->SetFileTime(EncodeDateTime(2024, 1, 15, 9, 0, 0));
+        it->SetShootingDate(shot);
+        it->SetInCalendar(true);
+        return it;
+    };
+    const int n = 30;
+    for (int i = 0; i < n; ++i)
+        add("IMG_" + std::to_string(100 + i) + ".JPG", EncodeDateTime(2023, 8, 1 + i % 28, 12, i, 0), cdNotRead);
+    TCalendar* month = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+        TCalendar* day = CorvaCalendars()->FindOrCreateNode(false, EncodeDateTime(2023, 8, 1));
+        month = day && day->GetFolderKind() == fkCalendarDay ? day->GetParentNode() : nullptr;
+        return month && month->GetTotalItemCount() == n;
+    }));
+    CorvaHistorys()->Add(month);  // the month is where the window starts
+
+    TFolvaneMain2 w;
+    // the gate opens before the window goes, whatever happens below
+    struct TOpenAtEnd {
+        TGatedFacts& Facts;
+        ~TOpenAtEnd() { Facts.Open(); }
+    } openAtEnd{*facts};
+    w.resize(1200, 800);
+    w.show();
+    w.IdleStep();
+    TFrameCatalogView* grid = w.CatalogView();
+    ASSERT_EQ(w.ShownFolder(), month);
+    // the month is listed and shown; the worker that looks for the dates its photos lack waits
+    ASSERT_TRUE(WaitUntil([&] {
+        return grid->Sorted().size() == static_cast<size_t>(n) && !grid->IsListing() && facts->Waiting() > 0;
+    }, 20000)) << grid->Sorted().size();
+    ASSERT_TRUE(w.ReadingShootingDates());
+    facts->Open();
+    ASSERT_TRUE(WaitUntil([&] { return !w.ReadingShootingDates(); }, 20000));
+    EXPECT_GE(facts->Reads.load(), n);
+    EXPECT_EQ(facts->ReadsOnUi.load(), 0);
+    // A photo that joins the month now is filed after whatever that reading asked of the calendar,
+    // and its day's event reaches the grid after theirs: once the grid lists it, the grid shows
+    // the month as the calendar has it after the reading.
+    TCatalogItem* late = add("IMG_999.JPG", EncodeDateTime(2023, 8, 30, 18, 0, 0), cdRead);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto& s = grid->Sorted();
+        return !grid->IsListing() && std::find(s.begin(), s.end(), late) != s.end();
+    }, 20000));
+    EXPECT_EQ(grid->Sorted().size(), static_cast<size_t>(n + 1));
+    EXPECT_EQ(month->GetTotalItemCount(), n + 1);
+    // nothing was learnt of the files: their camera data is read once they are back
+    for (TCatalogItem* it : grid->Sorted())
+        if (it != late) {
+            EXPECT_EQ(it->GetCameraState(), cdNotRead) << it->GetFileName();
+        }
     w.close();
 }
 

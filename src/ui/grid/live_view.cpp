@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include "core/log.h"
+#include "library/calendar.h"
 #include "library/catalog_updater.h"
 #include "library/library_engine.h"
 #include "ui/grid/catalog_grid.h"
@@ -61,16 +62,19 @@ void TLiveView::OnFolderEvent(TCustomFolder* folder, int code, intptr_t) {
     if (code == feItemsChanged) Changed(folder);
 }
 
-void TLiveView::OnCalendarEvent(TCustomFolder* folder, int code, intptr_t) {
+void TLiveView::OnCalendarEvent(TCustomFolder* folder, int code, intptr_t data) {
     if (code != feItemsChanged || !folder) return;
     // The calendar's watcher thread: the interface is only touched on its own thread. A burst of
     // events (every photo of the library filed after a load: one event a photo) becomes one call
-    // there, with each node once.
+    // there, with each node once. A photo that moved between days raises the event on the day it
+    // went to, with the day it left as data: a grid showing the month it left lists again too.
+    TCustomFolder* left = reinterpret_cast<TCalendar*>(data);
     bool first;
     {
         std::lock_guard<std::mutex> g(FCalendarLock);
         first = FCalendarNodes.empty();
         FCalendarNodes.insert(folder);
+        if (left) FCalendarNodes.insert(left);
     }
     if (first) QMetaObject::invokeMethod(this, [this] { CalendarChanged(); }, Qt::QueuedConnection);
 }
