@@ -144,6 +144,46 @@ TEST(TargetCalendarFrame, TreeCountsGridAndChoices) {
     EXPECT_EQ(tree->topLevelItemCount(), 0);
 }
 
+// A day chosen in the grid's month before any photo of that month is filed (the calendar is still
+// filing): the month is chosen as a folder once its photos arrive, and not if the user chose
+// something else meanwhile.
+TEST(TargetCalendarFrame, AMonthChosenBeforeItsPhotosAreFiledIsShownOnceTheyAre) {
+    test::App();
+    TCalendarFixture cal;
+    TFrameTargetCalendar frame;
+    frame.resize(240, 480);
+    frame.SetCalendar(&cal.Root);
+    QSignalSpy chosen(&frame, &TFrameTargetCalendar::folderChosen);
+    TCalendarGrid* grid = frame.Grid();
+    const auto clickDay = [&](int day) {
+        int col = 0, row = 0;
+        ASSERT_TRUE(grid->CellOfDay(day, col, row));
+        QTest::mouseClick(grid, Qt::LeftButton, Qt::NoModifier, grid->CellRect(col, row).center());
+    };
+    grid->SetDate(2026, 11, 1);
+    clickDay(5);
+    EXPECT_EQ(chosen.count(), 0);  // nothing to show yet
+    cal.Add(2026, 11, 5, 2);
+    frame.Refresh();
+    ASSERT_EQ(chosen.count(), 1);
+    TCalendar* november = cal.Root.GetChild(2026)->GetChild(11);
+    EXPECT_EQ(chosen.at(0).at(0).value<TCustomFolder*>(), november);
+    EXPECT_EQ(frame.CurrentFolder(), november);
+    frame.Refresh();
+    EXPECT_EQ(chosen.count(), 1);  // once
+
+    // chosen, then another folder chosen in the tree before the photos came: that one stays
+    grid->SetDate(2026, 10, 1);
+    clickDay(3);
+    TCalendar* december = cal.Root.GetChild(2026)->GetChild(12);
+    ASSERT_TRUE(frame.SelectFolder(december));
+    cal.Add(2026, 10, 3, 1);
+    frame.Refresh();
+    EXPECT_EQ(chosen.count(), 1);
+    EXPECT_EQ(frame.CurrentFolder(), december);
+    frame.SetCalendar(nullptr);
+}
+
 TEST(TargetsAccordion, CalendarStartsActiveAndRelaysItsChoices) {
     test::App();
     TCalendarFixture cal;

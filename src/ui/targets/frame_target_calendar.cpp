@@ -148,6 +148,15 @@ void TFrameTargetCalendar::Refresh() {
     --FUpdating;
     UpdateCaption();
     FGrid->update();
+    // the month the user chose while it had no photos yet: shown now that they are filed
+    if (FPendingMonth >= 0 && FPendingMonth == FGrid->Year() * 12 + FGrid->Month() - 1) {
+        TCalendar* month = MonthNode(FGrid->Year(), FGrid->Month());
+        if (month && FNodes.count(month)) {
+            FPendingMonth = -1;
+            SelectNode(month);
+            emit folderChosen(month);
+        }
+    }
 }
 
 TCustomFolder* TFrameTargetCalendar::CurrentFolder() const {
@@ -173,6 +182,7 @@ bool TFrameTargetCalendar::SelectFolder(TCustomFolder* folder) {
     TCalendar* top = node;
     while (top->GetParentNode()) top = top->GetParentNode();
     if (top != FRoot) return false;
+    FPendingMonth = -1;
     if (!FNodes.count(node) && node->GetFolderKind() != fkCalendarDay) Refresh();
     const TDateTimeParts d = DecodeDateTime(node->GetDate());
     switch (node->GetFolderKind()) {
@@ -202,6 +212,7 @@ void TFrameTargetCalendar::OnTreeSelection() {
     if (FUpdating) return;
     TCustomFolder* folder = CurrentFolder();
     if (!folder) return;
+    FPendingMonth = -1;
     if (TCalendar* node = AsCalendar(folder); node && node->GetFolderKind() == fkCalendarMonth) {
         const TDateTimeParts d = DecodeDateTime(node->GetDate());
         ShowMonthInGrid(d.Year, d.Month, FGrid->Day());
@@ -216,10 +227,14 @@ void TFrameTargetCalendar::OnGridChanged() {
     TDateTime day = 0;
     if (!TryEncodeDate(FGrid->Year(), FGrid->Month(), FGrid->Day(), day)) return;
     if (TCalendar* month = MonthNode(FGrid->Year(), FGrid->Month())) {
+        FPendingMonth = -1;
         if (CurrentFolder() != month) {
             SelectNode(month);
             emit folderChosen(month);
         }
+    } else {
+        // no photo of that month is filed yet (the calendar may still be filing them)
+        FPendingMonth = FGrid->Year() * 12 + FGrid->Month() - 1;
     }
     emit dateChosen(day);
 }

@@ -83,6 +83,9 @@ private:
     bool FGridShown = true;
     int FUpdating = 0;
     int FDropHoverDay = 0;
+    // a month the user chose in the grid before it held photos (year * 12 + month - 1; -1 none):
+    // chosen as a folder once its photos are filed, unless another choice came first
+    int FPendingMonth = -1;
     std::map<TCustomFolder*, QTreeWidgetItem*> FNodes;
     // set by the calendar's watcher thread, read by the refresh timer
     std::atomic<bool> FDirty{false};
