@@ -3,7 +3,7 @@
 
 #include "image/bitmap.h"
 #include "image/catalog_image_cache.h"
-#include "ui/frame_view_loader.h"
+#include "ui/bitmap_qimage.h"
 
 namespace fv {
 

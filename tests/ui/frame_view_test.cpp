@@ -12,6 +12,7 @@
 #include "image/transform.h"
 #include "platform/stream.h"
 #include "ui/frame_view.h"
+#include "ui/bitmap_qimage.h"
 #include "ui/frame_view_loader.h"
 #include "ui_test_app.h"
 #include "ui_test_items.h"
