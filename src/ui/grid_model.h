@@ -139,8 +139,8 @@ public:
     // hands the focus (and the selection) to the next photo in sorted order, or the previous.
     void RemoveItems(const std::unordered_set<TCatalogItem*>& gone);
 
-    // Change events: those that may move, remove or re-sort a photo wait for a burst to end
-    // (QueueChange true), the others are the owner's at once.
+    // Change events: those that may move, remove or re-sort a photo wait in the queue for their
+    // burst to end (IsBatchedChange); the others are the owner's to show at once.
     static bool IsBatchedChange(int code);
     // a change that gives the photo another picture (the cells read it again)
     static bool IsPictureChange(int code);
