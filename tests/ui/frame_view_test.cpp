@@ -1,9 +1,8 @@
-// The photo viewer: its arithmetic, and the frame in a real event loop with real JPEG files.
+// The photo viewer: its loader and the frame in a real event loop with real JPEG files.
 #include <gtest/gtest.h>
 
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <cstring>
 #include <fstream>
 
 #include "image/image_decode.h"
@@ -20,83 +19,6 @@ using namespace fv;
 using namespace fv::view_math;
 using fv::test::App;
 using fv::test::WaitUntil;
-
-TEST(ViewMath, ReducedDecodingFollowsTheRatioOfPhotoToBox) {
-    // 4000 x 3000 in 800 x 600: ratio 5 -> quarter in the fit modes, full at 1:1
-    EXPECT_EQ(DecodeScale(vsmFitShrink, true, true, 4000, 3000, 800, 600), 2);
-    EXPECT_EQ(DecodeScale(vsmFit, true, true, 4000, 3000, 800, 600), 2);
-    EXPECT_EQ(DecodeScale(vsmActual, true, true, 4000, 3000, 800, 600), 0);
-    EXPECT_EQ(DecodeScale(vsmDouble, true, true, 4000, 3000, 800, 600), 0);
-    // fixed reductions decode at their own scale whatever the box
-    EXPECT_EQ(DecodeScale(vsmEighth, false, false, 100, 100, 800, 600), 3);
-    EXPECT_EQ(DecodeScale(vsmQuarter, false, false, 100, 100, 800, 600), 2);
-    EXPECT_EQ(DecodeScale(vsmHalf, false, false, 100, 100, 800, 600), 1);
-    // fit width looks at the width only, fit height at the height only
-    EXPECT_EQ(DecodeScale(vsmFitWidth, true, true, 1600, 9000, 800, 600), 1);
-    EXPECT_EQ(DecodeScale(vsmFitHeight, true, true, 1600, 9000, 800, 600), 3);
-    // thresholds are inclusive: exactly 2, 4 and 8 times
-    EXPECT_EQ(DecodeScale(vsmFit, true, true, 1600, 100, 800, 600), 1);
-    EXPECT_EQ(DecodeScale(vsmFit, true, true, 1599, 100, 800, 600), 0);
-    EXPECT_EQ(DecodeScale(vsmFit, true, true, 6400, 100, 800, 600), 3);
-    // not allowed (QuickZoom), not a JPEG, or an unknown size: full scale
-    EXPECT_EQ(DecodeScale(vsmFit, false, true, 4000, 3000, 800, 600), 0);
-    EXPECT_EQ(DecodeScale(vsmFit, true, false, 4000, 3000, 800, 600), 0);
-    EXPECT_EQ(DecodeScale(vsmFit, true, true, 0, 0, 800, 600), 0);
-}
-
-TEST(ViewMath, LayoutOfTheSizeModes) {
-    const int sb = 16;
-    // shrink-only fit keeps a small photo at 1:1 and centres it
-    TLayout l = Layout(vsmFitShrink, 804, 604, 640, 480, sb, sb);
-    EXPECT_EQ(l.Width, 640);
-    EXPECT_EQ(l.Height, 480);
-    EXPECT_EQ(l.Left, 80);
-    EXPECT_EQ(l.Top, 60);
-    EXPECT_FALSE(l.HBar || l.VBar);
-    // fit also enlarges
-    l = Layout(vsmFit, 804, 604, 640, 480, sb, sb);
-    EXPECT_EQ(l.Width, 800);
-    EXPECT_EQ(l.Height, 600);
-    // fit width of a tall photo: the vertical bar appears and the width leaves room for it
-    l = Layout(vsmFitWidth, 804, 604, 400, 1000, sb, sb);
-    EXPECT_TRUE(l.VBar);
-    EXPECT_FALSE(l.HBar);
-    EXPECT_EQ(l.Width, 800 - sb);
-    EXPECT_EQ(l.Left, 0);
-    // fit height of a wide photo: the horizontal bar, height less the bar
-    l = Layout(vsmFitHeight, 804, 604, 3000, 500, sb, sb);
-    EXPECT_TRUE(l.HBar);
-    EXPECT_EQ(l.Height, 600 - sb);
-    // 1:1 of a large photo scrolls both ways; 8x keeps the picture and scales the box
-    l = Layout(vsmActual, 804, 604, 1000, 700, sb, sb);
-    EXPECT_TRUE(l.HBar && l.VBar);
-    EXPECT_EQ(l.Width, 1000);
-    l = Layout(vsmEightfold, 804, 604, 100, 50, sb, sb);
-    EXPECT_EQ(l.Width, 800);
-    EXPECT_EQ(l.Height, 400);
-    EXPECT_FALSE(l.VBar);
-    // a picture only slightly wider than the area left by the vertical bar still gets its bar
-    l = Layout(vsmActual, 804, 604, 795, 900, sb, sb);
-    EXPECT_TRUE(l.VBar);
-    EXPECT_TRUE(l.HBar);
-}
-
-TEST(ViewMath, ZoomStepsUpAndDownTheFixedScales) {
-    EXPECT_EQ(ZoomInMode(0.3, false), vsmHalf);
-    EXPECT_EQ(ZoomInMode(0.5, false), vsmActual);
-    EXPECT_EQ(ZoomInMode(1, false), vsmOneAndHalf);
-    EXPECT_EQ(ZoomInMode(4, false), vsmEightfold);
-    EXPECT_EQ(ZoomInMode(8, false), vsmEightfold);
-    EXPECT_EQ(ZoomInMode(0.1, false), vsmEighth);
-    EXPECT_EQ(ZoomInMode(0.1, true), vsmActual);
-    EXPECT_EQ(ZoomOutMode(1, false), vsmHalf);
-    EXPECT_EQ(ZoomOutMode(0.125, false), vsmEighth);
-    EXPECT_EQ(ZoomOutMode(8, false), vsmFourfold);
-    EXPECT_EQ(ZoomOutMode(16, false), vsmEightfold);
-    EXPECT_EQ(ZoomOutMode(3, true), vsmFitShrink);
-    // a step in and back out returns to the same fixed mode
-    for (int m = vsmEighth; m <= vsmFourfold; ++m) EXPECT_EQ(ZoomOutMode(FixedScale(ZoomInMode(FixedScale(m), false)), false), m);
-}
 
 namespace {
 struct ViewFixture : ::testing::Test {
@@ -117,34 +39,6 @@ struct ViewFixture : ::testing::Test {
     bool Loaded() { return WaitUntil([&] { return !view->IsLoading(); }); }
 };
 }  // namespace
-
-// Pictures of a megabyte and more live in pages of their own: the same pixels as a small one,
-// writable, and a changed copy leaves the original alone; and back to a bitmap unchanged.
-TEST(ViewPictures, LargeAndSmallPicturesConvertTheSamePixelsBothWays) {
-    fv::test::App();
-    for (int w : {16, 1024}) {
-        TBitmap b(w, 512, pf24bit);
-        for (int y = 0; y < b.Height(); ++y)
-            for (int x = 0; x < w; ++x) {
-                uint8_t* p = b.ScanLine(y) + 3 * x;
-                p[0] = static_cast<uint8_t>(x);  // blue
-                p[1] = static_cast<uint8_t>(y);  // green
-                p[2] = static_cast<uint8_t>(x + y);
-            }
-        QImage img = BitmapToQImage(b);
-        ASSERT_EQ(img.size(), QSize(w, 512));
-        EXPECT_EQ(img.pixel(w - 1, 300), qRgb((w - 1 + 300) & 255, 300 & 255, (w - 1) & 255));
-        QImage copy = img;
-        copy.setPixel(0, 0, qRgb(1, 2, 3));
-        EXPECT_EQ(img.pixel(0, 0), qRgb(0, 0, 0));
-        img.setPixel(5, 5, qRgb(9, 9, 9));
-        EXPECT_EQ(img.pixel(5, 5), qRgb(9, 9, 9));
-        img.setPixel(5, 5, qRgb(10, 5, 5));
-        TBitmap back = QImageToBitmap(img);
-        ASSERT_EQ(back.Width(), w);
-        EXPECT_EQ(std::memcmp(back.ScanLine(511), b.ScanLine(511), static_cast<size_t>(w) * 3), 0);
-    }
-}
 
 TEST(ViewPictures, AFittedJpegIsFilteredAsDecodedIntoItsOwnPaintedPicture) {
     fv::test::App();

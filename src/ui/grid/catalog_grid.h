@@ -1,27 +1,28 @@
 #pragma once
 // The thumbnail grid of one folder: one custom-painted scroll area that draws only the visible
-// rows, however many photos the folder holds. It owns the lists (loaded, sorted, cells,
-// selection), grouping by shooting day with title bands, selection by mouse and keyboard,
-// hover buttons, the status bar with the size slider, the batching of catalog change events and
-// the catalog operations on the selection or the favourites.
+// rows, however many photos the folder holds. Its lists, order, day groups, selection and the
+// batching of catalog change events are a grid model's, its pictures a byte-budgeted memory's,
+// and its listing and thumbnails come from the grid producers; the widget paints, takes mouse
+// and keyboard, draws the title bands, hover buttons and the status bar with the size slider,
+// and runs the catalog operations on the selection or the favourites.
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "library/catalog_list.h"
 #include "library/custom_folder.h"
 #include "ui/grid/catalog_grid_layout.h"
+#include "ui/grid/grid_model.h"
+#include "ui/grid/grid_picture_memory.h"
+#include "ui/grid/grid_producers.h"
 
 class QLabel;
 class QSlider;
@@ -32,13 +33,8 @@ namespace fv {
 class TCatalogItem;
 class TCatalogImageCacheMaster;
 class TCacheImageMaker;
-class TListupItemsThreadEx;
 class TGridThumbReader;
 class TFrameCatalogDG;
-class TViewSorter;
-
-// item list kinds
-enum : int { glkSelection = 0, glkFavourites = 1, glkStarred = 2, glkPrintReserved = 3, glkDeleteReserved = 4, glkAll = 5 };
 
 // operation codes
 enum : int {
@@ -99,7 +95,7 @@ public:
 
     // folder and listing
     void SetFolder(TCustomFolder* folder);
-    TCustomFolder* Folder() const { return FFolder; }
+    TCustomFolder* Folder() const { return FModel.Folder(); }
     void Refresh();
     void SetListingStarter(TListingStarter s) { FListingStarter = std::move(s); }
     void DeliverListing(uint64_t ticket, const std::vector<TCatalogItem*>& items, int stage, bool replace);
@@ -116,11 +112,11 @@ public:
     // Ordering: a list longer than the limit is sorted on a worker while the grid keeps showing
     // the list it has (shorter ones at once); a result whose order is no longer the grid's is
     // dropped. The order of the grid's settings, and the one the shown list was sorted by.
-    TViewOrder CurrentOrder() const;
-    const TViewOrder& ShownOrder() const { return FShownOrder; }
-    bool IsSorting() const { return FSortPending; }
-    void SetSyncSortLimit(size_t items) { FSyncSortLimit = items; }
-    int SortsOnWorker() const;
+    TViewOrder CurrentOrder() const { return FModel.CurrentOrder(); }
+    const TViewOrder& ShownOrder() const { return FModel.ShownOrder(); }
+    bool IsSorting() const { return FModel.IsSorting(); }
+    void SetSyncSortLimit(size_t items) { FModel.SetSyncSortLimit(items); }
+    int SortsOnWorker() const { return FModel.SortsOnWorker(); }
 
     // thumbnails
     void SetImageCache(TCatalogImageCacheMaster* cache);
@@ -131,17 +127,17 @@ public:
     // grid's own feeding the image cache (the engine's, when none is given) and the engine's
     // copy and move. Without them the grid shows the items a folder holds in memory.
     void UseEngineProducers();
-    TCacheImageMaker* ThumbnailMaker() const { return FMaker.get(); }
+    TCacheImageMaker* ThumbnailMaker() const { return FMaker ? FMaker->Maker() : nullptr; }
     // depth code of the listing of a disk folder (0 the folder alone .. 3 every level below)
     void SetListingDepth(int code) { FListingDepth = code; }
     int ListingDepth() const { return FListingDepth; }
 
     // settings; each does nothing when the value is unchanged
     void SetSortType(int t);
-    int SortType() const { return FSortType; }
+    int SortType() const { return FModel.SortType(); }
     void SetAscending(bool on);
     void SetAlwaysGroup(bool on);
-    bool IsGrouping() const { return FGrouping; }
+    bool IsGrouping() const { return FModel.IsGrouping(); }
     void SetThumbSize(int s);
     int ThumbSize() const { return FThumbSize; }
     // the edge of the pictures the cells draw, in device pixels: the thumbnail size times the
@@ -153,7 +149,7 @@ public:
     void SetHalfSize(bool on);
     void SetFiltering(bool on);
     void SetFilter(const TCatalogFilter& f);
-    const TCatalogFilter& Filter() const { return FFilter; }
+    const TCatalogFilter& Filter() const { return FModel.Filter(); }
     void SetShowEmptyText(bool on, const QString& text = QString());
     void SetStatusBarVisible(bool on);
     void SetSliderVisible(bool on);
@@ -163,26 +159,23 @@ public:
     void SetDropEnabled(bool on);
     void SetDragEnabled(bool on) { FDragEnabled = on; }
 
-    // lists
-    const std::vector<TCatalogItem*>& Loaded() const { return FLoaded; }
-    // Whether a loaded photo has its shooting date still to be read from its file. The lister
-    // finds it out on its own thread; dates are only ever read, never unread, so its "no" holds
-    // until the next list (the UI thread does not look at 100,000 photos for it) and only its
-    // "yes" is looked at again.
-    bool LoadedNeedsShootingDates() const;
-    const std::vector<TCatalogItem*>& Sorted() const { return FOrdered.Items; }
-    const std::vector<TCatalogItem*>& Cells() const { return FCells; }
-    const std::vector<TCatalogItem*>& Selection() const { return FSelection; }
-    bool IsSelected(TCatalogItem* item) const { return FSelected.count(item) != 0; }
-    int SelectedCount() const { return static_cast<int>(FSelection.size()); }
-    std::vector<TCatalogItem*> ItemList(int kind, bool withoutErrors) const;
+    // lists (the UI thread does not look at 100,000 photos for whether dates are to be read)
+    const TGridModel& Model() const { return FModel; }
+    const std::vector<TCatalogItem*>& Loaded() const { return FModel.Loaded(); }
+    bool LoadedNeedsShootingDates() const { return FModel.LoadedNeedsShootingDates(); }
+    const std::vector<TCatalogItem*>& Sorted() const { return FModel.Sorted(); }
+    const std::vector<TCatalogItem*>& Cells() const { return FModel.Cells(); }
+    const std::vector<TCatalogItem*>& Selection() const { return FModel.Selection(); }
+    bool IsSelected(TCatalogItem* item) const { return FModel.IsSelected(item); }
+    int SelectedCount() const { return FModel.SelectedCount(); }
+    std::vector<TCatalogItem*> ItemList(int kind, bool withoutErrors) const { return FModel.ItemList(kind, withoutErrors); }
 
     // focus and selection
-    TCatalogItem* FocusedItem() const;
-    int FocusedCell() const { return FFocusCell; }
+    TCatalogItem* FocusedItem() const { return FModel.FocusedItem(); }
+    int FocusedCell() const { return FModel.FocusCell(); }
     void SetFocusedItem(TCatalogItem* item, bool shift = false);
-    TCatalogItem* NextItem(TCatalogItem* from, bool wrap) const;
-    TCatalogItem* PrevItem(TCatalogItem* from, bool wrap) const;
+    TCatalogItem* NextItem(TCatalogItem* from, bool wrap) const { return FModel.NextItem(from, wrap); }
+    TCatalogItem* PrevItem(TCatalogItem* from, bool wrap) const { return FModel.PrevItem(from, wrap); }
     void SelectByKind(int kind);
     void SelectAll();
     void ClearSelection();
@@ -200,15 +193,15 @@ public:
     // geometry, for the owner and tests
     const TGridGeometry& Geometry() const { return FGeom; }
     const TGridColumns& Columns() const { return FCols; }
-    int RowCount() const { return static_cast<int>(FRowBand.size()); }
-    bool RowHasBand(int row) const { return row >= 0 && row < RowCount() && FRowBand[row]; }
+    int RowCount() const { return FModel.RowCount(); }
+    bool RowHasBand(int row) const { return FModel.RowHasBand(row); }
     int TopRow() const;
     void SetTopRow(int row);
     int MaxTopRow() const;
     int VisibleRowCount() const;  // rows that fit completely
     QRect CellRect(int cell) const;  // viewport coordinates (may lie outside)
     int CellAt(QPoint viewportPos) const;  // -1 outside any cell
-    int CellOf(TCatalogItem* item) const;
+    int CellOf(TCatalogItem* item) const { return FModel.CellOf(item); }
     QRect ThumbRect(int cell) const;
     QRect DirectButtonRect(int row, int which) const;  // 0 album, 1 slide
     QString BandText(int row) const;
@@ -229,13 +222,13 @@ public:
     QString CountText() const;
     int PaintedCells() const { return FPaintedCells; }
     int FullRepaints() const { return FFullRepaints; }
-    int PendingChangeCount() const { return static_cast<int>(FPendingChanges.size()); }
-    bool HasThumbnail(TCatalogItem* item) const;  // in the grid's memory
+    int PendingChangeCount() const { return FModel.PendingChangeCount(); }
+    bool HasThumbnail(TCatalogItem* item) const { return FThumbs.Has(item); }  // in the grid's memory
     QImage ThumbnailImage(TCatalogItem* item) const;  // the picture in memory (null when none)
     // The pictures in memory are held to a byte budget (0: automatic, 64 MB); the least recently
     // drawn leave first, never those on screen. While the cells are hidden (the viewer covers
     // the grid) only the pictures of the grid's own screen stay.
-    size_t ThumbnailBytes() const { return FThumbBytes; }
+    size_t ThumbnailBytes() const { return FThumbs.Bytes(); }
     size_t ThumbnailBudget() const;
     void SetThumbnailBudget(size_t bytes);
     void KeepOnlyScreenPictures();
@@ -281,17 +274,15 @@ protected:
 
     // listing and layout
     void StartListing();
-    // puts FLoaded in the current order: at once (and lays it out), or on the worker
+    // puts the loaded list in the current order: at once (and lays it out), or on the worker
     void Resort();
     void SortArrived(uint64_t generation, TOrderedList&& list);
     void ApplyOrdered(TOrderedList&& list, const TViewOrder& order);
     // a finished listing whose list is on screen now
     void ListShown();
     void CancelSort();
-    bool IsLoaded(TCatalogItem* item) const;
-    // whether a photo's shooting date moved since the shown list was sorted (when the order or
-    // the grouping depends on it)
-    bool DateMoved(TCatalogItem* item) const;
+    // runs a call on the UI thread later, unless the grid is gone by then
+    TGridPost Post();
     void Relayout(bool keepView);
     void UpdateScrollBar();
     void RepaintItem(TCatalogItem* item);
@@ -301,6 +292,8 @@ protected:
     void RemoveItems(const std::vector<TCatalogItem*>& items);
     void ForgetThumbnail(TCatalogItem* item);
     void StartListingThread(TCustomFolder* folder, uint64_t ticket);
+    // the items a folder holds in memory, as the final listing
+    void DeliverHeldItems(TCustomFolder* folder, uint64_t ticket);
     void StartMaker();
     void SetFocusCell(int cell, bool shift, bool ctrl, bool keepSelection);
     // the least scroll that shows the whole cell (a row taller than the screen: its top)
@@ -324,34 +317,16 @@ protected:
     int HoverSlotAt(int cell, QPoint pos) const;
     QRect HoverSlotRect(int cell, int slot) const;
 
-    // lists
-    TCustomFolder* FFolder = nullptr;
-    std::vector<TCatalogItem*> FLoaded, FCells;
-    int FLoadedNeedsDates = -1;  // as the lister found it for FLoaded; -1: not known
-    TOrderedList FOrdered;  // the shown list in order (Sorted())
-    TViewOrder FShownOrder;
-    std::vector<uint32_t> FCellOfSorted;  // cell of each item of FOrdered
-    std::vector<uint8_t> FRowBand;
-    std::vector<int> FRowTop;  // content y of each row, one more entry for the end
+    // lists, order, selection and the change bursts
+    TGridModel FModel;
     mutable std::vector<uint16_t> FTitleWidth;
-    std::vector<TCatalogItem*> FSelection;
-    std::unordered_set<TCatalogItem*> FSelected;
-    int FFocusCell = -1;
-    int FAnchorCell = -1;
-    std::vector<std::pair<TCatalogItem*, int>> FPendingChanges;
     QTimer FChangeTimer;
     QTimer FSizeTimer;
 
     // settings
-    int FSortType = stShootingDate;
-    bool FAscending = true;
     int FThumbSize = 80;
     int FListingOptions = 99;
     int FInfoLines = 0;
-    bool FFiltering = false;
-    TCatalogFilter FFilter;
-    bool FAlwaysGroup = false;
-    bool FGrouping = false;
     bool FShowEmptyText = false;
     QString FEmptyText;
     bool FCreateMode = true;
@@ -363,41 +338,25 @@ protected:
     TGridGeometry FGeom;
     TGridColumns FCols;
 
-    // ordering
-    std::unique_ptr<TViewSorter> FSorter;
-    uint64_t FSortGeneration = 0;
-    TViewOrder FPendingOrder;
-    bool FSortPending = false;
-    bool FListShownPending = false;  // a finished listing waits for its sort
-    size_t FSyncSortLimit = 2000;
-
     // listing
     TListingStarter FListingStarter;
     uint64_t FTicket = 0;
     bool FListing = false;
+    bool FListShownPending = false;  // a finished listing waits for its sort
     int FListingDepth = 0;
     bool FUseEngine = false;
-    std::unique_ptr<TListupItemsThreadEx> FLister;
-    std::vector<std::unique_ptr<TListupItemsThreadEx>> FAbandoned;  // told to stop, not ended yet
+    std::unique_ptr<TGridLister> FLister;
 
     // thumbnails: a bounded memory of drawn pictures, filled by the reader thread
     TCatalogImageCacheMaster* FCache = nullptr;
     std::unique_ptr<TGridThumbReader> FReader;
     TThumbnailRequest FThumbRequest;
-    std::unique_ptr<TCacheImageMaker> FMaker;
-    bool FMakerPaused = false;  // a size change waits 320 ms before the maker starts again
+    std::unique_ptr<TGridMakerFeed> FMaker;
+    TGridThumbRequests FRequests;  // a size change holds the maker back 320 ms
     uint64_t FLayoutGeneration = 0;
-    std::tuple<uint64_t, int, int, bool> FLastMakeRange{~0ull, -1, 0, false};
-    struct TThumbEntry {
-        QImage Image;
-        std::list<TCatalogItem*>::iterator Lru;
-    };
-    std::unordered_map<TCatalogItem*, TThumbEntry> FThumbs;
-    std::list<TCatalogItem*> FThumbLru;
-    size_t FThumbBytes = 0;   // of the pictures in FThumbs
-    size_t FThumbBudget = 0;  // 0: by the pixel ratio
-    std::unordered_set<TCatalogItem*> FThumbAsked;
-    std::unordered_map<TCatalogItem*, QPixmap> FInfoPictures;  // drawn info boxes of recent cells  // read requested, not answered yet
+    TPictureMemory<QImage> FThumbs;
+    size_t FThumbBudget = 0;  // 0: automatic
+    std::unordered_map<TCatalogItem*, QPixmap> FInfoPictures;  // drawn info boxes of recent cells
     int FLastTopRow = 0;
     qreal FPictureRatio = 0;  // the pixel ratio the pictures in memory were read for
 

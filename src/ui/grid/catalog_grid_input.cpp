@@ -20,44 +20,42 @@ const QString kItemsMime = QStringLiteral("application/x-folvane-catalog-items")
 }
 
 void TFrameCatalogDG::SetFocusCell(int cell, bool shift, bool ctrl, bool keepSelection) {
-    if (cell < 0 || cell >= static_cast<int>(FCells.size()) || !FCells[cell]) return;
-    int old = FFocusCell;
-    TCatalogItem* item = FCells[cell];
+    TCatalogItem* item = FModel.CellItem(cell);
+    if (!item) return;
+    int old = FModel.FocusCell();
+    const std::vector<TCatalogItem*>& selection = FModel.Selection();
     if (shift) {
-        SelectRange(FAnchorCell >= 0 ? FAnchorCell : cell, cell, ctrl);
+        SelectRange(FModel.AnchorCell() >= 0 ? FModel.AnchorCell() : cell, cell, ctrl);
     } else if (ctrl) {
-        auto pos = std::find(FSelection.begin(), FSelection.end(), item);
-        if (pos != FSelection.end()) {
+        auto pos = std::find(selection.begin(), selection.end(), item);
+        if (pos != selection.end()) {
             // toggled off: the focus goes to the item now at its place in the selection, or the last
-            size_t index = static_cast<size_t>(pos - FSelection.begin());
-            FSelection.erase(pos);
-            FSelected.erase(item);
+            size_t index = static_cast<size_t>(pos - selection.begin());
+            FModel.Deselect(item);
             RepaintCell(cell);
-            if (!FSelection.empty()) {
-                TCatalogItem* next = FSelection[std::min(index, FSelection.size() - 1)];
+            if (!selection.empty()) {
+                TCatalogItem* next = selection[std::min(index, selection.size() - 1)];
                 cell = CellOf(next);
             }
         } else {
-            FSelection.push_back(item);
-            FSelected.insert(item);
+            FModel.Select(item);
         }
-        FAnchorCell = cell;
+        FModel.SetAnchorCell(cell);
     } else if (!keepSelection) {
-        if (!(FSelection.size() == 1 && FSelection[0] == item)) {
+        if (!(selection.size() == 1 && selection[0] == item)) {
             ClearSelection();
-            FSelection = {item};
-            FSelected = {item};
+            FModel.SetSelection({item});
         }
-        FAnchorCell = cell;
+        FModel.SetAnchorCell(cell);
     }
-    FFocusCell = cell;
+    FModel.SetFocusCell(cell);
     RepaintCell(old);
     RepaintCell(cell);
     // into view; a press on a partly visible last row leaves it where it is
     const QRect r = CellRect(cell);
     if (!FPressed || r.top() >= viewport()->height() || r.bottom() >= viewport()->height() + r.height() / 2)
         ScrollCellIntoView(cell);
-    if (old != FFocusCell) NotifyFocus();
+    if (old != FModel.FocusCell()) NotifyFocus();
 }
 
 void TFrameCatalogDG::ScrollCellIntoView(int cell) {
@@ -70,43 +68,33 @@ void TFrameCatalogDG::ScrollCellIntoView(int cell) {
     }
     // the first top row from which the whole row fits (rows differ in height: day bands); a
     // row taller than the screen is shown from its top
-    const int bottom = FRowTop[row + 1];
-    const int fitTop = static_cast<int>(std::lower_bound(FRowTop.begin(), FRowTop.begin() + row + 1,
-                                                         bottom - viewport()->height()) - FRowTop.begin());
+    const std::vector<int>& rowTop = FModel.RowTops();
+    const int bottom = rowTop[row + 1];
+    const int fitTop = static_cast<int>(std::lower_bound(rowTop.begin(), rowTop.begin() + row + 1,
+                                                         bottom - viewport()->height()) - rowTop.begin());
     if (top < fitTop) SetTopRow(std::min(fitTop, row));
 }
 
 void TFrameCatalogDG::SelectRange(int fromCell, int toCell, bool add) {
-    if (fromCell > toCell) std::swap(fromCell, toCell);
     if (!add) ClearSelection();
-    for (int c = fromCell; c <= toCell && c < static_cast<int>(FCells.size()); ++c) {
-        TCatalogItem* it = FCells[c];
-        if (!it || FSelected.count(it)) continue;
-        FSelection.push_back(it);
-        FSelected.insert(it);
-    }
+    FModel.SelectCells(fromCell, toCell, true);
     viewport()->update();
 }
 
 void TFrameCatalogDG::ClearSelection() {
-    if (FSelection.empty()) return;
+    if (FModel.Selection().empty()) return;
     // a few cells are repainted one by one, many by one repaint of the whole grid
-    if (FSelection.size() <= 50) {
-        std::vector<TCatalogItem*> old;
-        old.swap(FSelection);
-        FSelected.clear();
-        for (TCatalogItem* it : old) RepaintItem(it);
+    if (FModel.SelectedCount() <= 50) {
+        for (TCatalogItem* it : FModel.TakeSelection()) RepaintItem(it);
     } else {
-        FSelection.clear();
-        FSelected.clear();
+        FModel.TakeSelection();
         ++FFullRepaints;
         viewport()->update();
     }
 }
 
 void TFrameCatalogDG::SelectAll() {
-    FSelection = FOrdered.Items;
-    FSelected = std::unordered_set<TCatalogItem*>(FOrdered.Items.begin(), FOrdered.Items.end());
+    FModel.SelectAll();
     viewport()->update();
 }
 
@@ -114,24 +102,6 @@ void TFrameCatalogDG::SetFocusedItem(TCatalogItem* item, bool shift) {
     int cell = CellOf(item);
     if (cell < 0) return;
     SetFocusCell(cell, shift, false, false);
-}
-
-TCatalogItem* TFrameCatalogDG::NextItem(TCatalogItem* from, bool wrap) const {
-    const std::vector<TCatalogItem*>& list = FOrdered.Items;
-    if (list.empty()) return nullptr;
-    const int i = from ? FOrdered.IndexOf(from) : -1;
-    if (i < 0) return list.front();
-    if (static_cast<size_t>(i) + 1 >= list.size()) return wrap ? list.front() : nullptr;
-    return list[static_cast<size_t>(i) + 1];
-}
-
-TCatalogItem* TFrameCatalogDG::PrevItem(TCatalogItem* from, bool wrap) const {
-    const std::vector<TCatalogItem*>& list = FOrdered.Items;
-    if (list.empty()) return nullptr;
-    const int i = from ? FOrdered.IndexOf(from) : -1;
-    if (i < 0) return list.back();
-    if (i == 0) return wrap ? list.back() : nullptr;
-    return list[static_cast<size_t>(i) - 1];
 }
 
 void TFrameCatalogDG::SelectByKind(int kind) {
@@ -146,13 +116,12 @@ void TFrameCatalogDG::SelectByKind(int kind) {
         return;
     }
     TCatalogItem* focus = FocusedItem();
-    FSelection = list;
-    FSelected = std::unordered_set<TCatalogItem*>(list.begin(), list.end());
-    if (!FSelected.count(focus)) {
+    FModel.SetSelection(list);
+    if (!IsSelected(focus)) {
         int c = CellOf(list.front());
-        int old = FFocusCell;
-        FFocusCell = c;
-        FAnchorCell = c;
+        int old = FModel.FocusCell();
+        FModel.SetFocusCell(c);
+        FModel.SetAnchorCell(c);
         if (old != c) NotifyFocus();
         SetFocusCell(c, false, false, true);
     }
@@ -161,36 +130,38 @@ void TFrameCatalogDG::SelectByKind(int kind) {
 
 void TFrameCatalogDG::ScrollToDay(TDateTime day) {
     int64_t d = ItemDay(day);
+    const std::vector<TCatalogItem*>& cells = FModel.Cells();
     for (int r = 0; r < RowCount(); ++r) {
-        if (!FRowBand[r]) continue;
+        if (!RowHasBand(r)) continue;
         size_t i = static_cast<size_t>(r) * FCols.Count;
-        if (i < FCells.size() && FCells[i] && ItemDay(FCells[i]->GetShootingDate()) == d) {
+        if (i < cells.size() && cells[i] && ItemDay(cells[i]->GetShootingDate()) == d) {
             SetTopRow(r);
             SetFocusCell(static_cast<int>(i), false, false, false);
             return;
         }
     }
-    for (size_t i = 0; i < FCells.size(); ++i)
-        if (FCells[i] && ItemDay(FCells[i]->GetShootingDate()) == d) {
+    for (size_t i = 0; i < cells.size(); ++i)
+        if (cells[i] && ItemDay(cells[i]->GetShootingDate()) == d) {
             SetFocusCell(static_cast<int>(i), false, false, false);
             return;
         }
 }
 
 void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
-    if (FCells.empty()) return QAbstractScrollArea::keyPressEvent(e);
+    const std::vector<TCatalogItem*>& cells = FModel.Cells();
+    if (cells.empty()) return QAbstractScrollArea::keyPressEvent(e);
     bool shift = e->modifiers() & Qt::ShiftModifier;
     int cols = FCols.Count;
-    int cur = FFocusCell >= 0 ? FFocusCell : 0;
+    int cur = FModel.FocusCell() >= 0 ? FModel.FocusCell() : 0;
     int target = -1;
     auto photoNear = [&](int cell, int dir) {
         // the nearest photo from a cell, searching in the direction of the move
-        int n = static_cast<int>(FCells.size());
+        int n = static_cast<int>(cells.size());
         cell = std::clamp(cell, 0, n - 1);
         for (int c = cell; c >= 0 && c < n; c += dir)
-            if (FCells[c]) return c;
+            if (cells[c]) return c;
         for (int c = cell; c >= 0 && c < n; c -= dir)
-            if (FCells[c]) return c;
+            if (cells[c]) return c;
         return -1;
     };
     const bool ctrl = e->modifiers() & Qt::ControlModifier;
@@ -200,13 +171,13 @@ void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
         case Qt::Key_Right: target = CellOf(NextItem(FocusedItem(), true)); break;
         case Qt::Key_Up: target = cur - cols >= 0 ? photoNear(cur - cols, -1) : cur; break;
         case Qt::Key_Down:
-            target = cur + cols < static_cast<int>(FCells.size()) ? photoNear(cur + cols, -1) : photoNear(static_cast<int>(FCells.size()) - 1, -1);
+            target = cur + cols < static_cast<int>(cells.size()) ? photoNear(cur + cols, -1) : photoNear(static_cast<int>(cells.size()) - 1, -1);
             if (target >= 0 && target / cols <= cur / cols && cur / cols < RowCount() - 1) target = photoNear(cur + cols, 1);
             break;
         case Qt::Key_PageUp: target = photoNear(cur - page, 1); break;
         case Qt::Key_PageDown: target = photoNear(cur + page, -1); break;
         case Qt::Key_Home: target = photoNear(0, 1); break;
-        case Qt::Key_End: target = photoNear(static_cast<int>(FCells.size()) - 1, -1); break;
+        case Qt::Key_End: target = photoNear(static_cast<int>(cells.size()) - 1, -1); break;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             if (FocusedItem() && OnOpenItem) OnOpenItem(FocusedItem());
@@ -216,15 +187,13 @@ void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
             TCatalogItem* item = FocusedItem();
             if (!item) return;
             if (ctrl && IsSelected(item)) {
-                FSelection.erase(std::find(FSelection.begin(), FSelection.end(), item));
-                FSelected.erase(item);
+                FModel.Deselect(item);
             } else if (!IsSelected(item)) {
-                FSelection.push_back(item);
-                FSelected.insert(item);
-                FAnchorCell = FFocusCell;
+                FModel.Select(item);
+                FModel.SetAnchorCell(FModel.FocusCell());
             }
-            RepaintCell(FFocusCell);
-            ScrollCellIntoView(FFocusCell);
+            RepaintCell(FModel.FocusCell());
+            ScrollCellIntoView(FModel.FocusCell());
             return;
         }
         case Qt::Key_Menu:
@@ -257,8 +226,8 @@ void TFrameCatalogDG::keyPressEvent(QKeyEvent* e) {
 
 void TFrameCatalogDG::ShowContextMenuForFocus() {
     // the popup opens over the focused photo, as a right click there would
-    int cell = FFocusCell;
-    if (cell < 0 || cell >= static_cast<int>(FCells.size()) || !FCells[cell]) cell = -1;
+    int cell = FModel.FocusCell();
+    if (!FModel.CellItem(cell)) cell = -1;
     if (cell >= 0) ScrollCellIntoView(cell);
     const QRect r = cell >= 0 ? ThumbRect(cell).intersected(viewport()->rect()) : QRect();
     const QPoint inViewport = r.isEmpty() ? viewport()->rect().center() : r.center();
@@ -292,14 +261,13 @@ void TFrameCatalogDG::mousePressEvent(QMouseEvent* e) {
         if (e->button() != Qt::LeftButton) return;
         ClearSelection();
         int64_t day = 0;
-        size_t first = static_cast<size_t>(row) * FCols.Count;
-        if (first < FCells.size() && FCells[first]) day = ItemDay(FCells[first]->GetShootingDate());
-        for (TCatalogItem* it : FCells) {
-            if (!it || (FShownOrder.GroupByDay && ItemDay(it->GetShootingDate()) != day)) continue;
-            FSelection.push_back(it);
-            FSelected.insert(it);
+        if (TCatalogItem* first = FModel.CellItem(row * FCols.Count)) day = ItemDay(first->GetShootingDate());
+        const bool byDay = FModel.ShownOrder().GroupByDay;
+        for (TCatalogItem* it : FModel.Cells()) {
+            if (!it || (byDay && ItemDay(it->GetShootingDate()) != day)) continue;
+            FModel.Select(it);
         }
-        if (!FSelection.empty()) SetFocusCell(CellOf(FSelection.front()), false, false, true);
+        if (!Selection().empty()) SetFocusCell(CellOf(Selection().front()), false, false, true);
         viewport()->update();
         return;
     }
@@ -309,7 +277,7 @@ void TFrameCatalogDG::mousePressEvent(QMouseEvent* e) {
         RepaintCell(cell);
         return;
     }
-    TCatalogItem* item = cell < static_cast<int>(FCells.size()) ? FCells[cell] : nullptr;
+    TCatalogItem* item = FModel.CellItem(cell);
     if (!item) {
         ClearSelection();
         return;
@@ -320,8 +288,8 @@ void TFrameCatalogDG::mousePressEvent(QMouseEvent* e) {
     }
     if (IsSelected(item) && !(e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier))) {
         // kept as it is so that it can be dragged
-        int old = FFocusCell;
-        FFocusCell = cell;
+        int old = FModel.FocusCell();
+        FModel.SetFocusCell(cell);
         RepaintCell(old);
         RepaintCell(cell);
         if (old != cell) NotifyFocus();
@@ -336,7 +304,7 @@ void TFrameCatalogDG::mouseMoveEvent(QMouseEvent* e) {
         QPoint d = pos - FPressPos;
         if (d.x() * d.x() + d.y() * d.y() > 100) {
             FPressMoved = true;
-            if (FDragEnabled && !FSelection.empty()) {
+            if (FDragEnabled && !Selection().empty()) {
                 FPressed = false;
                 StartDrag();
             }
@@ -379,20 +347,21 @@ void TFrameCatalogDG::mouseReleaseEvent(QMouseEvent* e) {
         if (list.empty()) return;
         QString title;
         int titleKind;
-        int cat = FFolder ? FFolder->GetCategory() : 0;
-        int albumType = cat == fcAlbum ? FFolder->GetAlbumType() : -1;
-        if (cat == fcCalendar || (cat == fcDiskFolder && FAlwaysGroup)) {
+        TCustomFolder* folder = Folder();
+        int cat = folder ? folder->GetCategory() : 0;
+        int albumType = FModel.AlbumType();
+        if (cat == fcCalendar || (cat == fcDiskFolder && FModel.AlwaysGroup())) {
             TDateTimeParts d = DecodeDateTime(list.front()->GetShootingDate());
             title = QStringLiteral("%1-%2-%3").arg(d.Year, 4, 10, QLatin1Char('0')).arg(d.Month, 2, 10, QLatin1Char('0')).arg(d.Day, 2, 10, QLatin1Char('0'));
             titleKind = 1;
         } else if (albumType == atMirabelo) {
-            title = QString::fromStdString(FFolder->GetCaption());
+            title = QString::fromStdString(folder->GetCaption());
             titleKind = 3;
         } else if (cat == fcAlbum) {
-            title = QString::fromStdString(FFolder->GetCaption());
+            title = QString::fromStdString(folder->GetCaption());
             titleKind = 4;
         } else {
-            title = FFolder ? QString::fromStdString(FFolder->GetCaption()) : QString();
+            title = folder ? QString::fromStdString(folder->GetCaption()) : QString();
             titleKind = 2;
         }
         if (OnSendGroup) OnSendGroup(list, title, titleKind, which);
@@ -404,7 +373,7 @@ void TFrameCatalogDG::mouseReleaseEvent(QMouseEvent* e) {
         FPressedSlot = -1;
         RepaintCell(cell);
         if (cell == FHoverCell && HoverSlotAt(cell, pos) == slot && slot < static_cast<int>(FHoverButtons.size())) {
-            TCatalogItem* hovered = cell < static_cast<int>(FCells.size()) ? FCells[cell] : nullptr;
+            TCatalogItem* hovered = FModel.CellItem(cell);
             if (FHoverButtons[slot].Action) FHoverButtons[slot].Action(hovered);
             RepaintCell(cell);
         }
@@ -415,16 +384,17 @@ void TFrameCatalogDG::mouseReleaseEvent(QMouseEvent* e) {
         Operation(0, gopFavouriteToggle);
         return;
     }
-    if (!(e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) && FSelection.size() >= 2 && cell >= 0 &&
-        cell < static_cast<int>(FCells.size()) && FCells[cell])
+    if (!(e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)) && FModel.SelectedCount() >= 2 &&
+        FModel.CellItem(cell))
         SetFocusCell(cell, false, false, false);
 }
 
 void TFrameCatalogDG::mouseDoubleClickEvent(QMouseEvent* e) {
     QPoint pos = e->position().toPoint();
     int cell = CellAt(pos);
-    if (cell < 0 || cell >= static_cast<int>(FCells.size()) || !FCells[cell]) return;
-    if (ThumbRect(cell).contains(pos) && OnOpenItem) OnOpenItem(FCells[cell]);
+    TCatalogItem* item = FModel.CellItem(cell);
+    if (!item) return;
+    if (ThumbRect(cell).contains(pos) && OnOpenItem) OnOpenItem(item);
 }
 
 void TFrameCatalogDG::wheelEvent(QWheelEvent* e) {
@@ -478,7 +448,7 @@ void TFrameCatalogDG::StartDrag() {
     std::vector<TCatalogItem*> list;
     TCatalogItem* pressed = nullptr;
     int pc = CellAt(FPressPos);
-    if (pc >= 0 && pc < static_cast<int>(FCells.size())) pressed = FCells[pc];
+    pressed = FModel.CellItem(pc);
     bool favourites = (QApplication::keyboardModifiers() & Qt::AltModifier) && pressed && pressed->IsMarked();
     list = ItemList(favourites ? glkFavourites : glkSelection, true);
     if (list.empty()) return;
@@ -486,7 +456,7 @@ void TFrameCatalogDG::StartDrag() {
     QList<QUrl> urls;
     QByteArray own;
     own += QByteArray::number(static_cast<qlonglong>(ThisProcessId())) + ' ';
-    own += QByteArray::number(FFolder ? FFolder->RuntimeId() : 0);
+    own += QByteArray::number(Folder() ? Folder()->RuntimeId() : 0);
     for (TCatalogItem* it : list) {
         urls << QUrl::fromLocalFile(QString::fromStdString(it->GetFullPath()));
         own += ' ' + QByteArray::number(it->RuntimeId());
@@ -520,7 +490,7 @@ static bool AcceptableDrop(const QMimeData* mime, bool enabled, TCustomFolder* s
 }
 
 void TFrameCatalogDG::dragEnterEvent(QDragEnterEvent* e) {
-    if (AcceptableDrop(e->mimeData(), FDropEnabled, FFolder)) {
+    if (AcceptableDrop(e->mimeData(), FDropEnabled, Folder())) {
         e->setDropAction(Qt::CopyAction);
         e->accept();
     } else {
@@ -529,7 +499,7 @@ void TFrameCatalogDG::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void TFrameCatalogDG::dragMoveEvent(QDragMoveEvent* e) {
-    if (!AcceptableDrop(e->mimeData(), FDropEnabled, FFolder)) {
+    if (!AcceptableDrop(e->mimeData(), FDropEnabled, Folder())) {
         e->ignore();
         return;
     }
@@ -544,7 +514,7 @@ void TFrameCatalogDG::dragMoveEvent(QDragMoveEvent* e) {
 
 void TFrameCatalogDG::dropEvent(QDropEvent* e) {
     // the drop itself is the owner's (the tray takes the photos)
-    if (!AcceptableDrop(e->mimeData(), FDropEnabled, FFolder)) {
+    if (!AcceptableDrop(e->mimeData(), FDropEnabled, Folder())) {
         e->ignore();
         return;
     }

@@ -9,14 +9,13 @@
 #include <QUrl>
 #include <filesystem>
 #include <thread>
+#include <unordered_set>
 
 #include "thumbs/cache_image_maker.h"
 #include "library/album.h"
 #include "library/catalog_updater.h"
 #include "thumbs/engine_image_cache.h"
-#include "library/listup_thread.h"
 #include "library/catalog_item.h"
-#include "library/catalog_list_sorter.h"
 #include "library/engine_item_ops.h"
 #include "library/folder.h"
 #include "library/item_ops.h"
@@ -44,11 +43,8 @@ void TFrameCatalogDG::Stop() {
     FReader.reset();
     FMaker.reset();
     FLister.reset();
-    FAbandoned.clear();
     // a sort on its way is dropped; the list on screen stays
-    ++FSortGeneration;
-    FSortPending = false;
-    FSorter.reset();
+    FModel.StopSorter();
 }
 
 bool TFrameCatalogDG::RunFileWork(const std::function<void()>& work) {
@@ -80,7 +76,7 @@ void TFrameCatalogDG::Operation(int scope, int code) {
         viewport()->update();
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool album = FFolder && FFolder->GetCategory() == fcAlbum;
+    bool album = FModel.FolderIs(fcAlbum);
     // the operations raise their events; a grid that does not hear them takes the changes itself
     auto heard = [&](const TItemVector& changed, int change) {
         if (FRegistered && CatalogUpdaterRunning()) return;
@@ -186,16 +182,17 @@ void TFrameCatalogDG::DeleteOrTrash(const std::vector<TCatalogItem*>& items, boo
 }
 
 void TFrameCatalogDG::RemoveFromAlbum(const std::vector<TCatalogItem*>& items) {
-    if (!FFolder) return;
-    if (FFolder->GetAlbumType() != atTray) {
+    TCustomFolder* folder = Folder();
+    if (!folder) return;
+    if (folder->GetAlbumType() != atTray) {
         QString text = QStringLiteral("写真を%1タグから外します。\r\n\r\nこの処理では、タグが外されるだけで\r\nファイル自体は削除されません。\r\n\r\nよろしいですか？")
-                           .arg(QString::fromStdString(FFolder->GetCaption()));
+                           .arg(QString::fromStdString(folder->GetCaption()));
         if (!FDialogs.Ask || !FDialogs.Ask(QString::fromUtf8("FolvaneBrowser"), text)) return;
     }
     if (!FDialogs.RemoveFromAlbum) return;
     std::vector<TCatalogItem*> removed;
     for (TCatalogItem* it : items)
-        if (FDialogs.RemoveFromAlbum(FFolder, it)) removed.push_back(it);
+        if (FDialogs.RemoveFromAlbum(folder, it)) removed.push_back(it);
     RemoveItems(removed);
 }
 
@@ -222,11 +219,12 @@ void TFrameCatalogDG::CopyOrMove(const std::vector<TCatalogItem*>& items, bool m
     }
     if (move) {
         // moved photos leave a disk folder's grid; albums and calendar days keep them
-        bool disk = FFolder && FFolder->GetCategory() == fcDiskFolder;
+        bool disk = FModel.FolderIs(fcDiskFolder);
+        TCustomFolder* shown = Folder();
         std::vector<TCatalogItem*> gone;
         for (TCatalogItem* it : items) {
             TFolder* owner = it->GetOwner();
-            bool away = disk && owner && static_cast<TCustomFolder*>(owner) != FFolder && !owner->IsChildOf(FFolder);
+            bool away = disk && owner && static_cast<TCustomFolder*>(owner) != shown && !owner->IsChildOf(shown);
             if (IsItemGone(it) || away) gone.push_back(it);
         }
         RemoveItems(gone);
@@ -255,139 +253,64 @@ void TFrameCatalogDG::ShowPropertySheet() {
 // change events
 
 void TFrameCatalogDG::CatalogItemChanged(TCatalogItem* item, int code) {
-    if (!item || !IsLoaded(item)) return;
-    switch (code) {
-        case cuChanged: case cuRenamed: case cuDeleted: case cuCopiedOrMoved: case cuLeftFolder: case cuShootingDate:
-        case cuFileDate: case cuPictureRewritten:
-            FPendingChanges.emplace_back(item, code);
-            FChangeTimer.start();  // (re)started: a burst is handled once
-            break;
-        case cuOrientation:
-        case cuCorrections:
-        case cuThumbnailStored: {
-            // the picture changes: read it again from the cache
-            ForgetThumbnail(item);
-            // the maker read the photo's camera data on the way: a new shooting date puts the
-            // list in order again (with the next burst of changes)
-            if (DateMoved(item)) {
-                FPendingChanges.emplace_back(item, cuShootingDate);
-                if (!FChangeTimer.isActive()) FChangeTimer.start();  // not put off by the next picture
-            }
-            RepaintItem(item);
-            RequestThumbnails(false);
-            break;
+    if (!item || !FModel.IsLoaded(item)) return;
+    if (TGridModel::IsBatchedChange(code)) {
+        FModel.QueueChange(item, code);
+        FChangeTimer.start();  // (re)started: a burst is handled once
+    } else if (TGridModel::IsPictureChange(code)) {
+        // the picture changes: read it again from the cache
+        ForgetThumbnail(item);
+        // the maker read the photo's camera data on the way: a new shooting date puts the
+        // list in order again (with the next burst of changes)
+        if (FModel.DateMoved(item)) {
+            FModel.QueueChange(item, cuShootingDate);
+            if (!FChangeTimer.isActive()) FChangeTimer.start();  // not put off by the next picture
         }
-        default:
-            FInfoPictures.erase(item);
-            RepaintItem(item);
-            break;
+        RepaintItem(item);
+        RequestThumbnails(false);
+    } else {
+        FInfoPictures.erase(item);
+        RepaintItem(item);
     }
 }
 
 void TFrameCatalogDG::OnChangeTimer() {
-    std::vector<std::pair<TCatalogItem*, int>> queue;
-    queue.swap(FPendingChanges);
-    bool resort = false;
-    std::vector<TCatalogItem*> remove, repaint;
-    for (auto [item, code] : queue) {
-        // a photo whose date was read since the list was put in order (the thumbnail maker reads
-        // the camera data of the photos it decodes) goes to its day: the list is put in order again
-        if (code != cuDeleted && !resort && DateMoved(item)) resort = true;
-        switch (code) {
-            case cuRenamed: if (FSortType == stFileName) resort = true; else repaint.push_back(item); break;
-            case cuDeleted: remove.push_back(item); break;
-            case cuCopiedOrMoved:
-                if (FFolder && FFolder->GetCategory() == fcDiskFolder && static_cast<TCustomFolder*>(item->GetOwner()) != FFolder) remove.push_back(item);
-                else repaint.push_back(item);
-                break;
-            case cuLeftFolder: {
-                TFolder* owner = item->GetOwner();
-                bool inside = owner && FFolder && (static_cast<TCustomFolder*>(owner) == FFolder || owner->IsChildOf(FFolder));
-                if (!inside) remove.push_back(item);
-                break;
-            }
-            case cuShootingDate: if (FGrouping || FSortType == stShootingDate) resort = true; else repaint.push_back(item); break;
-            case cuFileDate: if (FSortType == stFileTime) resort = true; else repaint.push_back(item); break;
-            case cuPictureRewritten: {
-                ForgetThumbnail(item);
-                if (FThumbRequest) FThumbRequest({item}, DeviceThumbSize());
-                repaint.push_back(item);
-                break;
-            }
-            default: repaint.push_back(item); break;
-        }
-        FInfoPictures.erase(item);
+    TGridChangeBatch batch = FModel.TakeChanges();
+    for (TCatalogItem* item : batch.Rewritten) {
+        ForgetThumbnail(item);
+        if (FThumbRequest) FThumbRequest({item}, DeviceThumbSize());
     }
-    if (!remove.empty()) {
-        RemoveItems(remove);
-        if (resort) Resort();
+    for (TCatalogItem* item : batch.Touched) FInfoPictures.erase(item);
+    if (!batch.Remove.empty()) {
+        RemoveItems(batch.Remove);
+        if (batch.Resort) Resort();
         return;
     }
-    if (resort) {
+    if (batch.Resort) {
         Resort();
         return;
     }
-    if (repaint.size() > 9) {
+    if (batch.Repaint.size() > 9) {
         viewport()->update();
     } else {
-        for (TCatalogItem* it : repaint) RepaintItem(it);
+        for (TCatalogItem* it : batch.Repaint) RepaintItem(it);
     }
     RequestThumbnails(false);
 }
 
 void TFrameCatalogDG::ForgetThumbnail(TCatalogItem* item) {
     FInfoPictures.erase(item);
-    auto found = FThumbs.find(item);
-    if (found != FThumbs.end()) {
-        FThumbBytes -= static_cast<size_t>(found->second.Image.sizeInBytes());
-        FThumbLru.erase(found->second.Lru);
-        FThumbs.erase(found);
-    }
-    FThumbAsked.erase(item);
+    FThumbs.Forget(item);
+    FRequests.Answered(item);
 }
 
 void TFrameCatalogDG::RemoveItems(const std::vector<TCatalogItem*>& items) {
     if (items.empty()) return;
-    std::unordered_set<TCatalogItem*> gone(items.begin(), items.end());
-    TCatalogItem* focus = FocusedItem();
-    if (focus && gone.count(focus)) {
-        // the focus moves to the next photo in sorted order, or the previous one
-        TCatalogItem* next = nullptr;
-        auto pos = std::find(FOrdered.Items.begin(), FOrdered.Items.end(), focus);
-        for (auto it = pos; it != FOrdered.Items.end() && !next; ++it)
-            if (!gone.count(*it)) next = *it;
-        for (auto it = pos; it != FOrdered.Items.begin() && !next;)
-            if (!gone.count(*--it)) next = *it;
-        FFocusCell = -1;
-        if (next) {
-            FSelection = {next};
-            FSelected = {next};
-            FFocusCell = CellOf(next);
-        }
-    }
-    auto drop = [&](std::vector<TCatalogItem*>& v) { v.erase(std::remove_if(v.begin(), v.end(), [&](TCatalogItem* i) { return gone.count(i) != 0; }), v.end()); };
-    drop(FLoaded);
-    drop(FSelection);
-    {
-        // the shown list keeps its order and each photo's date; its index is made again
-        size_t n = 0;
-        const bool dated = FOrdered.ShootingDates.size() == FOrdered.Items.size();
-        for (size_t i = 0; i < FOrdered.Items.size(); ++i) {
-            if (gone.count(FOrdered.Items[i])) continue;
-            if (dated) FOrdered.ShootingDates[n] = FOrdered.ShootingDates[i];
-            FOrdered.Items[n++] = FOrdered.Items[i];
-        }
-        FOrdered.Items.resize(n);
-        if (dated) FOrdered.ShootingDates.resize(n);
-        FOrdered.BuildIndex();
-    }
-    for (TCatalogItem* it : items) {
-        FSelected.erase(it);
-        ForgetThumbnail(it);
-    }
+    FModel.RemoveItems(std::unordered_set<TCatalogItem*>(items.begin(), items.end()));
+    for (TCatalogItem* it : items) ForgetThumbnail(it);
     Relayout(true);
     NotifyFocus();
-    if (FSortPending) Resort();  // the sort on its way had the photos that went
+    if (FModel.IsSorting()) Resort();  // the sort on its way had the photos that went
 }
 
 }  // namespace fv

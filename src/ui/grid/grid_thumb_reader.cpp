@@ -3,7 +3,7 @@
 
 #include "image/bitmap.h"
 #include "thumbs/catalog_image_cache.h"
-#include "ui/viewer/frame_view_loader.h"
+#include "ui/viewer/bitmap_qimage.h"
 
 namespace fv {
 

@@ -138,12 +138,4 @@ private:
     std::atomic<int> FStarted{0}, FFinishedDecodes{0};
 };
 
-// 24- or 32-bit bitmap to a Qt picture
-QImage BitmapToQImage(const TBitmap& b);
-// a 32-bit bitmap as a Qt picture over the same pixels (kept alive by it); other formats are
-// copied as BitmapToQImage copies them
-QImage SharedPicture(const std::shared_ptr<const TBitmap>& b);
-// a Qt picture (any format) to a 24-bit bitmap
-TBitmap QImageToBitmap(const QImage& img);
-
 }  // namespace fv
