@@ -477,6 +477,26 @@ void TFolder::Remove() {
     DoUpdated(feRemoved, 0);
 }
 
+void TFolder::RemoveItemsWhere(const std::function<bool(TCatalogItem*)>& drop) {
+    std::vector<TCatalogItem*> gone;
+    {
+        Guard g(FLock);
+        std::vector<TItemEntry> keep;
+        keep.reserve(FItems.size());
+        for (TItemEntry& e : FItems) {
+            if (drop(e.Item)) {
+                FRemovedItems.push_back(e.Item);
+                gone.push_back(e.Item);
+            } else {
+                keep.push_back(std::move(e));
+            }
+        }
+        FItems = std::move(keep);
+    }
+    // marked outside the folder's lock
+    for (TCatalogItem* it : gone) it->SetState(isDeleted);
+}
+
 bool TFolder::PurgeImpl(bool recursive, bool purgeItems, bool forDeletion) {
     if (recursive) {
         TFolderList subs;
@@ -484,24 +504,10 @@ bool TFolder::PurgeImpl(bool recursive, bool purgeItems, bool forDeletion) {
         for (TCustomFolder* f : subs) static_cast<TFolder*>(f)->PurgeImpl(true, purgeItems, forDeletion);
     }
     if (purgeItems) {
-        std::vector<TCatalogItem*> gone;
-        {
-            Guard g(FLock);
-            std::vector<TItemEntry> keep;
-            keep.reserve(FItems.size());
-            for (TItemEntry& e : FItems) {
-                uint8_t s = e.Item->GetState();
-                bool purge = s == isDeleted || (forDeletion && s == isMissing);
-                if (purge) {
-                    FRemovedItems.push_back(e.Item);
-                    gone.push_back(e.Item);
-                } else {
-                    keep.push_back(std::move(e));
-                }
-            }
-            FItems = std::move(keep);
-        }
-        for (TCatalogItem* it : gone) it->SetState(isDeleted);
+        RemoveItemsWhere([forDeletion](TCatalogItem* item) {
+            const uint8_t s = item->GetState();
+            return s == isDeleted || (forDeletion && s == isMissing);
+        });
     }
     bool needed;
     {
@@ -647,22 +653,7 @@ void TFolder::EnumFiles(const TExtItems& registry, TItemList* out) {
         SetOffline(true);
         return;
     }
-    std::vector<TCatalogItem*> gone;
-    {
-        Guard g(FLock);
-        std::vector<TItemEntry> keep;
-        keep.reserve(FItems.size());
-        for (TItemEntry& e : FItems) {
-            if (KindInSet(e.Item->GetKind(), kinds) && e.Item->GetState() == isMissing) {
-                FRemovedItems.push_back(e.Item);
-                gone.push_back(e.Item);
-            } else {
-                keep.push_back(std::move(e));
-            }
-        }
-        FItems = std::move(keep);
-    }
-    for (TCatalogItem* it : gone) it->SetState(isDeleted);
+    RemoveItemsWhere([kinds](TCatalogItem* item) { return KindInSet(item->GetKind(), kinds) && item->GetState() == isMissing; });
 }
 
 void TFolder::ScanSubFolders(TFolderList* out) {

@@ -8,6 +8,7 @@
 // never the other way round (items ask their owner only after releasing their own lock).
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -120,6 +121,8 @@ protected:
     // reads one folder's record up to its subfolder count, which it returns
     uint32_t LoadOwnRecord(TStream& stream);
     bool PurgeImpl(bool recursive, bool purgeItems, bool forDeletion);
+    // the items `drop` picks leave the folder's list for the removed ones and are marked deleted
+    void RemoveItemsWhere(const std::function<bool(TCatalogItem*)>& drop);
     bool HasRemovedSubFolder(const TFolder* folder) const;
     void RemoveSubFolderToRemoved(TFolder* folder);  // parent side of Remove
     void ResortSubFolders();

@@ -145,11 +145,14 @@ TFileStream::~TFileStream() {
     if (FHandle >= 0) ::close(FHandle);
 }
 
-int64_t TFileStream::Read(void* buffer, int64_t count) {
+namespace {
+
+// read(2) or write(2) until count bytes moved, the end or an error (EINTR goes on); the bytes moved
+template <class Byte, class Call>
+int64_t MoveAll(Byte* p, int64_t count, Call call) {
     int64_t done = 0;
-    auto* p = static_cast<uint8_t*>(buffer);
     while (done < count) {
-        ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+        ssize_t n = call(p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
         if (n < 0) {
             if (errno == EINTR) continue;
             break;
@@ -160,19 +163,16 @@ int64_t TFileStream::Read(void* buffer, int64_t count) {
     return done;
 }
 
+}  // namespace
+
+int64_t TFileStream::Read(void* buffer, int64_t count) {
+    return MoveAll(static_cast<uint8_t*>(buffer), count,
+                   [this](uint8_t* p, size_t n) { return ::read(FHandle, p, n); });
+}
+
 int64_t TFileStream::Write(const void* buffer, int64_t count) {
-    int64_t done = 0;
-    auto* p = static_cast<const uint8_t*>(buffer);
-    while (done < count) {
-        ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
+    return MoveAll(static_cast<const uint8_t*>(buffer), count,
+                   [this](const uint8_t* p, size_t n) { return ::write(FHandle, p, n); });
 }
 
 int64_t TFileStream::Seek(int64_t offset, int origin) {
