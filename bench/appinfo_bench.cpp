@@ -64,6 +64,7 @@ int main() {
     service.Admin("/_admin/session", {{"id", "B1"}});
     TAppInfoEnvironment env = DefaultAppInfoEnvironment();
     env.ProgramFolder = home;
+    env.TestMode = true;  // the stand-in answers over plain http on loopback
     SetAppInfoEnvironment(env);
 
     double stage = TimeStage(service.Base() + "/getAppInfo.php", 30);

@@ -77,6 +77,7 @@ int64_t TCustomCacheStream::WriteCache(const uint8_t* data, size_t size) {
         std::vector<uint8_t> record(kCacheRecordHeaderSize + size);
         std::memcpy(record.data(), header, kCacheRecordHeaderSize);
         std::memcpy(record.data() + kCacheRecordHeaderSize, data, size);
+        FUnflushed = true;
         const int64_t written = FStream->Write(record.data(), static_cast<int64_t>(record.size()));
         if (written != static_cast<int64_t>(record.size())) {
             // a short write (disk full): cut the torn record off again
@@ -145,8 +146,15 @@ void TCustomCacheStream::Clear() {
 
 void TCustomCacheStream::Flush() {
     try {
-        std::unique_lock g(FLock);
-        if (FStream) FlushStream(*FStream);
+        std::unique_lock g(FLock);  // appends take it too
+        if (FStream && FUnflushed.exchange(false)) {
+            try {
+                FlushStream(*FStream);
+            } catch (...) {
+                FUnflushed = true;  // tried again by the next save
+                throw;
+            }
+        }
     } catch (const std::exception& e) {
         throw ECacheStreamError(Composed(ClassName(), "Flush", e));
     }

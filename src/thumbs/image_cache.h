@@ -68,7 +68,8 @@ public:
     uint64_t Stamp() const { return FStamp.load(); }
     // where the first record goes: past the head of a segment file
     int64_t FirstRecordOffset() const { return FHeadSize; }
-    // the segment's bytes on the disk (nothing for a memory segment); raises ECacheStreamError
+    // the segment's bytes on the disk (nothing for a memory segment, nor when nothing was
+    // appended since the last flush); raises ECacheStreamError
     void Flush();
 
 protected:
@@ -89,6 +90,7 @@ private:
     std::unique_ptr<TStream> FStream;
     std::atomic<uint64_t> FGeneration{0};
     std::atomic<uint64_t> FStamp{0};
+    std::atomic<bool> FUnflushed{false};  // appended to since the last flush
     int64_t FHeadSize = 0;
 };
 
