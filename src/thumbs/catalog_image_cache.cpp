@@ -190,20 +190,31 @@ void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::function<i
             items.reserve(FItems.size());
             for (auto& [id, item] : FItems) items.emplace(id, item);
         }
-        // the records go out in one buffer after the head, whose count is known only then
-        TMemoryStream body;
-        int32_t count = 0;
+        // in the order of the numbers, so that an index saved again unchanged has the same bytes
+        struct TOut {
+            int32_t Number;
+            TImgCacheRecord Record;
+            uint32_t Check;
+        };
+        std::vector<TOut> out;
+        out.reserve(records.size());
         for (const auto& r : records) {
             auto it = items.find(r.Item);
             if (it == items.end() || it->second->GetState() == isDeleted) continue;
             const int32_t number = numberOf(it->second);
             if (number < 0) continue;  // not in the catalog: nothing could find it again
-            body.WriteI32(number);
-            body.WriteI32(r.Value);
-            body.WriteI32(r.Segment);
-            body.WriteI64(r.Offset);
-            body.WriteU32(CacheItemCheck(it->second));
-            ++count;
+            out.push_back({number, r, CacheItemCheck(it->second)});
+        }
+        std::sort(out.begin(), out.end(), [](const TOut& a, const TOut& b) { return a.Number < b.Number; });
+        // the records go out in one buffer after the head, whose count is known only then
+        TMemoryStream body;
+        const int32_t count = static_cast<int32_t>(out.size());
+        for (const TOut& o : out) {
+            body.WriteI32(o.Number);
+            body.WriteI32(o.Record.Value);
+            body.WriteI32(o.Record.Segment);
+            body.WriteI64(o.Record.Offset);
+            body.WriteU32(o.Check);
         }
         file.WriteBuffer(kCacheIndexSignature, 8);
         file.WriteU32(kCacheIndexVersion);
@@ -217,6 +228,16 @@ void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::function<i
 }
 
 namespace {
+
+// an index of a library of a million photos is 24 MB
+constexpr int64_t kCacheIndexDigestLimit = 64 << 20;
+
+// FNV-1a over the bytes of an index
+uint64_t Digest(const std::vector<uint8_t>& bytes) {
+    uint64_t h = 1469598103934665603ULL;
+    for (uint8_t b : bytes) h = (h ^ b) * 1099511628211ULL;
+    return h;
+}
 
 // an item's number is its position in the catalog (-1 when it is not in it)
 std::function<int32_t(TCatalogItem*)> PositionsIn(const std::vector<TCatalogItem*>& catalog) {
@@ -304,9 +325,15 @@ void TCatalogImageCacheMaster::WriteIndex(const std::function<int32_t(TCatalogIt
     const uint64_t appends = AppendCount();
     TMemoryStream index;
     SaveToStream(index, numberOf);
-    // every byte the index names is on the disk before the index that names it
-    FlushSegments();
-    ReplaceFileContents(IndexFileName(), index.Data().data(), index.Data().size(), 0600);
+    const uint64_t digest = Digest(index.Data());
+    // the same index as the one on the disk (nothing made, moved or dropped since) is not
+    // written again: an end without new thumbnails costs no flush
+    if (digest != FWrittenDigest || !std::filesystem::exists(IndexFileName(), ec)) {
+        // every byte the index names is on the disk before the index that names it
+        FlushSegments();
+        ReplaceFileContents(IndexFileName(), index.Data().data(), index.Data().size(), 0600);
+        FWrittenDigest = digest;
+    }
     FSavedAppends = appends;
     FLastSave = std::chrono::steady_clock::now();
 }
@@ -374,6 +401,17 @@ void TCatalogImageCacheMaster::LoadCacheData(const std::vector<TCatalogItem*>& c
     try {
         TFileStream file(name, TFileStream::fmOpenRead);
         LoadFromStream(file, catalog);
+        // what is on the disk, so that an end with nothing changed need not write it again
+        // (a file far larger than any index is simply written anew)
+        uint64_t digest = 0;
+        if (file.Size() <= kCacheIndexDigestLimit) {
+            std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+            file.Seek(0, soBeginning);
+            file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+            digest = Digest(bytes);
+        }
+        std::lock_guard g(FSaveLock);
+        FWrittenDigest = digest;
     } catch (const std::exception& e) {
         WriteLogFailed(Format("%s.LoadCacheData", ClassName()), e);
         ClearAll();

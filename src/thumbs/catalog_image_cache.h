@@ -144,6 +144,7 @@ private:
     int FAutoSaveIntervalMs = kCacheIndexSaveIntervalMs;
     std::chrono::steady_clock::time_point FLastSave{};
     std::atomic<uint64_t> FSavedAppends{0};
+    uint64_t FWrittenDigest = 0;  // of the index on the disk as this run read or wrote it (FSaveLock)
 };
 
 // The engine's door: a cache of the configured kind (1 files in the data folder, 0 memory

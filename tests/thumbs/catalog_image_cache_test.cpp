@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -294,6 +295,50 @@ TEST_F(CatalogCache, TheIndexSavedWhileWorkingSurvivesAndChecksTheFilesItNames) 
     EXPECT_FALSE(c.GetCatalogImage(catalog[3], &b, size));
     ASSERT_TRUE(c.GetCatalogImage(catalog[4], &b, size));
     EXPECT_EQ(IndexOfColour(b), 4);
+}
+
+// An end with nothing made, moved or dropped since the start leaves the index file as it is (no
+// flush, no write); anything new is written.
+TEST_F(CatalogCache, AnUnchangedIndexIsNotWrittenAgain) {
+    MakeCatalog(4);
+    NameFiles();
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        for (int i = 0; i < 3; ++i) {
+            TBitmap b = PictureOf(i);
+            ASSERT_TRUE(c.AddCatalogImage(catalog[i], &b, 160));
+        }
+        c.SaveCacheData(catalog);
+    }
+    const std::string index = folder + "/Cache.tdb";
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(index.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const ino_t first = inode();
+    ASSERT_NE(first, 0u);
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        c.SaveCacheData(catalog);
+    }
+    EXPECT_EQ(inode(), first);  // the same file: not replaced
+    {
+        TCatalogImageCacheMaster c;
+        c.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+        c.LoadCacheData(catalog);
+        TBitmap b = PictureOf(3);
+        ASSERT_TRUE(c.AddCatalogImage(catalog[3], &b, 160));
+        c.SaveCacheData(catalog);
+    }
+    EXPECT_NE(inode(), first);
+    for (auto* item : catalog) item->SetCachedSize(0);
+    TCatalogImageCacheMaster again;
+    again.Initialize(cmFiles, folder, true, kDefaultCacheMaxSize);
+    again.LoadCacheData(catalog);
+    EXPECT_EQ(ReadBack(again), (std::vector<int>{0, 1, 2, 3}));
 }
 
 TEST_F(CatalogCache, DeletingOneSegmentLosesExactlyItsPictures) {
