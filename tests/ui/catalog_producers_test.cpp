@@ -69,10 +69,11 @@ TEST(GridProducers, AColdFolderIsListedByTheThreadAndItsThumbnailsAreMade) {
     EXPECT_FALSE(saidNo && unread);
     TCatalogItem* broken = dir.Folder()->FindItem("broken.jpg");
     ASSERT_NE(broken, nullptr);
-    // every decodable photo gets a picture made, stored at the grid's size and shown
+    // every decodable photo gets a picture made, stored at the grid's size and shown (a quick
+    // picture from the EXIF thumbnail may be shown and stored first, at its own size)
     ASSERT_TRUE(WaitUntil([&] {
         for (TCatalogItem* it : view.Sorted())
-            if (it != broken && !view.HasThumbnail(it)) return false;
+            if (it != broken && (!view.HasThumbnail(it) || cache->CachedSizeOf(it) != 80)) return false;
         return true;
     }, 30000));
     for (TCatalogItem* it : view.Sorted())
