@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/fnv_hash.h"
 #include "platform/fs.h"
 #include "platform/percent_encoding.h"
 
@@ -71,13 +72,8 @@ bool IsBelowOrSame(const std::string& parent, const std::string& child) {
 
 // 64-bit FNV-1a over the bytes of a file, computed while copying and again over the copy
 struct THash {
-    uint64_t H = 1469598103934665603ull;
-    void Add(const uint8_t* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            H ^= p[i];
-            H *= 1099511628211ull;
-        }
-    }
+    uint64_t H = kFnv64Start;
+    void Add(const uint8_t* p, size_t n) { H = Fnv1a64(p, n, H); }
 };
 
 class TFd {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/exception.h"
+#include "platform/fnv_hash.h"
 #include "platform/instance.h"
 
 namespace fv {
@@ -26,8 +27,7 @@ TWorkTable& Table() {
 // Files share 256 lock files (a lock file per photo would litter the runtime folder); two
 // files of one stripe are simply not worked on at the same moment.
 std::string StripeLockBase(const std::string& name) {
-    uint32_t h = 2166136261u;
-    for (unsigned char c : name) h = (h ^ c) * 16777619u;
+    const uint32_t h = Fnv1a32(name.data(), name.size());
     std::string path = InstanceLockPath(Format("FolvaneCacheMaker-%02x", (h ^ (h >> 8) ^ (h >> 16) ^ (h >> 24)) & 0xffu));
     const std::string suffix = ".lock";
     if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)

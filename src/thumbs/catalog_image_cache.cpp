@@ -14,6 +14,7 @@
 #include "library/catalog_item.h"
 #include "platform/byte_order.h"
 #include "platform/file_replace.h"
+#include "platform/fnv_hash.h"
 #include "platform/resource_lock.h"
 
 namespace fv {
@@ -162,20 +163,14 @@ int CacheIndexSaveIntervalMs() {
 
 uint32_t CacheItemCheck(const TCatalogItem* item) {
     if (!item) return 0;
-    uint32_t h = 2166136261u;
-    const auto mix = [&h](const uint8_t* p, size_t n) {
-        for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
-    };
     const std::string name = item->GetFileName();
-    mix(reinterpret_cast<const uint8_t*>(name.data()), name.size());
     uint8_t tail[12];
     PutU32(tail, static_cast<uint32_t>(item->GetFileSize()));
     const double time = item->GetFileTime();
     uint64_t bits;
     std::memcpy(&bits, &time, sizeof bits);
     PutU64(tail + 4, bits);
-    mix(tail, sizeof tail);
-    return h;
+    return Fnv1a32(tail, sizeof tail, Fnv1a32(name.data(), name.size()));
 }
 
 void TCatalogImageCacheMaster::SaveToStream(TStream& file, const std::function<int32_t(TCatalogItem*)>& numberOf) {
@@ -232,12 +227,7 @@ namespace {
 // an index of a library of a million photos is 24 MB
 constexpr int64_t kCacheIndexDigestLimit = 64 << 20;
 
-// FNV-1a over the bytes of an index
-uint64_t Digest(const std::vector<uint8_t>& bytes) {
-    uint64_t h = 1469598103934665603ULL;
-    for (uint8_t b : bytes) h = (h ^ b) * 1099511628211ULL;
-    return h;
-}
+uint64_t Digest(const std::vector<uint8_t>& bytes) { return Fnv1a64(bytes.data(), bytes.size()); }
 
 // an item's number is its position in the catalog (-1 when it is not in it)
 std::function<int32_t(TCatalogItem*)> PositionsIn(const std::vector<TCatalogItem*>& catalog) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fnv_hash.h"
 #include "../common/progress_line.h"
 #include "commands.h"
 #include "core/config.h"
@@ -64,8 +65,7 @@ int ThumbsUsage() {
 }
 
 std::string HexHash(const std::string& s) {
-    uint64_t h = 1469598103934665603ULL;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ULL;
+    const uint64_t h = Fnv1a64(s.data(), s.size());
     char buf[17];
     std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
     return buf;
