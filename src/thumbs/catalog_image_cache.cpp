@@ -390,15 +390,17 @@ void TCatalogImageCacheMaster::LoadCacheData(const std::vector<TCatalogItem*>& c
     }
     try {
         TFileStream file(name, TFileStream::fmOpenRead);
-        LoadFromStream(file, catalog);
-        // what is on the disk, so that an end with nothing changed need not write it again
-        // (a file far larger than any index is simply written anew)
+        // Read once and kept for its digest, so that an end with nothing changed need not write
+        // it again; a file far larger than any index is read as a stream and simply written anew.
         uint64_t digest = 0;
         if (file.Size() <= kCacheIndexDigestLimit) {
             std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
-            file.Seek(0, soBeginning);
             file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+            TBytesStream in(bytes.data(), bytes.size());
+            LoadFromStream(in, catalog);
             digest = Digest(bytes);
+        } else {
+            LoadFromStream(file, catalog);
         }
         std::lock_guard g(FSaveLock);
         FWrittenDigest = digest;
